@@ -1,0 +1,175 @@
+// The value cell: every value of the language is one 16-byte Cell.
+//
+// A 32-bit header (type id in bits 0-7, flags above) and three 32-bit payload
+// words whose meaning belongs to each datatype. Nothing pointer-sized lives in a
+// cell: series and contexts are 32-bit node handles, code is an index into a
+// registry, doubles span w2 (low half) and w3 (high half).
+//
+// This header owns the representation: no other file reads or writes the raw
+// words with magic offsets. Datatypes add their named accessors here.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace zan {
+
+using Node = uint32_t;  // index into the node table; 0 is the null handle
+
+enum class Type : uint8_t {
+    any = 0,  // stands for any value; never registered
+    datatype = 1,
+    unset,
+    none,
+    logic,
+    block,
+    paren,
+    string,
+    file,
+    url,
+    char_,
+    integer,
+    float_,
+    symbol,
+    context,
+    word,
+    set_word,
+    lit_word,
+    get_word,
+    refinement,
+    issue,
+    native,
+    action,
+    op,
+    function,
+    path,
+    lit_path,
+    set_path,
+    get_path,
+    routine,
+    bitset,
+    triple,
+    object,
+    typeset,
+    error,
+    vector,
+    hash,
+    pair,
+    percent,
+    tuple,
+    map,
+    binary,
+    series,
+    time,
+    tag,
+    email,
+    handle,
+    date,
+    port,
+    money,
+    ref,
+    point2d,
+    point3d,
+    image,
+    event,  // 54
+};
+
+constexpr int type_count_max = 57;  // rows of the action and type-name tables
+
+namespace header {
+constexpr uint32_t type_mask = 0xFF;
+constexpr uint32_t newline = 0x40000000;        // value preceded by a line break
+constexpr uint32_t context_kind_mask = 0x1800;  // context cell: 0 plain, 1 locals, 2 object
+constexpr uint32_t context_kind_shift = 11;
+constexpr uint32_t context_on_stack = 0x400000;   // context cell: values on the value stack
+constexpr uint32_t context_has_self = 0x1000000;  // context cell: the context has a self
+constexpr uint32_t field_assigned = 0x2000;       // word record of an object: assigned
+}  // namespace header
+
+struct Cell {
+    uint32_t header = 0;
+    uint32_t w1 = 0;
+    uint32_t w2 = 0;
+    uint32_t w3 = 0;
+};
+static_assert(sizeof(Cell) == 16);
+
+// --- header ---------------------------------------------------------------
+
+inline Type type_of(const Cell& c) { return Type(c.header & header::type_mask); }
+inline uint8_t type_id(const Cell& c) { return uint8_t(c.header & header::type_mask); }
+inline bool is(const Cell& c, Type t) { return type_of(c) == t; }
+
+// Changing the type keeps every flag.
+inline Cell& set_type(Cell& c, Type t) {
+    c.header = (c.header & ~header::type_mask) | uint32_t(t);
+    return c;
+}
+inline bool has_flag(const Cell& c, uint32_t f) { return (c.header & f) != 0; }
+inline void set_flag(Cell& c, uint32_t f) { c.header |= f; }
+inline void clear_flag(Cell& c, uint32_t f) { c.header &= ~f; }
+inline bool newline_before(const Cell& c) { return has_flag(c, header::newline); }
+inline void clear_newline(Cell& c) { clear_flag(c, header::newline); }
+
+// Copying a value copies all 16 bytes, flags included.
+inline Cell& copy_cell(const Cell& from, Cell& to) {
+    if (&from != &to) to = from;
+    return to;
+}
+
+// --- constructors of payload-free and scalar values -------------------------
+
+inline Cell make_cell(Type t, uint32_t w1 = 0, uint32_t w2 = 0, uint32_t w3 = 0) {
+    return Cell{uint32_t(t), w1, w2, w3};
+}
+inline Cell unset_cell() { return make_cell(Type::unset); }
+inline Cell none_cell() { return make_cell(Type::none); }
+inline Cell logic_cell(bool b) { return make_cell(Type::logic, b ? 1u : 0u); }
+inline Cell integer_cell(int32_t i) { return make_cell(Type::integer, 0, uint32_t(i)); }
+inline Cell char_cell(uint32_t cp) { return make_cell(Type::char_, 0, cp); }
+inline Cell datatype_cell(Type t) { return make_cell(Type::datatype, uint32_t(t)); }
+
+// --- payload accessors --------------------------------------------------------
+
+// integer!, char!: the value in w2.
+inline int32_t int_of(const Cell& c) { return int32_t(c.w2); }
+inline void set_int(Cell& c, int32_t i) { c.w2 = uint32_t(i); }
+
+// float!, percent!, time!: the double in w2 (low) and w3 (high).
+inline double float_of(const Cell& c) {
+    return std::bit_cast<double>(uint64_t(c.w2) | (uint64_t(c.w3) << 32));
+}
+inline void set_float(Cell& c, double d) {
+    auto bits = std::bit_cast<uint64_t>(d);
+    c.w2 = uint32_t(bits);
+    c.w3 = uint32_t(bits >> 32);
+}
+inline Cell float_cell(double d, Type t = Type::float_) {
+    Cell c = make_cell(t);
+    set_float(c, d);
+    return c;
+}
+
+// logic!: true only when w1 is exactly 1.
+inline bool logic_of(const Cell& c) { return c.w1 == 1; }
+
+// Series values: w1 head index, w2 buffer node, w3 type-specific.
+inline uint32_t series_index(const Cell& c) { return c.w1; }
+inline Node series_node(const Cell& c) { return c.w2; }
+inline Cell series_cell(Type t, Node n, uint32_t index = 0, uint32_t extra = 0) {
+    return make_cell(t, index, n, extra);
+}
+
+// Word family: w1 context node, w2 symbol id, w3 index in the context (-1 unresolved).
+inline Node word_context(const Cell& c) { return c.w1; }
+inline uint32_t word_symbol(const Cell& c) { return c.w2; }
+inline int32_t word_index(const Cell& c) { return int32_t(c.w3); }
+
+// Truth: only none and false are false.
+inline bool is_truthy(const Cell& c) {
+    Type t = type_of(c);
+    return !(t == Type::none || (t == Type::logic && !logic_of(c)));
+}
+
+}  // namespace zan

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Set-up, build and test in one place.
+#   ./make.sh run [script args...]   install what is missing, build, start zan
+#   ./make.sh test                   install what is missing, build, run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(g++ cmake ninja-build googletest libgtest-dev)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    local sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
+  fi
+}
+
+build() {  # build <dir> <cmake args...>
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir"
+}
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+case "${1:-}" in
+  run)
+    shift
+    install_missing
+    build build -DCMAKE_BUILD_TYPE=Release
+    exec build/zan "$@"
+    ;;
+  test)
+    install_missing
+    build build -DCMAKE_BUILD_TYPE=Release
+    ctest --test-dir build --output-on-failure -j "$jobs"
+    # The debug build checks the heap after every collection.
+    build build-debug -DCMAKE_BUILD_TYPE=Debug
+    ctest --test-dir build-debug --output-on-failure -j "$jobs"
+    ;;
+  *)
+    echo "usage: $0 run [script args...] | test" >&2
+    exit 2
+    ;;
+esac

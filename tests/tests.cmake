@@ -1,0 +1,18 @@
+# Unit tests: every tests/unit/*.cpp goes into one GoogleTest binary, discovered by ctest.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+file(GLOB ZAN_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+if(ZAN_UNIT_SOURCES)
+  add_executable(zan-unit ${ZAN_UNIT_SOURCES})
+  target_link_libraries(zan-unit PRIVATE zanrt GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(zan-unit DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "ZAN_UNIT=1")
+endif()
+
+# Script tests: every tests/scripts/*.zan runs under zan, plainly and with the collector stressed.
+file(GLOB ZAN_SCRIPT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/scripts/*.zan)
+foreach(script ${ZAN_SCRIPT_TESTS})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME script.${name} COMMAND zan ${script} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
+  add_test(NAME gc-stress.${name} COMMAND zan ${script} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
+  set_tests_properties(gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7")
+endforeach()
