@@ -1,0 +1,67 @@
+// Raising script errors: the one road every script error takes.
+//
+// An error is named by its category and its field index in the catalogue
+// (id number + 2, since fields 0 and 1 of a category are code and type).
+// fire() builds the error value, keeps it as the pending error and throws
+// unwind::error; the catcher takes the value with pending().
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/cell.h"
+
+namespace zan::errors {
+
+enum class Category : uint8_t {
+    throw_ = 0,
+    note,
+    syntax,
+    script,
+    math,
+    access,
+    reserved1,
+    reserved2,
+    user,
+    internal,
+};
+
+struct Id {
+    Category category;
+    uint8_t index;  // field index in the category: id number + 2
+    constexpr int code() const { return int(category) * 100 + index - 2; }
+    friend constexpr bool operator==(Id, Id) = default;
+};
+
+// The ids the runtime raises by number; the catalogue holds them all.
+namespace id {
+constexpr Id no_value{Category::script, 2};
+constexpr Id need_value{Category::script, 3};
+constexpr Id not_defined{Category::script, 4};
+constexpr Id expect_arg{Category::script, 7};
+constexpr Id invalid_arg{Category::script, 11};
+constexpr Id bad_refines{Category::script, 27};
+constexpr Id bad_path_set{Category::script, 38};
+constexpr Id out_of_range{Category::script, 43};
+constexpr Id invalid_refine_arg{Category::script, 47};
+constexpr Id no_return{Category::script, 50};
+constexpr Id bad_make_arg{Category::script, 55};
+constexpr Id move_bad{Category::script, 60};
+constexpr Id no_memory{Category::internal, 4};
+constexpr Id stack_overflow{Category::internal, 6};
+constexpr Id too_deep{Category::internal, 8};
+constexpr Id no_cycle{Category::internal, 9};
+constexpr Id not_done{Category::internal, 11};
+}  // namespace id
+
+// Builds the error value from the id and up to three arguments, then unwinds
+// with unwind::error. Never returns.
+[[noreturn]] void fire(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
+                       const Cell* arg3 = nullptr);
+
+// The error value of the throw in flight (valid in a catcher of unwind::error).
+const Cell& pending();
+
+// Category and id of the pending error.
+Id pending_id();
+
+}  // namespace zan::errors
