@@ -363,8 +363,8 @@ TEST(MoldString, DelimitersAndEscapes) {
         bool all;
         std::string out;
     } cases[] = {
-        {std::string(49, 'x'), false, '"' + std::string(49, 'x') + '"'},
-        {std::string(50, 'x'), false, '{' + std::string(50, 'x') + '}'},
+        {std::string(49, 'x'), false, "\"" + std::string(49, 'x') + "\""},
+        {std::string(50, 'x'), false, "{" + std::string(50, 'x') + "}"},
         {"a\nb", false, "\"a^/b\""},
         {"a\n\nb\n", false, "{a^/^/b^/}"},  // three line feeds choose braces
         {"say \"hi\"", false, "{say \"hi\"}"},
