@@ -165,6 +165,7 @@ Series* widen_to(Node s, uint32_t current, uint32_t wanted) {
 }
 
 void append_char(Node s, uint32_t cp) {
+    collector::NodeRoot keep(s);  // widening and growing may both allocate
     Series* b = widen_for(s, append_width(cp));
     b = room_at_tail(s, b->unit());
     put_char(b->at_tail(), b->unit(), cp);
@@ -174,6 +175,7 @@ void append_char(Node s, uint32_t cp) {
 void append_ascii(Node s, std::string_view text) {
     bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return uint8_t(c) < 0x80; });
     if (!ascii) {
+        collector::NodeRoot keep(s);
         for (char c : text) append_char(s, uint8_t(c));
         return;
     }
@@ -186,6 +188,7 @@ void append_ascii(Node s, std::string_view text) {
 }
 
 void append_utf8(Node s, std::string_view text) {
+    collector::NodeRoot keep(s);
     auto* p = reinterpret_cast<const uint8_t*>(text.data());
     auto* end = p + text.size();
     while (p < end) {
@@ -203,6 +206,7 @@ void poke_char(Node s, uint32_t index, uint32_t cp) {
 }
 
 void poke_char_at(Node s, uint32_t index, uint32_t cp) {
+    collector::NodeRoot keep(s);
     Series* b = widen_for(s, unicode::char_width(cp));
     uint32_t unit = b->unit();
     uint64_t end = (uint64_t(index) + 1) * unit;
@@ -216,6 +220,7 @@ void poke_char_at(Node s, uint32_t index, uint32_t cp) {
 }
 
 void insert_char_at(Node s, uint32_t index, uint32_t cp) {
+    collector::NodeRoot keep(s);
     Series* b = widen_for(s, unicode::char_width(cp));
     b = room_at_tail(s, b->unit());
     uint32_t unit = b->unit();
@@ -440,6 +445,7 @@ bool braces_balanced_q(const std::byte* p, const std::byte* end, uint32_t unit) 
 }
 
 void mold_char(Node buffer, uint32_t cp, bool all) {
+    collector::NodeRoot keep(buffer);
     if (cp == 0x1E || (cp >= 0x80 && cp <= 0x9F) || (all && cp > 0x7F)) {
         append_ascii(buffer, "^(");
         append_ascii(buffer, int_to_hex(int32_t(cp), true));
@@ -457,7 +463,7 @@ void mold_char(Node buffer, uint32_t cp, bool all) {
 int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part, int32_t budget,
              int32_t) {
     Node n = series_node(value);
-    collector::NodeRoot keep(n);
+    collector::NodeRoot keep(n), keep_out(buffer);
     uint32_t head = head_of(value), len = length(value);
     uint32_t count = len;
     if (part) count = budget < 0 ? 0 : std::min<uint32_t>(len, uint32_t(budget));
@@ -506,11 +512,6 @@ int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part
     }
     append_char(buffer, braces ? '}' : '"');
     return budget - int32_t(count) - 2;
-}
-
-void mark(Cell& c) {
-    collector::mark_node(c.w2);
-    if (c.w3) collector::mark_node(c.w3);
 }
 
 }  // namespace zan::string

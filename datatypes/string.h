@@ -151,7 +151,4 @@ void count_quotes_lines(const std::byte* start, const std::byte* end, uint32_t u
 // Whether the "{" at p is closed before end (nesting counted).
 bool braces_balanced_q(const std::byte* p, const std::byte* end, uint32_t unit);
 
-// Collector step for a string-like cell: its buffer and its conversion cache.
-void mark(Cell& c);
-
 }  // namespace zan::string

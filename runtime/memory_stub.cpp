@@ -84,7 +84,6 @@ Root::Root(Cell& c) : cell_(&c) {}
 Root::~Root() = default;
 NodeRoot::NodeRoot(Node& n) : node_(&n) {}
 NodeRoot::~NodeRoot() = default;
-void mark_node(Node&) {}
 void set_cell_marker(Type, CellMarker) {}
 }  // namespace zan::collector
 

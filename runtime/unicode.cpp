@@ -546,9 +546,9 @@ void change_case(Cell& value, const Cell* part, bool upper) {
     }
     if (count < 0) count = 0;
     for (uint32_t i = head; i < head + uint32_t(count); i++) {
-        uint32_t c = string::char_at(n, i);
+        uint32_t c = string::char_at(series_node(value), i);
         uint32_t m = case_fold(c, upper);
-        if (m != c) string::poke_char(n, i, m);
+        if (m != c) string::poke_char(series_node(value), i, m);
     }
 }
 

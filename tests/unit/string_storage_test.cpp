@@ -419,3 +419,91 @@ TEST(MoldString, BraceBalanceAndCounts) {
     EXPECT_EQ(quotes, 2u);
     EXPECT_EQ(lines, 2u);
 }
+
+// --- under collections ---------------------------------------------------------------------------
+// Needs the real collector; collections are forced between steps and, when
+// the test runs in a process of its own, after every few allocations too.
+#if __has_include("runtime/collector.cpp")
+
+#include <cstdlib>
+
+namespace {
+
+struct Collecting {
+    Collecting() {
+        setenv("ZAN_GC_STRESS", "3", 0);  // takes effect when no allocation came first
+        memory::init();
+        collector::set_enabled(true);
+    }
+    ~Collecting() { collector::set_enabled(false); }
+};
+
+void churn(int n) {
+    for (int i = 0; i < n; i++) memory::alloc_bytes(uint32_t(16 + i % 200));
+}
+
+void collect_and_verify() {
+    collector::collect();
+#ifdef ZAN_DEBUG
+    const char* fault = memory::verify_heap();
+    ASSERT_EQ(fault, nullptr) << fault;
+#endif
+}
+
+}  // namespace
+
+TEST(StringUnderCollection, AppendingAndWideningWhileBuffersMove) {
+    Collecting on;
+    churn(500);
+    Str s("", 1);
+    Str other("kept");
+    std::string expected;
+    const uint32_t cps[] = {'a', 'z', 0xE9, 0x3B1, 0x20AC, 0x1F600};
+    for (int i = 0; i < 3000; i++) {
+        churn(3);
+        // ASCII first, then wider characters, so each widening moves real content.
+        uint32_t cp = cps[i < 1000 ? i % 2 : i < 2000 ? i % 4 : i % 6];
+        string::append_char(s.node(), cp);
+        uint8_t b[4];
+        expected.append(reinterpret_cast<char*>(b), unicode::cp_to_utf8(cp, b));
+        if (i % 250 == 0) collect_and_verify();
+    }
+    collect_and_verify();
+    EXPECT_EQ(s.unit(), 4u);
+    EXPECT_EQ(s.text(), expected);
+    EXPECT_EQ(other.text(), "kept");
+}
+
+TEST(StringUnderCollection, LoadingAndTheConversionCacheSurvive) {
+    Collecting on;
+    std::string text;
+    for (int i = 0; i < 400; i++) text += i % 3 ? "ab\r\n" : "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    Cell str;
+    collector::Root keep(str);
+    churn(300);
+    str = string::make_cell(
+        unicode::load_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), 0, nullptr, true));
+    collect_and_verify();
+    std::string folded;
+    for (int i = 0; i < 400; i++) folded += i % 3 ? "ab\n" : "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    EXPECT_EQ(string::to_utf8(str), folded);
+
+    int32_t count = -1;
+    unicode::to_utf8(str, count);
+    Node cache = str.w3;
+    ASSERT_NE(cache, 0u);
+    churn(300);
+    collect_and_verify();
+    EXPECT_NE(str.w3, 0u);  // the cache lives as long as its string
+    count = -1;
+    EXPECT_EQ(std::string(unicode::to_utf8(str, count)), folded);
+    EXPECT_EQ(count, int32_t(folded.size()));
+
+    Str mold_out;
+    churn(100);
+    string::mold(str, mold_out.node(), {}, false, 0, 0);
+    collect_and_verify();
+    EXPECT_EQ(mold_out.text().substr(0, 12), "{\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80" "ab");
+}
+
+#endif
