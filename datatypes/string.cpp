@@ -253,6 +253,7 @@ void move_chars(Cell& source, Cell& target, uint32_t n) {
 }
 
 void swap_regions(std::byte* first, uint32_t first_len, uint32_t second_len) {
+    if (first_len == 0 || second_len == 0) return;
     std::byte* second = first + first_len;
     if (first_len <= second_len) {
         std::vector<std::byte> scratch(first, first + first_len);

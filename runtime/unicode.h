@@ -41,6 +41,7 @@ int32_t decode_utf8_checked(const uint8_t* p, int32_t& count);
 // (0: a new one), replacing its content from its offset. A sequence cut by the
 // end stops the load; its byte count goes to remainder when one is given. With
 // fold_crlf, CR LF becomes LF and a lone CR becomes LF. Answers the node.
+// The source must stay put while loading allocates: pin a buffer that holds it.
 Node load_utf8(const uint8_t* src, uint32_t bytes, Node target, uint32_t* remainder,
                bool fold_crlf);
 Node load_utf8_into(const uint8_t* src, uint32_t bytes, const Cell& str, uint32_t* remainder);

@@ -430,12 +430,17 @@ TEST(MoldString, BraceBalanceAndCounts) {
 namespace {
 
 struct Collecting {
+    uint32_t cycles_before;
     Collecting() {
         setenv("ZAN_GC_STRESS", "3", 0);  // takes effect when no allocation came first
         memory::init();
         collector::set_enabled(true);
+        cycles_before = collector::cycles();
     }
-    ~Collecting() { collector::set_enabled(false); }
+    ~Collecting() {
+        EXPECT_GE(collector::cycles() - cycles_before, 3u);  // the test did run collections
+        collector::set_enabled(false);
+    }
 };
 
 void churn(int n) {
