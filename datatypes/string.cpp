@@ -392,6 +392,16 @@ bool match_at_q(const Cell& input, const Cell& pattern, int32_t op) {
     return false;
 }
 
+bool char_in_bitset_q(const Cell& str, const Cell& bitset) {
+    constexpr uint32_t complemented = 1u << 19;
+    if (length(str) == 0) return false;
+    uint32_t c = char_at(series_node(str), head_of(str));
+    Series* bits = memory::buffer(series_node(bitset));
+    uint32_t bytes = bits->tail - bits->head;
+    if (c / 8 >= bytes) return (bits->flags & complemented) != 0;
+    return (uint8_t(bits->at_head()[c >> 3]) & (0x80u >> (c & 7))) != 0;
+}
+
 // --- numbers as text -------------------------------------------------------------
 
 namespace {

@@ -131,6 +131,9 @@ Cell& load_at(const uint8_t* src, uint32_t count, Cell& cell, int32_t encoding);
 int32_t compare_text(const Cell& a, const Cell& b, int32_t op, bool prefix);
 bool tag_at_q(const Cell& input, const Cell& tag);
 bool match_at_q(const Cell& input, const Cell& pattern, int32_t op);
+// Whether the character at the head is in the bitset; a code point beyond the
+// stored bits counts as in exactly when the bitset is complemented.
+bool char_in_bitset_q(const Cell& str, const Cell& bitset);
 
 // --- numbers as text ----------------------------------------------------------------
 

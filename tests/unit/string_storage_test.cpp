@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -342,6 +343,31 @@ TEST(CompareText, ParseMatching) {
     EXPECT_TRUE(string::match_at_q(input.cell, char_cell('B'), 0));
     EXPECT_FALSE(string::match_at_q(input.cell, char_cell('B'), 2));
     EXPECT_FALSE(string::match_at_q(input.cell, integer_cell(1), 0));
+}
+
+TEST(CompareText, CharInBitset) {
+    Node bits = memory::alloc_bytes(9);
+    collector::NodeRoot keep(bits);
+    memory::Series* b = memory::buffer(bits);
+    std::memset(b->at_head(), 0, 9);
+    b->at_head()[8] = std::byte(0x40);  // "A" is 65: byte 8, mask 0x40
+    b->tail = b->head + 9;
+    Cell set = series_cell(Type::bitset, bits);
+    struct Case {
+        const char* text;
+        bool complemented;
+        bool in;
+    } cases[] = {
+        {"A", false, true},  {"B", false, false}, {"a", false, false}, {"", false, false},
+        {"\xC3\xA9", false, false},  // beyond the stored bits
+        {"\xC3\xA9", true, true},    {"A", true, true}, {"B", true, false},
+    };
+    for (const Case& c : cases) {
+        memory::Series* s = memory::buffer(bits);
+        s->flags = c.complemented ? s->flags | (1u << 19) : s->flags & ~(1u << 19);
+        Str str(c.text);
+        EXPECT_EQ(string::char_in_bitset_q(str.cell, set), c.in) << c.text << " " << c.complemented;
+    }
 }
 
 // --- numbers as text ----------------------------------------------------------------------------
