@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,17 @@ char buffer[buffer_size];
 uint32_t used = 0;
 bool terminal = false;
 volatile sig_atomic_t busy = 0;
+
+// The fences keep the buffer's changes between the two flag stores, as a signal
+// handler on this thread sees them.
+void enter() {
+    busy = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+void leave() {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    busy = 0;
+}
 
 void write_fd1(const char* data, size_t length) {
     while (length > 0) {
@@ -87,16 +99,22 @@ bool put_all(const void* text, uint32_t count) {
 
 bool exit_flush_registered = false;
 
+// While a list is being fired, a removed hook only leaves a hole, so that the
+// hooks after it keep their places and none is skipped or called once removed;
+// the holes close when the outermost firing ends.
 template <typename Hook>
 struct HookList {
     std::unique_ptr<Hook[]> items;
-    uint32_t count = 0;
+    uint32_t count = 0;  // used slots, holes included
     uint32_t capacity = 0;
+    uint32_t firing = 0;
+    bool holes = false;
 
     void reset() {
         items = std::make_unique<Hook[]>(5);
         count = 0;
         capacity = 5;
+        holes = false;
     }
     void add(Hook h) {
         if (count == capacity) {
@@ -111,10 +129,37 @@ struct HookList {
     void remove(Hook h) {
         for (uint32_t i = 0; i < count; ++i) {
             if (items[i] != h) continue;
-            for (uint32_t j = i + 1; j < count; ++j) items[j - 1] = items[j];
-            --count;
-            return;
+            items[i] = nullptr;
+            holes = true;
+            break;
         }
+        if (firing == 0) close_holes();
+    }
+    void close_holes() {
+        if (!holes) return;
+        uint32_t kept = 0;
+        for (uint32_t i = 0; i < count; ++i)
+            if (items[i]) items[kept++] = items[i];
+        count = kept;
+        holes = false;
+    }
+    uint32_t live() const {
+        uint32_t n = 0;
+        for (uint32_t i = 0; i < count; ++i) n += items[i] != nullptr;
+        return n;
+    }
+    template <typename... Args>
+    void fire(Args... args) {
+        struct Firing {
+            HookList& list;
+            explicit Firing(HookList& l) : list(l) { ++list.firing; }
+            ~Firing() {
+                if (--list.firing == 0) list.close_holes();
+            }
+        } firing_now(*this);
+        // Slots are re-read each step: a hook may add hooks and so move the array.
+        for (uint32_t i = 0; i < count; ++i)
+            if (Hook h = items[i]) h(args...);
     }
 };
 
@@ -146,9 +191,9 @@ void init() {
 }
 
 void flush() {
-    busy = 1;
+    enter();
     write_out();
-    busy = 0;
+    leave();
 }
 
 void flush_after_fault() noexcept {
@@ -158,7 +203,7 @@ void flush_after_fault() noexcept {
 }
 
 void print_units(const void* text, uint32_t bytes, uint32_t unit, bool newline) {
-    busy = 1;
+    enter();
     bool line_feed = false;
     switch (unit) {
         case 1: line_feed = put_all<uint8_t>(text, bytes); break;
@@ -171,7 +216,7 @@ void print_units(const void* text, uint32_t bytes, uint32_t unit, bool newline) 
         line_feed = true;
     }
     if (terminal && line_feed) write_out();
-    busy = 0;
+    leave();
 }
 
 void print_latin1(const void* text, uint32_t bytes) { print_units(text, bytes, 1, false); }
@@ -204,14 +249,14 @@ void remove_hooks(ValueHook value_hook, TextHook text_hook) {
 }
 
 void fire_value_hooks(const Cell& value, bool newline) {
-    for (uint32_t i = 0; i < value_hooks.count; ++i) value_hooks.items[i](value, newline);
+    value_hooks.fire<const Cell&, bool>(value, newline);
 }
 
 void fire_text_hooks(const void* text, uint32_t length, uint32_t unit) {
-    for (uint32_t i = 0; i < text_hooks.count; ++i) text_hooks.items[i](text, length, unit);
+    text_hooks.fire(text, length, unit);
 }
 
-uint32_t hook_count(int list) { return list == 1 ? value_hooks.count : text_hooks.count; }
+uint32_t hook_count(int list) { return list == 1 ? value_hooks.live() : text_hooks.live(); }
 uint32_t hook_capacity(int list) { return list == 1 ? value_hooks.capacity : text_hooks.capacity; }
 
 }  // namespace zan::output

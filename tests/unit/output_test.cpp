@@ -212,6 +212,42 @@ TEST_F(Hooks, RemoveTakesTheFirstOccurrenceOnly) {
     EXPECT_EQ(calls, (std::vector<std::string>{"b", "ta0:2", "ta0:2"}));
 }
 
+void remove_b(const Cell&, bool) {
+    calls.push_back("rb");
+    remove_hooks(value_b, nullptr);
+}
+void remove_self(const Cell&, bool) {
+    calls.push_back("rs");
+    remove_hooks(remove_self, nullptr);
+}
+void add_many(const Cell&, bool) {
+    calls.push_back("add");
+    for (int i = 0; i < 6; ++i) add_hooks(value_b, nullptr);  // moves the list
+}
+
+TEST_F(Hooks, ChangesWhileFiringSkipNothingAndCallNothingRemoved) {
+    add_hooks(remove_self, nullptr);
+    add_hooks(value_a, nullptr);
+    add_hooks(remove_b, nullptr);
+    add_hooks(value_b, nullptr);
+    add_hooks(value_a, nullptr);
+    Cell value{};
+    fire_value_hooks(value, false);
+    EXPECT_EQ(calls, (std::vector<std::string>{"rs", "a", "rb", "a"}));
+    EXPECT_EQ(hook_count(1), 3u);
+    calls.clear();
+    fire_value_hooks(value, false);
+    EXPECT_EQ(calls, (std::vector<std::string>{"a", "rb", "a"}));
+
+    init_hooks();
+    calls.clear();
+    add_hooks(add_many, nullptr);
+    add_hooks(value_a, nullptr);
+    fire_value_hooks(value, false);
+    EXPECT_EQ(calls, (std::vector<std::string>{"add", "a", "b", "b", "b", "b", "b", "b"}));
+    EXPECT_EQ(hook_count(1), 8u);
+}
+
 TEST_F(Hooks, ListsGrowByDoubling) {
     EXPECT_EQ(hook_capacity(1), 5u);
     EXPECT_EQ(hook_capacity(2), 5u);
