@@ -110,6 +110,7 @@ struct HookList {
     uint32_t firing = 0;
     bool holes = false;
 
+    HookList() { reset(); }
     void reset() {
         items = std::make_unique<Hook[]>(5);
         count = 0;

@@ -54,7 +54,7 @@ void print_float32(float value);     // "%.7g"
 using ValueHook = void (*)(const Cell& value, bool newline);
 using TextHook = void (*)(const void* text, uint32_t length, uint32_t unit);  // length in units
 
-// Empties both lists, each with room for 5 hooks.
+// Empties both lists, each with room for 5 hooks (as they start).
 void init_hooks();
 // Appends each hook that is not null; a full list doubles its room.
 void add_hooks(ValueHook value_hook, TextHook text_hook);
