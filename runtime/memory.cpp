@@ -382,6 +382,12 @@ void init() {
 
 uint64_t total_bytes() { return m.total; }
 
+void set_gc_stress(uint32_t every) {
+    init();
+    m.stress = every;
+    m.allocations = 0;
+}
+
 // --- allocation -------------------------------------------------------------------
 
 Node alloc_series(uint32_t count, uint32_t unit, int32_t offset) {

@@ -112,6 +112,9 @@ void set_series_flags(Node n, uint32_t bits);
 // Reads ZAN_GC_STRESS.
 void init();
 
+// Every Nth allocation collects (0: off); ZAN_GC_STRESS sets it at init.
+void set_gc_stress(uint32_t every);
+
 // Bytes currently taken from the page allocator.
 uint64_t total_bytes();
 
