@@ -165,8 +165,15 @@ Series* widen_to(Node s, uint32_t current, uint32_t wanted) {
 }
 
 void append_char(Node s, uint32_t cp) {
+    Series* b = memory::buffer(s);
+    uint32_t unit = b->unit();
+    if (unit >= append_width(cp) && b->tail + unit <= b->capacity) {  // the common case
+        put_char(b->at_tail(), unit, cp);
+        b->tail += unit;
+        return;
+    }
     collector::NodeRoot keep(s);  // widening and growing may both allocate
-    Series* b = widen_for(s, append_width(cp));
+    b = widen_for(s, append_width(cp));
     b = room_at_tail(s, b->unit());
     put_char(b->at_tail(), b->unit(), cp);
     b->tail += b->unit();
