@@ -95,6 +95,11 @@ uint32_t char_at(Node s, uint32_t index) {
     return get_char(b->at_head() + index * b->unit(), b->unit());
 }
 
+int32_t last_char(Node s) {
+    uint32_t len = buffer_length(s);
+    return len ? int32_t(char_at(s, len - 1)) : -1;
+}
+
 uint32_t length(const Cell& str) {
     uint32_t len = buffer_length(series_node(str));
     return series_index(str) < len ? len - series_index(str) : 0;

@@ -63,6 +63,8 @@ uint32_t buffer_length(Node s);
 // The character at index (from the buffer's offset).
 uint32_t char_at(Node s, uint32_t index);
 inline uint32_t rs_abs_at(const Cell& str, uint32_t index) { return char_at(series_node(str), index); }
+// The last character of the buffer, -1 when it is empty.
+int32_t last_char(Node s);
 // Characters from the value's position; 0 when the position is past the tail.
 uint32_t length(const Cell& str);
 inline uint32_t rs_length_q(const Cell& str) { return length(str); }

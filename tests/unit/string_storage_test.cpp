@@ -124,6 +124,9 @@ TEST(StringPositions, FindAndHasChar) {
     EXPECT_TRUE(string::has_char_q(s.cell, 'B', 3, 1));   // b at 1, B at 4
     EXPECT_FALSE(string::has_char_q(s.cell, 'C', 3, 1));
     EXPECT_EQ(string::rs_abs_at(s.cell, 0), uint32_t('a'));
+    EXPECT_EQ(string::last_char(s.node()), int32_t('C'));
+    Str empty;
+    EXPECT_EQ(string::last_char(empty.node()), -1);
 }
 
 TEST(StringPositions, HeadEqualLiteral) {
