@@ -540,7 +540,8 @@ void change_case(Cell& value, const Cell* part, bool upper) {
         } else if (type_of(*part) == type_of(value) && series_node(*part) == n) {
             count = std::min<int64_t>(int64_t(part->w1) - head, count);
         } else {
-            Cell word = make_cell(Type::word);  // the refinement's name is the native's to give
+            // The word `part` goes first once words can be made from here.
+            Cell word = none_cell();
             errors::fire(errors::id::invalid_refine_arg, &word, part);
         }
     }

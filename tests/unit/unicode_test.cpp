@@ -547,6 +547,12 @@ TEST(ChangeCase, CharsAndStringRangesWidenWhenNeeded) {
     unicode::change_case(str, &back, true);  // a negative count changes nothing
     EXPECT_EQ(string::to_utf8(str), "abC\xC5\xB8");
 
+    Cell other = string::make_cell(string::make_buffer(1));
+    EXPECT_EQ(raised([&] { unicode::change_case(str, &other, true); }), errors::id::invalid_refine_arg);
+    Cell file = str;
+    file.header = uint32_t(Type::file);
+    EXPECT_EQ(raised([&] { unicode::change_case(str, &file, true); }), errors::id::invalid_refine_arg);
+
     str.w1 = 99;  // past the tail: clamped and written back
     unicode::change_case(str, nullptr, true);
     EXPECT_EQ(str.w1, 4u);
