@@ -1,12 +1,13 @@
 // Form and mold: writing helpers, slot dispatch and the cycle guard.
 //
 // The guard is a fixed array searched linearly: nesting depth, not value
-// count, sets its cost. Node handles never change when buffers move, so the
-// entries need no rewriting after a collection.
+// count, sets its cost. Its entries are marked as roots, which also rewrites
+// them when a collection evacuates node frames.
 #include "datatypes/mold.h"
 
 #include "datatypes/datatype.h"
 #include "datatypes/string_stub.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 
 namespace zan::mold {
@@ -76,6 +77,21 @@ std::string mold_text(const Cell& value, actions::MoldFlags flags, int32_t limit
 }
 
 // --- cycle guard ------------------------------------------------------------------
+
+namespace {
+// The walked series are live anyway; marking the entries keeps their handles
+// current when a collection gives nodes new ones.
+void mark_guard() {
+    for (int i = 0; i < top; ++i) collector::mark_series(guard[i]);
+}
+}  // namespace
+
+void init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    collector::register_marker(mark_guard);
+}
 
 void cycle_push(Node n) {
     guard[top++] = n;

@@ -6,7 +6,9 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/mold.h"
 #include "datatypes/typeset.h"
+#include "runtime/errors.h"
 
 namespace zan::datatype {
 
@@ -15,6 +17,8 @@ void register_all() {
     if (done) return;
     done = true;
 
+    errors::init();
+    mold::init();
     datatype::init();
     unset::init();
     none::init();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "datatypes/typeset.h"
+#include "runtime/collector.h"
 #include "runtime/unwind.h"
 
 namespace zan::errors {
@@ -20,7 +21,20 @@ Cell pending_args_[3];
 
 CallWordFn call_word_provider = nullptr;
 ArgWordFn arg_word_provider = nullptr;
+
+// The arguments may hold series (a string that could not be converted).
+void mark_pending() {
+    collector::mark_cell(pending_value_);
+    collector::mark_cells(pending_args_, pending_args_ + 3);
+}
 }  // namespace
+
+void init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    collector::register_marker(mark_pending);
+}
 
 void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     pending_id_ = id;

@@ -69,6 +69,9 @@ constexpr Id not_done{Category::internal, 11};
 [[noreturn]] void fire(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                        const Cell* arg3 = nullptr);
 
+// Registers the pending error's cells with the collector; start-up calls it once.
+void init();
+
 // The error value of the throw in flight (valid in a catcher of unwind::error).
 const Cell& pending();
 
