@@ -13,6 +13,7 @@
 #include "datatypes/mold.h"
 #include "datatypes/string_stub.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
 
 namespace zan::integer {
 
@@ -267,6 +268,16 @@ void to(actions::Args args, Type) {
                 errors::fire(errors::id::type_limit, &target);
             }
             set_int(result, int32_t(std::trunc(d)));
+            break;
+        }
+        case Type::binary: {
+            // Up to four bytes from the position, big-endian.
+            memory::Series* s = memory::buffer(series_node(spec));
+            uint32_t at = series_index(spec), length = s->length();
+            uint32_t v = 0;
+            for (uint32_t k = at; k < length && k < at + 4; ++k)
+                v = (v << 8) | uint8_t(s->at_head()[k]);
+            set_int(result, int32_t(v));
             break;
         }
         case Type::time: {

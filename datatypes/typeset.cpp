@@ -6,6 +6,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
 
 namespace zan::typeset {
 
@@ -71,10 +72,21 @@ int32_t form_mold(const Cell& value, Node buffer, bool only, bool part, int32_t 
 
 namespace {
 
+// A word in a type block stands for its value.
+Cell looked_up(const Cell& value) { return value; }
+
 void make_slot(actions::Args args, Type) {
     const Cell spec = args[1];
     if (is(spec, Type::typeset)) {
         args[0] = spec;
+        return;
+    }
+    if (is(spec, Type::block)) {
+        Cell set = make();
+        Node n = series_node(spec);
+        for (uint32_t i = series_index(spec); i < memory::buffer(n)->length(); ++i)
+            add_type(set, looked_up(memory::buffer(n)->cells()[i]));
+        args[0] = set;
         return;
     }
     Cell target = datatype_cell(Type::typeset);

@@ -1,7 +1,12 @@
 #include <climits>
 #include <cmath>
 
+#include <cstring>
+#include <vector>
+
 #include "datatypes/integer.h"
+#include "datatypes/string_stub.h"
+#include "runtime/memory.h"
 #include "value_support.h"
 
 using namespace zan;
@@ -185,6 +190,44 @@ TEST(Integer, ToAndMake) {
               errors::id::bad_to_arg);
     EXPECT_EQ(test::raised([] { test::to(Type::integer, float_cell(3e9, Type::time)); }),
               errors::id::type_limit);
+}
+
+Cell text(std::string_view s) {
+    Node n = string::make_buffer(16, 1);
+    string::append_utf8(n, s);
+    return string::make_cell(n, 0, Type::string);
+}
+
+TEST(Integer, ToFromText) {
+    struct Case {
+        const char* text;
+        int32_t expect;
+    } good[] = {{"1'000", 1000}, {"-2147483648", INT_MIN}, {"+7", 7}, {"2147483647", INT_MAX}};
+    for (const auto& c : good) EXPECT_EQ(int_of(test::to(Type::integer, text(c.text))), c.expect) << c.text;
+    for (const char* bad : {"12a", "", "2147483648", "-2147483649", "-", " 1", "1.5"})
+        EXPECT_EQ(test::raised([&] { test::to(Type::integer, text(bad)); }), errors::id::bad_to_arg)
+            << bad;
+}
+
+TEST(Integer, ToFromBinary) {
+    struct Case {
+        std::vector<uint8_t> bytes;
+        uint32_t index;
+        int32_t expect;
+    } cases[] = {
+        {{0x01, 0x02}, 0, 258},
+        {{0x01, 0x02, 0x03, 0x04, 0x05}, 0, 0x01020304},
+        {{0x01, 0x02, 0x03, 0x04, 0x05}, 1, 0x02030405},
+        {{0xFF, 0xFF, 0xFF, 0xFF}, 0, -1},
+        {{}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        Node n = memory::alloc_bytes(uint32_t(c.bytes.size()));
+        memory::Series* s = memory::buffer(n);
+        if (!c.bytes.empty()) std::memcpy(s->at_head(), c.bytes.data(), c.bytes.size());
+        s->tail = s->head + uint32_t(c.bytes.size());
+        EXPECT_EQ(int_of(test::to(Type::integer, make_cell(Type::binary, c.index, n))), c.expect);
+    }
 }
 
 TEST(Integer, Compare) {

@@ -1,4 +1,7 @@
+#include <cstring>
+
 #include "datatypes/typeset.h"
+#include "runtime/memory.h"
 #include "value_support.h"
 
 using namespace zan;
@@ -120,6 +123,28 @@ TEST(Typeset, AddType) {
     typeset::add_type(s, of({Type::block, Type::string}));
     EXPECT_EQ(typeset::count(s), 3);
     EXPECT_EQ(test::raised([&] { typeset::add_type(s, integer_cell(3)); }), errors::id::invalid_arg);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Typeset, MakeFromBlock) {
+    datatype::register_all();
+    Node n = memory::alloc_cells(4);
+    memory::Series* s = memory::buffer(n);
+    Cell items[] = {datatype_cell(Type::integer), datatype_cell(Type::integer),
+                    of({Type::string, Type::block}), datatype_cell(Type::float_)};
+    std::memcpy(s->cells(), items, sizeof items);
+    s->tail = s->head + sizeof items;
+    Cell made = test::make(Type::typeset, make_cell(Type::block, 0, n));
+    EXPECT_EQ(typeset::count(made), 4);
+    Cell from_third = test::make(Type::typeset, make_cell(Type::block, 3, n));
+    EXPECT_EQ(typeset::count(from_third), 1);
+    memory::buffer(n)->cells()[1] = integer_cell(1);
+    EXPECT_EQ(test::raised([&] { test::make(Type::typeset, make_cell(Type::block, 0, n)); }),
+              errors::id::invalid_arg);
+    EXPECT_EQ(int_of(errors::pending_arg(1)), 1);
 }
 
 }  // namespace
