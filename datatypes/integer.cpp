@@ -13,6 +13,7 @@
 #include "datatypes/mold.h"
 #include "datatypes/string_stub.h"
 #include "runtime/errors.h"
+#include "runtime/fatal.h"
 #include "runtime/memory.h"
 
 namespace zan::integer {
@@ -122,7 +123,7 @@ int32_t do_math_op(int32_t left, int32_t right, int op, Cell* result) {
     case or_: r = left | right; break;
     case and_: r = left & right; break;
     case xor_: r = left ^ right; break;
-    default: errors::impossible(101);
+    default: runtime::quit(runtime::fatal::no_switch, runtime::caller_address());
     }
     if (result) set_int(*result, r);
     return r;

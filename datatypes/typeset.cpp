@@ -6,6 +6,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "runtime/errors.h"
+#include "runtime/fatal.h"
 #include "runtime/memory.h"
 
 namespace zan::typeset {
@@ -46,7 +47,7 @@ void do_bitwise(actions::Args args, int code) {
     case 6: case 10: r = make(a.w1 & other.w1, a.w2 & other.w2, a.w3 & other.w3); break;
     case 7: case 12: r = make(a.w1 ^ other.w1, a.w2 ^ other.w2, a.w3 ^ other.w3); break;
     case 11: r = make(a.w1 & ~other.w1, a.w2 & ~other.w2, a.w3 & ~other.w3); break;
-    default: errors::impossible(101);
+    default: runtime::quit(runtime::fatal::no_switch, runtime::caller_address());
     }
     args[0] = r;
 }

@@ -5,9 +5,6 @@
 // itself raises no-memory when pages run out.
 #include "runtime/errors.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "datatypes/typeset.h"
 #include "runtime/collector.h"
 #include "runtime/unwind.h"
@@ -72,13 +69,6 @@ const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value)
 
 void check_unset(int position, const Cell& value) {
     if (is(value, Type::unset)) expect_arg(value, position);
-}
-
-void impossible(int code) {
-    std::fprintf(stderr, "*** Runtime Error %d: %s\n", code,
-                 code == 101 ? "no value matched in SWITCH" : "no value matched in CASE");
-    std::fflush(stderr);
-    std::_Exit(code & 0xFF);
 }
 
 }  // namespace zan::errors

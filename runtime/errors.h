@@ -97,9 +97,4 @@ void set_arg_word_provider(ArgWordFn fn);
 const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value);
 void check_unset(int position, const Cell& value);
 
-// A selection over a closed set of cases matched none: a fault of the runtime
-// itself, reported as fatal runtime error `code` (100 or 101) and ending the
-// process. Replaced by the fatal report of the runtime core when it exists.
-[[noreturn]] void impossible(int code);
-
 }  // namespace zan::errors

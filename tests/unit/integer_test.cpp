@@ -259,6 +259,11 @@ TEST(Integer, NumberToInteger) {
                   errors::id::out_of_range);
 }
 
+TEST(IntegerDeathTest, UnknownOperatorIsFatal) {
+    EXPECT_EXIT(integer::do_math_op(1, 2, 9, nullptr), testing::ExitedWithCode(101),
+                "no value matched in SWITCH");
+}
+
 TEST(Integer, DoMathOpWithoutResultCell) {
     EXPECT_EQ(integer::do_math_op(7, 2, integer::divide, nullptr), 3);
     EXPECT_EQ(integer::do_math_op(INT_MAX, 1, integer::add, nullptr), INT_MIN);
