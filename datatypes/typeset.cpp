@@ -76,6 +76,33 @@ namespace {
 // A word in a type block stands for its value.
 Cell looked_up(const Cell& value) { return value; }
 
+}  // namespace
+
+Cell from_spec(const Cell& types) {
+    Cell set = make();
+    Node n = series_node(types);
+    for (uint32_t i = series_index(types); i < memory::buffer(n)->length(); ++i) {
+        Cell item = memory::buffer(n)->cells()[i];
+        bool named = is(item, Type::word);
+        Cell value = named ? looked_up(item) : item;
+        switch (type_of(value)) {
+        case Type::datatype:
+        case Type::typeset: add_type(set, value); break;
+        case Type::block: break;
+        case Type::word:
+            if (named) {
+                add(set, Type::object);
+                break;
+            }
+            [[fallthrough]];
+        default: errors::fire(errors::id::invalid_type_spec, &value);
+        }
+    }
+    return set;
+}
+
+namespace {
+
 void make_slot(actions::Args args, Type) {
     const Cell spec = args[1];
     if (is(spec, Type::typeset)) {

@@ -62,6 +62,8 @@ void expect_arg(const Cell& value, int position) {
     fire(id::expect_arg, &word, &type, &arg);
 }
 
+void bad_make_arg(const Cell& value, const Cell& spec) { fire(id::bad_make_arg, &value, &spec); }
+
 const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value) {
     if (!typeset::has(typeset, type_of(value))) expect_arg(value, position);
     return value;

@@ -148,3 +148,26 @@ TEST(Typeset, MakeFromBlock) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Typeset, FromSpecTypeBlock) {
+    datatype::register_all();
+    Cell inner[] = {datatype_cell(Type::string)};
+    Node in = memory::alloc_cells(1);
+    std::memcpy(memory::buffer(in)->cells(), inner, sizeof inner);
+    memory::buffer(in)->tail += sizeof inner;
+    Cell items[] = {datatype_cell(Type::integer), make_cell(Type::block, 0, in),
+                    of({Type::file, Type::url})};
+    Node n = memory::alloc_cells(3);
+    std::memcpy(memory::buffer(n)->cells(), items, sizeof items);
+    memory::buffer(n)->tail += sizeof items;
+    Cell set = typeset::from_spec(make_cell(Type::block, 0, n));
+    EXPECT_EQ(set.w1, of({Type::integer, Type::file, Type::url}).w1);
+    EXPECT_EQ(typeset::count(set), 3);
+    memory::buffer(n)->cells()[2] = integer_cell(4);
+    EXPECT_EQ(test::raised([&] { typeset::from_spec(make_cell(Type::block, 0, n)); }),
+              errors::id::invalid_type_spec);
+}
+
+}  // namespace
