@@ -59,18 +59,24 @@ int32_t mold_value(const Cell& value, Node buffer, actions::MoldFlags flags, boo
 }
 
 std::string form_text(const Cell& value, int32_t limit) {
-    Node buffer = string::make_buffer(16, 1);
     if (limit >= 0 && limit < 1) return {};
-    form_value(value, buffer, limit >= 0, limit >= 0 ? limit : no_limit);
+    Cell held = value;
+    collector::Root keep(held);
+    Node buffer = string::make_buffer(16, 1);
+    collector::NodeRoot keep_buffer(buffer, collector::NodeRoot::As::buffer);
+    form_value(held, buffer, limit >= 0, limit >= 0 ? limit : no_limit);
     std::string text = string::to_utf8(string::make_cell(buffer, 0, Type::string));
     if (limit >= 0) cut_utf8(text, limit);
     return text;
 }
 
 std::string mold_text(const Cell& value, actions::MoldFlags flags, int32_t limit) {
-    Node buffer = string::make_buffer(16, 1);
     if (limit >= 0 && limit < 1) return {};
-    mold_value(value, buffer, flags, limit >= 0, limit >= 0 ? limit : no_limit, 0);
+    Cell held = value;
+    collector::Root keep(held);
+    Node buffer = string::make_buffer(16, 1);
+    collector::NodeRoot keep_buffer(buffer, collector::NodeRoot::As::buffer);
+    mold_value(held, buffer, flags, limit >= 0, limit >= 0 ? limit : no_limit, 0);
     std::string text = string::to_utf8(string::make_cell(buffer, 0, Type::string));
     if (limit >= 0) cut_utf8(text, limit);
     return text;
