@@ -51,6 +51,48 @@ TEST(Integer, ArithmeticStaysIntegerOrTurnsFloat) {
     }
 }
 
+// Every pair of boundary values against 64-bit arithmetic.
+TEST(Integer, BoundaryGridAgainstWideArithmetic) {
+    const int32_t edges[] = {INT_MIN, INT_MIN + 1, -65536, -46341, -2, -1, 0,
+                             1,       2,           46341,  65536,  INT_MAX - 1, INT_MAX};
+    for (int32_t a : edges) {
+        for (int32_t b : edges) {
+            SCOPED_TRACE(std::to_string(a) + ", " + std::to_string(b));
+            struct Op {
+                test::BinarySlot slot;
+                int64_t wide;
+            } ops[] = {{&R::add, int64_t(a) + b},
+                       {&R::subtract, int64_t(a) - b},
+                       {&R::multiply, int64_t(a) * b}};
+            for (const auto& op : ops) {
+                Cell r = binary(op.slot, i(a), i(b));
+                if (op.wide >= INT_MIN && op.wide <= INT_MAX) {
+                    ASSERT_TRUE(is(r, Type::integer));
+                    EXPECT_EQ(int_of(r), op.wide);
+                } else {
+                    ASSERT_TRUE(is(r, Type::float_));
+                    EXPECT_EQ(float_of(r), double(op.wide));
+                }
+            }
+            if (b == 0 || (a == INT_MIN && b == -1)) {
+                errors::Id expect = b == 0 ? errors::id::zero_divide : errors::id::overflow;
+                EXPECT_EQ(test::raised([&] { binary(&R::divide, i(a), i(b)); }), expect);
+                EXPECT_EQ(test::raised([&] { binary(&R::remainder, i(a), i(b)); }), expect);
+                continue;
+            }
+            Cell q = binary(&R::divide, i(a), i(b));
+            if (int64_t(a) % b == 0) {
+                ASSERT_TRUE(is(q, Type::integer));
+                EXPECT_EQ(int_of(q), int64_t(a) / b);
+            } else {
+                ASSERT_TRUE(is(q, Type::float_));
+                EXPECT_EQ(float_of(q), double(a) / double(b));
+            }
+            EXPECT_EQ(int_of(binary(&R::remainder, i(a), i(b))), int64_t(a) % b);
+        }
+    }
+}
+
 TEST(Integer, MixedOperandsGoToTheirCore) {
     Cell r = binary(&R::add, i(3), f(0.5));
     ASSERT_TRUE(is(r, Type::float_));
