@@ -17,7 +17,7 @@
 #include "datatypes/dtoa_stub.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 

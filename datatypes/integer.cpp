@@ -11,7 +11,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/mold.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"

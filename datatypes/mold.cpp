@@ -6,7 +6,7 @@
 #include "datatypes/mold.h"
 
 #include "datatypes/datatype.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 

@@ -5,7 +5,7 @@
 // copy being molded is rooted. The caller keeps the series and the text
 // buffer alive.
 #include "datatypes/mold.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 

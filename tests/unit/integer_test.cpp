@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "datatypes/integer.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "runtime/memory.h"
 #include "value_support.h"
 

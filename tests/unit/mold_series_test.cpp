@@ -1,7 +1,7 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "runtime/memory.h"
 #include "value_support.h"
 
