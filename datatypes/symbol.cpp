@@ -122,6 +122,7 @@ void append_utf8(std::string& out, uint32_t cp) {
 void make_table() {
     if (g_table) return;
     collector::register_marker(mark_roots);
+    collector::set_cell_marker(Type::symbol, mark_cell);
     g_block = memory::alloc_cells(block_size);
     memory::buffer(g_block)->tail = memory::buffer(g_block)->head;
     Cell block = series_cell(Type::block, g_block);
@@ -132,7 +133,6 @@ void init() {
     actions::Row row;
     row.compare = &compare;
     datatype::register_type(Type::symbol, Type::any, "symbol!", row);
-    collector::set_cell_marker(Type::symbol, mark_cell);
 }
 
 Node table() { return g_table; }

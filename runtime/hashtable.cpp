@@ -43,28 +43,30 @@ constexpr uint32_t refresh_rebuild_above = 30000;
 uint32_t g_seed = 0x2F6B1C3Du;
 NodeCycles g_node_cycles = nullptr;
 
-uint32_t node_cycle() { return g_node_cycles ? g_node_cycles() : 0; }
+uint32_t node_cycle() { return g_node_cycles ? g_node_cycles() : collector::node_cycles(); }
 
-// Tables being made or rebuilt, which nothing else reaches yet: marked whole
-// (with every series they name) by a marker of their own.
-std::vector<Node*> g_building;
-void mark_building() {
-    for (Node* t : g_building) mark(*t);
-}
-class Building {
+// While a table is rebuilt, local copies of node keys must stay valid: the
+// collections its allocations run move no nodes.
+int g_rebuilding = 0;
+class HoldNodes {
 public:
-    explicit Building(Node& t) {
-        static bool registered = false;
-        if (!registered) {
-            collector::register_marker(mark_building);
-            registered = true;
-        }
-        g_building.push_back(&t);
+    HoldNodes() {
+        if (g_rebuilding++ == 0) collector::set_node_compaction_allowed(false);
     }
-    ~Building() { g_building.pop_back(); }
-    Building(const Building&) = delete;
-    Building& operator=(const Building&) = delete;
+    ~HoldNodes() {
+        if (--g_rebuilding == 0) collector::set_node_compaction_allowed(true);
+    }
+    HoldNodes(const HoldNodes&) = delete;
+    HoldNodes& operator=(const HoldNodes&) = delete;
 };
+
+// Tables held by C++ locals (being made or rebuilt, or a caller's): marked
+// whole, with every series they name, by a marker of their own.
+std::vector<Node*> g_rooted;
+void mark_rooted() {
+    for (Node* t : g_rooted) mark(*t);
+}
+using Building = TableRoot;
 
 // --- raw access -------------------------------------------------------------------
 
@@ -409,6 +411,7 @@ void rebuild_records(Node t, uint32_t requested) {
     uint32_t upper = uint32_t(0.77 * buckets + 0.5);
     uint32_t n = record_cells(t);
     // Live records, copied out: the rebuild allocates.
+    HoldNodes hold;
     std::vector<Cell> live;
     Header* h = hdr(t);
     Node old = h->series;
@@ -795,6 +798,7 @@ void resize(Node t, uint32_t requested) {
     if (h->kind == kind_map || h->kind == kind_symbols) return resize_in_place(t, requested);
     if (h->kind >= kind_nodes) return rebuild_records(t, requested);
     Building keep(t);
+    HoldNodes hold;
     uint32_t buckets = next_pow2(uint64_t(1.5 * requested));
     bool stamped = h->stamp != 0;
     fresh_buckets(t, buckets, upper_bound(buckets));
@@ -1102,9 +1106,7 @@ void delete_ptr(Node t, Node key) {
 
 void sweep_dead(Node t) {
     Header* h = hdr(t);
-    auto dead = [](Node n) {
-        return n != 0 && (memory::buffer(n)->flags & memory::flag::mark) == 0;
-    };
+    auto dead = [](Node n) { return n != 0 && !collector::marked(n); };
     uint32_t* flags = words(h->flags);
     uint32_t* keys = words(h->keys);
     for (uint32_t b = 0; b < h->buckets; ++b) {
@@ -1122,6 +1124,16 @@ void sweep_dead(Node t) {
         r->w1 = 0;
         set_bucket(flags, b, f_deleted);
         h->count--;
+    }
+}
+
+void relocate_keys(Node t) {
+    Header* h = hdr(t);
+    memory::Series* s = memory::buffer(h->series);
+    uint32_t end = s->tail - s->head;
+    for (uint32_t off = 0; off < end; off += h->index) {
+        Cell* r = reinterpret_cast<Cell*>(s->at_head() + off);
+        if (record_live(r)) r->w1 = collector::relocated(r->w1);
     }
 }
 
@@ -1180,6 +1192,18 @@ void mark(Node& t) {
 }
 
 void set_node_cycles(NodeCycles fn) { g_node_cycles = fn; }
+
+TableRoot::TableRoot(Node& t) {
+    static bool registered = false;
+    if (!registered) {
+        collector::register_marker(mark_rooted);
+        registered = true;
+    }
+    g_rooted.push_back(&t);
+}
+
+// Roots end in the reverse order of their making (they are scoped locals).
+TableRoot::~TableRoot() { g_rooted.pop_back(); }
 
 const char* check(Node t) {
     Header* h = hdr(t);

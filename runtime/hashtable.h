@@ -153,18 +153,32 @@ void delete_ptr(Node table, Node key);
 void sweep_dead(Node table);
 // Recomputes the bucket of every live record (after nodes moved).
 void rebuild_ptr(Node table);
+// For the collector's relocation hook: gives every live record the new handle
+// of its key (the buckets follow on the table's next use).
+void relocate_keys(Node table);
 // Visits the live records: key and value cells.
 template <typename Fn>
 void for_each_record(Node table, Fn&& fn);
 
 // --- the collector ---------------------------------------------------------------------
 
+// Keeps a table held in a C++ local alive, with every series it names, and
+// rewrites the local when the table's node moves.
+class TableRoot {
+public:
+    explicit TableRoot(Node& table);
+    ~TableRoot();
+    TableRoot(const TableRoot&) = delete;
+    TableRoot& operator=(const TableRoot&) = delete;
+};
+
 // Marks the table's own storage and its indexed series. Node-keyed sets hold
 // their keys weakly: only their storage is marked.
 void mark(Node& table);
 
-// Set by the collector when it moves nodes: answers its node-cycle counter.
-// Stamped tables rebuild on their next use when the counter changed.
+// Stamped tables rebuild on their next use when the collector's node-cycle
+// counter changed. Tests may put another counter in its place (nullptr: the
+// collector's again).
 using NodeCycles = uint32_t (*)();
 void set_node_cycles(NodeCycles fn);
 

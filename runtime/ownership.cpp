@@ -26,6 +26,32 @@ DeepChange g_deep_change = nullptr;
 
 void mark_table() { hashtable::mark(g_table); }
 
+// Weak records are not reached by marking: after nodes moved, their keys and
+// cells take the new handles here.
+void relocate(Cell& c) {
+    switch (type_of(c)) {
+        case Type::object: c.w1 = collector::relocated(c.w1); c.w3 = collector::relocated(c.w3); break;
+        case Type::word: case Type::set_word: case Type::get_word: case Type::lit_word:
+            c.w1 = collector::relocated(c.w1);
+            break;
+        default:
+            if (c.w2) c.w2 = collector::relocated(c.w2);
+            if (c.w3 && (is(c, Type::string) || is(c, Type::file) || is(c, Type::url) ||
+                         is(c, Type::tag) || is(c, Type::email) || is(c, Type::ref)))
+                c.w3 = collector::relocated(c.w3);
+    }
+}
+void relocate_records() {
+    if (!g_table) return;
+    hashtable::relocate_keys(g_table);
+    hashtable::for_each_record(g_table, [](Node, Cell* cells) {
+        for (uint32_t i = 0; i < record_cells; ++i) relocate(cells[i]);
+    });
+}
+void sweep_records() {
+    if (g_table) hashtable::sweep_dead(g_table);
+}
+
 enum class Group { none, block, flat, bitset, image, object };
 
 Group group_of(Type t) {
@@ -138,6 +164,8 @@ bool flag_buffer(Node n) {
 void init() {
     if (g_table) return;
     collector::register_marker(mark_table);
+    collector::set_owner_sweep(sweep_records);
+    collector::set_relocation_hook(relocate_records);
     g_table = hashtable::make(table_size, nullptr, hashtable::kind_owners, record_cells);
 }
 
@@ -250,8 +278,6 @@ bool check(const Cell& series, const Cell& action, int32_t index, int32_t count,
 
 void set_deep_change_hook(DeepChange fn) { g_deep_change = fn; }
 
-void sweep() {
-    if (g_table) hashtable::sweep_dead(g_table);
-}
+void sweep() { sweep_records(); }
 
 }  // namespace zan::ownership
