@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "datatypes/symbol.h"
@@ -667,8 +668,9 @@ int32_t put(Node t, uint32_t pos, bool* resized) {
     return insert_position(t, pos);
 }
 
-int32_t get(Node t, const Cell& key, uint32_t start, uint32_t skip, Mode mode, bool last,
+int32_t get(Node t, const Cell& key_in, uint32_t start, uint32_t skip, Mode mode, bool last,
             bool reverse) {
+    Cell key = key_in;  // a rebuild may move the buffer the key stands in
     check_stamp(t);
     Header* h = hdr(t);
     Node series = h->series;
@@ -698,7 +700,8 @@ int32_t get(Node t, const Cell& key, uint32_t start, uint32_t skip, Mode mode, b
     return best;
 }
 
-int32_t get_next(Node t, const Cell& key, Probe& st) {
+int32_t get_next(Node t, const Cell& key_in, Probe& st) {
+    Cell key = key_in;
     check_stamp(t);
     Header* h = hdr(t);
     Node series = h->series;
@@ -998,7 +1001,15 @@ void resize_in_place(Node t, uint32_t requested) {
 }
 
 uint32_t put_symbol(Node t, const char* name, size_t length, bool any_case) {
-    if (hdr(t)->used >= hdr(t)->upper) grow(t);
+    // The name may stand in a series buffer: copied before anything allocates.
+    std::string copy;
+    auto keep_name = [&] {
+        if (copy.empty() && length) name = copy.assign(name, length).data();
+    };
+    if (hdr(t)->used >= hdr(t)->upper) {
+        keep_name();
+        grow(t);
+    }
     uint32_t hash = hash_symbol_name(name, length);
     Node block = hdr(t)->series;
     // Lengths first, then bytes: a longer name sharing the prefix is another name.
@@ -1021,6 +1032,7 @@ uint32_t put_symbol(Node t, const char* name, size_t length, bool any_case) {
         }
     }
     // The entry: its name copied into a byte series with a NUL behind the tail.
+    keep_name();
     Node name_node = memory::alloc_series(uint32_t(length) + 1, 1);
     {
         memory::Series* s = memory::buffer(name_node);
@@ -1028,7 +1040,7 @@ uint32_t put_symbol(Node t, const char* name, size_t length, bool any_case) {
         s->at_head()[length] = std::byte{0};
         s->tail = s->head + uint32_t(length);
     }
-    collector::NodeRoot keep_name(name_node);
+    collector::NodeRoot keep_entry_name(name_node);
     block = hdr(t)->series;
     uint32_t pos = push_cells(block, 1);
     cells(block)[pos] = make_cell(Type::symbol, uint32_t(alias), 0, name_node);

@@ -33,7 +33,7 @@ struct Block {
         memory::Series* s = memory::buffer(node);
         if (s->head + n * 16 > s->capacity) memory::expand_series_copy(node, uint64_t(n) * 32 + 16);
     }
-    void insert(uint32_t i, const Cell& c) {
+    void insert(uint32_t i, Cell c) {
         uint32_t len = length();
         reserve(len + 1);
         memory::Series* s = memory::buffer(node);
@@ -42,7 +42,7 @@ struct Block {
         cells[i] = c;
         s->tail += 16;
     }
-    void append(const Cell& c) { insert(length(), c); }
+    void append(Cell c) { insert(length(), c); }
     void erase(uint32_t i, uint32_t n) {
         uint32_t len = length();
         memory::Series* s = memory::buffer(node);
@@ -187,14 +187,14 @@ namespace {
 struct HashBlock {
     Block block;
     Node table;
-    collector::NodeRoot root;
+    ht::TableRoot root;
     HashBlock() : table(make_table()), root(table) {}
     Node make_table() {
         Cell v = block.value();
         return ht::make(0, &v, ht::kind_hash);
     }
 
-    void insert(uint32_t i, const Cell& c) {
+    void insert(uint32_t i, Cell c) {
         uint32_t len = block.length();
         block.insert(i, c);
         ht::refresh(table, 1, i, len - i, false);
@@ -216,7 +216,7 @@ struct HashBlock {
         ht::move(table, to, from, n);
     }
 
-    int32_t linear(const Cell& key, uint32_t start, uint32_t skip, ht::Mode mode, bool last,
+    int32_t linear(Cell key, uint32_t start, uint32_t skip, ht::Mode mode, bool last,
                    bool reverse) {
         int32_t best = -1;
         for (uint32_t p = 0; p < block.length(); ++p) {
@@ -378,7 +378,7 @@ TEST(Map, RepeatedKeyKeepsLastValueAndOnePair) {
     for (const Cell& c : pairs) b.append(c);
     Cell v = b.value(Type::map);
     Node t = ht::make(5, &v, ht::kind_map);
-    collector::NodeRoot keep(t);
+    ht::TableRoot keep(t);
     ASSERT_EQ(b.length(), 6u);
     EXPECT_EQ(int_of(b.at(1)), 3);
     EXPECT_EQ(int_of(b.at(3)), 4);
@@ -397,7 +397,7 @@ TEST(Map, DeleteAndReinsertReusesTheBucket) {
     b.append(integer_cell(10));
     Cell v = b.value(Type::map);
     Node t = ht::make(4, &v, ht::kind_map);
-    collector::NodeRoot keep(t);
+    ht::TableRoot keep(t);
     uint32_t used = ht::header(t).used;
     ht::remove(t, 0);
     EXPECT_EQ(ht::get(t, integer_cell(1)), -1);
@@ -413,7 +413,7 @@ TEST(Map, GrowsAndMatchesModel) {
     Block b;
     Cell v = b.value(Type::map);
     Node t = ht::make(0, &v, ht::kind_map);
-    collector::NodeRoot keep(t);
+    ht::TableRoot keep(t);
     std::map<int32_t, int32_t> model;
     for (int i = 0; i < 3000; ++i) {
         int32_t k = int32_t(rng() % 1000), val = int32_t(rng());
@@ -445,7 +445,7 @@ TEST(Map, GrowsAndMatchesModel) {
 TEST(NodeSet, MatchesUnorderedMap) {
     std::mt19937 rng(11);
     Node t = ht::make(0, nullptr, ht::kind_nodes, 2);
-    collector::NodeRoot keep(t);
+    ht::TableRoot keep(t);
     std::unordered_map<Node, int32_t> model;
     for (int i = 0; i < 20000; ++i) {
         Node key = 1 + rng() % 3000;
@@ -482,7 +482,7 @@ TEST(NodeSet, MatchesUnorderedMap) {
 
 TEST(NodeSet, ManyDeletionsRebuildInsteadOfDoubling) {
     Node t = ht::make(0, nullptr, ht::kind_nodes, 1);
-    collector::NodeRoot keep(t);
+    ht::TableRoot keep(t);
     for (Node k = 1; k <= 40; ++k) ht::put_ptr(t, k);
     uint32_t buckets = ht::header(t).buckets;
     for (Node k = 1; k <= 36; ++k) ht::delete_ptr(t, k);
@@ -536,4 +536,89 @@ TEST(RelocMap, MatchesUnorderedMapAndIterates) {
     ht::relocmap::clear(m);
     EXPECT_FALSE(ht::relocmap::get(m, key, &value));
     ht::relocmap::free(m);
+}
+
+// --- across collections ------------------------------------------------------------------
+
+namespace {
+
+// Every Nth allocation collects while it lives, so every buffer may move at
+// any allocation the table makes.
+struct Stress {
+    explicit Stress(uint32_t every) {
+        collector::set_enabled(true);
+        memory::set_gc_stress(every);
+    }
+    ~Stress() {
+        memory::set_gc_stress(0);
+        collector::set_enabled(false);
+    }
+};
+
+void add_key(Block& keys, Cell c) {
+    collector::Root keep(c);
+    keys.append(c);
+}
+
+}  // namespace
+
+TEST(HashTableGC, HashBlockUnderStressMatchesLinearSearch) {
+    HashBlock hb;
+    Block keys;
+    for (int i = 0; i < 30; ++i) add_key(keys, integer_cell(i));
+    for (const char* t : {"abc", "ABC", "xyz", "Xyz", "q"}) add_key(keys, str(t));
+    Stress stress(3);
+    uint32_t cycles = collector::cycles();
+    std::mt19937 rng(99);
+    auto pick = [&](uint32_t n) { return uint32_t(rng() % n); };
+    for (int step = 0; step < 1500; ++step) {
+        uint32_t len = hb.block.length();
+        uint32_t op = pick(10);
+        if (op < 6 || len < 4) {
+            hb.insert(pick(len + 1), keys.at(pick(keys.length())));
+        } else if (op < 8) {
+            uint32_t i = pick(len);
+            hb.remove(i, 1 + pick(std::min<uint32_t>(3, len - i)));
+        } else {
+            uint32_t from = pick(len - 1), to = pick(len - 1);
+            hb.move(to, from, 2);
+        }
+        if (step % 25) continue;
+        collector::do_cycle();
+        ASSERT_STREQ(ht::check(hb.table), "") << "step " << step;
+        for (uint32_t j = 0; j < keys.length(); ++j) {
+            Cell k = keys.at(j);
+            ASSERT_EQ(ht::get(hb.table, k), hb.linear(k, 0, 1, ht::Mode::any_case, false, false))
+                << "step " << step;
+        }
+    }
+    EXPECT_GT(collector::cycles(), cycles + 100);
+}
+
+TEST(HashTableGC, NodeSetAndMapSurviveCompaction) {
+    Node set = ht::make(0, nullptr, ht::kind_nodes, 1);
+    ht::TableRoot keep_set(set);
+    Block b;
+    Cell v = b.value(Type::map);
+    Node map = ht::make(0, &v, ht::kind_map);
+    ht::TableRoot keep_map(map);
+    Stress stress(2);
+    for (int i = 0; i < 2000; ++i) {
+        Cell* r = ht::put_ptr(set, Node(i + 1));
+        r[0] = integer_cell(i);
+        b.append(integer_cell(i * 7));
+        b.append(integer_cell(i));
+        ht::put(map, b.length() - 2);
+    }
+    collector::do_cycle();
+    ASSERT_STREQ(ht::check(set), "");
+    ASSERT_STREQ(ht::check(map), "");
+    for (int i = 0; i < 2000; i += 37) {
+        Cell* r = ht::get_ptr(set, Node(i + 1));
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(int_of(r[0]), i);
+        int32_t at = ht::get(map, integer_cell(i * 7));
+        ASSERT_GE(at, 0);
+        EXPECT_EQ(int_of(b.at(uint32_t(at) + 1)), i);
+    }
 }

@@ -239,3 +239,37 @@ TEST_F(Ownership, RecordsAreWeak) {
     EXPECT_EQ(ownership::get_owner(orphan)->w1, next.value.w1);
     EXPECT_STREQ(ht::check(ownership::table()), "");
 }
+
+TEST_F(Ownership, CollectionDropsRecordsOfDeadKeysAndOwners) {
+    Cell kept = block_of({integer_cell(1)});
+    collector::Root keep(kept);
+    uint32_t before = ht::count(ownership::table());
+    {
+        Object o({"a", "b"});
+        o.field(0) = kept;
+        o.field(1) = block_of({});
+        o.bind_fields();
+        ASSERT_EQ(ht::count(ownership::table()), before + 2);
+        EXPECT_TRUE(owned(kept));
+    }
+    // The object and its second block are unreachable; the records hold nothing.
+    collector::do_cycle();
+    EXPECT_LE(ht::count(ownership::table()), before);
+    EXPECT_EQ(ownership::get_owner(series_node(kept)), nullptr);
+    EXPECT_FALSE(owned(kept));
+    EXPECT_FALSE(ownership::check(kept, none_cell(), 0, 0));
+    EXPECT_STREQ(ht::check(ownership::table()), "");
+
+    // A live owner keeps its records through a collection.
+    Object o({"c"});
+    o.field(0) = kept;
+    o.bind_fields();
+    Cell owner = o.value;
+    // object! marks its context through its own cell marker; here the context
+    // node is rooted directly.
+    collector::NodeRoot keep_owner(o.ctx, collector::NodeRoot::As::buffer);
+    collector::do_cycle();
+    ASSERT_NE(ownership::get_owner(series_node(kept)), nullptr);
+    EXPECT_EQ(ownership::get_owner(series_node(kept))->w1, owner.w1);
+    EXPECT_TRUE(ownership::check(kept, none_cell(), 0, 0));
+}

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "datatypes/symbol.h"
+#include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 
@@ -234,4 +235,24 @@ TEST(Symbol, CompareAndAnyType) {
     EXPECT_GT(symbol::compare(c, b, 3), 0);
     EXPECT_TRUE(symbol::any_type_q(make_cell(Type::word, 0, symbol::make("ANY-TYPE!"))));
     EXPECT_FALSE(symbol::any_type_q(make_cell(Type::word, 0, symbol::make("any-type"))));
+}
+
+TEST(SymbolGC, InterningUnderStressKeepsNames) {
+    symbol::make_table();
+    collector::set_enabled(true);
+    memory::set_gc_stress(2);
+    std::vector<uint32_t> ids;
+    for (int i = 0; i < 3000; ++i) ids.push_back(symbol::make("gc-name-" + std::to_string(i)));
+    uint32_t upper_id = symbol::make("GC-NAME-7");
+    symbol::cache_string(ids[5]);
+    memory::set_gc_stress(0);
+    collector::do_cycle();
+    collector::set_enabled(false);
+    for (int i = 0; i < 3000; i += 97) {
+        EXPECT_EQ(symbol::name(ids[i]), "gc-name-" + std::to_string(i));
+        EXPECT_EQ(symbol::make("gc-name-" + std::to_string(i)), ids[i]);
+    }
+    EXPECT_EQ(symbol::resolve(upper_id), ids[7]);
+    EXPECT_EQ(memory::buffer(symbol::get(ids[5]).w2)->length(), 9u);
+    EXPECT_STREQ(ht::check(symbol::table()), "");
 }
