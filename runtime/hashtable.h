@@ -104,7 +104,8 @@ struct Probe {
 };
 int32_t get_next(Node table, const Cell& key, Probe& probe);
 
-// Forgets the key at a position (hash!: only that occurrence).
+// Forgets the key at a position (hash!: only that occurrence; map!: the key
+// must still stand there).
 void remove(Node table, uint32_t position);
 
 // Re-inserts the cells of the indexed series from `start`, every `step`-th
@@ -137,7 +138,8 @@ uint32_t put_symbol(Node table, const char* name, size_t length, bool any_case);
 // A context word table: the 0-based index of the word record of the symbol
 // (exact, or by canonical ids when `any_case`), or -1. With `add`, a missing
 // word gets the next index (the indexed series' length): the caller appends
-// its word record there; the answer is then -1 too.
+// its word record there; the answer is then -1 too (check() fails until it
+// has).
 int32_t put_word(Node table, uint32_t symbol, bool any_case, bool add);
 void resize_in_place(Node table, uint32_t requested);
 

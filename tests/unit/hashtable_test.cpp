@@ -440,6 +440,63 @@ TEST(Map, GrowsAndMatchesModel) {
     }
 }
 
+// --- word tables and copies -----------------------------------------------------------------
+
+TEST(WordTable, FindsByExactOrCanonicalSymbolAndGrows) {
+    Block words;
+    Cell v = words.value();
+    Node t = ht::make(0, &v, ht::kind_symbols);
+    ht::TableRoot keep(t);
+    auto add = [&](const char* name) {
+        uint32_t sym = symbol::make(name);
+        uint32_t index = words.length();
+        EXPECT_EQ(ht::put_word(t, sym, false, true), -1) << name;
+        words.append(make_cell(Type::word, 0, sym, index));
+        return int32_t(index);
+    };
+    int32_t foo = add("wt-foo");
+    int32_t bar = add("wt-bar");
+    struct Case {
+        const char* name;
+        bool any_case;
+        int32_t index;
+    };
+    const Case cases[] = {
+        {"wt-foo", false, foo}, {"WT-FOO", false, -1}, {"WT-FOO", true, foo},
+        {"wt-Bar", true, bar},  {"wt-baz", true, -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ht::put_word(t, symbol::make(c.name), c.any_case, false), c.index) << c.name;
+    // The exact twin is a word of its own.
+    int32_t upper_foo = add("WT-FOO");
+    EXPECT_EQ(ht::put_word(t, symbol::make("WT-FOO"), false, false), upper_foo);
+    EXPECT_EQ(ht::put_word(t, symbol::make("wt-foo"), false, false), foo);
+    for (int i = 0; i < 300; ++i) add(("wt-" + std::to_string(i)).c_str());
+    EXPECT_GT(ht::header(t).buckets, 300u);
+    EXPECT_EQ(ht::put_word(t, symbol::make("WT-299"), true, false), int32_t(words.length()) - 1);
+    EXPECT_EQ(ht::put_word(t, symbol::make("wt-bar"), false, false), bar);
+    EXPECT_STREQ(ht::check(t), "");
+}
+
+TEST(HashBlock, CopyIsIndependent) {
+    HashBlock hb;
+    for (int i = 0; i < 30; ++i) hb.insert(hb.block.length(), integer_cell(i % 6));
+    Block other;
+    for (uint32_t i = 0; i < hb.block.length(); ++i) other.append(hb.block.at(i));
+    Node c = ht::copy(hb.table, other.node);
+    ht::TableRoot keep(c);
+    ASSERT_STREQ(ht::check(c), "");
+    EXPECT_EQ(ht::indexed_series(c), other.node);
+    // Removing from the original leaves the copy whole.
+    hb.remove(0, 1);
+    EXPECT_EQ(ht::get(hb.table, integer_cell(0)), 5);
+    EXPECT_EQ(ht::get(c, integer_cell(0)), 0);
+    EXPECT_EQ(ht::get(c, integer_cell(5), 0, 1, ht::Mode::any_case, true), 29);
+    ht::remove(c, 0);
+    EXPECT_EQ(ht::get(c, integer_cell(0)), 6);
+    EXPECT_EQ(ht::get(hb.table, integer_cell(0)), 5);
+}
+
 // --- node-keyed sets ---------------------------------------------------------------------
 
 TEST(NodeSet, MatchesUnorderedMap) {
