@@ -65,6 +65,13 @@ constexpr Id not_done{Category::internal, 11};
 // string!, unicode
 constexpr Id invalid_char{Category::script, 62};
 constexpr Id invalid_utf8{Category::access, 4};
+// string!, file!, url!, bitset!
+constexpr Id invalid_path{Category::script, 33};
+constexpr Id past_end{Category::script, 41};
+constexpr Id missing_arg{Category::script, 42};
+constexpr Id cannot_open{Category::access, 2};
+constexpr Id no_connect{Category::access, 6};
+constexpr Id no_port_action{Category::access, 12};
 }  // namespace id
 
 // Builds the error value from the id and up to three arguments, then unwinds

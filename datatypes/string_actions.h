@@ -1,0 +1,61 @@
+// string! actions: the action table row of string! and the routines that
+// file!, url!, tag!, email!, ref!, binary! and vector! take from it.
+//
+// Every action gets its operands on the value stack from args (args[0] is the
+// series and the result slot) and answers in args[0]. Searching, selecting,
+// sorting and the set operations are in string_search.h.
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/actions.h"
+#include "datatypes/cell.h"
+
+namespace zan::string {
+
+using actions::Args;
+
+// string!, file!, url!, tag!, email!, ref!: values whose elements are characters.
+bool any_string_q(Type t);
+
+// A new empty value of the type with room for capacity characters.
+Cell make_value(uint32_t capacity, Type t = Type::string);
+
+// The count of a /part limit from the series' head: an integer!, or a position
+// in the same buffer; anything else raises invalid-refine-arg naming the
+// refinement.
+int32_t part_count(const Cell& series, const Cell& limit, const char* refinement);
+[[noreturn]] void fire_refine_arg(const char* refinement, const Cell& value);
+Cell refinement_word(const char* name);
+Cell word_of(const char* name);
+
+// Change reports to a series' owner: before the change with the action word;
+// when that found an owner, after it with the past form.
+bool notify_before(const Cell& series, const char* word, int32_t index, int32_t count);
+void notify_after(const Cell& series, const char* word, int32_t index, int32_t count);
+
+// Appends the text of a value as append does (a tag! in its brackets, a block
+// element by element, anything else formed), at most part characters when
+// part is 0 or more. Answers the characters appended.
+uint32_t append_text(Node buffer, const Cell& value, int32_t part);
+
+// The bytes of a binary! from its position decoded as UTF-8 into a new string!;
+// an incomplete sequence at the end raises access invalid-utf8.
+Cell from_binary(const Cell& bin);
+
+// --- actions ------------------------------------------------------------------------
+
+void make(Args args, Type type);
+void to(Args args, Type type);
+void eval_path(Cell& result, const Cell& parent, const actions::PathStep& s);
+int32_t compare(const Cell& a, const Cell& b, int32_t op);
+void append(Args args, const Cell* part, bool only, const Cell* dup);
+void insert(Args args, const Cell* part, bool only, const Cell* dup);
+void change(Args args, const Cell* part, bool only, const Cell* dup);
+void swap(Args args);
+void trim(Args args, const actions::TrimRefs& r);
+
+// Registers string! (parent series!).
+void init();
+
+}  // namespace zan::string
