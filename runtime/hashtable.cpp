@@ -795,6 +795,9 @@ void resize(Node t, uint32_t requested) {
     if (h->kind >= kind_nodes) return rebuild_records(t, requested);
     Building keep(t);
     HoldNodes hold;
+    // Every cell of the block comes back in, also those not put yet (a table
+    // made smaller than its block grows while it is filled): room for them all.
+    requested = std::max(requested, cell_count(hdr(t)->series));
     uint32_t buckets = next_pow2(uint64_t(1.5 * requested));
     bool stamped = h->stamp != 0;
     fresh_buckets(t, buckets, upper_bound(buckets));
