@@ -35,6 +35,7 @@ constexpr uint32_t no_bucket = 0xFFFFFFFF;
 constexpr uint32_t refresh_rebuild_above = 30000;
 
 uint32_t g_seed = 0x2F6B1C3Du;
+bool g_tables_made = false;  // the seed is fixed from then on
 NodeCycles g_node_cycles = nullptr;
 
 uint32_t node_cycle() { return g_node_cycles ? g_node_cycles() : collector::node_cycles(); }
@@ -465,7 +466,9 @@ uint32_t murmur3(const void* bytes, size_t length, uint32_t seed) {
 
 uint32_t murmur3(const void* bytes, size_t length) { return murmur3(bytes, length, g_seed); }
 uint32_t seed() { return g_seed; }
-void set_seed(uint32_t s) { g_seed = s ? s : 0x2F6B1C3Du; }
+void set_seed(uint32_t s) {
+    if (!g_tables_made && s) g_seed = s;
+}
 
 uint32_t hash_pointer(uint32_t word) { return fmix32(word); }
 
@@ -616,6 +619,7 @@ uint32_t buckets_for(uint32_t size) {
 uint32_t upper_bound(uint32_t buckets) { return uint32_t(buckets * 0.77); }
 
 Node make(uint32_t size, const Cell* series, Kind kind, uint32_t record_cells_) {
+    g_tables_made = true;
     Node t = new_bytes(sizeof(Header), 0);
     Building keep(t);
     hdr(t)->kind = kind;

@@ -52,7 +52,10 @@ uint32_t fmix32(uint32_t h);
 uint32_t murmur3(const void* bytes, size_t length, uint32_t seed);
 uint32_t murmur3(const void* bytes, size_t length);  // with the shared seed
 uint32_t seed();
-void set_seed(uint32_t s);  // once, at start-up; any fixed non-zero value
+// The shared seed starts as a fixed non-zero value. Setting another (non-zero)
+// one takes effect only before the first table is made: every table's buckets
+// depend on it.
+void set_seed(uint32_t s);
 
 uint32_t hash_pointer(uint32_t word);
 // A spelling: ASCII A-Z lowered, every other byte as it is.
