@@ -1254,6 +1254,9 @@ const char* check(Node t) {
 namespace relocmap {
 
 namespace {
+// Flags are read a 32-bit word at a time.
+size_t flag_bytes(uint32_t buckets) { return std::max<size_t>(buckets / 4, 4); }
+
 Found find(const RelocMap* m, uint32_t key) {
     uint32_t mask = m->buckets - 1;
     uint32_t i = fmix32(key) & mask, first = i, k = 0;
@@ -1273,13 +1276,13 @@ Found find(const RelocMap* m, uint32_t key) {
 int grow(RelocMap* m) {
     uint32_t buckets = m->buckets * 2;
     auto* entries = static_cast<uint32_t*>(std::malloc(size_t(buckets) * 8));
-    auto* flags = static_cast<uint32_t*>(std::malloc(buckets / 4));
+    auto* flags = static_cast<uint32_t*>(std::malloc(flag_bytes(buckets)));
     if (!entries || !flags) {
         std::free(entries);
         std::free(flags);
         return -1;
     }
-    std::memset(flags, 0xAA, buckets / 4);
+    std::memset(flags, 0xAA, flag_bytes(buckets));
     RelocMap bigger{0, flags, entries, 0, buckets, uint32_t(0.77 * buckets + 0.5)};
     for (uint32_t i = 0; i < m->buckets; ++i) {
         if (flag_at(m->flags, i) != f_occupied) continue;
@@ -1304,13 +1307,13 @@ RelocMap* make(uint32_t size) {
     if (!m) return nullptr;
     m->buckets = buckets_for(size);
     m->upper = upper_bound(m->buckets);
-    m->flags = static_cast<uint32_t*>(std::malloc(m->buckets / 4));
+    m->flags = static_cast<uint32_t*>(std::malloc(flag_bytes(m->buckets)));
     m->entries = static_cast<uint32_t*>(std::malloc(size_t(m->buckets) * 8));
     if (!m->flags || !m->entries) {
         free(m);
         return nullptr;
     }
-    std::memset(m->flags, 0xAA, m->buckets / 4);
+    std::memset(m->flags, 0xAA, flag_bytes(m->buckets));
     return m;
 }
 
@@ -1357,7 +1360,7 @@ bool next(const RelocMap* m, uint32_t* cursor, uint32_t* key, uint32_t* value) {
 }
 
 void clear(RelocMap* m) {
-    std::memset(m->flags, 0xAA, m->buckets / 4);
+    std::memset(m->flags, 0xAA, flag_bytes(m->buckets));
     m->count = 0;
     m->used = 0;
 }
