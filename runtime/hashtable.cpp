@@ -40,21 +40,6 @@ NodeCycles g_node_cycles = nullptr;
 
 uint32_t node_cycle() { return g_node_cycles ? g_node_cycles() : collector::node_cycles(); }
 
-// While a table is rebuilt, local copies of node keys must stay valid: the
-// collections its allocations run move no nodes.
-int g_rebuilding = 0;
-class HoldNodes {
-public:
-    HoldNodes() {
-        if (g_rebuilding++ == 0) collector::set_node_compaction_allowed(false);
-    }
-    ~HoldNodes() {
-        if (--g_rebuilding == 0) collector::set_node_compaction_allowed(true);
-    }
-    HoldNodes(const HoldNodes&) = delete;
-    HoldNodes& operator=(const HoldNodes&) = delete;
-};
-
 // Tables held by C++ locals (being made or rebuilt, or a caller's): marked
 // whole, with every series they name, by a marker of their own.
 std::vector<Node*> g_rooted;
@@ -404,25 +389,45 @@ void reset_record(Cell* r, Node key, uint32_t n) {
 void rebuild_records(Node t, uint32_t requested) {
     uint32_t buckets = next_pow2(requested);
     uint32_t upper = uint32_t(0.77 * buckets + 0.5);
-    uint32_t n = record_cells(t);
-    // Live records, copied out: the rebuild allocates.
-    HoldNodes hold;
-    std::vector<Cell> live;
-    Header* h = hdr(t);
-    Node old = h->series;
-    uint32_t end = memory::buffer(old)->tail - memory::buffer(old)->head;
-    for (uint32_t off = 0; off < end; off += h->index) {
-        const Cell* r = reinterpret_cast<const Cell*>(memory::buffer(old)->at_head() + off);
-        if (record_live(r)) live.insert(live.end(), r, r + n + 1);
-    }
+    uint32_t size = hdr(t)->index;
+    NodesStay hold;
     Building keep(t);
-    fresh_buckets(t, buckets, upper);
-    Node records = memory::alloc_cells(std::max<uint32_t>(1, uint32_t(live.size())));
+    // Everything the rebuild needs is allocated while the table is still whole,
+    // so that a collection meanwhile sweeps the old records as usual; the live
+    // records then move over without allocating.
+    uint32_t live = 0;
+    {
+        memory::Series* s = memory::buffer(hdr(t)->series);
+        for (uint32_t off = 0; off < s->tail - s->head; off += size)
+            live += record_live(reinterpret_cast<const Cell*>(s->at_head() + off));
+    }
+    Node records = memory::alloc_cells(std::max<uint32_t>(1, live * (size / 16)));
+    collector::NodeRoot keep_records(records, collector::NodeRoot::As::buffer);
     memory::buffer(records)->tail = memory::buffer(records)->head;
-    hdr(t)->series = records;
-    for (size_t i = 0; i < live.size(); i += n + 1) {
-        Cell* v = put_ptr(t, Node(live[i].w1));
-        std::copy(live.begin() + i + 1, live.begin() + i + 1 + n, v);
+    Node old = hdr(t)->series;
+    collector::NodeRoot keep_old(old, collector::NodeRoot::As::buffer);
+    Node flags = new_bytes(buckets / 4, 0xAA);
+    collector::NodeRoot keep_flags(flags, collector::NodeRoot::As::buffer);
+    Node keys = new_bytes(buckets * 4, 0);
+    // No allocation from here on.
+    Header* h = hdr(t);
+    h->flags = flags;
+    h->keys = keys;
+    h->buckets = buckets;
+    h->upper = upper;
+    h->count = 0;
+    h->used = 0;
+    h->series = records;
+    memory::Series* from = memory::buffer(old);
+    memory::Series* to = memory::buffer(records);
+    for (uint32_t off = 0; off < from->tail - from->head; off += size) {
+        const Cell* r = reinterpret_cast<const Cell*>(from->at_head() + off);
+        if (!record_live(r)) continue;
+        uint32_t at = to->tail - to->head;
+        std::memcpy(to->at_head() + at, r, size);
+        to->tail += size;
+        Found f = probe(t, hash_pointer(r->w1), [](uint32_t) { return false; });
+        occupy(t, uint32_t(f.free), at);
     }
 }
 
@@ -798,7 +803,7 @@ void resize(Node t, uint32_t requested) {
     if (h->kind == kind_map || h->kind == kind_symbols) return resize_in_place(t, requested);
     if (h->kind >= kind_nodes) return rebuild_records(t, requested);
     Building keep(t);
-    HoldNodes hold;
+    NodesStay hold;
     // Every cell of the block comes back in, also those not put yet (a table
     // made smaller than its block grows while it is filled): room for them all.
     requested = std::max(requested, cell_count(hdr(t)->series));
@@ -1085,6 +1090,7 @@ Cell* put_ptr(Node t, Node key) {
         off = words(hdr(t)->keys)[bucket];
     } else {
         Building keep(t);
+        NodesStay hold;  // the key stays the key
         off = push_cells(hdr(t)->series, n + 1) * 16;
     }
     occupy(t, bucket, off);
@@ -1204,6 +1210,15 @@ void mark(Node& t) {
 }
 
 void set_node_cycles(NodeCycles fn) { g_node_cycles = fn; }
+
+static int g_nodes_stay = 0;  // NodesStay guards alive
+
+NodesStay::NodesStay() {
+    if (g_nodes_stay++ == 0) collector::set_node_compaction_allowed(false);
+}
+NodesStay::~NodesStay() {
+    if (--g_nodes_stay == 0) collector::set_node_compaction_allowed(true);
+}
 
 TableRoot::TableRoot(Node& t) {
     static bool registered = false;

@@ -177,6 +177,16 @@ public:
     TableRoot& operator=(const TableRoot&) = delete;
 };
 
+// While one lives, collections move no nodes (buffers still move): for code
+// that keeps node handles in places marking does not reach. Nests.
+class NodesStay {
+public:
+    NodesStay();
+    ~NodesStay();
+    NodesStay(const NodesStay&) = delete;
+    NodesStay& operator=(const NodesStay&) = delete;
+};
+
 // Marks the table's own storage and its indexed series. Node-keyed sets hold
 // their keys weakly: only their storage is marked.
 void mark(Node& table);
