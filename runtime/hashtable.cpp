@@ -541,6 +541,7 @@ uint32_t hash_value(const Cell& v, bool case_sensitive) {
         case Type::integer: case Type::char_:
             return fmix32(v.w2);
         case Type::symbol: {
+            if (v.w3 == 0) return 0;
             memory::Series* s = memory::buffer(v.w3);
             return hash_symbol_name(reinterpret_cast<const char*>(s->at_head()), s->length());
         }
