@@ -1,5 +1,8 @@
 // The allocator: capacities, placement, expansion, copies and the C heap.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <fstream>
 
 #include <cstring>
 #include <vector>
@@ -235,6 +238,28 @@ TEST(Memory, SizesPastTheLimitRaiseNoMemory) {
     // The node is untouched.
     EXPECT_EQ(buffer(n)->capacity, 16u);
     EXPECT_EQ(memory::verify_heap(), nullptr);
+}
+
+// With the address space capped, a big series finds no pages: the error is
+// catchable and the heap stays sound and usable.
+TEST(Memory, RefusedPagesRaiseNoMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer reserves the address space itself";
+#endif
+    memory::init();
+    collector::set_enabled(false);
+    uint64_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+    rlimit tight{pages * 4096 + (64u << 20), old.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    errors::Id id = raised([] { memory::alloc_bytes(512u << 20); });
+    setrlimit(RLIMIT_AS, &old);
+    EXPECT_EQ(id, errors::id::no_memory);
+    EXPECT_EQ(memory::verify_heap(), nullptr);
+    Node n = memory::alloc_bytes(100);
+    EXPECT_EQ(buffer(n)->capacity, 112u);
 }
 
 TEST(Memory, CopySeries) {
