@@ -163,6 +163,12 @@ void mark_guards() {
 bool mark_node(Node& n) {
     if (n == 0) return false;
     if (memory::relocating()) n = memory::relocated(n);
+#ifdef ZAN_DEBUG
+    if (!memory::node_in_use(n)) {
+        std::fprintf(stderr, "collector: marking node %u, which is not in use\n", n);
+        std::abort();
+    }
+#endif
     Series* s = memory::buffer(n);
     if (!s || (s->flags & flag::mark)) return false;
     s->flags |= flag::mark;

@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
@@ -25,6 +24,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/fatal.h"
 
 namespace zan::memory {
 
@@ -104,18 +104,6 @@ struct State {
 State m;
 
 // --- the C heap ---------------------------------------------------------------
-
-[[noreturn]] void default_fatal(int code) {
-    std::fprintf(stderr, "*** Runtime Error %d: out of memory\n", code);
-    std::fflush(stderr);
-    std::_Exit(code);
-}
-FatalHandler fatal_handler = nullptr;
-
-[[noreturn]] void out_of_heap() {
-    if (fatal_handler) fatal_handler(94);
-    default_fatal(94);
-}
 
 // Blocks carry a 16-byte header with their size; the set tells ours from others.
 struct BlockHeader {
@@ -300,11 +288,21 @@ void init_header(Series* s, uint32_t capacity, uint32_t unit, int32_t offset, ui
     s->spare[0] = s->spare[1] = 0;
 }
 
+// Under ZAN_GC_STRESS, every Nth allocation collects first.
+void maybe_stress() {
+#ifdef ZAN_DEBUG
+    // A sweep hook or release callback that allocates would hand the sweep an
+    // unmarked, live buffer.
+    if (collector::collecting()) runtime::quit(runtime::fatal::assertion_failed, runtime::caller_address());
+#endif
+    if (m.stress && collector::enabled() && ++m.allocations % m.stress == 0) collector::collect();
+}
+
 // A buffer of count units with its head offset bytes in. May collect.
 Series* alloc_series_buffer(uint64_t count, uint32_t unit, int32_t offset) {
     init();
     uint64_t p = checked_capacity(count, unit);
-    if (m.stress && collector::enabled() && ++m.allocations % m.stress == 0) collector::collect();
+    maybe_stress();
     uint64_t k = needed_bytes(p);
     if (k >= max_frame_size) {
         collect_for_room();
@@ -420,6 +418,7 @@ Node alloc_bytes_filled(uint32_t count, uint8_t byte) {
 Node alloc_big_series(uint32_t count, uint32_t unit, int32_t offset) {
     init();
     uint64_t p = checked_capacity(count, checked_unit(unit));
+    maybe_stress();
     auto* link = static_cast<HeapLink*>(allocate(sizeof(HeapLink) + sizeof(Series) + p));
     link->next = &m.heap_series;
     link->prev = m.heap_series.prev;
@@ -540,11 +539,9 @@ void for_each_pin(void (*fn)(Node&)) {
 
 // --- the C heap -----------------------------------------------------------------------
 
-void set_fatal_handler(FatalHandler h) { fatal_handler = h; }
-
 void* allocate(size_t size) {
     auto* h = static_cast<BlockHeader*>(std::malloc(size + sizeof(BlockHeader)));
-    if (!h) out_of_heap();
+    if (!h) runtime::quit(runtime::fatal::out_of_memory, runtime::caller_address());
     h->size = size;
     void* p = h + 1;
     blocks().insert(p);
@@ -566,7 +563,7 @@ void* reallocate(void* p, size_t size) {
     if (!blocks().count(p)) return nullptr;
     auto* h = static_cast<BlockHeader*>(p) - 1;
     auto* moved = static_cast<BlockHeader*>(std::realloc(h, size + sizeof(BlockHeader)));
-    if (!moved) out_of_heap();
+    if (!moved) runtime::quit(runtime::fatal::out_of_memory, runtime::caller_address());
     moved->size = size;
     blocks().erase(p);
     blocks().insert(moved + 1);
@@ -643,6 +640,12 @@ Node relocated(Node n) {
 }
 
 bool relocating() { return m.relocating; }
+
+bool node_in_use(Node n) {
+    if (n == 0) return false;
+    NodeFrame* f = frame_of(n);
+    return f && !slot_free(f->slots[(n - 1) % node_frame_nodes]);
+}
 
 void drop_relocations() {
     m.relocations.clear();
@@ -724,7 +727,13 @@ void compact_frame(SeriesFrame* f) {
             into_below = false;
         }
     }
-    if (gap) f->heap = gap;
+    if (gap) {
+#ifdef ZAN_DEBUG
+        // Stale addresses into the freed space read garbage that shows.
+        std::memset(gap, 0xDB, size_t(f->heap - gap));
+#endif
+        f->heap = gap;
+    }
 }
 
 }  // namespace

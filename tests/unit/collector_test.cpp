@@ -496,3 +496,32 @@ TEST_F(Collector, NoCycleWhileDisabledUnlessAsked) {
 
 }  // namespace
 }  // namespace zan
+
+namespace zan {
+namespace {
+
+#ifdef ZAN_DEBUG
+Node holder, freed;
+
+void mark_through_a_freed_node() {
+    memory::init();
+    collector::set_enabled(true);
+    holder = memory::alloc_cells(1);
+    freed = memory::alloc_bytes(16);
+    collector::do_cycle();  // nothing rooted: both die
+    holder = memory::alloc_cells(1);
+    Node stale = freed == holder ? freed + 1 : freed;
+    memory::buffer(holder)->cells()[0] = series_cell(Type::binary, stale);
+    memory::buffer(holder)->tail = 16;
+    collector::register_marker([] { collector::mark_series(holder); });
+    collector::do_cycle();
+}
+
+// Debug builds stop at a reference to a freed node instead of corrupting the heap.
+TEST(CollectorDeathTest, MarkingAFreedNodeStops) {
+    EXPECT_DEATH(mark_through_a_freed_node(), "not in use");
+}
+#endif
+
+}  // namespace
+}  // namespace zan
