@@ -58,7 +58,7 @@ struct State {
     Root* roots = nullptr;
     NodeRoot* node_roots = nullptr;
 };
-State g;
+constinit State g;
 
 // --- standard cell markers ---------------------------------------------------------
 
@@ -101,7 +101,7 @@ constexpr std::array<CellMarker, 256> standard_markers() {
     t[size_t(Type::event)] = mark_event_cell;
     return t;
 }
-std::array<CellMarker, 256> cell_markers = standard_markers();
+constinit std::array<CellMarker, 256> cell_markers = standard_markers();
 
 // --- the mark loop --------------------------------------------------------------------
 

@@ -93,7 +93,7 @@ struct State {
     HeapLink heap_series{&heap_series, &heap_series};
 
     std::vector<Node> free_queue;
-    std::unordered_map<Node, Node> relocations;
+    std::unordered_map<Node, Node>* relocations = nullptr;  // old -> new, made on first use
     bool relocating = false;
 
     uint32_t stress = 0;   // every stress-th allocation collects
@@ -101,7 +101,7 @@ struct State {
 
     Pin* pins = nullptr;
 };
-State m;
+constinit State m;
 
 // --- the C heap ---------------------------------------------------------------
 
@@ -620,7 +620,8 @@ bool evacuate_node_frames(uint32_t history_depth) {
             if (!to) break;  // cannot happen while more than a frame's worth is free
             slot_of(to) = v;
             reinterpret_cast<Series*>(v)->node = to;
-            m.relocations[handle_of(f, i)] = to;
+            if (!m.relocations) m.relocations = new std::unordered_map<Node, Node>;
+            (*m.relocations)[handle_of(f, i)] = to;
             // The old slot keeps its address until the frame is freed, so a
             // stale handle still reads the buffer during this cycle.
             --f->used;
@@ -629,14 +630,14 @@ bool evacuate_node_frames(uint32_t history_depth) {
         free_nodes -= node_frame_nodes;
         any = true;
     }
-    m.relocating = !m.relocations.empty();
+    m.relocating = m.relocations && !m.relocations->empty();
     return any;
 }
 
 Node relocated(Node n) {
     if (!m.relocating || n == 0) return n;
-    auto it = m.relocations.find(n);
-    return it == m.relocations.end() ? n : it->second;
+    auto it = m.relocations->find(n);
+    return it == m.relocations->end() ? n : it->second;
 }
 
 bool relocating() { return m.relocating; }
@@ -648,7 +649,8 @@ bool node_in_use(Node n) {
 }
 
 void drop_relocations() {
-    m.relocations.clear();
+    delete m.relocations;
+    m.relocations = nullptr;
     m.relocating = false;
 }
 
