@@ -117,8 +117,9 @@ std::unordered_set<void*>& blocks() {
 
 // --- pages --------------------------------------------------------------------
 
-// A refused mapping raises the no-memory error. Nothing is held across the call,
-// so building the error (which may allocate) finds the heap consistent.
+// A refused mapping raises the no-memory error. Nothing is held across the
+// call, so the heap is consistent when the error is built; raising it must not
+// need fresh pages itself (the error raiser keeps that error ready).
 void* alloc_pages(uint64_t size) {
     size = (size + page_size - 1) & ~uint64_t(page_size - 1);
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
