@@ -287,6 +287,17 @@ TEST(Memory, CopySeries) {
     EXPECT_EQ(int_of(buffer(cc)->cells()[0]), 7);
 }
 
+TEST(Memory, UsedBytesCountsNodesBuffersAndBigFrames) {
+    collector::set_enabled(false);
+    memory::init();
+    double before = memory::used_bytes();
+    memory::alloc_bytes(100);
+    EXPECT_EQ(memory::used_bytes() - before, double(sizeof(uintptr_t) + sizeof(Series) + 112));
+    before = memory::used_bytes();
+    memory::alloc_bytes(3u << 20);
+    EXPECT_GE(memory::used_bytes() - before, double(3u << 20));
+}
+
 TEST(Memory, CHeapBlocks) {
     auto* p = static_cast<char*>(memory::allocate(10));
     std::memcpy(p, "abcdefghi", 10);
