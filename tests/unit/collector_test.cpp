@@ -289,6 +289,53 @@ TEST_F(Collector, CompactionFillsTheFrameBelow) {
     }
 }
 
+std::vector<memory::FrameFigures> series_frames() {
+    std::vector<memory::FrameFigures> v;
+    memory::for_each_frame(
+        [](int kind, const memory::FrameFigures& f, void* ctx) {
+            if (kind == 1) static_cast<std::vector<memory::FrameFigures>*>(ctx)->push_back(f);
+        },
+        &v);
+    return v;
+}
+
+// After a collection, a frame with room for the request but less than 52,428
+// bytes free is passed over for a new frame; with more free it is used.
+TEST_F(Collector, AFrameNearlyFullAfterCollectionIsNotReused) {
+    constexpr uint32_t cap = 40000, span = cap + sizeof(Series);
+    struct Case {
+        uint32_t left;  // free bytes behind the last buffer before the request
+        bool new_frame;
+    };
+    for (Case c : {Case{5008, true}, Case{20000, false}}) {
+        roots.clear();
+        collect();
+        collector::set_enabled(false);
+        // Fill every frame below the request size; F is the frame that appears.
+        std::vector<memory::FrameFigures> before = series_frames(), now;
+        while ((now = series_frames()).size() == before.size()) {
+            roots.push_back(memory::alloc_bytes(cap));
+            before = now;
+        }
+        size_t f = 0;
+        while (f < before.size() && now[f].used == before[f].used && now[f].free == before[f].free) ++f;
+        // Pinned, the buffers of the other frames cannot slide down into F.
+        std::vector<std::unique_ptr<memory::Pin>> pins;
+        for (size_t k = 0; k + 1 < roots.size(); ++k) pins.push_back(std::make_unique<memory::Pin>(roots[k]));
+        auto free_of_f = [&] { return series_frames()[f].free; };
+        while (free_of_f() >= 3 * uint64_t(span)) roots.push_back(memory::alloc_bytes(cap));
+        memory::alloc_bytes(cap);  // dead
+        roots.push_back(memory::alloc_bytes(uint32_t(free_of_f() - c.left - sizeof(Series))));
+        ASSERT_EQ(free_of_f(), c.left);
+        size_t frames = series_frames().size();
+        collector::set_enabled(true);
+        uint32_t cycles = collector::cycles();
+        roots.push_back(memory::alloc_bytes(cap));
+        EXPECT_EQ(collector::cycles(), cycles + 1);
+        EXPECT_EQ(series_frames().size(), frames + (c.new_frame ? 1 : 0)) << c.left;
+    }
+}
+
 TEST_F(Collector, RecycleOffMakesFramesInsteadOfCollecting) {
     collector::set_enabled(false);
     uint32_t cycles = collector::cycles();
