@@ -45,6 +45,7 @@ struct NodeFrame {
     uint32_t history;    // one bit a sweep: 1 when the used count did not change
     uint32_t release;    // emptied by evacuation: the next sweep frees it
     uint32_t index;      // in the directory
+    uint32_t received;   // took nodes in this cycle's evacuation: not evacuated itself
     uintptr_t slots[node_frame_nodes];
 };
 
@@ -163,6 +164,7 @@ NodeFrame* make_node_frame() {
     f->history = 0;
     f->release = 0;
     f->index = index;
+    f->received = 0;
     m.directory[index] = f;
     detail::node_slots[index] = f->slots;
     f->next = nullptr;
@@ -595,7 +597,9 @@ Node take_free_node(NodeFrame* avoid) {
             if (f != avoid && !f->release && f->free_head) break;
         m.current_node_frame = f;
     }
-    return f ? pop_node(f) : 0;
+    if (!f) return 0;
+    f->received = 1;
+    return pop_node(f);
 }
 
 }  // namespace
@@ -607,11 +611,15 @@ bool evacuate_node_frames(uint32_t history_depth) {
     if (!current) return false;
     m.current_node_frame = current;
     uint64_t free_nodes = 0;
-    for (NodeFrame* f = m.first_node_frame; f; f = f->next)
+    for (NodeFrame* f = m.first_node_frame; f; f = f->next) {
+        f->received = 0;
         if (f->free_head && !f->release) free_nodes += f->count - f->used;
+    }
     bool any = false;
     for (NodeFrame* f = m.last_node_frame; f; f = f->prev) {
-        if (f == m.current_node_frame || f->release) continue;
+        // A frame that took moved nodes keeps them: moving them twice would
+        // leave a chain in the relocation map.
+        if (f == m.current_node_frame || f->release || f->received) continue;
         if ((f->history & mask) != mask || f->used >= evacuation_max_used || free_nodes <= node_frame_nodes)
             continue;
         for (uint32_t i = 0; i < f->count; ++i) {
