@@ -208,7 +208,17 @@ void set_owner_sweep(Marker m) { g.owner_sweep = m; }
 void set_relocation_hook(Marker m) { g.relocation_hook = m; }
 Node relocated(Node n) { return memory::relocated(n); }
 
-void register_marker(Marker m) { g.markers.push_back(m); }
+// A slot left by an unregistered marker is taken again, so code that comes
+// and goes does not grow the table.
+void register_marker(Marker m) {
+    for (Marker& e : g.markers) {
+        if (!e) {
+            e = m;
+            return;
+        }
+    }
+    g.markers.push_back(m);
+}
 
 void unregister_marker(Marker m) {
     for (Marker& e : g.markers) {

@@ -564,6 +564,29 @@ TEST_F(Collector, EvacuationMovesNodesOfSparseFrames) {
     EXPECT_EQ(std::memcmp(buffer(loose)->data(), "LOOSE", 5), 0);
 }
 
+TEST_F(Collector, MarkerTableGrowsAndSkipsRemovedEntries) {
+    static int calls;
+    collector::Marker count = [] { ++calls; };
+    for (int i = 0; i < 3000; ++i) collector::register_marker(count);
+    calls = 0;
+    collect();
+    EXPECT_EQ(calls, 3000);
+    for (int i = 0; i < 1000; ++i) collector::unregister_marker(count);
+    calls = 0;
+    collect();
+    EXPECT_EQ(calls, 2000);
+    for (int i = 0; i < 2000; ++i) collector::unregister_marker(count);
+    calls = 0;
+    collect();
+    EXPECT_EQ(calls, 0);
+    // The test's own root marker still runs.
+    Node kept = make_text("kept");
+    roots.push_back(kept);
+    memory::alloc_bytes(100);
+    collect();
+    EXPECT_EQ(text_of(roots.back()), "kept");
+}
+
 TEST_F(Collector, StressModeCollectsEveryNthAllocation) {
     memory::set_gc_stress(5);
     uint32_t cycles = collector::cycles();
