@@ -361,8 +361,9 @@ void fill_unset(Series* s) {
     for (uint32_t i = 0; i < s->capacity / sizeof(Cell); ++i) c[i] = unset;
 }
 
+// Units are chosen by the runtime, never by scripts: another is a fault.
 uint32_t checked_unit(uint32_t unit) {
-    if (unit != 1 && unit != 2 && unit != 4 && unit != 16) errors::fire(errors::id::invalid_arg);
+    if (unit != 1 && unit != 2 && unit != 4 && unit != 16) runtime::quit(runtime::fatal::no_case, 0);
     return unit;
 }
 
