@@ -84,6 +84,8 @@ uint32_t buckets_for(uint32_t size);
 uint32_t upper_bound(uint32_t buckets);
 
 // --- hash! and map! (kinds 0 and 1) ---------------------------------------------------
+// Positions count cells from the head of the indexed series' buffer, whatever
+// index the series value stands at.
 
 // Inserts the key at a position of the indexed series; answers the position
 // of the key now in the table: `position` itself, or, for map!, the position of
