@@ -3,7 +3,11 @@
 // through the registry row.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "datatypes/string_search.h"
+#include "runtime/hashtable.h"
+#include "runtime/ownership.h"
 #include "tests/unit/strings_support.h"
 
 using namespace zan;
@@ -366,6 +370,98 @@ TEST_F(StringActions, UnderCollections) {
     EXPECT_GE(collector::cycles() - cycles, 3u);
     memory::set_gc_stress(0);
     collector::set_enabled(false);
+}
+
+}  // namespace
+
+// --- change reports to an owning object ---------------------------------------------
+
+namespace {
+
+std::vector<std::string> reported;
+void record_change(const Cell&, const Cell&, const Cell&, const Cell& action, int32_t, int32_t, int32_t) {
+    reported.emplace_back(symbol::name(word_symbol(action)));
+}
+
+// An object of one field, laid out as contexts lay it down, whose field owns
+// the value bound to it.
+Cell own(Cell value) {
+    Node ctx = memory::alloc_cells(2);
+    memory::buffer(ctx)->tail = memory::buffer(ctx)->head + 32;
+    Node words = memory::alloc_cells(2);
+    Node values = memory::alloc_cells(2);
+    Cell field = make_cell(Type::word, ctx, symbol::make("field"), 0);
+    memory::buffer(words)->cells()[0] = field;
+    memory::buffer(values)->cells()[0] = value;
+    memory::buffer(words)->tail = memory::buffer(words)->head + 16;
+    memory::buffer(values)->tail = memory::buffer(values)->head + 16;
+    Cell wv = series_cell(Type::block, words);
+    Node table = hashtable::make(1, &wv, hashtable::kind_symbols);
+    Cell object = make_cell(Type::object, ctx, 1000001, memory::alloc_cells(2));
+    Cell* c = memory::buffer(ctx)->cells();
+    c[0] = make_cell(Type::context, table, values);
+    c[0].header |= 2u << header::context_kind_shift;
+    c[1] = object;
+    ownership::bind(value, object, field);
+    return value;
+}
+
+struct Reports : StringActions {
+    void SetUp() override {
+        StringActions::SetUp();
+        ownership::init();
+        ownership::set_deep_change_hook(record_change);
+        reported.clear();
+    }
+    void TearDown() override { ownership::set_deep_change_hook(nullptr); }
+};
+
+TEST_F(Reports, ModifyingActionsReportBeforeAndAfter) {
+    using Words = std::vector<std::string>;
+    Cell s = own(str("b a "));
+    Cell args[2] = {s, str("c")};
+    string::append(args, nullptr, false, nullptr);
+    EXPECT_EQ(reported, (Words{"append", "appended"}));
+    reported.clear();
+    Cell ins[2] = {s, char_cell('x')};
+    string::insert(ins, nullptr, false, nullptr);
+    Cell chg[2] = {s, char_cell('y')};
+    string::change(chg, nullptr, false, nullptr);
+    Cell srt[1] = {s};
+    string::sort(srt, {});
+    Cell trm[1] = {s};
+    string::trim(trm, {});
+    Cell swp[2] = {s, str("z")};
+    string::swap(swp);
+    EXPECT_EQ(reported, (Words{"insert", "inserted", "change", "changed", "sort", "sorted", "trim",
+                               "trimmed", "swap", "swaped"}));
+    reported.clear();
+    Cell plain = str("q");
+    Cell other[2] = {plain, str("r")};
+    string::append(other, nullptr, false, nullptr);
+    EXPECT_TRUE(reported.empty());
+
+    Cell bits = own(bitset::make_from(str("a"), bitset::Caller::make));
+    Cell poke[3] = {bits, char_cell('b'), logic_cell(true)};
+    bitset::poke(poke, 0);
+    Cell app[2] = {bits, char_cell('c')};
+    bitset::append(app, nullptr, false, nullptr);
+    Cell part = char_cell('a');
+    Cell rem[1] = {bits};
+    bitset::remove(rem, &part, nullptr);
+    Cell clr[1] = {bits};
+    bitset::clear(clr);
+    EXPECT_EQ(reported, (Words{"poke", "poked", "append", "appended", "remove", "removed", "clear",
+                               "cleared"}));
+    Cell refl[1] = {bits};
+    bitset::reflect(refl, symbol::make("owned"));
+    EXPECT_TRUE(is(refl[0], Type::object));
+    Cell mod[3] = {bits, word("owned"), none_cell()};
+    bitset::modify(mod, false);
+    Cell refl2[1] = {bits};
+    bitset::reflect(refl2, symbol::make("owned"));
+    EXPECT_TRUE(is(refl2[0], Type::none));
+    EXPECT_EQ(raised([&] { Cell r[1] = {bits}; bitset::reflect(r, symbol::make("size")); }), ids::not_done);
 }
 
 }  // namespace
