@@ -83,8 +83,18 @@ int32_t value_part(const Cell& value, const Cell* part) {
     fire_refine_arg("part", *part);
 }
 
+// Raises no-memory, before anything changes, when the series could not hold
+// the text dup times more.
+void check_room(const Cell& series, const Text& text, int32_t dup) {
+    memory::Series* b = memory::buffer(series_node(series));
+    uint64_t unit = std::max(b->unit(), memory::buffer(series_node(text.cell))->unit());
+    uint64_t chars = uint64_t(b->length()) + uint64_t(text.count) * uint64_t(std::max(dup, 0));
+    if (chars * unit > memory::max_capacity) errors::fire(errors::id::no_memory);
+}
+
 // Inserts (or, at the tail, appends) the text dup times at absolute index at.
 void insert_text(const Cell& series, const Text& text, uint32_t at, int32_t dup) {
+    if (text.count == 0) return;
     Cell target = series;
     target.w1 = at;
     collector::Root keep(target);
@@ -361,47 +371,44 @@ int32_t compare(const Cell& a, const Cell& b, int32_t op) {
     return -2;
 }
 
-void append(Args args, const Cell* part, bool, const Cell* dup) {
+namespace {
+
+// append and insert: the text is made ready (and checked) before the owner
+// hears of the change. Answers the characters added.
+uint32_t add(Args args, const Cell* part, const Cell* dup, bool at_tail) {
     Cell& s = args[0];
     int32_t limit = value_part(args[1], part);
     int32_t times = dup_count(dup);
-    if (times < 1) return;
     Node n = series_node(s);
-    int32_t tail = int32_t(buffer_length(n));
-    bool owned = notify_before(s, "append", tail, 0);
+    uint32_t at = at_tail ? buffer_length(n) : head_index(s);
+    if (times < 1) return 0;
+    const char* before = at_tail ? "append" : "insert";
+    const char* after = at_tail ? "appended" : "inserted";
     if (is(args[1], Type::char_) && times == 1 && limit != 0) {
-        append_char(n, args[1].w2);
-    } else {
-        Text text = text_of(n, args[1], limit);
-        collector::Root keep(text.cell);
-        insert_text(s, text, buffer_length(n), times);
+        bool owned = notify_before(s, before, int32_t(at), 1);
+        if (at_tail) append_char(n, args[1].w2);
+        else insert_char_at(n, at, args[1].w2);
+        if (owned) notify_after(s, after, int32_t(at), 1);
+        return 1;
     }
-    if (owned) notify_after(s, "appended", tail, int32_t(buffer_length(n)) - tail);
+    Text text = text_of(n, args[1], limit);
+    collector::Root keep(text.cell);
+    check_room(s, text, times);
+    uint32_t added = text.count * uint32_t(times);
+    bool owned = notify_before(s, before, int32_t(at), int32_t(added));
+    insert_text(s, text, at, times);
+    if (owned) notify_after(s, after, int32_t(at), int32_t(added));
+    return added;
 }
 
+}  // namespace
+
+void append(Args args, const Cell* part, bool, const Cell* dup) { add(args, part, dup, true); }
+
 void insert(Args args, const Cell* part, bool, const Cell* dup) {
-    Cell& s = args[0];
-    int32_t limit = value_part(args[1], part);
-    int32_t times = dup_count(dup);
-    uint32_t at = head_index(s);
-    if (times < 1) {
-        s.w1 = at;
-        return;
-    }
-    Node n = series_node(s);
-    bool owned = notify_before(s, "insert", int32_t(at), 0);
-    uint32_t added;
-    if (is(args[1], Type::char_) && times == 1 && limit != 0) {
-        insert_char_at(n, at, args[1].w2);
-        added = 1;
-    } else {
-        Text text = text_of(n, args[1], limit);
-        collector::Root keep(text.cell);
-        insert_text(s, text, at, times);
-        added = text.count * uint32_t(times);
-    }
-    if (owned) notify_after(s, "inserted", int32_t(at), int32_t(added));
-    s.w1 = at + added;
+    uint32_t at = head_index(args[0]);
+    uint32_t added = add(args, part, dup, false);
+    args[0].w1 = at + added;
 }
 
 void change(Args args, const Cell* part, bool, const Cell* dup) {
@@ -416,6 +423,7 @@ void change(Args args, const Cell* part, bool, const Cell* dup) {
     }
     Text text = text_of(n, args[1], -1);
     collector::Root keep(text.cell);
+    check_room(s, text, times);
     uint32_t total = text.count * uint32_t(times);
     bool owned = notify_before(s, "change", int32_t(at), range < 0 ? int32_t(total) : range);
     if (range >= 0) {
@@ -425,7 +433,7 @@ void change(Args args, const Cell* part, bool, const Cell* dup) {
         Cell target = s;
         target.w1 = at;
         collector::Root keep_target(target);
-        for (int32_t k = 0; k < times; ++k)
+        for (int32_t k = 0; k < times && text.count > 0; ++k)
             concatenate(target, text.cell, int32_t(text.count), int32_t(k * text.count), true,
                         Mode::overwrite);
     }
