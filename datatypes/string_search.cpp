@@ -51,7 +51,9 @@ Pattern pattern_of(const Cell& series, const Cell& value) {
     if (t == Type::bitset) return {Pattern::members, 0, value, 1};
     if (bytes && t == Type::integer) return {Pattern::character, uint32_t(int_of(value)) & 0xFF, {}, 1};
     if (t == Type::binary && !bytes) errors::fire(errors::id::invalid_arg, &value);
-    if (any_string_q(t) || t == Type::binary) return {Pattern::text, 0, value, length(value)};
+    // A tag! is searched for as it is written, brackets and all: it is formed.
+    if ((any_string_q(t) && t != Type::tag) || t == Type::binary)
+        return {Pattern::text, 0, value, length(value)};
     Cell text = make_value(16);
     collector::Root keep(text);
     if (t == Type::word) {

@@ -207,11 +207,12 @@ int32_t mold(const Cell& value, Node buffer, actions::MoldFlags, bool part, int3
         if (part && written >= budget) break;
         if (path_safe_q(c)) {
             string::append_char(buffer, c);
+            written += 1;
         } else {
             string::append_char(buffer, '%');
             string::append_ascii(buffer, string::byte_to_hex(c));
+            written += 3;
         }
-        ++written;
     }
     return budget - written;
 }

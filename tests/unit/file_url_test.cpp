@@ -300,3 +300,29 @@ TEST_F(FileUrl, Rows) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FileUrl, UnderCollections) {
+    memory::set_gc_stress(3);
+    collector::set_enabled(true);
+    uint32_t cycles = collector::cycles();
+    Cell out = string::make_value(1);
+    collector::Root keep(out);
+    std::string expected;
+    for (int i = 0; i < 100; ++i) {
+        Cell piece = str(i % 2 ? "%C3%A9%41" : "x%20y", Type::url);
+        collector::Root keep_piece(piece);
+        url::percent_decode(piece, series_node(out));
+        expected += i % 2 ? "\u00e9A" : "x y";
+        Cell joined = step(piece, str("b"));
+        EXPECT_EQ(text(joined), std::string(i % 2 ? "%C3%A9%41" : "x%20y") + "/b");
+    }
+    EXPECT_EQ(text(out), expected);
+    EXPECT_EQ(mold_of(str(expected, Type::url)).substr(0, 9), "x%20y%C3%");
+    EXPECT_GE(collector::cycles() - cycles, 3u);
+    memory::set_gc_stress(0);
+    collector::set_enabled(false);
+}
+
+}  // namespace
