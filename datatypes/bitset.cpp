@@ -225,7 +225,10 @@ int64_t process(const Cell& spec, const Cell* bits, Op op, Caller caller) {
 int64_t process_range(const Cell* bits, int64_t low, int64_t high, Op op) {
     if (op == Op::measure) return high / 8 + 1;
     if (op == Op::test) {
-        for (int64_t i = low; i <= high; ++i)
+        // Indexes outside the bytes all answer the flag: test them once.
+        int64_t stored = int64_t(byte_count(*bits)) * 8;
+        if ((low < 0 || high >= stored) && !complemented(*bits)) return 0;
+        for (int64_t i = std::max<int64_t>(low, 0); i <= std::min(high, stored - 1); ++i)
             if (!has(*bits, i)) return 0;
         return 1;
     }

@@ -59,7 +59,13 @@ TEST_F(BitsetTest, Membership) {
     for (uint32_t c = 0; c < 256; ++c)
         EXPECT_EQ(pick(lower, chr(c)), c >= 'a' && c <= 'z') << c;
 
+    EXPECT_TRUE(pick(lower, block({chr('b'), minus(), chr('y')})));
+    EXPECT_FALSE(pick(lower, block({chr('a'), minus(), chr('{')})));
+    EXPECT_FALSE(pick(lower, block({chr('a'), minus(), chr(0x4E2D)})));
+
     Cell not_a = make_bits(block({word("not"), str("a")}));
+    EXPECT_FALSE(pick(not_a, block({integer_cell(0), minus(), integer_cell(1000000)})));
+    EXPECT_TRUE(pick(not_a, block({integer_cell(98), minus(), integer_cell(1000000)})));
     EXPECT_TRUE(pick(not_a, chr('b')));
     EXPECT_TRUE(pick(not_a, integer_cell(100000)));
     EXPECT_TRUE(pick(not_a, integer_cell(-5)));
