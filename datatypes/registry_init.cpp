@@ -7,6 +7,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "runtime/errors.h"
 
@@ -25,7 +26,8 @@ void register_all() {
     logic::init();
     // series!, block!, string!, binary!
     integer::init();
-    // symbol!, context!, word!, lit-word!, set-word!, get-word!, refinement!
+    symbol::init();
+    // context!, word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
     // native!, action!, op!, path!, lit-path!, set-path!, get-path!, function!,
     // routine!, paren!, issue!, url!, file!, object!, bitset!, triple!
