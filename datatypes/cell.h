@@ -160,6 +160,13 @@ inline Node series_node(const Cell& c) { return c.w2; }
 inline Cell series_cell(Type t, Node n, uint32_t index = 0, uint32_t extra = 0) {
     return make_cell(t, index, n, extra);
 }
+// series!
+inline void set_series_index(Cell& c, uint32_t index) { c.w1 = index; }
+inline uint32_t series_extra(const Cell& c) { return c.w3; }
+
+// pair!: x in w2, y in w3.
+inline int32_t pair_x(const Cell& c) { return int32_t(c.w2); }
+inline int32_t pair_y(const Cell& c) { return int32_t(c.w3); }
 
 // Word family: w1 context node, w2 symbol id, w3 index in the context (-1 unresolved).
 inline Node word_context(const Cell& c) { return c.w1; }
