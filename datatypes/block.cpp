@@ -109,7 +109,7 @@ void insert_or_append(Args args, const Cell* part, bool only, const Cell* dup_re
             const Cell* from = cells_of(value) + index_of(value);
             cells.assign(from, from + src.count);
         }
-        memory::Series* b = series::open_gap(n, memory::buffer(n)->head + uint32_t(at) * 16, bytes);
+        memory::Series* b = series::open_gap(n, uint32_t(at) * 16, bytes);
         Cell* dst = b->cells() + at;
         if (src.cells) {
             if (src.count && dup) {
@@ -244,7 +244,7 @@ bool rs_remove_value(const Cell& block, const Cell& key, bool from_start) {
     int32_t total = total_of(block);
     for (int32_t i = from_start ? 0 : index_of(block); i < total; ++i) {
         if (cells_equal(cells_of(block)[i], key, op_find)) {
-            series::close_gap(series_node(block), buf(block)->head + uint32_t(i) * 16, 16);
+            series::close_gap(series_node(block), uint32_t(i) * 16, 16);
             return true;
         }
     }
@@ -256,7 +256,7 @@ void insert_value(Cell& block, const Cell& value, bool advance, bool from_start)
     collector::Root keep(v);
     Node n = series_node(block);
     int32_t at = from_start ? 0 : std::min(index_of(block), total_of(block));
-    memory::Series* b = series::open_gap(n, memory::buffer(n)->head + uint32_t(at) * 16, 16);
+    memory::Series* b = series::open_gap(n, uint32_t(at) * 16, 16);
     b->cells()[at] = v;
     if (advance) set_series_index(block, uint32_t(at + 1));
 }
@@ -456,8 +456,8 @@ void change(Args args, const Cell* part, bool only, const Cell* dup_ref) {
             const Cell* from = cells_of(value) + index_of(value);
             cells.assign(from, from + src.count);
         }
-        memory::Series* b = memory::buffer(n);
-        uint32_t pos = b->head + uint32_t(at) * 16;
+        memory::Series* b;
+        uint32_t pos = uint32_t(at) * 16;
         if (bytes > old_bytes) {
             series::open_gap(n, pos + old_bytes, bytes - old_bytes);
         } else if (bytes < old_bytes) {

@@ -139,8 +139,9 @@ uint32_t checked_size(uint64_t count, uint64_t unit) {
 
 memory::Series* ensure_room(Node n, uint64_t extra, bool doubling) {
     memory::Series* b = memory::buffer(n);
-    uint64_t need = uint64_t(b->tail) + extra;
-    if (need <= b->capacity) return b;
+    if (uint64_t(b->tail) + extra <= b->capacity) return b;
+    // The grown buffer starts its data at the head.
+    uint64_t need = uint64_t(b->tail - b->head) + extra;
     uint64_t size = doubling ? need * 2 : need;
     if (need > UINT32_MAX - 64) errors::fire(errors::id::no_memory);
     if (size > UINT32_MAX - 64) size = need;
@@ -150,18 +151,19 @@ memory::Series* ensure_room(Node n, uint64_t extra, bool doubling) {
 
 memory::Series* open_gap(Node n, uint32_t at, uint32_t bytes, bool doubling) {
     memory::Series* b = ensure_room(n, bytes, doubling);
-    std::byte* p = b->data() + at;
-    std::memmove(p + bytes, p, b->tail - at);
+    std::byte* p = b->at_head() + at;
+    std::memmove(p + bytes, p, b->tail - b->head - at);
     b->tail += bytes;
     return b;
 }
 
 void close_gap(Node n, uint32_t at, uint32_t bytes) {
     memory::Series* b = memory::buffer(n);
-    if (at >= b->tail) return;
-    bytes = std::min(bytes, b->tail - at);
-    std::byte* p = b->data() + at;
-    std::memmove(p, p + bytes, b->tail - at - bytes);
+    uint32_t used = b->tail - b->head;
+    if (at >= used) return;
+    bytes = std::min(bytes, used - at);
+    std::byte* p = b->at_head() + at;
+    std::memmove(p, p + bytes, used - at - bytes);
     b->tail -= bytes;
 }
 
@@ -337,7 +339,7 @@ void remove(Args args, const Cell* part, const Cell* key) {
     with_notify(s, Change::remove, start, count, [&] {
         uint32_t unit = unit_of(s);
         memory::Series* b = buffer_of(s);
-        close_gap(series_node(s), b->head + uint32_t(start) * unit, uint32_t(count) * unit);
+        close_gap(series_node(s), uint32_t(start) * unit, uint32_t(count) * unit);
     });
 }
 
@@ -419,7 +421,7 @@ void take(Args args, const Cell* part, bool, bool last) {
         Cell taken = part ? copy_range(s, start, count) : element_at(s, start);
         collector::Root keep_taken(taken);
         uint32_t unit = unit_of(s);
-        close_gap(series_node(s), buffer_of(s)->head + uint32_t(start) * unit,
+        close_gap(series_node(s), uint32_t(start) * unit,
                   uint32_t(count) * unit);
         args[0] = taken;
     });
@@ -486,10 +488,10 @@ void move(Args args, const Cell* part) {
             size_t bytes = size_t(count) * unit;
             std::vector<std::byte> temp(bytes);
             std::memcpy(temp.data(), b->at_head() + size_t(from) * unit, bytes);
-            close_gap(sn, b->head + uint32_t(from) * unit, uint32_t(bytes));
+            close_gap(sn, uint32_t(from) * unit, uint32_t(bytes));
             int32_t at = to > from ? to - count : to;
             b = memory::buffer(sn);
-            b = open_gap(sn, b->head + uint32_t(at) * unit, uint32_t(bytes));
+            b = open_gap(sn, uint32_t(at) * unit, uint32_t(bytes));
             std::memcpy(b->at_head() + size_t(at) * unit, temp.data(), bytes);
         });
         args[0] = dst;
@@ -508,10 +510,10 @@ void move(Args args, const Cell* part) {
     with_notify(dst, Change::move, to, count, [&] {
         size_t bytes = size_t(count) * su;
         memory::Series* d = memory::buffer(dn);
-        d = open_gap(dn, d->head + uint32_t(to) * su, uint32_t(bytes));
+        d = open_gap(dn, uint32_t(to) * su, uint32_t(bytes));
         memory::Series* sb = memory::buffer(sn);
         std::memcpy(d->at_head() + size_t(to) * su, sb->at_head() + size_t(from) * su, bytes);
-        close_gap(sn, sb->head + uint32_t(from) * su, uint32_t(bytes));
+        close_gap(sn, uint32_t(from) * su, uint32_t(bytes));
     });
     args[0] = dst;
 }

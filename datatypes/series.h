@@ -55,9 +55,9 @@ uint32_t checked_size(uint64_t count, uint64_t unit);
 // Makes room for extra more bytes at the tail; grows to twice the need when
 // doubling, else exactly. Answers the buffer (re-read: it may have moved).
 memory::Series* ensure_room(Node n, uint64_t extra, bool doubling = true);
-// Opens a gap of bytes at byte offset at (from the data start) of the buffer.
+// Opens a gap of bytes at byte offset at from the buffer's head.
 memory::Series* open_gap(Node n, uint32_t at, uint32_t bytes, bool doubling = true);
-// Closes a gap of bytes at byte offset at.
+// Closes a gap of bytes at byte offset at from the buffer's head.
 void close_gap(Node n, uint32_t at, uint32_t bytes);
 // A new series of the value's type, head 0, holding count elements from
 // absolute position start; the new buffer keeps the unit.
