@@ -50,6 +50,21 @@ bool is_number_like(Type t) {
 
 Cell root_cell;
 
+// Holds entries on the cycle guard and drops them on every way out.
+class Guard {
+public:
+    void push(Node n) {
+        svc::cycle_push(n);
+        ++pushed_;
+    }
+    ~Guard() {
+        while (pushed_-- > 0) svc::cycle_pop();
+    }
+
+private:
+    int pushed_ = 0;
+};
+
 void mark_root() { collector::mark_cell(root_cell); }
 
 // Counts a dup refinement's repetitions.
@@ -403,8 +418,9 @@ int32_t compare(const Cell& a, const Cell& b, int32_t op) {
     // An empty block orders before any other; answering 0 would make the
     // order depend on the side it is asked from.
     if (la == 0 || lb == 0) return la == lb ? 0 : la < lb ? -1 : 1;
-    svc::cycle_push(na);
-    svc::cycle_push(nb);
+    Guard guard;
+    guard.push(na);
+    guard.push(nb);
     int32_t answer = 0;
     int32_t n = std::min(la, lb);
     for (int32_t i = 0; i < n && answer == 0; ++i) {
@@ -419,8 +435,6 @@ int32_t compare(const Cell& a, const Cell& b, int32_t op) {
         }
         answer = compare_values(x, y, op);
     }
-    svc::cycle_pop();
-    svc::cycle_pop();
     if (answer != 0) return answer;
     return la < lb ? -1 : la > lb ? 1 : 0;
 }
@@ -492,9 +506,9 @@ void copy(Args args, const Cell* part, bool deep, const Cell* types) {
         svc::cycle_reset();
         errors::fire(errors::id::no_cycle);
     }
-    svc::cycle_push(n);
+    Guard guard;
+    guard.push(n);
     copy_nested(args[0], deep, types);
-    svc::cycle_pop();
 }
 
 void take(Args args, const Cell* part, bool deep, bool last) {
@@ -727,7 +741,8 @@ int32_t form(const Cell& value, Node buffer, bool part, int32_t budget) {
     collector::Root keep(blk);
     Node n = series_node(blk);
     if (svc::cycle_find(n)) return write(buffer, "...", budget);
-    svc::cycle_push(n);
+    Guard guard;
+    guard.push(n);
     for (int32_t i = index_of(blk); i < total_of(blk); ++i) {
         if (part && budget < 1) break;
         Cell c = cells_of(blk)[i];
@@ -739,7 +754,6 @@ int32_t form(const Cell& value, Node buffer, bool part, int32_t budget) {
             if (last != '\n' && last != '\r' && last != '\t') budget = write(buffer, " ", budget);
         }
     }
-    svc::cycle_pop();
     return budget;
 }
 
@@ -747,11 +761,13 @@ int32_t mold_each(const Cell& value, Node buffer, actions::MoldFlags flags, bool
                   int32_t budget, int32_t indent) {
     Cell blk = value;
     collector::Root keep(blk);
-    svc::cycle_push(series_node(blk));
     int32_t first = index_of(blk);
     bool broke = false;
+    {
+    Guard guard;
+    guard.push(series_node(blk));
     for (int32_t i = first; i < total_of(blk); ++i) {
-        if (part && budget < 1) break;
+        if (part && budget < 1) return budget;
         Cell c = cells_of(blk)[i];
         collector::Root keep_c(c);
         if (!flags.flat && newline_before(c)) {
@@ -769,7 +785,7 @@ int32_t mold_each(const Cell& value, Node buffer, actions::MoldFlags flags, bool
         inner.only = false;
         if (fn) budget = fn(c, buffer, inner, part, budget, indent);
     }
-    svc::cycle_pop();
+    }
     if (broke) {
         --indent;
         budget = write(buffer, "\n", budget);

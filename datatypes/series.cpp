@@ -338,7 +338,6 @@ void remove(Args args, const Cell* part, const Cell* key) {
     count = std::min(count, total - start);
     with_notify(s, Change::remove, start, count, [&] {
         uint32_t unit = unit_of(s);
-        memory::Series* b = buffer_of(s);
         close_gap(series_node(s), uint32_t(start) * unit, uint32_t(count) * unit);
     });
 }
@@ -484,8 +483,9 @@ void move(Args args, const Cell* part) {
         if (to > from && to < from + count) return;
         with_notify(dst, Change::move, to, count, [&] {
             uint32_t unit = unit_of(src);
-            memory::Series* b = memory::buffer(sn);
             size_t bytes = size_t(count) * unit;
+            // Room first: once taken out, the moved cells are seen by no marker.
+            memory::Series* b = ensure_room(sn, bytes);
             std::vector<std::byte> temp(bytes);
             std::memcpy(temp.data(), b->at_head() + size_t(from) * unit, bytes);
             close_gap(sn, uint32_t(from) * unit, uint32_t(bytes));
