@@ -1,14 +1,18 @@
 // Start-up registration of the datatypes, in the order the runtime has always
 // used: parents before their children (series! before block!, url! before file!).
 // Each datatype adds its init call at its place in the list.
+#include "datatypes/bitset.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/url.h"
 #include "runtime/errors.h"
 
 namespace zan::datatype {
@@ -24,13 +28,20 @@ void register_all() {
     unset::init();
     none::init();
     logic::init();
-    // series!, block!, string!, binary!
+    // series!, block!
+    string::init();
+    // binary!
     integer::init();
     symbol::init();
     // context!, word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
     // native!, action!, op!, path!, lit-path!, set-path!, get-path!, function!,
-    // routine!, paren!, issue!, url!, file!, object!, bitset!, triple!
+    // routine!, paren!, issue!
+    url::init();
+    file::init();
+    // object!
+    bitset::init();
+    // triple!
     float_::init();
     typeset::init();
     // error!, vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,

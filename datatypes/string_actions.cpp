@@ -16,6 +16,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_search.h"
 #include "datatypes/symbol.h"
@@ -80,7 +81,7 @@ int32_t value_part(const Cell& value, const Cell* part) {
     if (any_string_q(type_of(value)) && series_node(*part) == series_node(value) &&
         type_of(*part) == type_of(value))
         return std::max(int32_t(series_index(*part)) - int32_t(head_index(value)), 0);
-    fire_refine_arg("part", *part);
+    series::fire_refine_arg("part", *part);
 }
 
 // Raises no-memory, before anything changes, when the series could not hold
@@ -193,27 +194,6 @@ bool any_string_q(Type t) {
 Cell make_value(uint32_t capacity, Type t) { return make_cell(make_buffer(capacity), 0, t); }
 
 Cell word_of(const char* name) { return zan::make_cell(Type::word, 0, symbol::make(name), uint32_t(-1)); }
-
-Cell refinement_word(const char* name) {
-    return zan::make_cell(Type::refinement, 0, symbol::make(name), uint32_t(-1));
-}
-
-void fire_refine_arg(const char* refinement, const Cell& value) {
-    Cell held = value;
-    collector::Root keep(held);
-    Cell word = refinement_word(refinement);
-    errors::fire(errors::id::invalid_refine_arg, &word, &held);
-}
-
-int32_t part_count(const Cell& series, const Cell& limit, const char* refinement) {
-    if (is(limit, Type::integer)) return int_of(limit);
-    if (type_of(limit) == type_of(series) && series_node(limit) == series_node(series)) {
-        int32_t len = int32_t(buffer_length(series_node(series)));
-        int32_t at = std::min(int32_t(series_index(limit)), len);
-        return at - std::min(int32_t(series_index(series)), len);
-    }
-    fire_refine_arg(refinement, limit);
-}
 
 bool notify_before(const Cell& series, const char* word, int32_t index, int32_t count) {
     if (!(memory::buffer(series_node(series))->flags & memory::flag::owned)) return false;
@@ -418,7 +398,7 @@ void change(Args args, const Cell* part, bool, const Cell* dup) {
     Node n = series_node(s);
     int32_t range = -1;
     if (part) {
-        int32_t c = part_count(s, *part, "part");
+        int32_t c = series::part_count(s, *part, "part");
         range = std::clamp<int32_t>(c, 0, int32_t(buffer_length(n) - at));
     }
     Text text = text_of(n, args[1], -1);

@@ -21,12 +21,7 @@ bool any_string_q(Type t);
 // A new empty value of the type with room for capacity characters.
 Cell make_value(uint32_t capacity, Type t = Type::string);
 
-// The count of a /part limit from the series' head: an integer!, or a position
-// in the same buffer; anything else raises invalid-refine-arg naming the
-// refinement.
-int32_t part_count(const Cell& series, const Cell& limit, const char* refinement);
-[[noreturn]] void fire_refine_arg(const char* refinement, const Cell& value);
-Cell refinement_word(const char* name);
+// A word! of the name, unbound.
 Cell word_of(const char* name);
 
 // Change reports to a series' owner: before the change with the action word;

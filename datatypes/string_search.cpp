@@ -16,6 +16,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
@@ -107,7 +108,7 @@ Match search(const Cell& series, const Cell& value, const actions::FindRefs& r) 
     }
     int64_t count = -1;
     if (r.part) {
-        count = part_count(series, *r.part, "part");
+        count = series::part_count(series, *r.part, "part");
         if (count < 1) return {};
     }
     Cell held = value;
@@ -259,7 +260,7 @@ void sort(actions::Args args, const actions::SortRefs& r) {
     int64_t head = head_index(s);
     int64_t len = total - head;
     if (r.part) {
-        int64_t c = part_count(s, *r.part, "part");
+        int64_t c = series::part_count(s, *r.part, "part");
         if (c < 0) {
             if (head + c < 0) return;
             head += c;
@@ -271,7 +272,7 @@ void sort(actions::Args args, const actions::SortRefs& r) {
     int64_t size = 1;
     if (r.skip) {
         size = to_int(*r.skip);
-        if (size < 1 || len % size != 0 || len < size) fire_refine_arg("skip", *r.skip);
+        if (size < 1 || len % size != 0 || len < size) series::fire_refine_arg("skip", *r.skip);
     }
     if (r.all && !r.skip) errors::fire(errors::id::bad_refines);
     int64_t offset = 0;
@@ -286,7 +287,7 @@ void sort(actions::Args args, const actions::SortRefs& r) {
             if (offset < 1 || offset > size) errors::fire(errors::id::out_of_range, &c);
             offset -= 1;
         } else {
-            fire_refine_arg("compare", c);
+            series::fire_refine_arg("compare", c);
         }
     }
     if (by_function && !compare_callback) errors::fire(errors::id::not_done);
@@ -321,7 +322,7 @@ void do_set_op(actions::Args args, bool case_, const Cell* skip, SetOp op) {
     int32_t size = 1;
     if (skip) {
         size = to_int(*skip);
-        if (size < 1) fire_refine_arg("skip", *skip);
+        if (size < 1) series::fire_refine_arg("skip", *skip);
     }
     if (op != SetOp::unique && !any_string_q(type_of(args[1])) && !is(args[1], Type::binary))
         errors::fire(errors::id::invalid_arg, &args[1]);

@@ -26,10 +26,6 @@ namespace zan::test {
 inline void setup_strings() {
     datatype::register_all();
     unicode::init_case_tables();
-    string::init();
-    url::init();
-    file::init();
-    bitset::init();
 }
 
 inline Cell str(std::string_view utf8, Type t = Type::string) {
