@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "datatypes/series.h"
 #include "datatypes/string_search.h"
 #include "runtime/hashtable.h"
 #include "runtime/ownership.h"
@@ -462,6 +463,43 @@ TEST_F(Reports, ModifyingActionsReportBeforeAndAfter) {
     bitset::reflect(refl2, symbol::make("owned"));
     EXPECT_TRUE(is(refl2[0], Type::none));
     EXPECT_EQ(raised([&] { Cell r[1] = {bits}; bitset::reflect(r, symbol::make("size")); }), ids::not_done);
+}
+
+}  // namespace
+
+namespace {
+
+// What string! takes from series!: its row, once series! is registered first.
+TEST_F(StringActions, InheritsFromSeries) {
+    series::init();
+    string::init();
+    url::init();
+    file::init();
+    EXPECT_EQ(datatype::row(Type::string).pick.fn, &series::pick);
+    EXPECT_EQ(datatype::row(Type::file).take.fn, &series::take);
+    EXPECT_EQ(datatype::row(Type::string).append.fn, &string::append);
+
+    Cell s = str("abc");
+    Cell i = integer_cell(2);
+    Cell result;
+    actions::PathStep step{&i, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false};
+    string::eval_path(result, s, step);
+    EXPECT_TRUE(is(result, Type::char_));
+    EXPECT_EQ(result.w2, uint32_t('b'));
+    Cell value = char_cell('X');
+    step.value_to_set = &value;
+    string::eval_path(result, s, step);
+    EXPECT_EQ(text(s), "aXc");
+
+    Cell t[1] = {s};
+    datatype::row(Type::string).take.fn(t, nullptr, false, false);
+    EXPECT_TRUE(is(t[0], Type::char_));
+    EXPECT_EQ(t[0].w2, uint32_t('a'));
+    Cell two = integer_cell(2);
+    Cell t2[1] = {s};
+    datatype::row(Type::string).take.fn(t2, &two, false, false);
+    EXPECT_EQ(text(t2[0]), "Xc");
+    EXPECT_EQ(text(s), "");
 }
 
 }  // namespace
