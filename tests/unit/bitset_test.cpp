@@ -43,6 +43,7 @@ TEST_F(BitsetTest, MakeFromSpecs) {
     };
     for (const Case& c : cases) EXPECT_EQ(mold_of(make_bits(c.spec)), c.mold) << c.name;
     EXPECT_EQ(form_of(make_bits(str("a"))), "make bitset! #{00000000000000000000000040}");
+    EXPECT_EQ(mold::mold_text(make_bits(str("a")), {}, 20), "make bitset! #{00000");
 }
 
 TEST_F(BitsetTest, Membership) {

@@ -165,6 +165,8 @@ TEST_F(StringSearch, Sort) {
     part2.part = &two;
     stable.stable = true;
     stable.skip = &two;
+    actions::SortRefs stable_case = stable;
+    stable_case.case_ = true;
     minus_part.part = &minus2;
     struct Case {
         const char* name;
@@ -181,6 +183,7 @@ TEST_F(StringSearch, Sort) {
         {"records whole", str("b2a9a1"), skip2_all, "a1a9b2"},
         {"records by offset", str("b2a9a1"), skip2_offset, "a1b2a9"},
         {"stable records", str("b1a2b0a1"), stable, "a2a1b1b0"},
+        {"stable with case", str("b1a2b0a1b9B5"), stable_case, "B5a2a1b1b0b9"},
         {"part", str("dcba"), part2, "cdba"},
         {"underscore in bytes", str("_a"), plain, "_a"},
         {"underscore in wide text", str("_a\u4e2d"), plain, "a_\u4e2d"},
