@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
+#include "datatypes/series_services.h"
+#include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
-#include "datatypes/series_services.h"
-#include "datatypes/string.h"
 
 namespace zan::series {
 
@@ -28,8 +28,6 @@ int32_t index_of(const Cell& s) { return int32_t(series_index(s)); }
 bool same_buffer(const Cell& a, const Cell& b) {
     return type_of(a) == type_of(b) && series_node(a) == series_node(b);
 }
-
-Cell integer_arg(int32_t i) { return integer_cell(i); }
 
 }  // namespace
 
@@ -308,7 +306,7 @@ void poke(Args args, int32_t index) {
     const Cell& s = args[0];
     int32_t p = pick_position(s, index);
     if (p < 0) {
-        Cell i = integer_arg(index);
+        Cell i = integer_cell(index);
         errors::fire(errors::id::out_of_range, &i);
     }
     with_notify(s, Change::poke, p, 1, [&] {
