@@ -13,8 +13,9 @@ uint32_t symbol_of_string(const Cell& string) { return symbol::make_from_string(
 uint32_t symbol_canonical(uint32_t id) { return symbol::resolve(id); }
 
 bool ownership_check(const Cell& series, const char* action, int32_t index, int32_t count) {
-    // Only an owned buffer has a record; most series have none.
-    if (!ownership::table()) return false;
+    // Only a buffer flagged as owned has a record; most series have none.
+    if (!ownership::table() || !(memory::buffer(series_node(series))->flags & memory::flag::owned))
+        return false;
     Cell word = make_cell(Type::word, 0, symbol::make(action), uint32_t(-1));
     return ownership::check(series, word, index, count);
 }

@@ -491,6 +491,32 @@ TEST_F(BlockTest, MoldWithNewLineMarkers) {
     EXPECT_EQ(molded(s[1]), "[1\n2]");
 }
 
+TEST_F(BlockTest, MoldPartStopsEarly) {
+    Slots s;
+    block::make_at(s[0], 1000);
+    for (int i = 0; i < 1000; ++i) block::rs_append(s[0], integer_cell(i));
+    EXPECT_EQ(mold::mold_text(s[0], {}, 5), "[0 1 ");
+    EXPECT_EQ(mold::form_text(s[0], 3), "0 1");
+}
+
+TEST_F(BlockTest, DeepNestingRaisesTooDeep) {
+    Slots s;
+    block::make_at(s[0], 1);
+    s[1] = s[0];
+    for (int i = 0; i < 1000; ++i) {
+        block::make_at(s[2], 1);
+        block::rs_append(s[1], s[2]);
+        s[1] = s[2];
+    }
+    EXPECT_EQ(raised([&] { molded(s[0]); }), id::too_deep);
+    EXPECT_EQ(mold::cycle_depth(), 0);
+    Slots t;
+    t[0] = s[0];
+    t[1] = s[0];
+    EXPECT_EQ(raised([&] { r.copy.fn(t, nullptr, true, nullptr); }), id::too_deep);
+    EXPECT_EQ(mold::cycle_depth(), 0);
+}
+
 TEST_F(BlockTest, Paren) {
     Slots s;
     s[0] = block_of({1, 2});
