@@ -13,9 +13,12 @@ uint32_t symbol_of_string(const Cell& string) { return symbol::make_from_string(
 uint32_t symbol_canonical(uint32_t id) { return symbol::resolve(id); }
 
 bool ownership_check(const Cell& series, const char* action, int32_t index, int32_t count) {
-    // Only a buffer flagged as owned has a record; most series have none.
-    if (!ownership::table() || !(memory::buffer(series_node(series))->flags & memory::flag::owned))
-        return false;
+    // Only a value flagged as owned has a record; most series have none.
+    if (!ownership::table()) return false;
+    bool owned = is(series, Type::image)
+                     ? has_flag(series, ownership::owned_cell_flag)
+                     : (memory::buffer(series_node(series))->flags & memory::flag::owned) != 0;
+    if (!owned) return false;
     Cell word = make_cell(Type::word, 0, symbol::make(action), uint32_t(-1));
     return ownership::check(series, word, index, count);
 }
