@@ -262,6 +262,64 @@ TEST_F(BlockTest, Select) {
     EXPECT_EQ(int_of(block::rs_select(s[3], integer_cell(1))), 2);
 }
 
+Cell word_of(Type t, const char* name) {
+    return make_cell(t, 0, symbol::make(name), uint32_t(-1));
+}
+
+TEST_F(BlockTest, SelectWord) {
+    Slots s;
+    s[0] = block_of_cells({word_of(Type::set_word, "Alpha"), integer_cell(1),
+                           word_of(Type::refinement, "beta"), integer_cell(2),
+                           word_of(Type::lit_word, "beta"), integer_cell(3),
+                           word_of(Type::word, "last")});
+    struct Case {
+        const char* name;
+        bool case_;
+        int expect;  // 0: none
+    };
+    const Case cases[] = {
+        {"alpha", false, 1}, {"ALPHA", false, 1}, {"alpha", true, 0}, {"Alpha", true, 1},
+        {"beta", false, 3},  // a refinement is not among the words looked at
+        {"last", false, 0}, {"gamma", false, 0},
+    };
+    for (const Case& c : cases) {
+        Cell got = block::select_word(s[0], word_of(Type::word, c.name), c.case_);
+        if (c.expect)
+            EXPECT_EQ(int_of(got), c.expect) << c.name;
+        else
+            EXPECT_TRUE(is(got, Type::none)) << c.name;
+    }
+    Cell key = word_of(Type::word, "ALPHA");
+    actions::PathStep step{&key, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false};
+    r.eval_path.fn(s[1], s[0], step);
+    EXPECT_EQ(int_of(s[1]), 1);
+}
+
+TEST_F(BlockTest, RemoveValue) {
+    Slots s;
+    s[0] = block_of({1, 2, 3, 2});
+    set_series_index(s[0], 2);
+    EXPECT_TRUE(block::rs_remove_value(s[0], integer_cell(2), false));
+    EXPECT_EQ(ints(s[0]), (std::vector<int>{3}));
+    EXPECT_TRUE(block::rs_remove_value(s[0], integer_cell(2), true));
+    set_series_index(s[0], 0);
+    EXPECT_EQ(ints(s[0]), (std::vector<int>{1, 3}));
+    EXPECT_FALSE(block::rs_remove_value(s[0], integer_cell(7), true));
+}
+
+TEST_F(BlockTest, InsertValueAndBlock) {
+    Slots s;
+    s[0] = block_of({1, 2});
+    set_series_index(s[0], 1);
+    block::insert_value(s[0], integer_cell(9), true, false);
+    EXPECT_EQ(series_index(s[0]), 2u);
+    block::insert_value(s[0], integer_cell(0), false, true);
+    s[1] = block_of({7, 8});
+    block::insert_block(s[0], s[1]);
+    set_series_index(s[0], 0);
+    EXPECT_EQ(ints(s[0]), (std::vector<int>{0, 1, 7, 8, 9, 2}));  // the head index stayed
+}
+
 TEST_F(BlockTest, Put) {
     Slots s;
     s[3] = block_of({1, 2, 3, 4});
