@@ -110,6 +110,7 @@ void insert_or_append(Args args, const Cell* part, bool only, const Cell* dup_re
         std::vector<Cell> cells = take_source(value, src);
         memory::Series* b = series::open_gap(n, uint32_t(at) * 16, bytes);
         write_source(b->cells() + at, cells, dup);
+        svc::ownership_adopt(blk, at, int32_t(count));
         if (append)
             series::index_appended(blk, at);
         else
@@ -461,6 +462,7 @@ void change(Args args, const Cell* part, bool only, const Cell* dup_ref) {
             series::close_gap(n, pos + bytes, old_bytes - bytes);
         }
         write_source(memory::buffer(n)->cells() + at, cells, dup);
+        svc::ownership_adopt(blk, at, int32_t(count));
         series::reindex(blk);
     });
     set_series_index(blk, uint32_t(std::min<int64_t>(at + int64_t(count), total_of(blk))));
@@ -666,6 +668,7 @@ void put(Args args, bool case_) {
         } else if (m.at + 1 < total) {
             Cell old = cells_of(blk)[m.at + 1];
             if (!cells_equal(old, value, op_find)) {
+                svc::ownership_release(blk, m.at + 1, 1);
                 cells_of(blk)[m.at + 1] = value;
                 series::reindex(blk);
             }
@@ -673,6 +676,7 @@ void put(Args args, bool case_) {
             rs_append(blk, value);
         }
         series::index_appended(blk, total);
+        svc::ownership_adopt(blk, m.at < 0 ? total : m.at + 1, 2);
     });
     args[0] = args[2];
 }

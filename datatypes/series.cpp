@@ -312,6 +312,7 @@ void poke(Args args, int32_t index) {
     with_notify(s, Change::poke, p, 1, [&] {
         services::ownership_release(s, p, 1);
         store_element(s, p, args[2]);
+        services::ownership_adopt(s, p, 1);
         reindex(s);
     });
     args[0] = args[2];
@@ -546,6 +547,7 @@ void move(Args args, const Cell* part) {
         memory::Series* sb = memory::buffer(sn);
         std::memcpy(d->at_head() + size_t(to) * su, sb->at_head() + size_t(from) * su, bytes);
         close_gap(sn, uint32_t(from) * su, uint32_t(bytes));
+        services::ownership_adopt(dst, to, count);
         reindex(src);
         reindex(dst);
     });

@@ -681,6 +681,40 @@ TEST_F(BlockTest, RemovedValuesLeaveTheOwner) {
     collector::set_enabled(true);
 }
 
+// A value put into an owned block joins the owner.
+TEST_F(BlockTest, AddedValuesJoinTheOwner) {
+    collector::set_enabled(false);
+    ownership::init();
+    auto owned = [](const Cell& b) {
+        return (memory::buffer(series_node(b))->flags & memory::flag::owned) != 0;
+    };
+    for (int action = 0; action < 5; ++action) {
+        Slots s;
+        s[0] = block_of({1, 2});
+        Cell owner = make_cell(Type::object, 0, 0, 1);
+        Cell word = make_cell(Type::word, 0, symbol::make("field"), uint32_t(-1));
+        ownership::set_owner_deep(s[0], owner, word);
+        s[3] = block_of({5});
+        s[1] = s[3];
+        s[2] = s[3];
+        switch (action) {
+        case 0: r.append.fn(s, nullptr, true, nullptr); break;
+        case 1: r.insert.fn(s, nullptr, true, nullptr); break;
+        case 2: r.change.fn(s, nullptr, true, nullptr); break;
+        case 3: r.poke.fn(s, 2); break;
+        case 4:
+            s[1] = integer_cell(1);
+            r.put.fn(s, false);
+            break;
+        }
+        EXPECT_TRUE(owned(s[3])) << action;
+        const Cell* by = ownership::get_owner(series_node(s[3]));
+        ASSERT_NE(by, nullptr) << action;
+        EXPECT_TRUE(is(*by, Type::object)) << action;
+    }
+    collector::set_enabled(true);
+}
+
 // A hash! over the integers: a block whose w3 names a hash table of its cells.
 Cell hash_of(std::initializer_list<int> values) {
     Cell b = block_of(values);
