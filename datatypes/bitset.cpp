@@ -17,6 +17,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
@@ -49,15 +50,12 @@ bool word_is(const Cell& c, const char* name) {
     return symbol::resolve(word_symbol(c)) == symbol::resolve(symbol::make(name));
 }
 
-// Reports a change to the bitset's owner: before with the action word, after
-// with its past form when there is an owner.
+// Reports a change to the bitset's owner as series changes are reported.
 template <typename Body>
-void notify(const Cell& bits, const char* before, const char* after, Body&& body) {
+void notify(const Cell& bits, series::Change change, Body&& body) {
     Cell held = bits;
     collector::Root keep(held);
-    bool owned = ownership::check(held, word_cell(before), 0, 0);
-    body();
-    if (owned) ownership::check(held, word_cell(after), 0, 0);
+    series::with_notify(held, change, 0, 0, body);
 }
 
 int64_t index_of(const Cell& spec) {
@@ -115,9 +113,9 @@ int64_t process_string(const Cell& spec, const Cell* bits, Op op) {
 [[noreturn]] void bad_spec(const Cell& spec, Caller caller) {
     Cell type = datatype_cell(Type::bitset);
     switch (caller) {
-    case Caller::make: errors::fire(errors::id::bad_make_arg, &type, &spec);
-    case Caller::to: errors::fire(errors::id::bad_to_arg, &type, &spec);
-    default: errors::fire(errors::id::invalid_arg, &spec);
+        case Caller::make: errors::fire(errors::id::bad_make_arg, &type, &spec);
+        case Caller::to: errors::fire(errors::id::bad_to_arg, &type, &spec);
+        default: errors::fire(errors::id::invalid_arg, &spec);
     }
 }
 
@@ -212,13 +210,13 @@ int32_t form_bytes(const Cell& bits, Node buffer, bool part, int32_t budget, boo
 
 int64_t process(const Cell& spec, const Cell* bits, Op op, Caller caller) {
     switch (type_of(spec)) {
-    case Type::char_:
-    case Type::integer:
-    case Type::float_: return process_index(bits, index_of(spec), op, spec);
-    case Type::string: return process_string(spec, bits, op);
-    case Type::block: return process_block(spec, bits, op, caller);
-    case Type::binary: errors::fire(errors::id::not_done);
-    default: bad_spec(spec, caller);
+        case Type::char_:
+        case Type::integer:
+        case Type::float_: return process_index(bits, index_of(spec), op, spec);
+        case Type::string: return process_string(spec, bits, op);
+        case Type::block: return process_block(spec, bits, op, caller);
+        case Type::binary: errors::fire(errors::id::not_done);
+        default: bad_spec(spec, caller);
     }
 }
 
@@ -255,40 +253,40 @@ Cell make_from(const Cell& given, Caller caller) {
         }
     }
     switch (type_of(spec)) {
-    case Type::integer:
-    case Type::float_: {
-        if (caller == Caller::to) bad_spec(spec, caller);
-        int32_t size = integer::number_to_integer(spec);
-        if (size < 0) errors::fire(errors::id::out_of_range, &spec);
-        uint32_t bytes = uint32_t((int64_t(size) + 7) / 8);
-        return make_cell(alloc(bytes, false));
-    }
-    case Type::bitset: {
-        Node n = memory::copy_series(series_node(spec));
-        if (negated) {
-            invert_bytes(n);
-            memory::buffer(n)->flags ^= complement_flag;
+        case Type::integer:
+        case Type::float_: {
+            if (caller == Caller::to) bad_spec(spec, caller);
+            int32_t size = integer::number_to_integer(spec);
+            if (size < 0) errors::fire(errors::id::out_of_range, &spec);
+            uint32_t bytes = uint32_t((int64_t(size) + 7) / 8);
+            return make_cell(alloc(bytes, false));
         }
-        return make_cell(n);
-    }
-    case Type::binary: {
-        Node n = memory::copy_series(series_node(spec));
-        memory::Series* s = memory::buffer(n);
-        s->flags &= ~complement_flag;
-        if (s->head != 0 || series_index(spec) != 0) {
-            // From the value's position on.
-            uint32_t from = std::min(series_index(spec), s->tail - s->head);
-            std::memmove(s->data(), s->at_head() + from, s->tail - s->head - from);
-            s->tail = s->tail - s->head - from;
-            s->head = 0;
+        case Type::bitset: {
+            Node n = memory::copy_series(series_node(spec));
+            if (negated) {
+                invert_bytes(n);
+                memory::buffer(n)->flags ^= complement_flag;
+            }
+            return make_cell(n);
         }
-        if (negated) {
-            invert_bytes(n);
-            memory::buffer(n)->flags |= complement_flag;
+        case Type::binary: {
+            Node n = memory::copy_series(series_node(spec));
+            memory::Series* s = memory::buffer(n);
+            s->flags &= ~complement_flag;
+            if (s->head != 0 || series_index(spec) != 0) {
+                // From the value's position on.
+                uint32_t from = std::min(series_index(spec), s->tail - s->head);
+                std::memmove(s->data(), s->at_head() + from, s->tail - s->head - from);
+                s->tail = s->tail - s->head - from;
+                s->head = 0;
+            }
+            if (negated) {
+                invert_bytes(n);
+                memory::buffer(n)->flags |= complement_flag;
+            }
+            return make_cell(n);
         }
-        return make_cell(n);
-    }
-    default: break;
+        default: break;
     }
     int64_t bytes = process(spec, nullptr, Op::measure, caller);
     Cell result = make_cell(alloc(uint32_t(bytes), negated));
@@ -305,11 +303,14 @@ void do_bitwise(Args args, int32_t code) {
     }
     auto combine = [code](uint32_t a, uint32_t b) -> uint32_t {
         switch (code) {
-        case 5: case 9: return a | b;
-        case 6: case 10: return a & b;
-        case 7: case 12: return a ^ b;
-        case 11: return a & ~b;
-        default: runtime::quit(runtime::fatal::no_switch, runtime::caller_address());
+            case 5:
+            case 9: return a | b;
+            case 6:
+            case 10: return a & b;
+            case 7:
+            case 12: return a ^ b;
+            case 11: return a & ~b;
+            default: runtime::quit(runtime::fatal::no_switch, runtime::caller_address());
         }
     };
     const Cell &a = args[0], &b = args[1];
@@ -384,8 +385,10 @@ void eval_path(Cell& result, const Cell& parent, const actions::PathStep& s) {
     }
     Cell args[3] = {parent, element, s.value_to_set ? *s.value_to_set : none_cell()};
     collector::Root k0(args[0]), k1(args[1]), k2(args[2]);
-    if (s.value_to_set) poke(args, 0);
-    else pick(args, 0);
+    if (s.value_to_set)
+        poke(args, 0);
+    else
+        pick(args, 0);
     result = args[0];
 }
 
@@ -416,11 +419,12 @@ void or_t(Args args) { do_bitwise(args, 5); }
 void xor_t(Args args) { do_bitwise(args, 7); }
 
 void append(Args args, const Cell*, bool, const Cell*) {
-    notify(args[0], "append", "appended", [&] { process(args[1], &args[0], Op::set, Caller::other); });
+    notify(args[0], series::Change::append,
+           [&] { process(args[1], &args[0], Op::set, Caller::other); });
 }
 
 void clear(Args args) {
-    notify(args[0], "clear", "cleared", [&] {
+    notify(args[0], series::Change::clear, [&] {
         memory::Series* s = buf(args[0]);
         std::memset(s->at_head(), (s->flags & complement_flag) ? 0xFF : 0, s->tail - s->head);
     });
@@ -446,7 +450,7 @@ void poke(Args args, int32_t) {
     bool off = is(v, Type::none) || (is(v, Type::logic) && !logic_of(v)) ||
                (is(v, Type::integer) && int_of(v) == 0) ||
                (is(v, Type::float_) && float_of(v) == 0.0);
-    notify(args[0], "poke", "poked",
+    notify(args[0], series::Change::poke,
            [&] { process(args[1], &args[0], off ? Op::clear : Op::set, Caller::other); });
     args[0] = args[2];
 }
@@ -457,7 +461,7 @@ void remove(Args args, const Cell* part, const Cell*) {
         Cell word = word_cell("remove");
         errors::fire(errors::id::missing_arg, &word);
     }
-    notify(args[0], "remove", "removed",
+    notify(args[0], series::Change::remove,
            [&] { process(*part, &args[0], Op::clear, Caller::other); });
 }
 

@@ -57,7 +57,8 @@ void set_services(const Services& s) { hooks = s; }
 
 // --- actions ------------------------------------------------------------------------
 
-int32_t mold(const Cell& value, Node buffer, actions::MoldFlags, bool part, int32_t budget, int32_t) {
+int32_t mold(const Cell& value, Node buffer, actions::MoldFlags, bool part, int32_t budget,
+             int32_t) {
     Node n = series_node(value);
     collector::NodeRoot keep(n), keep_out(buffer);
     uint32_t len = string::buffer_length(n);
@@ -81,15 +82,16 @@ void read(Args args, const actions::ReadRefs& r) {
     if (r.as) errors::fire(errors::id::not_done);
     if (!hooks.read) unavailable(args[0]);
     Cell none = none_cell();
-    args[0] = hooks.read(args[0], r.part ? *r.part : none, r.seek ? *r.seek : none, r.binary, r.lines);
+    args[0] =
+        hooks.read(args[0], r.part ? *r.part : none, r.seek ? *r.seek : none, r.binary, r.lines);
 }
 
 void write(Args args, const actions::WriteRefs& r) {
     if (r.allow || r.as) errors::fire(errors::id::not_done);
     if (!hooks.write) unavailable(args[0]);
     Cell none = none_cell();
-    hooks.write(args[0], args[1], r.part ? *r.part : none, r.seek ? *r.seek : none, r.binary, r.append,
-                r.lines);
+    hooks.write(args[0], args[1], r.part ? *r.part : none, r.seek ? *r.seek : none, r.binary,
+                r.append, r.lines);
     args[0] = unset_cell();
 }
 

@@ -26,9 +26,10 @@ std::string to_os_path(const Cell& file);
 Cell os_current_dir();
 
 struct Services {
-    Cell (*read)(const Cell& file, const Cell& part, const Cell& seek, bool binary, bool lines) = nullptr;
-    void (*write)(const Cell& file, const Cell& data, const Cell& part, const Cell& seek, bool binary,
-                  bool append, bool lines) = nullptr;
+    Cell (*read)(const Cell& file, const Cell& part, const Cell& seek, bool binary,
+                 bool lines) = nullptr;
+    void (*write)(const Cell& file, const Cell& data, const Cell& part, const Cell& seek,
+                  bool binary, bool append, bool lines) = nullptr;
     bool (*delete_)(const Cell& file) = nullptr;
     bool (*rename)(const Cell& from, const Cell& to) = nullptr;
     Cell (*query)(const Cell& file) = nullptr;

@@ -2,13 +2,17 @@
 // used: parents before their children (series! before block!, url! before file!).
 // Each datatype adds its init call at its place in the list.
 #include "datatypes/bitset.h"
+#include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/issue.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/paren.h"
+#include "datatypes/series.h"
 #include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -28,7 +32,8 @@ void register_all() {
     unset::init();
     none::init();
     logic::init();
-    // series!, block!
+    series::init();
+    block::init();
     string::init();
     // binary!
     integer::init();
@@ -36,7 +41,9 @@ void register_all() {
     // context!, word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
     // native!, action!, op!, path!, lit-path!, set-path!, get-path!, function!,
-    // routine!, paren!, issue!
+    // routine!
+    paren::init();
+    issue::init();
     url::init();
     file::init();
     // object!

@@ -23,7 +23,6 @@
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
 #include "runtime/unicode.h"
 
 namespace zan::string {
@@ -32,7 +31,9 @@ namespace {
 
 bool is_block_like(Type t) { return t == Type::block || t == Type::paren || t == Type::hash; }
 
-uint32_t head_index(const Cell& s) { return std::min(series_index(s), buffer_length(series_node(s))); }
+uint32_t head_index(const Cell& s) {
+    return std::min(series_index(s), buffer_length(series_node(s)));
+}
 
 // A copy of count characters of s from absolute index from, in a new buffer
 // of the same unit.
@@ -193,19 +194,8 @@ bool any_string_q(Type t) {
 
 Cell make_value(uint32_t capacity, Type t) { return make_cell(make_buffer(capacity), 0, t); }
 
-Cell word_of(const char* name) { return zan::make_cell(Type::word, 0, symbol::make(name), uint32_t(-1)); }
-
-bool notify_before(const Cell& series, const char* word, int32_t index, int32_t count) {
-    if (!(memory::buffer(series_node(series))->flags & memory::flag::owned)) return false;
-    Cell held = series;
-    collector::Root keep(held);
-    return ownership::check(held, word_of(word), index, count);
-}
-
-void notify_after(const Cell& series, const char* word, int32_t index, int32_t count) {
-    Cell held = series;
-    collector::Root keep(held);
-    ownership::check(held, word_of(word), index, count);
+Cell word_of(const char* name) {
+    return zan::make_cell(Type::word, 0, symbol::make(name), uint32_t(-1));
 }
 
 uint32_t append_text(Node buffer, const Cell& value, int32_t part) {
@@ -244,7 +234,8 @@ uint32_t append_text(Node buffer, const Cell& value, int32_t part) {
         mold::form_value(held, buffer, part >= 0, part < 0 ? mold::no_limit : part);
     }
     // Whatever ran past the limit is cut back to it.
-    if (part >= 0 && buffer_length(buffer) - before > uint32_t(part)) truncate(buffer, before + uint32_t(part));
+    if (part >= 0 && buffer_length(buffer) - before > uint32_t(part))
+        truncate(buffer, before + uint32_t(part));
     return buffer_length(buffer) - before;
 }
 
@@ -315,9 +306,12 @@ void eval_path(Cell& result, const Cell& parent, const actions::PathStep& s) {
         const actions::Row& row = datatype::row(type_of(parent));
         auto fn_pick = row.pick.fn;
         auto fn_poke = row.poke.fn;
-        if (!(s.value_to_set ? fn_poke != nullptr : fn_pick != nullptr)) errors::fire(errors::id::not_done);
-        if (s.value_to_set) fn_poke(args, int_of(element));
-        else fn_pick(args, int_of(element));
+        if (!(s.value_to_set ? fn_poke != nullptr : fn_pick != nullptr))
+            errors::fire(errors::id::not_done);
+        if (s.value_to_set)
+            fn_poke(args, int_of(element));
+        else
+            fn_pick(args, int_of(element));
         result = args[0];
         return;
     }
@@ -362,22 +356,23 @@ uint32_t add(Args args, const Cell* part, const Cell* dup, bool at_tail) {
     Node n = series_node(s);
     uint32_t at = at_tail ? buffer_length(n) : head_index(s);
     if (times < 1) return 0;
-    const char* before = at_tail ? "append" : "insert";
-    const char* after = at_tail ? "appended" : "inserted";
+    series::Change what = at_tail ? series::Change::append : series::Change::insert;
     if (is(args[1], Type::char_) && times == 1 && limit != 0) {
-        bool owned = notify_before(s, before, int32_t(at), 1);
-        if (at_tail) append_char(n, args[1].w2);
-        else insert_char_at(n, at, args[1].w2);
-        if (owned) notify_after(s, after, int32_t(at), 1);
+        bool owned = series::notify_before(s, what, int32_t(at), 1);
+        if (at_tail)
+            append_char(n, args[1].w2);
+        else
+            insert_char_at(n, at, args[1].w2);
+        if (owned) series::notify_after(s, what, int32_t(at), 1);
         return 1;
     }
     Text text = text_of(n, args[1], limit);
     collector::Root keep(text.cell);
     check_room(s, text, times);
     uint32_t added = text.count * uint32_t(times);
-    bool owned = notify_before(s, before, int32_t(at), int32_t(added));
+    bool owned = series::notify_before(s, what, int32_t(at), int32_t(added));
     insert_text(s, text, at, times);
-    if (owned) notify_after(s, after, int32_t(at), int32_t(added));
+    if (owned) series::notify_after(s, what, int32_t(at), int32_t(added));
     return added;
 }
 
@@ -405,7 +400,8 @@ void change(Args args, const Cell* part, bool, const Cell* dup) {
     collector::Root keep(text.cell);
     check_room(s, text, times);
     uint32_t total = text.count * uint32_t(times);
-    bool owned = notify_before(s, "change", int32_t(at), range < 0 ? int32_t(total) : range);
+    bool owned = series::notify_before(s, series::Change::change, int32_t(at),
+                                       range < 0 ? int32_t(total) : range);
     if (range >= 0) {
         remove_chars(s, at, uint32_t(range));
         insert_text(s, text, at, times);
@@ -417,14 +413,15 @@ void change(Args args, const Cell* part, bool, const Cell* dup) {
             concatenate(target, text.cell, int32_t(text.count), int32_t(k * text.count), true,
                         Mode::overwrite);
     }
-    if (owned) notify_after(s, "changed", int32_t(at), int32_t(total));
+    if (owned) series::notify_after(s, series::Change::change, int32_t(at), int32_t(total));
     s.w1 = at + total;
 }
 
 void swap(Args args) {
     Cell& a = args[0];
     Cell& b = args[1];
-    if (!any_string_q(type_of(b)) && !is(b, Type::binary)) errors::fire(errors::id::invalid_arg, &b);
+    if (!any_string_q(type_of(b)) && !is(b, Type::binary))
+        errors::fire(errors::id::invalid_arg, &b);
     if (length(a) == 0 || length(b) == 0) return;
     uint32_t ia = head_index(a), ib = head_index(b);
     uint32_t ca = char_at(series_node(a), ia), cb = char_at(series_node(b), ib);
@@ -437,12 +434,12 @@ void swap(Args args) {
         Cell c = char_cell(ca);
         errors::fire(errors::id::invalid_arg, &c);
     }
-    bool owned_a = notify_before(a, "swap", int32_t(ia), 1);
-    bool owned_b = notify_before(b, "swap", int32_t(ib), 1);
+    bool owned_a = series::notify_before(a, series::Change::swap, int32_t(ia), 1);
+    bool owned_b = series::notify_before(b, series::Change::swap, int32_t(ib), 1);
     poke_char(series_node(a), ia, cb);
     poke_char(series_node(b), ib, ca);
-    if (owned_a) notify_after(a, "swaped", int32_t(ia), 1);
-    if (owned_b) notify_after(b, "swaped", int32_t(ib), 1);
+    if (owned_a) series::notify_after(a, series::Change::swap, int32_t(ia), 1);
+    if (owned_b) series::notify_after(b, series::Change::swap, int32_t(ib), 1);
 }
 
 void trim(Args args, const actions::TrimRefs& r) {
@@ -454,9 +451,12 @@ void trim(Args args, const actions::TrimRefs& r) {
         std::u32string set = U"\t\n\r ";
         if (r.with) {
             const Cell& w = *r.with;
-            if (is(w, Type::char_) || is(w, Type::integer)) set = std::u32string(1, char32_t(w.w2));
-            else if (any_string_q(type_of(w)) || is(w, Type::binary)) set = read_chars(w);
-            else errors::fire(errors::id::invalid_arg, &w);
+            if (is(w, Type::char_) || is(w, Type::integer))
+                set = std::u32string(1, char32_t(w.w2));
+            else if (any_string_q(type_of(w)) || is(w, Type::binary))
+                set = read_chars(w);
+            else
+                errors::fire(errors::id::invalid_arg, &w);
         }
         for (char32_t c : in)
             if (set.find(c) == std::u32string::npos) out.push_back(c);
@@ -467,9 +467,9 @@ void trim(Args args, const actions::TrimRefs& r) {
     }
     if (out == in) return;
     int32_t at = int32_t(head_index(s));
-    bool owned = notify_before(s, "trim", at, int32_t(in.size()));
+    bool owned = series::notify_before(s, series::Change::trim, at, int32_t(in.size()));
     write_chars(s, out);
-    if (owned) notify_after(s, "trimmed", at, int32_t(out.size()));
+    if (owned) series::notify_after(s, series::Change::trim, at, int32_t(out.size()));
 }
 
 #define ZAN_INHERIT(slot) row.slot = decltype(row.slot)::inherited()

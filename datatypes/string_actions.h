@@ -24,11 +24,6 @@ Cell make_value(uint32_t capacity, Type t = Type::string);
 // A word! of the name, unbound.
 Cell word_of(const char* name);
 
-// Change reports to a series' owner: before the change with the action word;
-// when that found an owner, after it with the past form.
-bool notify_before(const Cell& series, const char* word, int32_t index, int32_t count);
-void notify_after(const Cell& series, const char* word, int32_t index, int32_t count);
-
 // Appends the text of a value as append does (a tag! in its brackets, a block
 // element by element, anything else formed), at most part characters when
 // part is 0 or more. Answers the characters appended.

@@ -23,7 +23,6 @@
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
 #include "runtime/sort.h"
 #include "runtime/unicode.h"
 
@@ -33,9 +32,13 @@ namespace {
 
 CompareCallback compare_callback = nullptr;
 
-uint32_t head_index(const Cell& s) { return std::min(series_index(s), buffer_length(series_node(s))); }
+uint32_t head_index(const Cell& s) {
+    return std::min(series_index(s), buffer_length(series_node(s)));
+}
 
-int32_t to_int(const Cell& c) { return is(c, Type::integer) ? int_of(c) : integer::number_to_integer(c); }
+int32_t to_int(const Cell& c) {
+    return is(c, Type::integer) ? int_of(c) : integer::number_to_integer(c);
+}
 
 // What is searched for: one character, a bitset's members, or a text.
 struct Pattern {
@@ -50,7 +53,8 @@ Pattern pattern_of(const Cell& series, const Cell& value) {
     Type t = type_of(value);
     if (t == Type::char_) return {Pattern::character, value.w2, {}, 1};
     if (t == Type::bitset) return {Pattern::members, 0, value, 1};
-    if (bytes && t == Type::integer) return {Pattern::character, uint32_t(int_of(value)) & 0xFF, {}, 1};
+    if (bytes && t == Type::integer)
+        return {Pattern::character, uint32_t(int_of(value)) & 0xFF, {}, 1};
     if (t == Type::binary && !bytes) errors::fire(errors::id::invalid_arg, &value);
     // A tag! is searched for as it is written, brackets and all: it is formed.
     if ((any_string_q(t) && t != Type::tag) || t == Type::binary)
@@ -77,15 +81,15 @@ struct Searcher {
     // Whether the pattern matches from absolute index at (room checked by the caller).
     bool at(uint32_t i) const {
         switch (p.kind) {
-        case Pattern::character: return same(char_at(n, i), p.cp);
-        case Pattern::members: return bitset::has(p.cell, char_at(n, i));
-        default: {
-            Node pn = series_node(p.cell);
-            uint32_t from = std::min(series_index(p.cell), buffer_length(pn));
-            for (uint32_t k = 0; k < p.len; ++k)
-                if (!same(char_at(n, i + k), char_at(pn, from + k))) return false;
-            return true;
-        }
+            case Pattern::character: return same(char_at(n, i), p.cp);
+            case Pattern::members: return bitset::has(p.cell, char_at(n, i));
+            default: {
+                Node pn = series_node(p.cell);
+                uint32_t from = std::min(series_index(p.cell), buffer_length(pn));
+                for (uint32_t k = 0; k < p.len; ++k)
+                    if (!same(char_at(n, i + k), char_at(pn, from + k))) return false;
+                return true;
+            }
         }
     }
 };
@@ -151,7 +155,8 @@ Match search(const Cell& series, const Cell& value, const actions::FindRefs& r) 
 constexpr std::uintptr_t sort_reverse = 1, sort_all = 2, sort_shift = 2;
 
 template <uint32_t Unit>
-int compare_chars(const void* a, const void* b, std::uintptr_t case_sensitive, std::uintptr_t mode) {
+int compare_chars(const void* a, const void* b, std::uintptr_t case_sensitive,
+                  std::uintptr_t mode) {
     const auto* pa = static_cast<const std::byte*>(a);
     const auto* pb = static_cast<const std::byte*>(b);
     uint32_t offset = (mode & sort_all) ? 0 : uint32_t(mode >> sort_shift);
@@ -201,16 +206,17 @@ int sort_call_comparator(const void* a, const void* b, std::uintptr_t, std::uint
     collector::Root keep_y(y);
     // The function answers whether its first argument sorts first; it gets
     // (b, a), so true means a goes after b.
-    Cell result = f.reverse ? compare_callback(f.function, x, y) : compare_callback(f.function, y, x);
+    Cell result =
+        f.reverse ? compare_callback(f.function, x, y) : compare_callback(f.function, y, x);
     switch (type_of(result)) {
-    case Type::logic: return logic_of(result) ? 1 : -1;
-    case Type::integer: return int_of(result) > 0 ? -1 : int_of(result) < 0 ? 1 : 0;
-    case Type::float_: {
-        double d = float_of(result);
-        return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;
-    }
-    case Type::none: return -1;
-    default: return 1;
+        case Type::logic: return logic_of(result) ? 1 : -1;
+        case Type::integer: return int_of(result) > 0 ? -1 : int_of(result) < 0 ? 1 : 0;
+        case Type::float_: {
+            double d = float_of(result);
+            return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;
+        }
+        case Type::none: return -1;
+        default: return 1;
     }
 }
 
@@ -295,15 +301,19 @@ void sort(actions::Args args, const actions::SortRefs& r) {
     if (count < 2) return;
 
     uint32_t unit = memory::buffer(n)->unit();
-    bool owned = notify_before(s, "sort", int32_t(head), int32_t(len));
+    bool owned = series::notify_before(s, series::Change::sort, int32_t(head), int32_t(len));
     std::uintptr_t mode = r.reverse ? sort_reverse : 0;
-    if (r.all) mode |= sort_all | (std::uintptr_t(size) << sort_shift);
-    else mode |= std::uintptr_t(offset) << sort_shift;
+    if (r.all)
+        mode |= sort_all | (std::uintptr_t(size) << sort_shift);
+    else
+        mode |= std::uintptr_t(offset) << sort_shift;
     auto run = [&](std::uintptr_t a, std::uintptr_t b, sort::Compare cmp) {
         std::byte* base = memory::buffer(n)->at_head() + head * unit;
         // A stable sort when asked, whatever the letter case rule.
-        if (r.stable) sort::stable_merge(base, count, size_t(size) * unit, a, b, cmp);
-        else sort::adaptive_quick(base, count, size_t(size) * unit, a, b, cmp);
+        if (r.stable)
+            sort::stable_merge(base, count, size_t(size) * unit, a, b, cmp);
+        else
+            sort::adaptive_quick(base, count, size_t(size) * unit, a, b, cmp);
     };
     if (by_function) {
         FunctionSort f{*r.compare, r.all ? type_of(s) : Type::string, unit, uint32_t(size), r.all,
@@ -312,10 +322,12 @@ void sort(actions::Args args, const actions::SortRefs& r) {
         memory::Pin pin(n);
         run(0, reinterpret_cast<std::uintptr_t>(&f), &sort_call_comparator);
     } else {
-        sort::Compare cmp = unit == 1 ? &compare_chars_1 : unit == 2 ? &compare_chars_2 : &compare_chars_4;
+        sort::Compare cmp = unit == 1   ? &compare_chars_1
+                            : unit == 2 ? &compare_chars_2
+                                        : &compare_chars_4;
         run(r.case_ ? 1 : 0, mode, cmp);
     }
-    if (owned) notify_after(s, "sorted", int32_t(head), int32_t(len));
+    if (owned) series::notify_after(s, series::Change::sort, int32_t(head), int32_t(len));
 }
 
 void do_set_op(actions::Args args, bool case_, const Cell* skip, SetOp op) {
@@ -332,7 +344,8 @@ void do_set_op(actions::Args args, bool case_, const Cell* skip, SetOp op) {
         uint32_t len = buffer_length(n);
         for (uint32_t i = head_index(s); i < len; i += uint32_t(size)) {
             std::u32string rec;
-            for (uint32_t k = i; k < std::min(len, i + uint32_t(size)); ++k) rec.push_back(char32_t(char_at(n, k)));
+            for (uint32_t k = i; k < std::min(len, i + uint32_t(size)); ++k)
+                rec.push_back(char32_t(char_at(n, k)));
             out.push_back(std::move(rec));
         }
         return out;
@@ -354,30 +367,30 @@ void do_set_op(actions::Args args, bool case_, const Cell* skip, SetOp op) {
         for (char32_t c : rec) append_char(series_node(result), uint32_t(c));
     };
     switch (op) {
-    case SetOp::unique:
-        for (const auto& rec : a) add(rec);
-        break;
-    case SetOp::union_:
-        for (const auto& rec : a) add(rec);
-        for (const auto& rec : b) add(rec);
-        break;
-    case SetOp::intersect:
-        for (const auto& rec : a)
-            if (in_b.count(key(rec))) add(rec);
-        break;
-    case SetOp::exclude:
-        for (const auto& rec : a)
-            if (!in_b.count(key(rec))) add(rec);
-        break;
-    case SetOp::difference: {
-        std::unordered_set<std::u32string> in_a;
-        for (const auto& rec : a) in_a.insert(key(rec));
-        for (const auto& rec : a)
-            if (!in_b.count(key(rec))) add(rec);
-        for (const auto& rec : b)
-            if (!in_a.count(key(rec))) add(rec);
-        break;
-    }
+        case SetOp::unique:
+            for (const auto& rec : a) add(rec);
+            break;
+        case SetOp::union_:
+            for (const auto& rec : a) add(rec);
+            for (const auto& rec : b) add(rec);
+            break;
+        case SetOp::intersect:
+            for (const auto& rec : a)
+                if (in_b.count(key(rec))) add(rec);
+            break;
+        case SetOp::exclude:
+            for (const auto& rec : a)
+                if (!in_b.count(key(rec))) add(rec);
+            break;
+        case SetOp::difference: {
+            std::unordered_set<std::u32string> in_a;
+            for (const auto& rec : a) in_a.insert(key(rec));
+            for (const auto& rec : a)
+                if (!in_b.count(key(rec))) add(rec);
+            for (const auto& rec : b)
+                if (!in_a.count(key(rec))) add(rec);
+            break;
+        }
     }
     args[0] = result;
 }

@@ -48,13 +48,14 @@ bool http_q(const Cell& url) { return string::head_equal_literal_q(url, "http");
 
 void append_bytes(Node target, const char* bytes, uint32_t n) {
     memory::Series* s = memory::buffer(target);
-    if (s->tail + n > s->capacity) s = memory::expand_series_copy(target, uint64_t(s->tail - s->head + n) * 2);
+    if (s->tail + n > s->capacity)
+        s = memory::expand_series_copy(target, uint64_t(s->tail - s->head + n) * 2);
     std::memcpy(s->at_tail(), bytes, n);
     s->tail += n;
 }
 
-Cell call_http(const Cell& method, const Cell& url, const Cell& headers, const Cell& body, bool binary,
-               bool lines, bool info) {
+Cell call_http(const Cell& method, const Cell& url, const Cell& headers, const Cell& body,
+               bool binary, bool lines, bool info) {
     if (!hooks.http_request) unavailable(url);
     Cell result = hooks.http_request(method, url, headers, body, binary, lines, info);
     if (is(result, Type::none)) errors::fire(errors::id::no_connect, &url);
@@ -96,8 +97,10 @@ void percent_decode(const Cell& source, Node target) {
             bool whole = true;
             for (uint32_t k = 1; k < size && whole; ++k) {
                 int32_t c = escape_at(i + 3 * k);
-                if (c < 0) whole = false;
-                else seq[k] = uint8_t(c);
+                if (c < 0)
+                    whole = false;
+                else
+                    seq[k] = uint8_t(c);
             }
             if (whole) {
                 int32_t count = int32_t(size);
@@ -157,8 +160,10 @@ Cell open_port(const Cell& given, const actions::OpenRefs* open) {
 
 void make(Args args, Type type) {
     Type t = type_of(args[1]);
-    if (t == Type::block || t == Type::paren || t == Type::hash) to(args, type);
-    else string::make(args, type);
+    if (t == Type::block || t == Type::paren || t == Type::hash)
+        to(args, type);
+    else
+        string::make(args, type);
 }
 
 void to(Args args, Type type) {
@@ -199,7 +204,8 @@ void to(Args args, Type type) {
     args[0] = result;
 }
 
-int32_t mold(const Cell& value, Node buffer, actions::MoldFlags, bool part, int32_t budget, int32_t) {
+int32_t mold(const Cell& value, Node buffer, actions::MoldFlags, bool part, int32_t budget,
+             int32_t) {
     collector::NodeRoot keep(buffer);
     std::string bytes = utf8_of(value);
     int32_t written = 0;
@@ -234,8 +240,10 @@ void eval_path(Cell& result, const Cell& parent, const actions::PathStep& s) {
     mold::form_value(selector, series_node(text), false, mold::no_limit);
     bool ends = string::last_char(out) == '/';
     bool begins = string::length(text) > 0 && string::char_at(series_node(text), 0) == '/';
-    if (ends && begins) text.w1 = 1;
-    else if (!ends && !begins) string::append_char(out, '/');
+    if (ends && begins)
+        text.w1 = 1;
+    else if (!ends && !begins)
+        string::append_char(out, '/');
     string::concatenate(joined, text, -1, 0, true, string::Mode::append);
     result = joined;
 }
