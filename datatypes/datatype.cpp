@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "datatypes/block.h"
 #include "datatypes/mold.h"
 #include "runtime/errors.h"
 
@@ -82,6 +83,8 @@ int type_count() { return highest; }
 bool registered(Type t) { return int(t) >= 1 && int(t) < type_count_max && names[int(t)].name; }
 
 // --- datatype! ----------------------------------------------------------------
+
+Cell* make_in(const Cell& block, Type t) { return block::rs_append(block, datatype_cell(t)); }
 
 int32_t form(const Cell& value, Node buffer, bool, int32_t budget) {
     std::string_view n = name(Type(value.w1));

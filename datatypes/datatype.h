@@ -28,6 +28,9 @@ int type_count();
 // Whether a row has been installed for the type.
 bool registered(Type t);
 
+// Appends a datatype! value to a block; answers the new cell.
+Cell* make_in(const Cell& block, Type t);
+
 // datatype! itself: form gives the name without "!", mold with it.
 int32_t form(const Cell& value, Node buffer, bool part, int32_t budget);
 int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part, int32_t budget,

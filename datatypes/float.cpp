@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
@@ -150,6 +151,10 @@ bool scan_float(std::string_view text, double& out) {
 }
 
 }  // namespace
+
+Cell* make_in(const Cell& block, uint32_t low, uint32_t high) {
+    return block::rs_append(block, make_cell(Type::float_, 0, low, high));
+}
 
 bool is_nan(double d) { return std::isnan(d); }
 bool special(double d) { return !std::isfinite(d); }

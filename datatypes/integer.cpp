@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/mold.h"
@@ -85,6 +86,8 @@ int32_t from_issue(const Cell& issue) {
 }
 
 }  // namespace
+
+Cell* make_in(const Cell& block, int32_t n) { return block::rs_append(block, integer_cell(n)); }
 
 int32_t sign(int32_t n) { return n > 0 ? 1 : n < 0 ? -1 : 0; }
 

@@ -3,6 +3,7 @@
 // the other bits are kept as they are (complement flips all 96).
 #include "datatypes/typeset.h"
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "runtime/errors.h"
@@ -10,6 +11,17 @@
 #include "runtime/memory.h"
 
 namespace zan::typeset {
+
+Cell* make_in(const Cell& block, uint32_t w1, uint32_t w2, uint32_t w3) {
+    return block::rs_append(block, make(w1, w2, w3));
+}
+
+Cell* make_default_in(const Cell& block) { return block::rs_append(block, default_arg()); }
+
+Cell* make_in_from_spec(const Cell& block, const Cell& types) {
+    Cell set = from_spec(types);
+    return block::rs_append(block, set);
+}
 
 int count(const Cell& set) {
     int n = 0;
