@@ -2,13 +2,16 @@
 // used: parents before their children (series! before block!, url! before file!).
 // Each datatype adds its init call at its place in the list.
 #include "datatypes/char.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/path.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "runtime/errors.h"
 
 namespace zan::datatype {
@@ -27,10 +30,12 @@ void register_all() {
     // series!, block!, string!, binary!
     integer::init();
     symbol::init();
-    // context!, word!, lit-word!, set-word!, get-word!, refinement!
+    context::init();
+    word::init();  // word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
-    // native!, action!, op!, path!, lit-path!, set-path!, get-path!, function!,
-    // routine!, paren!, issue!, url!, file!, object!, bitset!, triple!
+    // native!, action!, op!
+    path::init();  // path!, lit-path!, set-path!, get-path!
+    // function!, routine!, paren!, issue!, url!, file!, object!, bitset!, triple!
     float_::init();
     typeset::init();
     // error!, vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
