@@ -10,7 +10,7 @@
 // letter case of a word falls into one probe sequence.
 #include "datatypes/context.h"
 
-#include <cstring>
+#include <array>
 #include <unordered_map>
 #include <vector>
 
@@ -360,29 +360,60 @@ int32_t bind_word(Node ctx, Cell& word) {
     return index;
 }
 
+// The series a bind has entered, each with the lowest head index it was
+// walked from. Most blocks nest only a few others: a short list serves them
+// without allocating; a table takes over beyond it.
+class Walked {
+public:
+    // Whether to walk the series from `from`: not when it was walked from
+    // there or from before.
+    bool enter(Node n, uint32_t from) {
+        if (large_.empty()) {
+            for (uint32_t i = 0; i < count_; ++i) {
+                if (small_[i].node != n) continue;
+                if (small_[i].from <= from) return false;
+                small_[i].from = from;
+                return true;
+            }
+            if (count_ < small_.size()) {
+                small_[count_++] = {n, from};
+                return true;
+            }
+            for (const Entry& e : small_) large_.emplace(e.node, e.from);
+        }
+        auto [it, fresh] = large_.try_emplace(n, from);
+        if (fresh) return true;
+        if (it->second <= from) return false;
+        it->second = from;
+        return true;
+    }
+
+private:
+    struct Entry {
+        Node node;
+        uint32_t from;
+    };
+    std::array<Entry, 16> small_{};
+    uint32_t count_ = 0;
+    std::unordered_map<Node, uint32_t> large_;
+};
+
 // Walks with an explicit stack, so nesting depth costs heap, not native stack.
-// A series is walked once from the lowest head index met; binding twice would
-// change nothing, so a cycle or a shared block is simply not entered again.
-// Nothing here allocates from the collected heap, so buffers stay put.
+// Binding twice changes nothing, so a series met again (a cycle, or a block
+// shared by several others) is not walked again. Nothing in the walk allocates
+// from the collected heap, so buffers stay put.
 void bind(const Cell& block, Node ctx, bool self) {
     struct Pending {
         Node node;
         uint32_t index;
     };
     std::vector<Pending> stack;
-    std::unordered_map<Node, uint32_t> walked;
+    Walked walked;
     uint32_t self_sym = self ? self_symbol() : 0;
 
     auto enter = [&](const Cell& v) {
         Node n = series_node(v);
-        if (!n) return;
-        uint32_t from = series_index(v);
-        auto [it, fresh] = walked.try_emplace(n, from);
-        if (!fresh) {
-            if (it->second <= from) return;
-            it->second = from;
-        }
-        stack.push_back({n, from});
+        if (n && walked.enter(n, series_index(v))) stack.push_back({n, series_index(v)});
     };
 
     enter(block);

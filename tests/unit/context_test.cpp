@@ -230,6 +230,25 @@ TEST_F(Context, SelfContainingBlockIsBoundOnce) {
     EXPECT_EQ(word_index(at(body, 0)), 0);
 }
 
+TEST_F(Context, SharedBlocksAreWalkedOnceFromTheirLowestIndex) {
+    Node ctx = plain_context({"a", "b", "shared"});
+    collector::NodeRoot keep(ctx);
+    // Each level holds the one below twice: walked per occurrence, this would
+    // take 2^60 steps.
+    Kept level(block_of({word_of("shared")}));
+    Kept bottom(level.v);
+    for (int i = 0; i < 60; ++i) level.v = block_of({level.v, level.v});
+    // A view of [a b] from its second value comes before the block itself.
+    Kept ab(block_of({word_of("a"), word_of("b")}));
+    Cell ab_tail = ab.v;
+    ab_tail.w1 = 1;
+    Kept outer(block_of({ab_tail, level.v, ab.v}));
+    context::bind(outer.v, ctx, false);
+    EXPECT_EQ(word_context(at(bottom.v, 0)), ctx);
+    EXPECT_EQ(word_context(at(ab.v, 0)), ctx);
+    EXPECT_EQ(word_context(at(ab.v, 1)), ctx);
+}
+
 TEST_F(Context, VeryDeepBlocksAreBoundWithoutNativeRecursion) {
     constexpr int depth = 200000;
     Node ctx = plain_context({"deep"});
