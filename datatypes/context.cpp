@@ -439,6 +439,32 @@ void bind(const Cell& block, Node ctx, bool self) {
     }
 }
 
+// --- checking ---------------------------------------------------------------
+
+const char* check(Node ctx) {
+    const Cell& c = cell(ctx);
+    if (!is(c, Type::context)) return "the context cell is not a context!";
+    if (!c.w1) return "no word table";
+    uint32_t n = length(ctx);
+    if (hashtable::count(c.w1) != n) return "the word table does not count every word";
+    Node v = values(ctx);
+    if (!values_on_stack(ctx) && memory::buffer(v)->length() != n)
+        return "values and words differ in length";
+    for (uint32_t i = 0; i < n; ++i) {
+        const Cell& w = word_at(ctx, int32_t(i));
+        if (!is(w, Type::word) || word_context(w) != ctx) return "a word record is not bound here";
+        int32_t index = word_index(w);
+        if (index < 0 || uint32_t(index) > i) return "a word record's index is wrong";
+        // Only a case twin shares the slot of an earlier word.
+        if (uint32_t(index) != i &&
+            symbol::resolve(word_symbol(word_at(ctx, index))) != symbol::resolve(word_symbol(w)))
+            return "a word record shares the slot of another word";
+        if (find_word(ctx, word_symbol(w), false) != int32_t(i))
+            return "the word table does not find a word at its place";
+    }
+    return nullptr;
+}
+
 // --- start-up ---------------------------------------------------------------
 
 void init() {

@@ -121,6 +121,11 @@ int32_t bind_word(Node ctx, Cell& word);
 // self flag a word! spelled exactly `self` is bound to the context with index -1.
 void bind(const Cell& block, Node ctx, bool self);
 
+// Checks the invariants of a context: the words bound to it, in order, each
+// found by its table; values as long as the words. Answers nullptr when sound,
+// else what is wrong.
+const char* check(Node ctx);
+
 // Registers context! and the cell marking of contexts and bound words.
 void init();
 
