@@ -1,14 +1,18 @@
 // Start-up registration of the datatypes, in the order the runtime has always
 // used: parents before their children (series! before block!, url! before file!).
 // Each datatype adds its init call at its place in the list.
+#include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/issue.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/paren.h"
 #include "datatypes/path.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
@@ -27,7 +31,9 @@ void register_all() {
     unset::init();
     none::init();
     logic::init();
-    // series!, block!, string!, binary!
+    series::init();
+    block::init();
+    // string!, binary!
     integer::init();
     symbol::init();
     context::init();
@@ -35,7 +41,10 @@ void register_all() {
     character::init();
     // native!, action!, op!
     path::init();  // path!, lit-path!, set-path!, get-path!
-    // function!, routine!, paren!, issue!, url!, file!, object!, bitset!, triple!
+    // function!, routine!
+    paren::init();
+    issue::init();
+    // url!, file!, object!, bitset!, triple!
     float_::init();
     typeset::init();
     // error!, vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,

@@ -11,7 +11,6 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
-#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
@@ -28,10 +27,6 @@ inline void start_runtime() {
     memory::init();
     block::init_root();
     datatype::register_all();
-    if (!datatype::registered(Type::block)) {  // until block! is in the start-up list
-        series::init();
-        block::init();
-    }
     symbol::make_table();
     context::make_global();
     collector::set_enabled(true);
