@@ -145,3 +145,39 @@ TEST_F(Path, SurvivesCollections) {
 
 }  // namespace
 }  // namespace zan
+
+namespace zan {
+namespace {
+
+using namespace testing_contexts;
+
+class Registrations : public Runtime {};
+
+TEST_F(Registrations, PathsInheritTheSeriesSlotsOfBlocks) {
+    for (Type t : {Type::path, Type::lit_path, Type::set_path, Type::get_path}) {
+        const actions::Row& r = datatype::row(t);
+        EXPECT_EQ(r.length_q.fn, datatype::row(Type::block).length_q.fn) << int(t);
+        EXPECT_EQ(r.pick.fn, datatype::row(Type::block).pick.fn) << int(t);
+        EXPECT_EQ(r.copy.fn, path::copy) << int(t);
+        EXPECT_EQ(r.make.fn, path::make) << int(t);
+        EXPECT_EQ(r.sort.fn, nullptr) << int(t);
+        EXPECT_EQ(r.trim.fn, nullptr) << int(t);
+    }
+    EXPECT_EQ(datatype::row(Type::set_path).mold.fn, path::mold_set);
+}
+
+TEST_F(Registrations, WordsShareAllButMold) {
+    for (Type t : {Type::set_word, Type::lit_word, Type::get_word, Type::refinement}) {
+        const actions::Row& r = datatype::row(t);
+        EXPECT_EQ(r.compare.fn, word::compare) << int(t);
+        EXPECT_EQ(r.to.fn, word::make) << int(t);
+        EXPECT_NE(r.mold.fn, word::mold) << int(t);
+    }
+    EXPECT_EQ(datatype::row(Type::get_word).index_q.fn, word::index_q);
+    EXPECT_EQ(datatype::row(Type::refinement).index_q.fn, nullptr);
+    EXPECT_EQ(datatype::row(Type::word).append.fn, nullptr);
+    EXPECT_EQ(datatype::name(Type::lit_word), "lit-word!");
+}
+
+}  // namespace
+}  // namespace zan
