@@ -285,6 +285,7 @@ bool collect_set_words(Node ctx, const Cell& block_in) {
 
 Cell add_global(uint32_t symbol, bool any_case, bool alias_copy) {
     Node g = global_;
+    collector::NodeRoot keep(g);
     int32_t index;
     int32_t found = add_word(g, symbol, any_case, index);
     if (found >= 0) {

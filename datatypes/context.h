@@ -65,7 +65,8 @@ void set_stack_position(Node ctx, uint32_t position);
 Node make_from_spec(const Cell& spec, bool on_stack, bool self, Kind kind);
 
 // A copy of the context held by `value` (w1): same words, capacity and flags,
-// its word records rebound to the copy; value.w1 is set to the copy.
+// its word records rebound to the copy; value.w1 is set to the copy, so the
+// value must lie where allocation does not move it (a stack slot, a rooted local).
 Node clone(Cell& value, Kind kind);
 
 // --- words ------------------------------------------------------------------
