@@ -81,6 +81,16 @@ TEST_F(Context, AddWordAnswersTheExistingIndexOrMinusOne) {
     EXPECT_EQ(context::length(ctx), 2u);
 }
 
+TEST_F(Context, GrowsFarPastItsCapacity) {
+    Node ctx = context::create(1, false, false, 0, Kind::object);
+    collector::NodeRoot keep(ctx);
+    for (int i = 0; i < 300; ++i) {
+        std::string name = "field-" + std::to_string(i);
+        EXPECT_EQ(context::add(ctx, word_of(name.c_str())), i);
+    }
+    EXPECT_EQ(context::check(ctx), nullptr);
+}
+
 TEST_F(Context, GetAndSetThroughBoundWords) {
     Node ctx = plain_context({"a", "b"});
     collector::NodeRoot keep(ctx);
