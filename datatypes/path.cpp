@@ -31,16 +31,19 @@ Cell copy_values(const Cell& spec, Type type) {
 int32_t write_values(const Cell& value, Node buffer, bool molding, actions::MoldFlags flags,
                      bool part, int32_t budget, int32_t indent) {
     if (mold::cycle_detect(value, buffer, budget, molding)) return budget;
+    // The value itself may lie in a buffer that moves while its values are written.
     Node n = series_node(value);
+    uint32_t head = series_index(value);
+    collector::NodeRoot keep_series(n);
     mold::CycleScope guard(n);
-    for (uint32_t i = series_index(value);; ++i) {
+    for (uint32_t i = head;; ++i) {
         // Re-read: forming a value may allocate and move the buffer.
         memory::Series* s = memory::buffer(n);
         if (i >= s->length()) break;
         if (part && budget < 1) break;
         Cell item = s->cells()[i];
         collector::Root keep(item);
-        if (i > series_index(value)) budget = mold::append(buffer, "/", budget);
+        if (i > head) budget = mold::append(buffer, "/", budget);
         if (molding) {
             actions::MoldFlags inner = flags;
             inner.only = false;

@@ -75,6 +75,16 @@ TEST_F(Path, ValuesMoldAsThemselves) {
     EXPECT_EQ(mold::mold_text(refine.v), "f//only");
 }
 
+TEST_F(Path, PathsInsideBlocks) {
+    Kept set(abc(Type::set_path));
+    Kept get(abc(Type::get_path));
+    Kept outer(block_of({word_of("x"), set.v, get.v, word_of("y")}));
+    for (int i = 0; i < 20; ++i) block::rs_append(outer.v, set.v);  // grows and moves
+    std::string expected = "[x a/b/c: :a/b/c y";
+    for (int i = 0; i < 20; ++i) expected += " a/b/c:";
+    EXPECT_EQ(mold::mold_text(outer.v), expected + "]");
+}
+
 TEST_F(Path, MakeFromNumbersGivesEmptyPathsWithRoom) {
     const struct {
         Cell spec;
