@@ -64,8 +64,9 @@ bool word_lit_pair(Type a, Type b) {
 }
 
 int32_t mold_with(char before, char after, const Cell& value, Node buffer, int32_t budget) {
+    Cell w = value;  // writing may move the buffer that holds the value
     if (before) budget = mold::append(buffer, std::string_view(&before, 1), budget);
-    budget = emit_spelling(value, buffer, budget);
+    budget = emit_spelling(w, buffer, budget);
     if (after) budget = mold::append(buffer, std::string_view(&after, 1), budget);
     return budget;
 }
