@@ -3,7 +3,12 @@
 #include "datatypes/runtime_words.h"
 
 #include "datatypes/datatype.h"
+#include <iterator>
+
+#include "datatypes/issue.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "runtime/collector.h"
 #include "runtime/memory.h"
 
 namespace zan::runtime_words {
@@ -22,15 +27,59 @@ constexpr const char* word_spellings[] = {
 #undef ZAN_WORD_TEXT
 };
 
+constexpr const char* refinement_spellings[] = {"local", "extern", "compare", "part", "skip", "with"};
+static_assert(std::size(refinement_spellings) == size_t(Refinement::count_));
+
 uint32_t symbol_ids[size_t(Sym::count_)];
+
+// The word cells are bound to the global context: marked, they stay current.
+struct Kept {
+    Cell words[size_t(Word::count_)];
+    Cell refinements[size_t(Refinement::count_)];
+    Cell ooo;
+} kept;
+
+void mark_kept() {
+    collector::mark_cells(kept.words, kept.words + size_t(Word::count_));
+    collector::mark_cells(kept.refinements, kept.refinements + size_t(Refinement::count_));
+    collector::mark_cell(kept.ooo);
+}
+
+void register_marker_once() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    collector::register_marker(mark_kept);
+}
 
 }  // namespace
 
-void init_symbols() {
+void init_words() {
+    register_marker_once();
     for (size_t i = 0; i < size_t(Sym::count_); ++i) symbol_ids[i] = symbol::make(symbol_spellings[i]);
+    for (size_t i = 0; i < size_t(Word::count_); ++i) {
+        Cell w = word::load(word_spellings[i]);
+        kept.words[i] = w;
+    }
+}
+
+void init_refinement_words() {
+    register_marker_once();
+    for (size_t i = 0; i < size_t(Refinement::count_); ++i)
+        kept.refinements[i] = word::load_as(Type::refinement, refinement_spellings[i]);
+}
+
+void init_issue_words() {
+    register_marker_once();
+    Cell ooo;
+    issue::make_at(ooo, "ooo");
+    kept.ooo = ooo;
 }
 
 uint32_t symbol(Sym s) { return symbol_ids[size_t(s)]; }
+const Cell& word(Word w) { return kept.words[size_t(w)]; }
+const Cell& refinement(Refinement r) { return kept.refinements[size_t(r)]; }
+const Cell& issue_ooo() { return kept.ooo; }
 
 const char* spelling(Sym s) { return symbol_spellings[size_t(s)]; }
 const char* spelling(Word w) { return word_spellings[size_t(w)]; }

@@ -252,11 +252,19 @@ enum class Word : uint16_t {
 // The refinements that errors about a bad /part, /skip or /compare name.
 enum class Refinement : uint8_t { local, extern_, compare, part, skip, with, count_ };
 
-// Interns the symbols; start-up calls it once the symbol table exists.
-void init_symbols();
+// Start-up, right after the type-name words: interns the symbols and makes
+// the global words, then the refinements, then the issue.
+void init_words();
+void init_refinement_words();
+void init_issue_words();
 
 // The id of a runtime symbol.
 uint32_t symbol(Sym s);
+
+// A runtime word (a global word!), refinement, or the issue #ooo.
+const Cell& word(Word w);
+const Cell& refinement(Refinement r);
+const Cell& issue_ooo();
 
 // The spelling of a runtime symbol or word.
 const char* spelling(Sym s);

@@ -1,6 +1,8 @@
 #include <cstring>
 
+#include "context_fixture.h"
 #include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "runtime/memory.h"
 #include "value_support.h"
 
@@ -174,6 +176,44 @@ TEST(Typeset, FromSpecTypeBlock) {
     memory::buffer(n)->cells()[2] = integer_cell(4);
     EXPECT_EQ(test::raised([&] { typeset::from_spec(make_cell(Type::block, 0, n)); }),
               errors::id::invalid_type_spec);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Typeset, WordsInBlocksStandForTheirValues) {
+    testing_contexts::start_runtime();
+    Cell integer_word = word::load("integer!"), float_word = word::load("float!");
+    word::set_checked(integer_word, datatype_cell(Type::integer));
+    word::set_checked(float_word, datatype_cell(Type::float_));
+    Cell numbers = word::load("my-numbers!");
+    word::set_checked(numbers, of({Type::integer, Type::float_, Type::percent}));
+    testing_contexts::Kept spec(testing_contexts::block_of({numbers, datatype_cell(Type::string)}));
+    Cell made = test::make(Type::typeset, spec.v);
+    EXPECT_EQ(typeset::count(made), 4);
+    EXPECT_TRUE(typeset::has(made, Type::percent));
+
+    // In a function spec, a word naming a word stands for object!.
+    Cell named = word::load("a-word-valued-word");
+    word::set_checked(named, integer_word);
+    testing_contexts::Kept types(testing_contexts::block_of({float_word, named}));
+    Cell set = typeset::from_spec(types.v);
+    EXPECT_TRUE(typeset::has(set, Type::float_));
+    EXPECT_TRUE(typeset::has(set, Type::object));
+    EXPECT_EQ(typeset::count(set), 2);
+    // Made from a block, the same word is refused.
+    EXPECT_EQ(test::raised([&] { test::make(Type::typeset, types.v); }), errors::id::invalid_arg);
+}
+
+TEST(Typeset, ToBlockListsTheNameWords) {
+    testing_contexts::start_runtime();
+    testing_contexts::Kept result(none_cell());
+    typeset::to_block(of({Type::float_, Type::integer, Type::block}), result.v);
+    EXPECT_EQ(test::mold(result.v), "[block! integer! float!]");
+    EXPECT_TRUE(is(testing_contexts::at(result.v, 0), Type::word));
+    typeset::to_block(typeset::make(), result.v);
+    EXPECT_EQ(test::mold(result.v), "[]");
 }
 
 }  // namespace
