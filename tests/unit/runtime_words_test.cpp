@@ -85,6 +85,35 @@ TEST(RuntimeWordsDeathTest, TypesRegisteredLaterGetTheirWordAtOnce) {
         testing::ExitedWithCode(0), "");
 }
 
+// Arithmetic with types that cannot take part names the operation.
+TEST(RuntimeWords, NotRelatedNamesTheOperation) {
+    start();
+    using R = actions::Row;
+    struct Case {
+        test::BinarySlot slot;
+        Cell left, right;
+        const char* word;
+        Type type;
+    } cases[] = {
+        {&R::divide, integer_cell(1), make_cell(Type::pair), "divide", Type::integer},
+        {&R::subtract, integer_cell(1), make_cell(Type::tuple), "subtract", Type::integer},
+        {&R::divide, integer_cell(1), make_cell(Type::tuple), "divide", Type::integer},
+        {&R::multiply, integer_cell(1), make_cell(Type::date), "subtract", Type::integer},
+        {&R::subtract, float_cell(1), make_cell(Type::point2d), "subtract", Type::point2d},
+        {&R::divide, float_cell(1), make_cell(Type::pair), "divide", Type::pair},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(test::raised([&] { test::binary(c.slot, c.left, c.right); }),
+                  errors::id::not_related)
+            << c.word;
+        EXPECT_EQ(symbol::name(word_symbol(errors::pending_arg(1))), c.word);
+        EXPECT_EQ(errors::pending_arg(2).w1, uint32_t(c.type));
+    }
+    // A type whose arithmetic is not there yet cannot take part at all.
+    EXPECT_EQ(test::raised([] { test::binary(&R::add, integer_cell(1), make_cell(Type::pair)); }),
+              errors::id::invalid_type);
+}
+
 TEST(RuntimeWords, WordSpellings) {
     EXPECT_STREQ(runtime_words::spelling(Word::swaped), "swaped");
     EXPECT_STREQ(runtime_words::spelling(Word::body_frame), "<body>");
