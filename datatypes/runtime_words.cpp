@@ -7,8 +7,10 @@
 
 #include "datatypes/issue.h"
 #include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
+#include "runtime/errors.h"
 #include "runtime/memory.h"
 
 namespace zan::runtime_words {
@@ -87,6 +89,32 @@ const char* spelling(Word w) { return word_spellings[size_t(w)]; }
 }  // namespace zan::runtime_words
 
 namespace zan::interp {
+
+const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value) {
+    if (!typeset::has(typeset, type_of(value))) errors::expect_arg(value, position);
+    return value;
+}
+
+void check_arg_type_at(const Cell* base, int32_t index, const Cell& typeset, int position) {
+    if (index >= 0) check_arg_type(typeset, position, base[index]);
+}
+
+void check_arg_type_opt(const Cell& refinement, const Cell& typeset, int position,
+                        const Cell& value) {
+    if (logic_of(refinement)) check_arg_type(typeset, position, value);
+}
+
+void check_unset(int position, const Cell& value) {
+    if (is(value, Type::unset)) errors::expect_arg(value, position);
+}
+
+void init_refinements(Cell* base, const Cell& refinement, int32_t index, int32_t count) {
+    if (is_truthy(refinement)) {
+        base[index].w1 = 1;
+        return;
+    }
+    for (int32_t k = 1; k <= count; ++k) base[index + k] = none_cell();
+}
 
 Cell switch_find(const Cell& value, const Cell& cases, bool interpreted, bool to_block) {
     if (is(value, Type::block)) return none_cell();

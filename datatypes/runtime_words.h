@@ -274,6 +274,21 @@ const char* spelling(Word w);
 
 namespace zan::interp {
 
+// Checks of compiled functions' arguments (base: the argument cells; position:
+// the argument's place in the spec, for the error). A value whose type is not
+// in the typeset raises expect-arg naming the function, the type and the
+// argument; the checked value is answered.
+const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value);
+// A negative index is an absent refinement argument: not checked.
+void check_arg_type_at(const Cell* base, int32_t index, const Cell& typeset, int position);
+// Checks only when the refinement cell is true.
+void check_arg_type_opt(const Cell& refinement, const Cell& typeset, int position,
+                        const Cell& value);
+void check_unset(int position, const Cell& value);
+// A used refinement makes its logic cell at index true; an unused one makes
+// its count arguments after it none.
+void init_refinements(Cell* base, const Cell& refinement, int32_t index, int32_t count);
+
 // Searches a cases block for a value: a case matches when it has the value's
 // type and is equal to it (so 1 never matches 1.0); a block value matches
 // nothing. Interpreted cases are read one cell at a time, compiled ones

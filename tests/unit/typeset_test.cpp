@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "context_fixture.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "runtime/memory.h"
@@ -45,9 +46,9 @@ TEST(Typeset, DefaultArgumentTypesetRefusesOnlyUnset) {
     Cell d = typeset::default_arg();
     for (int t = 1; t <= 54; ++t) EXPECT_EQ(typeset::has(d, Type(t)), Type(t) != Type::unset);
     Cell ok = integer_cell(1), bad = unset_cell();
-    EXPECT_EQ(&errors::check_arg_type(d, 0, ok), &ok);
-    EXPECT_EQ(test::raised([&] { errors::check_arg_type(d, 0, bad); }), errors::id::expect_arg);
-    EXPECT_EQ(test::raised([&] { errors::check_unset(0, bad); }), errors::id::expect_arg);
+    EXPECT_EQ(&interp::check_arg_type(d, 0, ok), &ok);
+    EXPECT_EQ(test::raised([&] { interp::check_arg_type(d, 0, bad); }), errors::id::expect_arg);
+    EXPECT_EQ(test::raised([&] { interp::check_unset(0, bad); }), errors::id::expect_arg);
 }
 
 TEST(Typeset, Find) {
