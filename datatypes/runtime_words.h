@@ -1,5 +1,6 @@
 // The runtime's own symbols and words, made once at start-up, and small
-// services that compiled and interpreted code share (finding a switch case).
+// services that compiled and interpreted code share (argument checks, finding
+// a switch case).
 //
 // Other parts of the runtime compare symbols against these (parse keywords,
 // event and date fields, object keywords) and report through these words
