@@ -4,6 +4,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
@@ -12,11 +13,13 @@
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
 #include "datatypes/paren.h"
+#include "datatypes/path.h"
 #include "datatypes/series.h"
 #include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
+#include "datatypes/word.h"
 #include "runtime/errors.h"
 
 namespace zan::datatype {
@@ -38,10 +41,12 @@ void register_all() {
     // binary!
     integer::init();
     symbol::init();
-    // context!, word!, lit-word!, set-word!, get-word!, refinement!
+    context::init();
+    word::init();  // word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
-    // native!, action!, op!, path!, lit-path!, set-path!, get-path!, function!,
-    // routine!
+    // native!, action!, op!
+    path::init();  // path!, lit-path!, set-path!, get-path!
+    // function!, routine!
     paren::init();
     issue::init();
     url::init();

@@ -55,7 +55,7 @@ TEST_F(StringActions, AppendValues) {
         {"dup of a char", "a", char_cell('b'), nullptr, &three, "abbb"},
         {"dup zero", "a", str("b"), nullptr, &zero, "a"},
         {"integer", "a", integer_cell(42), nullptr, nullptr, "a42"},
-        {"block, no separators", "", block({integer_cell(1), str("a"), char_cell('b')}), nullptr, nullptr, "1ab"},
+        {"block, no separators", "", block({integer_cell(1), str("a"), word("b")}), nullptr, nullptr, "1ab"},
         {"file", "a", str("b/c", Type::file), nullptr, nullptr, "ab/c"},
         {"wide", "a", str("\u4e2d"), nullptr, nullptr, "a\u4e2d"},
         {"tag part with dup", "", str("ab", Type::tag), &three, &two, "<ab<ab"},
@@ -189,7 +189,7 @@ TEST_F(StringActions, MakeAndTo) {
         const char* expect;
     };
     Case cases[] = {
-        {"block", Type::string, block({integer_cell(1), str("a"), char_cell('b')}), "1ab"},
+        {"block", Type::string, block({integer_cell(1), str("a"), word("b")}), "1ab"},
         {"string copy", Type::string, at(str("xabc"), 1), "abc"},
         {"binary", Type::string, binary("\xC3\xA9t\xC3\xA9"), "\u00e9t\u00e9"},
         {"integer", Type::string, integer_cell(-12), "-12"},
