@@ -1,0 +1,222 @@
+// Lexer: source text to values, by tables of text and expected shape.
+#include <gtest/gtest.h>
+
+#include "tests/unit/lexer_support.h"
+
+using namespace lexer_test;
+
+namespace {
+
+struct Case {
+    const char* text;
+    const char* expected;
+};
+
+void check(const Case* cases, size_t n) {
+    for (size_t i = 0; i < n; i++) EXPECT_EQ(load(cases[i].text), cases[i].expected) << "source: " << cases[i].text;
+}
+#define CHECK_TABLE(t) check(t, sizeof t / sizeof *t)
+
+TEST(Lexer, EmptyAndWhiteSpace) {
+    static const Case cases[] = {
+        {"", "[]"},
+        {"   \t\r\n ", "[]"},
+        {"; only a comment", "[]"},
+        {"a\xC2\xA0" "b", "[a b]"},
+        {"\xC2\xA0\xC2\xA0", "[]"},
+        {"1\xE3\x80\x80" "2", "[1 2]"},
+        {"x\xE2\x80\x8By", "[x y]"},
+    };
+    CHECK_TABLE(cases);
+}
+
+TEST(Lexer, Words) {
+    static const Case cases[] = {
+        {"abc", "[abc]"},
+        {"a: 1", "[a: 1]"},
+        {":a 'b", "[:a 'b]"},
+        {"/ref", "[/ref]"},
+        {"/ '/ :/ /:", "[/ '/ :/ /:]"},
+        {"#iss", "[#iss]"},
+        {"+ - = < > <= >=", "[+ - = < > <= >=]"},
+        {"XYZ def", "[XYZ def]"},
+        {"e Ee abc? a-b", "[e Ee abc? a-b]"},
+    };
+    CHECK_TABLE(cases);
+}
+
+TEST(Lexer, Integers) {
+    static const Case cases[] = {
+        {"0 7 -12 +3", "[0 7 -12 3]"},
+        {"1'000'000", "[1000000]"},
+        {"2147483647 -2147483648", "[2147483647 -2147483648]"},
+        {"2147483648", "[2147483648.0]"},
+        {"12345678901", "[12345678901.0]"},
+        {"FFh 7Fh 00FFh", "[255 127 255]"},
+        {"FFFFFFFFh", "[-1]"},
+    };
+    CHECK_TABLE(cases);
+    EXPECT_EQ(scan_type("2147483648", false, true), int32_t(zan::Type::float_));
+    EXPECT_EQ(scan_type("-2147483648", false, true), int32_t(zan::Type::integer));
+}
+
+TEST(Lexer, FloatsAndPercents) {
+    static const Case cases[] = {
+        {"1.5 -0.25 .5 1e3 1.5e-2", "[1.5 -0.25 0.5 1000.0 0.015]"},
+        {"1'000.5", "[1000.5]"},
+        {"1.#INF -1.#INF", "[inf -inf]"},
+        {"50% 12.5%", "[50.0% 12.5%]"},
+    };
+    CHECK_TABLE(cases);
+}
+
+TEST(Lexer, Strings) {
+    static const Case cases[] = {
+        {"\"abc\"", "[\"abc\"]"},
+        {"\"a^\"b\"", "[\"a\"b\"]"},
+        {"\"^(41)^(tab)^-^/\"", "[\"A\t\t\n\"]"},
+        {"{a {b} c}", "[\"a {b} c\"]"},
+        {"{a^}b}", "[\"a}b\"]"},
+        {"{line\nbreak}", "[\"line\nbreak\"]"},
+        {"%{raw ^ {}%", "[\"raw ^ {\"]"},
+        {"%%{a}%b}%%", "[\"a}%b\"]"},
+        {"\"h\xC3\xA9\"", "[\"h\xC3\xA9\"]"},
+    };
+    CHECK_TABLE(cases);
+}
+
+TEST(Lexer, StringUnits) {
+    using namespace zan;
+    Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>("\"a^(1F600)\" \"a^(41)\" \"^(0100)\""), 31);
+    Cell* v = memory::buffer(series_node(b))->cells();
+    EXPECT_EQ(unit_of(v[0]), 4u);
+    EXPECT_EQ(unit_of(v[1]), 1u);
+    EXPECT_EQ(unit_of(v[2]), 2u);
+}
+
+TEST(Lexer, CharsFilesAndFriends) {
+    static const Case cases[] = {
+        {"#\"a\" #\"^(tab)\" #\"^\"\"", "[char:97 char:9 char:34]"},
+        {"#\"\xE2\x82\xAC\"", "[char:8364]"},
+        {"%a/b.txt %\"a b\" %a%20b", "[%a/b.txt %a b %a b]"},
+        {"%\"a^\"b\"", "[%a\"b]"},
+        {"http://x.y/z", "[url:http://x.y/z]"},
+        {"a@b.c", "[email:a@b.c]"},
+        {"<a href=\"x\">", "[<a href=\"x\">]"},
+        {"@ref", "[@ref]"},
+        {"#{0A ff} 2#{00000001} 64#{QUJD}", "[#{0AFF} #{01} #{414243}]"},
+        {"1.2.3 255.0.0.1", "[1.2.3 255.0.0.1]"},
+        {"1x2 -3x4", "[1x2 -3x4]"},
+        {"1:30 1:02:03.5 -0:30", "[time:5400.0 time:3723.5 time:-1800.0]"},
+        {"#(true) #(none) #(integer!)", "[true none datatype:11]"},
+    };
+    CHECK_TABLE(cases);
+}
+
+TEST(Lexer, Nesting) {
+    static const Case cases[] = {
+        {"[a [b] (c)]", "[[a [b] (c)]]"},
+        {"a/b", "[a/b]"},
+        {"a/b:", "[a/b:]"},
+        {"a/b: 1", "[a/b: 1]"},
+        {"'a/b :a/b", "['a/b :a/b]"},
+        {"a/1/(b)", "[a/1/(b)]"},
+        {"[a/b]", "[[a/b]]"},
+    };
+    CHECK_TABLE(cases);
+}
+
+TEST(Lexer, SyntaxErrors) {
+    static const Case cases[] = {
+        {"[a", "error 2.3 (line 1)"},
+        {"]", "error 2.3 (line 1)"},
+        {"(a]", "error 2.3 (line 1)"},
+        {"\"abc", "error 2.2 (line 1)"},
+        {"{abc", "error 2.2 (line 1)"},
+        {"\n\n1.2.3.256", "error 2.2 (line 3)"},
+        {"#\"\"", "error 2.2 (line 1)"},
+        {"#\"ab\"", "error 2.2 (line 1)"},
+        {"#{ABC}", "error 2.2 (line 1)"},
+        {"#(foo)", "error 2.7 (line 1)"},
+        {"\"^(110000)\"", "error 2.2 (line 1)"},
+        {"\"^(1234567)\"", "error 2.2 (line 1)"},
+        {"29-Feb-2023", "error 2.2 (line 1)"},
+        {"31-Apr-2024", "error 2.2 (line 1)"},
+        {"1a", "error 2.2 (line 1)"},
+        {"a/:b/", "error 2.2 (line 1)"},
+        {"\\", "error 2.8 (line 1)"},
+        {"1,5", "error 2.2 (line 1)"},
+    };
+    CHECK_TABLE(cases);
+}
+
+TEST(Lexer, LiteralsOfLaterDatatypes) {
+    static const Case cases[] = {
+        {"1-Jan-2024", "error 3.12 datatype:47"},
+        {"$1.50", "error 3.12 datatype:49"},
+        {"(1, 2)", "error 3.12 datatype:51"},
+        {"(1, 2, 3)", "error 3.12 datatype:52"},
+        {"#[a 1]", "error 3.12 datatype:40"},
+    };
+    CHECK_TABLE(cases);
+    using zan::Type;
+    struct T { const char* text; Type type; } types[] = {
+        {"1-Jan-2024", Type::date}, {"2024-01-05", Type::date}, {"5/7/2024", Type::date},
+        {"2024-W01-1", Type::date}, {"2024-032", Type::date}, {"20240105T1030Z", Type::date},
+        {"1-Jan-2024/10:30:00+2:00", Type::date}, {"29-Feb-2024", Type::date},
+        {"$1.50", Type::money}, {"-EUR$1'000.5", Type::money}, {"(1, 2)", Type::point2d},
+        {"(1.5, 2, 3)", Type::point3d}, {"#[a 1]", Type::map}, {"1x2", Type::pair},
+    };
+    for (auto& t : types) EXPECT_EQ(scan_type(t.text, false, true), int32_t(t.type)) << t.text;
+    EXPECT_EQ(scan_type("#[a]", false, true), int32_t(Type::map));
+    EXPECT_EQ(load("#[a]"), "error 2.2 (line 1)");
+}
+
+TEST(Lexer, PrescanAndScanAnswerTypes) {
+    using zan::Type;
+    EXPECT_EQ(scan_type("[1 2", true), int32_t(Type::error));
+    EXPECT_EQ(scan_type("[1 2]", true), int32_t(Type::block));
+    EXPECT_EQ(scan_type("{abc", true), int32_t(Type::error));
+    EXPECT_EQ(scan_type("", true), 0);
+    EXPECT_EQ(scan_type("12 abc", false, true), int32_t(Type::integer));
+    EXPECT_EQ(scan_type("a: 1", false, true), int32_t(Type::set_word));
+    EXPECT_EQ(scan_type("1.2.3.999", false, true), int32_t(Type::error));
+    EXPECT_EQ(zan::lexer::prescan(reinterpret_cast<const uint8_t*>("print [1"), 8), int32_t(Type::word));
+    EXPECT_EQ(zan::lexer::prescan(reinterpret_cast<const uint8_t*>("[print 1"), 8), int32_t(Type::error));
+}
+
+TEST(Lexer, NewLineMarkers) {
+    using namespace zan;
+    Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>("a\nb [\nc]"), 8);
+    Cell* v = memory::buffer(series_node(b))->cells();
+    EXPECT_FALSE(newline_before(v[0]));
+    EXPECT_TRUE(newline_before(v[1]));
+    EXPECT_FALSE(newline_before(v[2]));
+    Cell* inner = memory::buffer(series_node(v[2]))->cells();
+    EXPECT_TRUE(newline_before(inner[0]));
+}
+
+TEST(Lexer, DecimalReaders) {
+    using namespace zan;
+    int32_t err;
+    EXPECT_EQ(lexer::scan_integer("-2147483648", 11, 1, err), INT32_MIN);
+    EXPECT_EQ(err, 0);
+    lexer::scan_integer("2147483648", 10, 1, err);
+    EXPECT_EQ(err, -2);
+    lexer::scan_integer("12a", 3, 1, err);
+    EXPECT_EQ(err, -1);
+    const char16_t wide[] = u"1'234";
+    EXPECT_EQ(lexer::scan_integer(wide, 5, 2, err), 1234);
+    EXPECT_DOUBLE_EQ(lexer::scan_float("2,5", 3, 1, err), 2.5);
+    EXPECT_EQ(err, 0);
+    lexer::scan_float("2..5", 4, 1, err);
+    EXPECT_EQ(err, -1);
+    Cell t;
+    lexer::scan_tuple("1.2.300", 7, 1, err, t);
+    EXPECT_EQ(err, -1);
+    lexer::scan_tuple("1.2.3", 5, 1, err, t);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(show(t), "1.2.3");
+}
+
+}  // namespace
