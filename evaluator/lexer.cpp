@@ -540,7 +540,6 @@ void run_token(State& st, int kind, uint32_t flags, bool prescan) {
 static void run(State& st, bool one, bool prescan) {
     while (st.pos < st.in_end) {
         uint32_t flags = 0;
-        const uint8_t* before = st.pos;
         int state = read_token(st, flags);
         int kind = state - final_base;
         // A raw string whose first closing run is too short searches on.
@@ -557,8 +556,8 @@ static void run(State& st, bool one, bool prescan) {
             if (t.code != unwind::lexer) throw;
             if (!st.building || (one && !st.building)) throw;
             // A callback declined an error: go on after the bad token.
-            if (st.pos <= before) st.pos = before + 1;
             if (st.pos < st.tok_end) st.pos = st.tok_end;
+            if (st.pos <= st.tok_start) st.pos = st.tok_start + 1;
             while (st.pos < st.in_end && (*st.pos & 0xC0) == 0x80) st.pos++;
             continue;
         }

@@ -220,3 +220,206 @@ TEST(Lexer, DecimalReaders) {
 }
 
 }  // namespace
+
+// --- transcode and callbacks -------------------------------------------------------------
+
+namespace {
+
+using namespace zan;
+
+Cell make_source(Type t, const std::string& utf8) {
+    Node n = memory::alloc_series(uint32_t(utf8.size() ? utf8.size() : 1), 1);
+    memory::Series* s = memory::buffer(n);
+    std::memcpy(s->at_head(), utf8.data(), utf8.size());
+    s->tail = s->head + uint32_t(utf8.size());
+    return series_cell(t, n);
+}
+
+Cell block_at(const Cell& b, uint32_t i) { return memory::buffer(series_node(b))->cells()[i]; }
+uint32_t block_length(const Cell& b) { return memory::buffer(series_node(b))->length(); }
+
+TEST(Transcode, ResultsByRefinement) {
+    Cell src = make_source(Type::string, "1 [a] c");
+    lexer::TranscodeRefs none;
+    EXPECT_EQ(show(lexer::transcode(src, none)), "[1 [a] c]");
+
+    lexer::TranscodeRefs one;
+    one.one = true;
+    EXPECT_EQ(show(lexer::transcode(src, one)), "1");
+
+    lexer::TranscodeRefs next;
+    next.next = true;
+    Cell r = lexer::transcode(src, next);
+    ASSERT_EQ(block_length(r), 2u);
+    EXPECT_EQ(show(block_at(r, 0)), "1");
+    EXPECT_EQ(series_index(block_at(r, 1)), 1u);  // after "1"
+
+    Cell at = src;
+    at.w1 = 2;
+    r = lexer::transcode(at, next);
+    EXPECT_EQ(show(block_at(r, 0)), "[a]");
+    EXPECT_EQ(series_index(block_at(r, 1)), 5u);
+
+    lexer::TranscodeRefs scan;
+    scan.scan = true;
+    scan.one = true;
+    EXPECT_EQ(show(lexer::transcode(src, scan)), "datatype:11");
+    lexer::TranscodeRefs pre;
+    pre.prescan = true;
+    pre.one = true;
+    Cell bad = make_source(Type::string, "[1 2");
+    EXPECT_EQ(show(lexer::transcode(bad, pre)), "datatype:34");
+    Cell empty = make_source(Type::string, "");
+    EXPECT_EQ(show(lexer::transcode(empty, pre)), "none");
+}
+
+TEST(Transcode, PartIsClampedToTheTail) {
+    Cell src = make_source(Type::binary, "12 34");
+    lexer::TranscodeRefs part;
+    part.part = true;
+    part.part_arg = integer_cell(2);
+    EXPECT_EQ(show(lexer::transcode(src, part)), "[12]");
+    part.part_arg = integer_cell(1000000);
+    EXPECT_EQ(show(lexer::transcode(src, part)), "[12 34]");
+    part.part_arg = integer_cell(-5);
+    EXPECT_EQ(show(lexer::transcode(src, part)), "[]");
+    Cell pos = src;
+    pos.w1 = 4;
+    part.part_arg = pos;
+    EXPECT_EQ(show(lexer::transcode(src, part)), "[12 3]");
+}
+
+TEST(Transcode, BinaryByteOrderMarkAndInto) {
+    Cell src = make_source(Type::binary, "\xEF\xBB\xBF" "a b");
+    Cell into = series_cell(Type::block, memory::alloc_cells(1));
+    lexer::TranscodeRefs r;
+    r.into = &into;
+    Cell out = lexer::transcode(src, r);
+    EXPECT_EQ(show(out), "[a b]");
+    lexer::transcode(make_source(Type::string, "c"), r);
+    EXPECT_EQ(show(into), "[a b c]");
+}
+
+TEST(Transcode, StringConsumedIsInCharacters) {
+    Cell src = make_source(Type::string, "x");
+    // A wide string: "é 1" with unit 2.
+    Node n = memory::alloc_series(3, 2);
+    memory::Series* s = memory::buffer(n);
+    const uint16_t chars[] = {0xE9, ' ', '1'};
+    std::memcpy(s->at_head(), chars, sizeof chars);
+    s->tail = s->head + sizeof chars;
+    src = series_cell(Type::string, n);
+    lexer::TranscodeRefs next;
+    next.next = true;
+    Cell r = lexer::transcode(src, next);
+    EXPECT_EQ(show(block_at(r, 0)), "\xC3\xA9");
+    EXPECT_EQ(series_index(block_at(r, 1)), 1u);
+}
+
+// A recording callback: every event with its code and token.
+struct Recorder {
+    std::vector<std::string> log;
+    uint32_t mask = lexer::all_events;
+    bool (*answer)(const lexer::EventArgs&) = nullptr;
+};
+Recorder* recorder = nullptr;
+
+const char* event_name(uint32_t e) {
+    switch (e) {
+        case lexer::ev_prescan: return "prescan";
+        case lexer::ev_scan: return "scan";
+        case lexer::ev_load: return "load";
+        case lexer::ev_open: return "open";
+        case lexer::ev_close: return "close";
+        default: return "error";
+    }
+}
+
+bool record(const Cell&, lexer::EventArgs& a) {
+    std::string tok = is(a.token, Type::pair) ? std::to_string(a.token.w2) + "x" + std::to_string(a.token.w3)
+                                              : show(a.token);
+    recorder->log.push_back(std::string(event_name(a.event)) + " " + std::to_string(a.code) + " " + tok);
+    return recorder->answer ? recorder->answer(a) : true;
+}
+uint32_t record_mask(const Cell&) { return recorder->mask; }
+
+struct CallbackFixture : ::testing::Test {
+    Recorder rec;
+    void SetUp() override {
+        recorder = &rec;
+        lexer::set_callback_hooks({record, record_mask});
+    }
+    void TearDown() override {
+        lexer::set_callback_hooks({});
+        recorder = nullptr;
+    }
+    Cell run(const std::string& text) {
+        Cell src = make_source(Type::string, text);
+        Cell cb = none_cell();
+        lexer::TranscodeRefs r;
+        r.trace = &cb;
+        return lexer::transcode(src, r);
+    }
+};
+
+TEST_F(CallbackFixture, LoadEventsOnly) {
+    rec.mask = lexer::ev_load;
+    EXPECT_EQ(show(run("a [1]")), "[a [1]]");
+    std::vector<std::string> want = {"load 15 a", "load 11 1"};
+    EXPECT_EQ(rec.log, want);
+}
+
+TEST_F(CallbackFixture, FalseToLoadDropsTheValue) {
+    rec.mask = lexer::ev_load;
+    rec.answer = [](const lexer::EventArgs& a) { return !(is(a.token, Type::integer) && int_of(a.token) == 2); };
+    EXPECT_EQ(show(run("1 2 3")), "[1 3]");
+}
+
+TEST_F(CallbackFixture, OpenAndCloseOfLevels) {
+    rec.mask = lexer::ev_open | lexer::ev_close;
+    run("[(a)]");
+    std::vector<std::string> want = {"open 5 1x2", "open 6 2x3", "close 6 4x5", "close 5 5x6"};
+    EXPECT_EQ(rec.log, want);
+}
+
+TEST_F(CallbackFixture, PrescanCodesForUntypedTokens) {
+    rec.mask = lexer::ev_prescan;
+    run("[x]");
+    ASSERT_EQ(rec.log.size(), 3u);
+    EXPECT_EQ(rec.log[0], "prescan -3 1x1");  // kind 2, "[", before it is consumed
+    EXPECT_EQ(rec.log[1], "prescan 15 2x3");
+    EXPECT_EQ(lexer::exit_state_name(2), std::string("block"));
+    EXPECT_EQ(lexer::exit_state_name(36), nullptr);
+    EXPECT_EQ(lexer::exit_state_name(-1), nullptr);
+}
+
+TEST_F(CallbackFixture, FalseToErrorSkipsTheBadTokenAndGoesOn) {
+    rec.mask = lexer::ev_error;
+    rec.answer = [](const lexer::EventArgs&) { return false; };
+    EXPECT_EQ(show(run("1 1.2.3.999 2 \\ 3")), "[1 2 3]");
+    ASSERT_EQ(rec.log.size(), 2u);
+    EXPECT_EQ(rec.log[0].substr(0, 8), "error 39");  // tuple!
+}
+
+TEST_F(CallbackFixture, TrueToErrorRaisesTheSyntaxError) {
+    rec.mask = lexer::ev_error;
+    Cell src = make_source(Type::string, "1 #\"\"");
+    Cell cb = none_cell();
+    lexer::TranscodeRefs r;
+    r.trace = &cb;
+    EXPECT_THROW(lexer::transcode(src, r), unwind::Thrown);
+    ASSERT_EQ(rec.log.size(), 1u);
+    EXPECT_EQ(rec.log[0].substr(0, 8), "error 10");  // char!
+}
+
+TEST_F(CallbackFixture, MovingTheInputIndexMovesTheScan) {
+    rec.mask = lexer::ev_load;
+    rec.answer = [](const lexer::EventArgs& a) {
+        // After the first value, jump over "skip".
+        if (is(a.token, Type::integer) && int_of(a.token) == 1) const_cast<lexer::EventArgs&>(a).input.w1 = 7;
+        return true;
+    };
+    EXPECT_EQ(show(run("1 skip 2")), "[1 2]");
+}
+
+}  // namespace
