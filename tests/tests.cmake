@@ -16,3 +16,7 @@ foreach(script ${ZAN_SCRIPT_TESTS})
   add_test(NAME gc-stress.${name} COMMAND zan ${script} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
   set_tests_properties(gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7")
 endforeach()
+
+# The lexer's benchmark driver, run by bench/lexer_bench.sh.
+add_executable(zan-lexbench bench/lexer_bench.cpp)
+target_link_libraries(zan-lexbench PRIVATE zanrt)
