@@ -420,7 +420,20 @@ bool output_has_one_value(const State& st) {
 }
 
 constexpr int k_end = 0, k_error = 1, k_path = 9, k_comment = 11, k_comma = 12, k_string = 13,
-              k_word = 14, k_raw = 34;
+              k_word = 14, k_file = 19, k_point = 27, k_raw = 34;
+
+// Whether a token's last byte (where the automaton stopped) belongs to it.
+bool ends_on_own_byte(const State& st, int kind) {
+    switch (kind) {
+        case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9: case 10: case 12: case 13:
+        case 18: case 20: case 21: case 27: case 30:
+            return true;
+        case k_file:
+            return st.tok_end - st.tok_start >= 2 && st.tok_start[1] == '"';
+        default:
+            return false;
+    }
+}
 
 // Runs the automaton over one token; answers its final state.
 int read_token(State& st, uint32_t& flags) {
@@ -540,6 +553,7 @@ void run_token(State& st, int kind, uint32_t flags, bool prescan) {
 static void run(State& st, bool one, bool prescan) {
     while (st.pos < st.in_end) {
         uint32_t flags = 0;
+        const uint8_t* start_pos = st.pos;
         int state = read_token(st, flags);
         int kind = state - final_base;
         // A raw string whose first closing run is too short searches on.
@@ -561,6 +575,17 @@ static void run(State& st, bool one, bool prescan) {
             while (st.pos < st.in_end && (*st.pos & 0xC0) == 0x80) st.pos++;
             continue;
         }
+        // Routines that did not run (prescan, or a callback declined the
+        // token) still leave the token behind them.
+        if (st.pos == st.tok_end && st.pos < st.in_end && ends_on_own_byte(st, kind)) {
+            st.pos++;
+            if (kind == k_point) {
+                st.start_state = st_text;
+                st.lines_in_token = st.saved_lines;
+            }
+        }
+        if (kind == k_end) st.pos = st.in_end;
+        if (st.pos <= start_pos && st.pos < st.in_end) throw_error(st, st.tok_start, st.pos + 1, -1);
         if (st.type) st.last_token_type = st.type;
         if ((in_path || st.start_state == st_path) && st.start_state == st_path && kind != k_path &&
             kind != k_error && kind != k_end)

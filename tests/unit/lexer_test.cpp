@@ -179,6 +179,9 @@ TEST(Lexer, PrescanAndScanAnswerTypes) {
     EXPECT_EQ(scan_type("{abc", true), int32_t(Type::error));
     EXPECT_EQ(scan_type("", true), 0);
     EXPECT_EQ(scan_type("12 abc", false, true), int32_t(Type::integer));
+    // Tokens whose routines do not run in prescan still move the scan on.
+    EXPECT_EQ(scan_type("[(1, 2) <t> 50% #\"a\" %\"f\" x]", true), int32_t(Type::block));
+    EXPECT_EQ(scan_type("[\"a\" #{00}]", true), int32_t(Type::block));
     EXPECT_EQ(scan_type("a: 1", false, true), int32_t(Type::set_word));
     EXPECT_EQ(scan_type("1.2.3.999", false, true), int32_t(Type::error));
     EXPECT_EQ(zan::lexer::prescan(reinterpret_cast<const uint8_t*>("print [1"), 8), int32_t(Type::word));
