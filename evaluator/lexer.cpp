@@ -515,7 +515,9 @@ void run_token(State& st, int kind, uint32_t flags, bool prescan) {
     TokenRoutine check = check_routines[kind];
     TokenRoutine build = build_routines[kind];
     bool scan_wanted = st.has_callback && (st.event_mask & ev_scan);
-    if (!(st.building && !check && !scan_wanted)) {
+    // Builders check all that the checking routines do, so a build without a
+    // scan subscriber skips the separate check.
+    if (!(st.building && !scan_wanted)) {
         bool ok = true;
         try {
             if (check) check(st, s, e, flags, false);
@@ -563,12 +565,11 @@ static void run(State& st, bool one, bool prescan) {
             kind = k_end;
             st.type = 0;
         }
-        bool in_path = st.start_state == st_path;
         try {
             run_token(st, kind, flags, prescan);
         } catch (const unwind::Thrown& t) {
             if (t.code != unwind::lexer) throw;
-            if (!st.building || (one && !st.building)) throw;
+            if (!st.building) throw;
             // A callback declined an error: go on after the bad token.
             if (st.pos < st.tok_end) st.pos = st.tok_end;
             if (st.pos <= st.tok_start) st.pos = st.tok_start + 1;
@@ -586,10 +587,9 @@ static void run(State& st, bool one, bool prescan) {
         }
         if (kind == k_end) st.pos = st.in_end;
         if (st.pos <= start_pos && st.pos < st.in_end) throw_error(st, st.tok_start, st.pos + 1, -1);
-        if (st.type) st.last_token_type = st.type;
-        if ((in_path || st.start_state == st_path) && st.start_state == st_path && kind != k_path &&
-            kind != k_error && kind != k_end)
+        if (st.start_state == st_path && kind != k_path && kind != k_error && kind != k_end)
             decide_path_end(st);
+        if (st.type) st.last_token_type = st.type;
         bool open = st.brace_depth > 0 || st.start_state == st_path || st.start_state == st_point;
         if ((one || prescan) && st.type && !open && kind != k_path && output_has_one_value(st))
             return;

@@ -32,6 +32,17 @@ inline int hex_value(uint8_t b) {
     return -1;
 }
 inline bool is_digit(uint8_t b) { return b >= '0' && b <= '9'; }
+// Bytes that end a value: white space and the brackets, parens, braces and quote.
+inline bool is_delimiter_byte(uint8_t b) {
+    switch (class_of(b)) {
+        case c_blank: case c_newline: case c_lbracket: case c_rbracket: case c_lparen:
+        case c_rparen: case c_lbrace: case c_rbrace: case c_dquote: case c_semicolon:
+        case c_control: case c_end:
+            return true;
+        default:
+            return false;
+    }
+}
 inline uint8_t lower(uint8_t b) { return b >= 'A' && b <= 'Z' ? uint8_t(b + 32) : b; }
 
 [[noreturn]] void bad(State& st, Type t) { throw_error(st, st.tok_start, st.pos, int32_t(t)); }
@@ -576,7 +587,13 @@ void build_word_as(State& st, const uint8_t* s, const uint8_t* e, Type t, bool b
         }
     }
     if (end <= name) bad(st, type);
-    if (type != Type::set_word && e < st.in_end && *e == ':' && st.start_state != st_path) bad(st, Type::word);
+    if (type != Type::set_word && e < st.in_end && *e == ':') {
+        // In a path a colon ends it as a set-path when a delimiter or the end
+        // follows (":/" is the path's own error); anywhere else it is an error.
+        const uint8_t* after = e + 1;
+        bool ends = after >= st.in_end || is_delimiter_byte(*after) || delimiter_at(after, st.in_end);
+        if (st.start_state != st_path || !(ends || *after == '/')) bad(st, Type::word);
+    }
     st.type = int32_t(type);
     if (build) word_cell(slot(st), type, name, uint32_t(end - name));
 }

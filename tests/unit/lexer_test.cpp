@@ -85,6 +85,40 @@ TEST(Lexer, Strings) {
     CHECK_TABLE(cases);
 }
 
+TEST(Lexer, MoreLiterals) {
+    static const Case cases[] = {
+        {"007 -0", "[7 0]"},
+        {"1e400", "[inf]"},
+        {"12:30.5 10:00", "[time:750.5 time:36000.0]"},
+        {"64#{QUI=} 64#{QQ==}", "[#{4142} #{41}]"},
+        {"#{0A ; comment\n 0B}", "[#{0A0B}]"},
+        {"2#{0000000100000010}", "[#{0102}]"},
+        {"ABh 12h", "[171 18]"},
+        {"1.2.3.4.5.6.7.8.9.10.11.12", "[1.2.3.4.5.6.7.8.9.10.11.12]"},
+        {"ftp://a%20b", "[url:ftp://a b]"},
+        {"<a <b>", "[<a <b>]"},
+    };
+    CHECK_TABLE(cases);
+    static const Case errors[] = {
+        {"1.5e", "error 2.2 (line 1)"},
+        {"1''0", "error 2.2 (line 1)"},
+        {"1h", "error 2.2 (line 1)"},
+        {"1.2.3.4.5.6.7.8.9.10.11.12.13", "error 2.2 (line 1)"},
+        {"64#{Q}", "error 2.2 (line 1)"},
+        {"2#{0101}", "error 2.2 (line 1)"},
+        {"3#{00}", "error 2.2 (line 1)"},
+        {"1:", "error 2.2 (line 1)"},
+        {"1:30:", "error 2.2 (line 1)"},
+        {"1.#XYZ", "error 2.2 (line 1)"},
+        {"''a", "error 2.2 (line 1)"},
+        {"'a:", "error 2.2 (line 1)"},
+        {"%%{a}%%%", "error 2.2 (line 1)"},
+        {"%%{a}%", "error 2.2 (line 1)"},
+        {"%\"a", "error 2.2 (line 1)"},
+    };
+    CHECK_TABLE(errors);
+}
+
 TEST(Lexer, StringUnits) {
     using namespace zan;
     Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>("\"a^(1F600)\" \"a^(41)\" \"^(0100)\""), 31);
@@ -122,6 +156,10 @@ TEST(Lexer, Nesting) {
         {"'a/b :a/b", "['a/b :a/b]"},
         {"a/1/(b)", "[a/1/(b)]"},
         {"[a/b]", "[[a/b]]"},
+        {"[a/b:]", "[[a/b:]]"},
+        {"a/b:[1]", "[a/b: [1]]"},
+        {"a/b:\xC2\xA0" "1", "[a/b: 1]"},
+        {"(a/b:)", "[(a/b:)]"},
     };
     CHECK_TABLE(cases);
 }
@@ -144,6 +182,8 @@ TEST(Lexer, SyntaxErrors) {
         {"31-Apr-2024", "error 2.2 (line 1)"},
         {"1a", "error 2.2 (line 1)"},
         {"a/:b/", "error 2.2 (line 1)"},
+        {"a/b:c", "error 2.2 (line 1)"},
+        {"a/b:/c", "error 2.2 (line 1)"},
         {"\\", "error 2.8 (line 1)"},
         {"1,5", "error 2.2 (line 1)"},
     };
@@ -182,6 +222,9 @@ TEST(Lexer, PrescanAndScanAnswerTypes) {
     // Tokens whose routines do not run in prescan still move the scan on.
     EXPECT_EQ(scan_type("[(1, 2) <t> 50% #\"a\" %\"f\" x]", true), int32_t(Type::block));
     EXPECT_EQ(scan_type("[\"a\" #{00}]", true), int32_t(Type::block));
+    EXPECT_EQ(scan_type("a/b c", true), int32_t(Type::path));
+    EXPECT_EQ(scan_type("a/b: c", true), int32_t(Type::set_path));
+    EXPECT_EQ(scan_type("1 2 x", false, false), int32_t(Type::word));
     EXPECT_EQ(scan_type("a: 1", false, true), int32_t(Type::set_word));
     EXPECT_EQ(scan_type("1.2.3.999", false, true), int32_t(Type::error));
     EXPECT_EQ(zan::lexer::prescan(reinterpret_cast<const uint8_t*>("print [1"), 8), int32_t(Type::word));
