@@ -364,7 +364,10 @@ void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t co
     const uint8_t* q = start;
     while (q < st.in_end && *q != '\n' && !(q - start >= 30 && (*q & 0xC0) != 0x80)) q++;
     Cell near = make_text(Type::string, start, q);
+    Node near_node = series_node(near);
+    collector::NodeRoot keep(near_node, collector::NodeRoot::As::buffer);
     Cell line = make_ascii_string("(line " + std::to_string(st.line) + ")");
+    near.w2 = near_node;
     int32_t lt = st.level_type;
     st.level_type = 0;
     if (is_path_level(lt)) code = -1;
