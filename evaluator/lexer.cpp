@@ -21,9 +21,11 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/string.h"
 #include "evaluator/lexer_internal.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 #include "runtime/unwind.h"
 
 namespace zan::lexer {
@@ -714,22 +716,7 @@ int32_t scan_string(Cell* result, const Cell& str, int32_t count, const ScanRequ
     } release{owned, saved_used};
     const std::byte* src = b->at_head() + index * unit;
     uint8_t* q = dst;
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t cp;
-        const std::byte* c = src + i * unit;
-        cp = unit == 1 ? uint32_t(c[0])
-             : unit == 2 ? uint32_t(c[0]) | uint32_t(c[1]) << 8
-                         : uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16 | uint32_t(c[3]) << 24;
-        if (cp < 0x80) *q++ = uint8_t(cp);
-        else if (cp < 0x800) { *q++ = uint8_t(0xC0 | cp >> 6); *q++ = uint8_t(0x80 | (cp & 0x3F)); }
-        else if (cp < 0x10000) {
-            *q++ = uint8_t(0xE0 | cp >> 12); *q++ = uint8_t(0x80 | ((cp >> 6) & 0x3F));
-            *q++ = uint8_t(0x80 | (cp & 0x3F));
-        } else {
-            *q++ = uint8_t(0xF0 | (cp >> 18 & 7)); *q++ = uint8_t(0x80 | ((cp >> 12) & 0x3F));
-            *q++ = uint8_t(0x80 | ((cp >> 6) & 0x3F)); *q++ = uint8_t(0x80 | (cp & 0x3F));
-        }
-    }
+    for (uint32_t i = 0; i < n; i++) q += unicode::cp_to_utf8(string::get_char(src + i * unit, unit), q);
     ScanRequest r = req;
     Cell input = s;
     input.w1 = index;

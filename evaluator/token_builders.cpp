@@ -11,14 +11,16 @@
 #include <limits>
 #include <string>
 
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "evaluator/lexer_internal.h"
+#include "runtime/dtoa.h"
 #include "runtime/memory.h"
 
 namespace zan::lexer {
 
-namespace stub {
-double read_double(const char* first, const char* end, int extra_exponent);
-}
+// Stand-ins until contexts and the datatype registry land (lexer_stub.cpp).
+void bind_to_global(Cell& word);
 int construct_type(const uint8_t* s, uint32_t n);
 
 using namespace tables;
@@ -195,15 +197,21 @@ bool text_value(State& st, Type t, const uint8_t* s, const uint8_t* e, bool esca
     b->tail = b->head + length * unit;
     Cell& c = slot(st);
     uint32_t keep = c.header & header::newline;
-    c = series_cell(t, n);
+    c = string::make_cell(n, 0, t);
     c.header |= keep;
     return true;
 }
 
 }  // namespace
 
-Node make_string_node(uint32_t length, uint32_t unit) {
-    return memory::alloc_series(length ? length : 1, unit);
+Node make_string_node(uint32_t length, uint32_t unit) { return string::make_buffer(length, unit); }
+
+void word_cell(Cell& c, Type t, const uint8_t* name, uint32_t length) {
+    uint32_t sym = symbol::make_bytes(reinterpret_cast<const char*>(name), length);
+    uint32_t keep = c.header & header::newline;
+    c = make_cell(t, 0, sym, uint32_t(-1));
+    if (t != Type::issue) bind_to_global(c);
+    c.header |= keep;
 }
 
 Cell make_text(Type t, const uint8_t* from, const uint8_t* to) {
@@ -638,7 +646,7 @@ bool read_float(const uint8_t* s, const uint8_t* e, double& out, int extra_expon
     int n = 0;
     for (const uint8_t* p = s; p < e; p++)
         if (*p != '\'') buf[n++] = char(*p);
-    out = stub::read_double(buf, buf + n, extra_exponent);
+    out = dtoa::strtod(buf, buf + n, extra_exponent);
     return true;
 }
 

@@ -7,14 +7,13 @@
 #include <string>
 
 #include "datatypes/cell.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "evaluator/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/unwind.h"
 
-namespace zan::lexer::stub {
-const std::string& spelling(uint32_t sym);
-}
 
 namespace lexer_test {
 
@@ -65,7 +64,7 @@ inline std::string show_double(double d) {
 }
 
 inline std::string show(const Cell& c) {
-    const std::string& (*sp)(uint32_t) = lexer::stub::spelling;
+    auto sp = [](uint32_t id) { return std::string(symbol::name(id)); };
     switch (type_of(c)) {
         case Type::block: return show_each(c, "[", "]", " ");
         case Type::paren: return show_each(c, "(", ")", " ");
