@@ -294,6 +294,7 @@ int32_t close_level(State& st, const uint8_t* start, const uint8_t* end, int32_t
             st.start_state = st_text;
             return 0;
         }
+        m = innermost_marker(st);  // a nested scan in the callback may have moved the buffer
     }
     if (!m) {
         st.level_type = closer < 0 ? lv_block : closer;
@@ -341,6 +342,12 @@ int32_t close_level(State& st, const uint8_t* start, const uint8_t* end, int32_t
 
 // --- errors --------------------------------------------------------------------------
 
+const uint8_t* near_end(const uint8_t* start, const uint8_t* end) {
+    const uint8_t* q = start;
+    while (q < end && *q != '\n' && !(q - start >= 30 && (*q & 0xC0) != 0x80)) q++;
+    return q;
+}
+
 void datatype_not_built(Type t) {
     Cell dt = datatype_cell(t);
     errors::fire(datatype_missing, &dt);
@@ -363,9 +370,7 @@ void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t co
                     : t_error;
         if (!fire_event(st, ev_error, c, nullptr, start, end)) stop();
     }
-    const uint8_t* q = start;
-    while (q < st.in_end && *q != '\n' && !(q - start >= 30 && (*q & 0xC0) != 0x80)) q++;
-    Cell near = make_text(Type::string, start, q);
+    Cell near = make_text(Type::string, start, near_end(start, st.in_end));
     Node near_node = series_node(near);
     collector::NodeRoot keep(near_node, collector::NodeRoot::As::buffer);
     Cell line = make_ascii_string("(line " + std::to_string(st.line) + ")");

@@ -80,6 +80,9 @@ inline bool is_path_level(int32_t t) { return t >= lv_path && t <= lv_get_path; 
 bool fire_event(State& st, Event ev, int32_t code, const Cell* token, const uint8_t* start,
                 const uint8_t* end);
 [[noreturn]] void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t code);
+// End of an error's near text: the input end, a line feed, or the first
+// character boundary 30 or more bytes on.
+const uint8_t* near_end(const uint8_t* start, const uint8_t* end);
 // Raised when building a literal whose datatype does not exist yet.
 [[noreturn]] void datatype_not_built(Type t);
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "runtime/collector.h"
+#include "evaluator/lexer_internal.h"
 #include "tests/unit/lexer_support.h"
 
 using namespace lexer_test;
@@ -191,6 +192,20 @@ TEST(Lexer, SyntaxErrors) {
         {"1,5", "error 2.2 (line 1)"},
     };
     CHECK_TABLE(cases);
+}
+
+TEST(Lexer, NearTextOfErrors) {
+    auto near = [](const std::string& s) {
+        auto b = reinterpret_cast<const uint8_t*>(s.data());
+        return std::string(s.data(), size_t(zan::lexer::near_end(b, b + s.size()) - b));
+    };
+    EXPECT_EQ(near("[a b\nc]"), "[a b");
+    EXPECT_EQ(near("short"), "short");
+    std::string long_ascii(40, 'x');
+    EXPECT_EQ(near(long_ascii), std::string(30, 'x'));
+    // 29 bytes, then a 3-byte character: the cut comes after it, not inside.
+    std::string wide = std::string(29, 'y') + "\xE2\x82\xAC" + "zzz";
+    EXPECT_EQ(near(wide), std::string(29, 'y') + "\xE2\x82\xAC");
 }
 
 TEST(Lexer, LiteralsOfLaterDatatypes) {
@@ -461,6 +476,22 @@ TEST_F(CallbackFixture, TrueToErrorRaisesTheSyntaxError) {
     EXPECT_EQ(rec.log[0].substr(0, 8), "error 10");  // char!
 }
 
+TEST_F(CallbackFixture, MissingIsReportedAtTheOpener) {
+    rec.mask = lexer::ev_error;
+    struct Case { const char* text; const char* event; } cases[] = {
+        {"a [b c", "error 5 3x"},   // at the "["
+        {"x (y [z]", "error 6 3x"},  // at the "("
+        {"a ]", "error 5 3x"},      // at the "]"
+        {"a {b", "error 7 3x"},     // a braced string at its "{"
+    };
+    for (auto& c : cases) {
+        rec.log.clear();
+        EXPECT_THROW(run(c.text), unwind::Thrown) << c.text;
+        ASSERT_EQ(rec.log.size(), 1u) << c.text;
+        EXPECT_EQ(rec.log[0].substr(0, std::strlen(c.event)), c.event) << c.text;
+    }
+}
+
 TEST_F(CallbackFixture, MovingTheInputIndexMovesTheScan) {
     rec.mask = lexer::ev_load;
     rec.answer = [](const lexer::EventArgs& a) {
@@ -469,6 +500,23 @@ TEST_F(CallbackFixture, MovingTheInputIndexMovesTheScan) {
         return true;
     };
     EXPECT_EQ(show(run("1 skip 2")), "[1 2]");
+}
+
+TEST_F(CallbackFixture, CallbacksMayRunTheLexerAgain) {
+    // Every close event loads a big text, so the shared output buffer grows
+    // under the outer scan.
+    rec.mask = lexer::ev_close;
+    rec.answer = [](const lexer::EventArgs&) {
+        std::string big;
+        for (int i = 0; i < 3000; i++) big += "[x] ";
+        lexer::set_callback_hooks({});
+        Cell inner = lexer::load_utf8(reinterpret_cast<const uint8_t*>(big.data()), uint32_t(big.size()));
+        lexer::set_callback_hooks({record, record_mask});
+        EXPECT_EQ(block_length(inner), 3000u);
+        return true;
+    };
+    EXPECT_EQ(show(run("a [b [c] d] (e)")), "[a [b [c] d] (e)]");
+    EXPECT_EQ(rec.log.size(), 3u);
 }
 
 }  // namespace
