@@ -761,7 +761,7 @@ Cell transcode(const Cell& source, const TranscodeRefs& refs) {
         } else {
             if (type_of(refs.part_arg) != type_of(src)) {
                 Cell a = datatype_cell(type_of(src)), c = refs.part_arg;
-                errors::fire(errors::Id{errors::Category::script, 21}, &a, &c);  // not-same-type
+                errors::fire(errors::Id{errors::Category::script, 20}, &a, &c);  // not-same-type
             }
             n = int64_t(series_index(refs.part_arg)) - index;
         }

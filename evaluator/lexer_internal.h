@@ -109,6 +109,16 @@ void build_word_as(State& st, const uint8_t* s, const uint8_t* e, Type t, bool b
 void build_braced_string(State& st, const uint8_t* s, const uint8_t* e, bool build);
 void word_cell(Cell& c, Type t, const uint8_t* name, uint32_t length);
 
+// The fields of a date literal, checked; the date datatype builds the value.
+struct DateFields {
+    int32_t year = 0, month = 1, day = 1;
+    double seconds = 0;  // time of day
+    int32_t zone_hours = 0, zone_minutes = 0;
+    bool has_time = false;
+    int32_t week = 0, weekday = 0, yearday = 0;  // ISO week and day-of-year forms
+};
+bool read_date(const uint8_t* s, const uint8_t* e, DateFields& f);
+
 // Decodes one caret escape at p (just after the '^'); answers the code point or
 // -1 and moves p past it.
 int32_t decode_escape(const uint8_t*& p, const uint8_t* end);

@@ -949,13 +949,16 @@ bool date_time(DateReader& r, bool iso, double& secs, int32_t& zh, int32_t& zm) 
     return true;
 }
 
-bool date_syntax(const uint8_t* s, const uint8_t* e) {
+}  // namespace
+
+bool read_date(const uint8_t* s, const uint8_t* e, DateFields& f) {
     static const char* months[] = {"january", "february", "march", "april", "may", "june", "july",
                                    "august", "september", "october", "november", "december"};
     static const int month_days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     DateReader r{s, e};
-    int32_t year = 0, month = 1, day = 1, zh = 0, zm = 0;
+    int32_t year = 0, month = 1, day = 1, zh = 0, zm = 0, week = 0, wd = 0, yd = 0;
     double secs = 0;
+    bool has_time = false;
     const uint8_t* dash = s;
     while (dash < e && is_digit(*dash)) dash++;
     int lead = int(dash - s);
@@ -964,21 +967,27 @@ bool date_syntax(const uint8_t* s, const uint8_t* e) {
         r.digits(4, 4, year), r.two(month), r.two(day);
         r.at('T');
         if (!date_time(r, true, secs, zh, zm)) return false;
+        has_time = true;
     } else if (lead == 4 && e - dash >= 2 && dash[0] == '-' && dash[1] == 'W') {
         r.digits(4, 4, year);
         r.p += 2;
-        int32_t week, wd = 1;
+        wd = 1;
         if (!r.two(week) || week > 53) return false;
         if (r.at('-') && (r.digits(1, 1, wd) < 0 || wd < 1 || wd > 7)) return false;
-        if ((r.at('T') || r.at('/')) && !date_time(r, false, secs, zh, zm)) return false;
+        if (r.at('T') || r.at('/')) {
+            if (!date_time(r, false, secs, zh, zm)) return false;
+            has_time = true;
+        }
     } else if (lead >= 1 && lead <= 4 && e - dash >= 4 && dash[0] == '-' && is_digit(dash[1]) &&
                is_digit(dash[2]) && is_digit(dash[3]) && (e - dash == 4 || !is_digit(dash[4]))) {
         r.digits(1, 4, year);
         r.p++;
-        int32_t yd;
         r.digits(3, 3, yd);
         if (yd == 0 || yd > (leap(year) ? 366 : 365)) return false;
-        if ((r.at('T') || r.at('/')) && !date_time(r, false, secs, zh, zm)) return false;
+        if (r.at('T') || r.at('/')) {
+            if (!date_time(r, false, secs, zh, zm)) return false;
+            has_time = true;
+        }
     } else {
         bool neg = r.at('-');
         int32_t a, c;
@@ -1015,17 +1024,25 @@ bool date_syntax(const uint8_t* s, const uint8_t* e) {
             year = a, day = c, ny = na;
         }
         if (year >= 0 && year < 100 && ny < 3) year += year < 50 ? 2000 : 1900;
-        if ((r.at('/') || r.at('T')) && !date_time(r, false, secs, zh, zm)) return false;
+        if (r.at('/') || r.at('T')) {
+            if (!date_time(r, false, secs, zh, zm)) return false;
+            has_time = true;
+        }
     }
     if (r.p != r.e) return false;
     if (day <= 0 || month < 1 || month > 12 || year <= -10000 || year >= 10000) return false;
     if (day > month_days[month - 1] || (month == 2 && day == 29 && !leap(year))) return false;
+    f.year = year, f.month = month, f.day = day, f.seconds = secs, f.zone_hours = zh, f.zone_minutes = zm;
+    f.has_time = has_time, f.week = week, f.weekday = wd, f.yearday = yd;
     return true;
 }
 
+namespace {
+
 void k_date(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build) {
     st.pos = e;
-    if (!date_syntax(s, e)) bad(st, Type::date);
+    DateFields f;
+    if (!read_date(s, e, f)) bad(st, Type::date);
     st.type = int32_t(Type::date);
     if (build) datatype_not_built(Type::date);
 }

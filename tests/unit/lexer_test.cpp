@@ -146,6 +146,7 @@ TEST(Lexer, CharsFilesAndFriends) {
         {"1.2.3 255.0.0.1", "[1.2.3 255.0.0.1]"},
         {"1x2 -3x4", "[1x2 -3x4]"},
         {"1:30 1:02:03.5 -0:30", "[time:5400.0 time:3723.5 time:-1800.0]"},
+        {"-1:30 +2:00", "[time:-5400.0 time:7200.0]"},
         {"#(true) #(none) #(integer!)", "[true none datatype:11]"},
     };
     CHECK_TABLE(cases);
@@ -226,8 +227,52 @@ TEST(Lexer, LiteralsOfLaterDatatypes) {
         {"(1.5, 2, 3)", Type::point3d}, {"#[a 1]", Type::map}, {"1x2", Type::pair},
     };
     for (auto& t : types) EXPECT_EQ(scan_type(t.text, false, true), int32_t(t.type)) << t.text;
+    const char* invalid[] = {
+        "$'1", "$1''0", "$1'", "ABCD$1", "$1.123456", "$1.", "$1,5'0", "$123456789012345678",
+        "29-Feb-2023", "31-Apr-2024", "0-Jan-2024", "1-Foo-2024", "1-Ja-2024", "1-Jan-2024/24:00",
+        "1-Jan-2024/10:60", "1-Jan-2024/10:00+16:00", "2024-W54", "2024-W01-8", "2024-000",
+        "2023-366", "1-13-2024", "1/Jan-2024", "20240105T2500",
+    };
+    for (const char* t : invalid) EXPECT_EQ(scan_type(t, false, true), int32_t(Type::error)) << t;
     EXPECT_EQ(scan_type("#[a]", false, true), int32_t(Type::map));
     EXPECT_EQ(load("#[a]"), "error 2.2 (line 1)");
+}
+
+TEST(Lexer, DateFields) {
+    struct Case { const char* text; int y, m, d; double secs; int zh, zm; bool time; } cases[] = {
+        {"05-Jan-2024", 2024, 1, 5, 0, 0, 0, false},
+        {"2024-Jan-05", 2024, 1, 5, 0, 0, 0, false},
+        {"05-Jan-07", 2007, 1, 5, 0, 0, 0, false},
+        {"1-Jan-49", 2049, 1, 1, 0, 0, 0, false},
+        {"1-Jan-50", 1950, 1, 1, 0, 0, 0, false},
+        {"5/7/2024", 2024, 7, 5, 0, 0, 0, false},
+        {"2024-07-05", 2024, 7, 5, 0, 0, 0, false},
+        {"1-September-2024", 2024, 9, 1, 0, 0, 0, false},
+        {"1-sep-2024/10:30:15.5+5:30", 2024, 9, 1, 37815.5, 5, 30, true},
+        {"1-Jan-2024T8:05-3", 2024, 1, 1, 29100, -3, 0, true},
+        {"20240105T103000Z", 2024, 1, 5, 37800, 0, 0, true},
+        {"29-Feb-2000", 2000, 2, 29, 0, 0, 0, false},
+    };
+    for (auto& c : cases) {
+        zan::lexer::DateFields f;
+        auto b = reinterpret_cast<const uint8_t*>(c.text);
+        ASSERT_TRUE(zan::lexer::read_date(b, b + std::strlen(c.text), f)) << c.text;
+        EXPECT_EQ(f.year, c.y) << c.text;
+        EXPECT_EQ(f.month, c.m) << c.text;
+        EXPECT_EQ(f.day, c.d) << c.text;
+        EXPECT_DOUBLE_EQ(f.seconds, c.secs) << c.text;
+        EXPECT_EQ(f.zone_hours, c.zh) << c.text;
+        EXPECT_EQ(f.zone_minutes, c.zm) << c.text;
+        EXPECT_EQ(f.has_time, c.time) << c.text;
+    }
+    zan::lexer::DateFields f;
+    auto week = reinterpret_cast<const uint8_t*>("2024-W10-3");
+    ASSERT_TRUE(zan::lexer::read_date(week, week + 10, f));
+    EXPECT_EQ(f.week, 10);
+    EXPECT_EQ(f.weekday, 3);
+    auto yday = reinterpret_cast<const uint8_t*>("2024-366");
+    ASSERT_TRUE(zan::lexer::read_date(yday, yday + 8, f));
+    EXPECT_EQ(f.yearday, 366);
 }
 
 TEST(Lexer, PrescanAndScanAnswerTypes) {
