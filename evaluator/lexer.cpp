@@ -635,9 +635,7 @@ int32_t scan(Cell* result, const uint8_t* bytes, uint32_t length, const ScanRequ
     st.out_head = st.out_tail = st.level_start = output_base();
     st.building = req.load && req.wrap;
     st.input = req.input ? *req.input : none_cell();
-    st.input_string = req.input && (is(*req.input, Type::string) || type_id(*req.input) == uint8_t(Type::file) ||
-                                    is(*req.input, Type::url) || is(*req.input, Type::tag) ||
-                                    is(*req.input, Type::email) || is(*req.input, Type::ref));
+    st.input_string = req.input && !is(*req.input, Type::binary);
     if (req.callback && g_hooks.call) {
         st.callback = *req.callback;
         st.has_callback = true;
@@ -777,7 +775,8 @@ Cell transcode(const Cell& source, const TranscodeRefs& refs) {
     req.load = !refs.prescan;
     req.wrap = !type_only;
     req.callback = refs.trace;
-    req.into = refs.into;
+    // /next answers a new block of the value and the rest, whatever /into says.
+    req.into = req.next ? nullptr : refs.into;
     Cell result = none_cell();
     uint32_t consumed = 0;
     int32_t type;
