@@ -453,6 +453,7 @@ int read_token(State& st, uint32_t& flags) {
     int state = st.start_state;
     int prev = state;
     int32_t lines = 0;
+    int32_t lead = 0;  // line breaks before the token's first byte
     uint32_t f = 0;
     for (;;) {
         if (p >= end) {
@@ -476,14 +477,20 @@ int read_token(State& st, uint32_t& flags) {
         if (state > state_count) break;
         lines += cls == c_newline;
         p += step;
-        if (state == 0) start = p;
+        if (state == 0) {
+            start = p;
+            lead = lines;
+        }
     }
     flags = f;
     st.tok_start = start;
     st.tok_end = p;
     st.pos = p;
-    st.lines_in_token = lines;
+    // A value is marked as starting a line when a line break comes before
+    // it; breaks inside a multi-line token (binary, raw string) do not count.
+    st.lines_in_token = lead;
     st.line += lines;
+    st.token_line = st.line;
     st.last_state = prev;
     st.type_hint = -1;
     st.type = state_types[state];

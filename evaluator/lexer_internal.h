@@ -41,7 +41,8 @@ struct State {
     const uint8_t* tok_start = nullptr;
     const uint8_t* tok_end = nullptr;
     int32_t line = 1;
-    int32_t lines_in_token = 0;
+    int32_t lines_in_token = 0;  // line breaks before the current token
+    int32_t token_line = 1;      // the line where the automaton left the token
     int32_t type_hint = -1;
     int32_t type = 0;
     int32_t start_state = st_text;

@@ -515,8 +515,9 @@ void k_raw(State& st, const uint8_t* s, const uint8_t*, uint32_t, bool build) {
         p++;
     }
     st.pos = p + 1 + n;
-    for (const uint8_t* q = body; q < p; q++) st.line += *q == '\n';
-    st.line -= 0;
+    // Lines past the point where the automaton gave up on the closing run.
+    st.line = st.token_line;
+    for (const uint8_t* q = st.tok_end; q < st.pos; q++) st.line += *q == '\n';
     if (!build) {
         fire_event(st, ev_open, int32_t(Type::string), nullptr, s, body);
         fire_event(st, ev_close, int32_t(Type::string), nullptr, p, st.pos);

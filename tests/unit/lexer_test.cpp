@@ -191,6 +191,9 @@ TEST(Lexer, SyntaxErrors) {
         {"a/b:/c", "error 2.2 (line 1)"},
         {"\\", "error 2.8 (line 1)"},
         {"1,5", "error 2.2 (line 1)"},
+        {"%%{a}%\nb}%%\n]", "error 2.3 (line 3)"},
+        {"{a\nb}\n]", "error 2.3 (line 3)"},
+        {"#{00\n01} \"x\n\"", "error 2.2 (line 2)"},
     };
     CHECK_TABLE(cases);
 }
@@ -303,6 +306,13 @@ TEST(Lexer, NewLineMarkers) {
     EXPECT_FALSE(newline_before(v[2]));
     Cell* inner = memory::buffer(series_node(v[2]))->cells();
     EXPECT_TRUE(newline_before(inner[0]));
+    // Line breaks inside a token do not mark it; one before it does.
+    Cell m = lexer::load_utf8(reinterpret_cast<const uint8_t*>("a #{00\n01} %{x\ny}% {p\nq}\n{r}"), 31);
+    Cell* w = memory::buffer(series_node(m))->cells();
+    EXPECT_FALSE(newline_before(w[1]));
+    EXPECT_FALSE(newline_before(w[2]));
+    EXPECT_FALSE(newline_before(w[3]));
+    EXPECT_TRUE(newline_before(w[4]));
 }
 
 TEST(Lexer, DecimalReaders) {
