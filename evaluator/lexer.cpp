@@ -430,7 +430,7 @@ bool output_has_one_value(const State& st) {
 }
 
 constexpr int k_end = 0, k_error = 1, k_path = 9, k_comment = 11, k_comma = 12, k_string = 13,
-              k_word = 14, k_file = 19, k_point = 27, k_raw = 34;
+              k_file = 19, k_point = 27, k_raw = 34;
 
 // Whether a token's last byte (where the automaton stopped) belongs to it.
 bool ends_on_own_byte(const State& st, int kind) {
@@ -497,18 +497,7 @@ int read_token(State& st, uint32_t& flags) {
     return state;
 }
 
-// Whether a word token is only delimiter code points.
-bool only_delimiters(const uint8_t* s, const uint8_t* e) {
-    if (s >= e) return false;
-    while (s < e) {
-        uint32_t d = delimiter_at(s, e);
-        if (!d) return false;
-        s += d;
-    }
-    return true;
-}
-
-// Runs one token's routines. Answers false when the scan must return.
+// Runs one token's routines: check, build and their events.
 void run_token(State& st, int kind, uint32_t flags, bool prescan) {
     const uint8_t* s = st.tok_start;
     const uint8_t* e = st.tok_end;
@@ -553,15 +542,15 @@ void run_token(State& st, int kind, uint32_t flags, bool prescan) {
             if (!r) return;
         }
     }
+    // A load subscriber gets the value even when the scan builds nothing; it
+    // is dropped again after the event.
     bool load_wanted = st.building || (st.has_callback && (st.event_mask & ev_load));
     if (load_wanted && build) {
-        if (!st.building) return;
         uint32_t before = st.out_tail;
-        st.pos = s;
         build(st, s, e, flags, true);
         if (st.has_callback && st.out_tail > before) {
             Cell value = g_out[st.out_tail - 1];
-            if (!fire_event(st, ev_load, st.type, &value, s, st.pos)) drop_last(st);
+            if (!fire_event(st, ev_load, st.type, &value, s, st.pos) || !st.building) drop_last(st);
         }
     }
 }
@@ -577,11 +566,6 @@ static void run(State& st, bool one, bool prescan) {
         int kind = state - final_base;
         // A raw string whose first closing run is too short searches on.
         if (kind == k_error && st.last_state == 12) kind = k_raw, st.type = int32_t(Type::string);
-        if (kind == k_word && only_delimiters(st.tok_start, st.tok_end)) {
-            if (st.pos < st.in_end) continue;
-            kind = k_end;
-            st.type = 0;
-        }
         try {
             run_token(st, kind, flags, prescan);
         } catch (const unwind::Thrown& t) {

@@ -572,13 +572,8 @@ void k_refinement(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool 
 }  // namespace
 
 void build_word_as(State& st, const uint8_t* s, const uint8_t* e, Type t, bool build) {
-    // A word ends at the first Unicode space of the delimiter set.
-    for (const uint8_t* p = s; p < e; p++) {
-        if (*p >= 0xC2 && delimiter_at(p, e)) {
-            e = p;
-            break;
-        }
-    }
+    // (The Unicode spaces of the delimiter set never reach a word: the
+    // automaton reads them as blanks.)
     st.pos = e;
     Type type = t;
     const uint8_t* name = s;

@@ -488,6 +488,18 @@ TEST_F(CallbackFixture, LoadEventsOnly) {
     EXPECT_EQ(rec.log, want);
 }
 
+TEST_F(CallbackFixture, LoadSubscriberOfAScanSeesValues) {
+    rec.mask = lexer::ev_load;
+    Cell src = make_source(Type::string, "abc 12");
+    Cell cb = none_cell();
+    lexer::TranscodeRefs r;
+    r.trace = &cb;
+    r.scan = true;
+    EXPECT_EQ(show(lexer::transcode(src, r)), "datatype:11");
+    std::vector<std::string> want = {"load 15 abc", "load 11 12"};
+    EXPECT_EQ(rec.log, want);
+}
+
 TEST_F(CallbackFixture, FalseToLoadDropsTheValue) {
     rec.mask = lexer::ev_load;
     rec.answer = [](const lexer::EventArgs& a) { return !(is(a.token, Type::integer) && int_of(a.token) == 2); };
