@@ -178,6 +178,8 @@ Cell make_ascii_string(const std::string& s) {
                      reinterpret_cast<const uint8_t*>(s.data()) + s.size());
 }
 
+}  // namespace
+
 // Whether "(" at p starts a point literal: point-set characters up to a comma
 // or the input end, with at least three more bytes of input.
 bool starts_point(const State& st, const uint8_t* p) {
@@ -192,8 +194,6 @@ bool starts_point(const State& st, const uint8_t* p) {
     }
     return true;
 }
-
-}  // namespace
 
 // --- events --------------------------------------------------------------------------
 

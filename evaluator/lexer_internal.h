@@ -87,6 +87,9 @@ const uint8_t* near_end(const uint8_t* start, const uint8_t* end);
 // Raised when building a literal whose datatype does not exist yet.
 [[noreturn]] void datatype_not_built(Type t);
 
+// Whether "(" at p starts a point literal rather than a paren.
+bool starts_point(const State& st, const uint8_t* p);
+
 // Character offset of a byte position for callbacks (incremental).
 uint32_t char_offset(State& st, const uint8_t* p);
 

@@ -262,22 +262,9 @@ void k_block_end(State& st, const uint8_t*, const uint8_t* s, uint32_t, bool) {
     st.pos = s + 1;
 }
 
-bool point_ahead(State& st, const uint8_t* p) {
-    const uint8_t* q = p + 1;
-    if (st.in_end - q < 3) return false;
-    for (; q < st.in_end; q++) {
-        uint8_t b = *q;
-        if (b == ',') return true;
-        if (!(b == '\t' || b == ' ' || b == '#' || b == '+' || b == '-' || b == '.' || is_digit(b) ||
-              (b && std::strchr("AEFINaefin", b))))
-            return false;
-    }
-    return true;
-}
-
 void k_paren(State& st, const uint8_t*, const uint8_t* s, uint32_t, bool) {
     st.type = 0;
-    if (point_ahead(st, s)) {
+    if (starts_point(st, s)) {
         Cell* m = innermost_marker(st);
         if (m && int32_t(m->w2 & 0xFFFF) == lv_point) throw_error(st, s, s + 1, lv_point);
         st.saved_lines = st.lines_in_token;
