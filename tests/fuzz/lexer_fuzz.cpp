@@ -4,12 +4,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "evaluator/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/unwind.h"
 
 using namespace zan;
+
+namespace {
+
+// A trace callback driven by the input: it declines some events and skips
+// ahead at others, so the paths after a false answer or a moved index run.
+uint32_t g_seed = 0;
+bool fuzz_callback(const Cell&, lexer::EventArgs& a) {
+    g_seed = g_seed * 1103515245u + 12345u;
+    uint32_t r = g_seed >> 16;
+    if (r % 11 == 0) a.input.w1 += 1 + r % 3;
+    return r % 4 != 0;
+}
+uint32_t fuzz_mask(const Cell&) { return lexer::all_events; }
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
@@ -39,6 +55,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Cell src = series_cell(Type::binary, n);
     lexer::TranscodeRefs next;
     next.next = true;
+    // Once more with a trace callback, in load and scan modes.
+    lexer::set_callback_hooks({fuzz_callback, fuzz_mask});
+    Cell cb = none_cell();
+    for (bool scan_only : {false, true}) {
+        g_seed = size ? data[0] : 0;
+        lexer::TranscodeRefs traced;
+        traced.trace = &cb;
+        traced.scan = scan_only;
+        try {
+            lexer::transcode(src, traced);
+        } catch (const unwind::Thrown& t) {
+            if (t.code != unwind::error) throw;
+        }
+    }
+    lexer::set_callback_hooks({});
     for (int i = 0; i < 64; i++) {
         try {
             Cell r = lexer::transcode(src, next);
