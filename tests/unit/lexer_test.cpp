@@ -408,6 +408,30 @@ TEST(Transcode, PartIsClampedToTheTail) {
     EXPECT_EQ(show(lexer::transcode(src, part)), "[12 3]");
 }
 
+TEST(Transcode, PartPositionOfAnotherTypeIsRefused) {
+    Cell src = make_source(Type::string, "1 2");
+    lexer::TranscodeRefs part;
+    part.part = true;
+    part.part_arg = make_source(Type::binary, "xx");
+    try {
+        lexer::transcode(src, part);
+        ADD_FAILURE() << "no error";
+    } catch (const unwind::Thrown&) {
+        EXPECT_EQ(errors::pending_id(), (errors::Id{errors::Category::script, 20}));
+    }
+}
+
+TEST(Transcode, ScanStringCountsCharacters) {
+    Cell src = make_source(Type::string, "abc def ghi");
+    src.w1 = 4;
+    Cell result = none_cell();
+    lexer::ScanRequest req;
+    uint32_t consumed = 0;
+    EXPECT_EQ(lexer::scan_string(&result, src, 3, req, &consumed), int32_t(Type::word));
+    EXPECT_EQ(show(result), "[def]");
+    EXPECT_EQ(consumed, 3u);
+}
+
 TEST(Transcode, BinaryByteOrderMarkAndInto) {
     Cell src = make_source(Type::binary, "\xEF\xBB\xBF" "a b");
     Cell into = series_cell(Type::block, memory::alloc_cells(1));
