@@ -21,6 +21,7 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "evaluator/lexer_internal.h"
 #include "runtime/collector.h"
@@ -601,17 +602,9 @@ static void run(State& st, bool one, bool prescan) {
 
 namespace {
 
+// The output buffer does not move while cells are appended from it.
 void append_to_block(const Cell& block, const Cell* cells, uint32_t count) {
-    Node n = series_node(block);
-    memory::Series* s = memory::buffer(n);
-    uint64_t need = uint64_t(s->tail) + uint64_t(count) * sizeof(Cell);
-    if (need > s->capacity) {
-        uint64_t size = s->capacity ? s->capacity : 16;
-        while (size < need - s->head) size *= 2;
-        s = memory::expand_series_copy(n, size);
-    }
-    std::memcpy(s->at_tail(), cells, count * sizeof(Cell));
-    s->tail += count * uint32_t(sizeof(Cell));
+    for (uint32_t i = 0; i < count; i++) block::rs_append(block, cells[i]);
 }
 
 }  // namespace

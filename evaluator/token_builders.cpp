@@ -11,6 +11,7 @@
 #include <limits>
 #include <string>
 
+#include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/lexer_internal.h"
@@ -19,9 +20,8 @@
 
 namespace zan::lexer {
 
-// Stand-ins until contexts and the datatype registry land (lexer_stub.cpp).
+// Stand-in until contexts land (lexer_stub.cpp).
 void bind_to_global(Cell& word);
-int construct_type(const uint8_t* s, uint32_t n);
 
 using namespace tables;
 
@@ -325,6 +325,20 @@ void k_path(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build)
     st.type = 0;
     st.start_state = st_path;
     st.pos = e + 1;
+}
+
+// The registered datatype named by the text (with its "!"), letter case
+// ignored; 0 when none.
+int construct_type(const uint8_t* s, uint32_t n) {
+    for (int t = 1; t < type_count_max; t++) {
+        if (!datatype::registered(Type(t))) continue;
+        std::string_view name = datatype::name(Type(t));
+        if (name.size() != n) continue;
+        bool same = true;
+        for (uint32_t i = 0; i < n && same; i++) same = lower(s[i]) == lower(uint8_t(name[i]));
+        if (same) return t;
+    }
+    return 0;
 }
 
 void k_construct(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build) {

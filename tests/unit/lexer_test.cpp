@@ -198,6 +198,21 @@ TEST(Lexer, SyntaxErrors) {
     CHECK_TABLE(cases);
 }
 
+TEST(Lexer, ErrorValues) {
+    static const Case cases[] = {
+        {"a [b c", "2.3|\"(line 1)\"|char:93|\"[b c\""},
+        {"a\n]", "2.3|\"(line 2)\"|char:91|\"]\""},
+        {"(a]", "2.3|\"(line 1)\"|char:41|\"(a]\""},
+        {"x 1.2.3.256 y", "2.2|\"(line 1)\"|datatype:39|\"1.2.3.256 y\""},
+        {"\\ x", "2.8|\"(line 1)\"|\"\\ x\""},
+        {"#(foo) x", "2.7|\"(line 1)\"|\"#(foo) x\""},
+        {"a\nb {c\nd", "2.2|\"(line 3)\"|datatype:7|\"{c\""},
+        {"#\"\"", "2.2|\"(line 1)\"|datatype:10|\"#\"\"\""},
+        {"1-Jan-2024", "3.12|datatype:47"},
+    };
+    for (auto& c : cases) EXPECT_EQ(load_error(c.text), c.expected) << "source: " << c.text;
+}
+
 TEST(Lexer, NearTextOfErrors) {
     auto near = [](const std::string& s) {
         auto b = reinterpret_cast<const uint8_t*>(s.data());
