@@ -1,5 +1,7 @@
-// Throwaway stand-in until contexts land: words stay unbound. Delete this
-// file when the global context (datatypes/context.h) is on main.
+// Throwaway stand-in until contexts land: words stay unbound and issues do not
+// name the global context yet. Delete this file when the global context
+// (datatypes/context.h) is on main: words are then bound to it (it gains the
+// word when new) and an issue's w1 is its node.
 #include "evaluator/lexer_internal.h"
 
 namespace zan::lexer {

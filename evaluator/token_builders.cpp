@@ -210,7 +210,7 @@ void word_cell(Cell& c, Type t, const uint8_t* name, uint32_t length) {
     uint32_t sym = symbol::make_bytes(reinterpret_cast<const char*>(name), length);
     uint32_t keep = c.header & header::newline;
     c = make_cell(t, 0, sym, uint32_t(-1));
-    if (t != Type::issue) bind_to_global(c);
+    bind_to_global(c);
     c.header |= keep;
 }
 
