@@ -3,6 +3,10 @@
 
 #include <vector>
 
+#include "datatypes/block.h"
+#include "datatypes/mold.h"
+#include "datatypes/paren.h"
+#include "datatypes/series.h"
 #include "runtime/collector.h"
 #include "evaluator/lexer_internal.h"
 #include "tests/unit/lexer_support.h"
@@ -623,6 +627,32 @@ TEST_F(CallbackFixture, CallbacksMayRunTheLexerAgain) {
     };
     EXPECT_EQ(show(run("a [b [c] d] (e)")), "[a [b [c] d] (e)]");
     EXPECT_EQ(rec.log.size(), 3u);
+}
+
+}  // namespace
+
+// --- the loaded values through their own mold -------------------------------------------------
+
+namespace {
+
+std::string load_mold(const std::string& text) {
+    datatype::register_all();
+    if (!datatype::registered(Type::series)) series::init();
+    if (!datatype::registered(Type::block)) block::init();
+    if (!datatype::registered(Type::paren)) paren::init();
+    Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+    collector::Root keep(b);
+    return mold::mold_text(b);
+}
+
+TEST(LexerMold, ValuesMoldAsTheyWereWritten) {
+    static const Case cases[] = {
+        {"1 -2 2147483648 1.5 1e20", "[1 -2 2147483648.0 1.5 1.0e20]"},
+        {"#\"a\" #\"^(tab)\" #(true) #(none)", "[#\"a\" #\"^-\" true none]"},
+        {"[1 (2 3)] []", "[[1 (2 3)] []]"},
+        {"1 [\n2 [\n3]]", "[1 [\n    2 [\n        3\n    ]\n]]"},
+    };
+    for (auto& c : cases) EXPECT_EQ(load_mold(c.text), c.expected) << "source: " << c.text;
 }
 
 }  // namespace
