@@ -34,6 +34,9 @@ TEST(Lexer, EmptyAndWhiteSpace) {
         {"\xC2\xA0\xC2\xA0", "[]"},
         {"1\xE3\x80\x80" "2", "[1 2]"},
         {"x\xE2\x80\x8By", "[x y]"},
+        // Inside strings and characters they are content.
+        {"\"a\xC2\xA0" "b\" #\"\xC2\xA0\" {c\xE3\x80\x80}", "[\"a\xC2\xA0" "b\" char:160 \"c\xE3\x80\x80\"]"},
+        {"<a\xC2\xA0" "b> %{\xC2\xA0}%", "[<a\xC2\xA0" "b> \"\xC2\xA0\"]"},
     };
     CHECK_TABLE(cases);
 }
