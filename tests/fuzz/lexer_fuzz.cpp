@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "evaluator/lexer.h"
+#include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/unwind.h"
 
@@ -52,9 +53,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memory::Series* s = memory::buffer(n);
     std::memcpy(s->at_head(), data, size);
     s->tail = s->head + len;
+    collector::NodeRoot keep(n, collector::NodeRoot::As::buffer);
     Cell src = series_cell(Type::binary, n);
     lexer::TranscodeRefs next;
     next.next = true;
+    // The bytes as 16-bit characters of a string! (surrogates left out).
+    {
+        uint32_t chars = len / 2;
+        Node w = memory::alloc_series(chars ? chars : 1, 2);
+        memory::Series* ws = memory::buffer(w);
+        auto* out = reinterpret_cast<uint16_t*>(ws->at_head());
+        for (uint32_t i = 0; i < chars; i++) {
+            uint16_t c = uint16_t(data[2 * i] | data[2 * i + 1] << 8);
+            out[i] = (c >= 0xD800 && c <= 0xDFFF) ? 0x20 : c;
+        }
+        ws->tail = ws->head + chars * 2;
+        Cell str = series_cell(Type::string, w);
+        lexer::TranscodeRefs plain;
+        try {
+            lexer::transcode(str, plain);
+        } catch (const unwind::Thrown& t) {
+            if (t.code != unwind::error) throw;
+        }
+    }
     // Once more with a trace callback, in load and scan modes.
     lexer::set_callback_hooks({fuzz_callback, fuzz_mask});
     Cell cb = none_cell();
