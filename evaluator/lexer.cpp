@@ -718,6 +718,20 @@ Cell load_utf8(const uint8_t* bytes, uint32_t length) {
     return result;
 }
 
+int32_t transcode_text(std::string_view utf8, Cell& first) {
+    Cell b;
+    try {
+        b = load_utf8(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()));
+    } catch (const unwind::Thrown& t) {
+        if (t.code != unwind::error) throw;
+        return -1;
+    }
+    memory::Series* s = memory::buffer(series_node(b));
+    uint32_t n = s->length();
+    if (n) first = s->cells()[0];
+    return int32_t(n);
+}
+
 int32_t prescan(const uint8_t* bytes, uint32_t length) {
     ScanRequest req;
     req.load = false;

@@ -319,6 +319,17 @@ TEST(Lexer, PrescanAndScanAnswerTypes) {
     EXPECT_EQ(zan::lexer::prescan(reinterpret_cast<const uint8_t*>("[print 1"), 8), int32_t(Type::error));
 }
 
+TEST(Lexer, TranscodeTextForWordNames) {
+    using namespace zan;
+    Cell first = none_cell();
+    EXPECT_EQ(lexer::transcode_text("abc:", first), 1);
+    EXPECT_EQ(show(first), "abc:");
+    EXPECT_EQ(lexer::transcode_text("a b", first), 2);
+    EXPECT_EQ(show(first), "a");
+    EXPECT_EQ(lexer::transcode_text("", first), 0);
+    EXPECT_EQ(lexer::transcode_text("a]", first), -1);
+}
+
 TEST(Lexer, NewLineMarkers) {
     using namespace zan;
     Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>("a\nb [\nc]"), 8);
