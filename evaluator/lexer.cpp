@@ -23,6 +23,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "evaluator/lexer_internal.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -97,6 +98,7 @@ void init() {
     std::memset(g_delims, 0, sizeof g_delims);
     for (uint32_t c : delimiter_points) g_delims[c >> 3] |= uint8_t(0x80 >> (c & 7));
     collector::register_marker(mark_states);
+    word::transcode = transcode_text;
 }
 
 void set_callback_hooks(const CallbackHooks& hooks) { g_hooks = hooks; }

@@ -11,17 +11,17 @@
 #include <limits>
 #include <string>
 
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "evaluator/lexer_internal.h"
 #include "runtime/dtoa.h"
 #include "runtime/memory.h"
 
 namespace zan::lexer {
 
-// Stand-in until contexts land (lexer_stub.cpp).
-void bind_to_global(Cell& word);
 
 using namespace tables;
 
@@ -206,11 +206,19 @@ bool text_value(State& st, Type t, const uint8_t* s, const uint8_t* e, bool esca
 
 Node make_string_node(uint32_t length, uint32_t unit) { return string::make_buffer(length, unit); }
 
+// Words are bound to the global context, which gains the word when new;
+// refinements stay unbound and issues name the global context.
 void word_cell(Cell& c, Type t, const uint8_t* name, uint32_t length) {
     uint32_t sym = symbol::make_bytes(reinterpret_cast<const char*>(name), length);
     uint32_t keep = c.header & header::newline;
-    c = make_cell(t, 0, sym, uint32_t(-1));
-    bind_to_global(c);
+    if (t == Type::refinement) {
+        c = make_cell(t, 0, sym, uint32_t(-1));
+    } else if (t == Type::issue) {
+        c = make_cell(t, context::global(), sym, uint32_t(-1));
+    } else {
+        word::make_at(sym, c);  // the output buffer does not move meanwhile
+        set_type(c, t);
+    }
     c.header |= keep;
 }
 

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/symbol.h"
 #include "evaluator/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -32,6 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
     static bool ready = [] {
         memory::init();
+        block::init_root();
+        datatype::register_all();
+        symbol::make_table();
+        context::make_global();
+        collector::set_enabled(true);
         lexer::init();
         return true;
     }();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "datatypes/cell.h"
+#include "tests/unit/context_fixture.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -118,7 +119,7 @@ inline std::string show(const Cell& c) {
 
 // Loads text; answers the rendered block, or "error <category>.<index> <first argument>".
 inline std::string load(const std::string& text) {
-    datatype::register_all();
+    testing_contexts::start_runtime();
     try {
         Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
         return show(b);
@@ -136,7 +137,7 @@ inline std::string load(const std::string& text) {
 // Loads text that must fail; answers "<category>.<index>" and the error's
 // three arguments, each shown as show() does, separated by "|".
 inline std::string load_error(const std::string& text) {
-    datatype::register_all();
+    testing_contexts::start_runtime();
     try {
         lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
         return "no error";
@@ -153,7 +154,7 @@ inline std::string load_error(const std::string& text) {
 }
 
 inline int32_t scan_type(const std::string& text, bool prescan = false, bool one = false) {
-    datatype::register_all();
+    testing_contexts::start_runtime();
     lexer::ScanRequest r;
     r.load = !prescan;
     r.wrap = false;

@@ -15,6 +15,14 @@ using namespace lexer_test;
 
 namespace {
 
+// Every test starts the runtime the lexer builds on (symbols, global context).
+struct Started : ::testing::Test {
+    void SetUp() override { testing_contexts::start_runtime(); }
+};
+struct Lexer : Started {};
+struct Transcode : Started {};
+struct LexerMold : Started {};
+
 struct Case {
     const char* text;
     const char* expected;
@@ -25,7 +33,7 @@ void check(const Case* cases, size_t n) {
 }
 #define CHECK_TABLE(t) check(t, sizeof t / sizeof *t)
 
-TEST(Lexer, EmptyAndWhiteSpace) {
+TEST_F(Lexer, EmptyAndWhiteSpace) {
     static const Case cases[] = {
         {"", "[]"},
         {"   \t\r\n ", "[]"},
@@ -41,7 +49,7 @@ TEST(Lexer, EmptyAndWhiteSpace) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, Words) {
+TEST_F(Lexer, Words) {
     static const Case cases[] = {
         {"abc", "[abc]"},
         {"a: 1", "[a: 1]"},
@@ -56,7 +64,22 @@ TEST(Lexer, Words) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, Integers) {
+TEST_F(Lexer, WordsAreBoundToTheGlobalContext) {
+    using namespace zan;
+    Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>("lexword lexword: :lexword 'lexword /lexref #lexiss"), 49);
+    collector::Root keep(b);
+    Cell* v = memory::buffer(series_node(b))->cells();
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(word_context(v[i]), context::global()) << i;
+        EXPECT_EQ(word_index(v[i]), word_index(v[0])) << i;
+        EXPECT_GE(word_index(v[i]), 0) << i;
+    }
+    EXPECT_EQ(word_context(v[4]), 0u);  // refinements stay unbound
+    EXPECT_EQ(word_context(v[5]), context::global());
+    EXPECT_EQ(word_index(v[5]), -1);
+}
+
+TEST_F(Lexer, Integers) {
     static const Case cases[] = {
         {"0 7 -12 +3", "[0 7 -12 3]"},
         {"1'000'000", "[1000000]"},
@@ -71,7 +94,7 @@ TEST(Lexer, Integers) {
     EXPECT_EQ(scan_type("-2147483648", false, true), int32_t(zan::Type::integer));
 }
 
-TEST(Lexer, FloatsAndPercents) {
+TEST_F(Lexer, FloatsAndPercents) {
     static const Case cases[] = {
         {"1.5 -0.25 .5 1e3 1.5e-2", "[1.5 -0.25 0.5 1000.0 0.015]"},
         {"1'000.5", "[1000.5]"},
@@ -81,7 +104,7 @@ TEST(Lexer, FloatsAndPercents) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, Strings) {
+TEST_F(Lexer, Strings) {
     static const Case cases[] = {
         {"\"abc\"", "[\"abc\"]"},
         {"\"a^\"b\"", "[\"a\"b\"]"},
@@ -96,7 +119,7 @@ TEST(Lexer, Strings) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, MoreLiterals) {
+TEST_F(Lexer, MoreLiterals) {
     static const Case cases[] = {
         {"007 -0", "[7 0]"},
         {"1e400", "[inf]"},
@@ -130,7 +153,7 @@ TEST(Lexer, MoreLiterals) {
     CHECK_TABLE(errors);
 }
 
-TEST(Lexer, StringUnits) {
+TEST_F(Lexer, StringUnits) {
     using namespace zan;
     Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>("\"a^(1F600)\" \"a^(41)\" \"^(0100)\""), 31);
     Cell* v = memory::buffer(series_node(b))->cells();
@@ -139,7 +162,7 @@ TEST(Lexer, StringUnits) {
     EXPECT_EQ(unit_of(v[2]), 2u);
 }
 
-TEST(Lexer, CharsFilesAndFriends) {
+TEST_F(Lexer, CharsFilesAndFriends) {
     static const Case cases[] = {
         {"#\"a\" #\"^(tab)\" #\"^\"\"", "[char:97 char:9 char:34]"},
         {"#\"\xE2\x82\xAC\"", "[char:8364]"},
@@ -159,7 +182,7 @@ TEST(Lexer, CharsFilesAndFriends) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, Nesting) {
+TEST_F(Lexer, Nesting) {
     static const Case cases[] = {
         {"[a [b] (c)]", "[[a [b] (c)]]"},
         {"a/b", "[a/b]"},
@@ -176,7 +199,7 @@ TEST(Lexer, Nesting) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, SyntaxErrors) {
+TEST_F(Lexer, SyntaxErrors) {
     static const Case cases[] = {
         {"[a", "error 2.3 (line 1)"},
         {"]", "error 2.3 (line 1)"},
@@ -205,7 +228,7 @@ TEST(Lexer, SyntaxErrors) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, ErrorValues) {
+TEST_F(Lexer, ErrorValues) {
     static const Case cases[] = {
         {"a [b c", "2.3|\"(line 1)\"|char:93|\"[b c\""},
         {"a\n]", "2.3|\"(line 2)\"|char:91|\"]\""},
@@ -220,7 +243,7 @@ TEST(Lexer, ErrorValues) {
     for (auto& c : cases) EXPECT_EQ(load_error(c.text), c.expected) << "source: " << c.text;
 }
 
-TEST(Lexer, NearTextOfErrors) {
+TEST_F(Lexer, NearTextOfErrors) {
     auto near = [](const std::string& s) {
         auto b = reinterpret_cast<const uint8_t*>(s.data());
         return std::string(s.data(), size_t(zan::lexer::near_end(b, b + s.size()) - b));
@@ -234,7 +257,7 @@ TEST(Lexer, NearTextOfErrors) {
     EXPECT_EQ(near(wide), std::string(29, 'y') + "\xE2\x82\xAC");
 }
 
-TEST(Lexer, LiteralsOfLaterDatatypes) {
+TEST_F(Lexer, LiteralsOfLaterDatatypes) {
     static const Case cases[] = {
         {"1-Jan-2024", "error 3.12 datatype:47"},
         {"$1.50", "error 3.12 datatype:49"},
@@ -263,7 +286,7 @@ TEST(Lexer, LiteralsOfLaterDatatypes) {
     EXPECT_EQ(load("#[a]"), "error 2.2 (line 1)");
 }
 
-TEST(Lexer, DateFields) {
+TEST_F(Lexer, DateFields) {
     struct Case { const char* text; int y, m, d; double secs; int zh, zm; bool time; } cases[] = {
         {"05-Jan-2024", 2024, 1, 5, 0, 0, 0, false},
         {"2024-Jan-05", 2024, 1, 5, 0, 0, 0, false},
@@ -300,7 +323,7 @@ TEST(Lexer, DateFields) {
     EXPECT_EQ(f.yearday, 366);
 }
 
-TEST(Lexer, PrescanAndScanAnswerTypes) {
+TEST_F(Lexer, PrescanAndScanAnswerTypes) {
     using zan::Type;
     EXPECT_EQ(scan_type("[1 2", true), int32_t(Type::error));
     EXPECT_EQ(scan_type("[1 2]", true), int32_t(Type::block));
@@ -319,7 +342,7 @@ TEST(Lexer, PrescanAndScanAnswerTypes) {
     EXPECT_EQ(zan::lexer::prescan(reinterpret_cast<const uint8_t*>("[print 1"), 8), int32_t(Type::error));
 }
 
-TEST(Lexer, TranscodeTextForWordNames) {
+TEST_F(Lexer, TranscodeTextForWordNames) {
     using namespace zan;
     Cell first = none_cell();
     EXPECT_EQ(lexer::transcode_text("abc:", first), 1);
@@ -330,7 +353,7 @@ TEST(Lexer, TranscodeTextForWordNames) {
     EXPECT_EQ(lexer::transcode_text("a]", first), -1);
 }
 
-TEST(Lexer, NewLineMarkers) {
+TEST_F(Lexer, NewLineMarkers) {
     using namespace zan;
     Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>("a\nb [\nc]"), 8);
     Cell* v = memory::buffer(series_node(b))->cells();
@@ -348,7 +371,7 @@ TEST(Lexer, NewLineMarkers) {
     EXPECT_TRUE(newline_before(w[4]));
 }
 
-TEST(Lexer, DecimalReaders) {
+TEST_F(Lexer, DecimalReaders) {
     using namespace zan;
     int32_t err;
     EXPECT_EQ(lexer::scan_integer("-2147483648", 11, 1, err), INT32_MIN);
@@ -390,7 +413,7 @@ Cell make_source(Type t, const std::string& utf8) {
 Cell block_at(const Cell& b, uint32_t i) { return memory::buffer(series_node(b))->cells()[i]; }
 uint32_t block_length(const Cell& b) { return memory::buffer(series_node(b))->length(); }
 
-TEST(Transcode, ResultsByRefinement) {
+TEST_F(Transcode, ResultsByRefinement) {
     Cell src = make_source(Type::string, "1 [a] c");
     lexer::TranscodeRefs none;
     EXPECT_EQ(show(lexer::transcode(src, none)), "[1 [a] c]");
@@ -425,7 +448,7 @@ TEST(Transcode, ResultsByRefinement) {
     EXPECT_EQ(show(lexer::transcode(empty, pre)), "none");
 }
 
-TEST(Transcode, PartIsClampedToTheTail) {
+TEST_F(Transcode, PartIsClampedToTheTail) {
     Cell src = make_source(Type::binary, "12 34");
     lexer::TranscodeRefs part;
     part.part = true;
@@ -441,7 +464,7 @@ TEST(Transcode, PartIsClampedToTheTail) {
     EXPECT_EQ(show(lexer::transcode(src, part)), "[12 3]");
 }
 
-TEST(Transcode, PartPositionOfAnotherTypeIsRefused) {
+TEST_F(Transcode, PartPositionOfAnotherTypeIsRefused) {
     Cell src = make_source(Type::string, "1 2");
     lexer::TranscodeRefs part;
     part.part = true;
@@ -454,7 +477,7 @@ TEST(Transcode, PartPositionOfAnotherTypeIsRefused) {
     }
 }
 
-TEST(Transcode, ScanStringCountsCharacters) {
+TEST_F(Transcode, ScanStringCountsCharacters) {
     Cell src = make_source(Type::string, "abc def ghi");
     src.w1 = 4;
     Cell result = none_cell();
@@ -465,7 +488,7 @@ TEST(Transcode, ScanStringCountsCharacters) {
     EXPECT_EQ(consumed, 3u);
 }
 
-TEST(Transcode, BinaryByteOrderMarkAndInto) {
+TEST_F(Transcode, BinaryByteOrderMarkAndInto) {
     Cell src = make_source(Type::binary, "\xEF\xBB\xBF" "a b");
     Cell into = series_cell(Type::block, memory::alloc_cells(1));
     lexer::TranscodeRefs r;
@@ -476,7 +499,7 @@ TEST(Transcode, BinaryByteOrderMarkAndInto) {
     EXPECT_EQ(show(into), "[a b c]");
 }
 
-TEST(Transcode, StringConsumedIsInCharacters) {
+TEST_F(Transcode, StringConsumedIsInCharacters) {
     Cell src = make_source(Type::string, "x");
     // A wide string: "é 1" with unit 2.
     Node n = memory::alloc_series(3, 2);
@@ -522,6 +545,7 @@ uint32_t record_mask(const Cell&) { return recorder->mask; }
 struct CallbackFixture : ::testing::Test {
     Recorder rec;
     void SetUp() override {
+        testing_contexts::start_runtime();
         recorder = &rec;
         lexer::set_callback_hooks({record, record_mask});
     }
@@ -650,7 +674,7 @@ TEST_F(CallbackFixture, CallbacksMayRunTheLexerAgain) {
 namespace {
 
 std::string load_mold(const std::string& text) {
-    datatype::register_all();
+    testing_contexts::start_runtime();
     if (!datatype::registered(Type::series)) series::init();
     if (!datatype::registered(Type::block)) block::init();
     if (!datatype::registered(Type::paren)) paren::init();
@@ -659,11 +683,12 @@ std::string load_mold(const std::string& text) {
     return mold::mold_text(b);
 }
 
-TEST(LexerMold, ValuesMoldAsTheyWereWritten) {
+TEST_F(LexerMold, ValuesMoldAsTheyWereWritten) {
     static const Case cases[] = {
         {"1 -2 2147483648 1.5 1e20", "[1 -2 2147483648.0 1.5 1.0e20]"},
         {"#\"a\" #\"^(tab)\" #(true) #(none)", "[#\"a\" #\"^-\" true none]"},
         {"[1 (2 3)] []", "[[1 (2 3)] []]"},
+        {"a b: :c 'd /e a/b/c :a/b 'a/b a/b:", "[a b: :c 'd /e a/b/c :a/b 'a/b a/b:]"},
         {"1 [\n2 [\n3]]", "[1 [\n    2 [\n        3\n    ]\n]]"},
     };
     for (auto& c : cases) EXPECT_EQ(load_mold(c.text), c.expected) << "source: " << c.text;
@@ -684,6 +709,7 @@ struct StressFixture : ::testing::Test {
     static void mark_block(Cell& c) { collector::mark_series(c.w2); }
     static void mark_bytes(Cell& c) { collector::mark_node(c.w2); }
     void SetUp() override {
+        testing_contexts::start_runtime();
         for (Type t : {Type::block, Type::paren, Type::path, Type::set_path, Type::lit_path, Type::get_path})
             stand_in(t, mark_block);
         for (Type t : {Type::string, Type::file, Type::url, Type::tag, Type::email, Type::ref, Type::binary})
