@@ -351,6 +351,9 @@ TEST_F(Lexer, TranscodeTextForWordNames) {
     EXPECT_EQ(show(first), "a");
     EXPECT_EQ(lexer::transcode_text("", first), 0);
     EXPECT_EQ(lexer::transcode_text("a]", first), -1);
+    lexer::init();
+    EXPECT_EQ(word::transcode, &lexer::transcode_text);
+    EXPECT_EQ(word::transcode_name(word::load("abc")), int32_t(Type::word));
 }
 
 TEST_F(Lexer, NewLineMarkers) {
