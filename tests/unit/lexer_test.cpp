@@ -1,6 +1,7 @@
 // Lexer: source text to values, by tables of text and expected shape.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -405,11 +406,17 @@ namespace {
 
 using namespace zan;
 
+// A string! or binary! of the bytes whose buffer stays alive (and in the
+// node table) for the whole test.
 Cell make_source(Type t, const std::string& utf8) {
+    static std::vector<std::unique_ptr<Node>> kept_nodes;
+    static std::vector<std::unique_ptr<collector::NodeRoot>> roots;
     Node n = memory::alloc_series(uint32_t(utf8.size() ? utf8.size() : 1), 1);
     memory::Series* s = memory::buffer(n);
     std::memcpy(s->at_head(), utf8.data(), utf8.size());
     s->tail = s->head + uint32_t(utf8.size());
+    kept_nodes.push_back(std::make_unique<Node>(n));
+    roots.push_back(std::make_unique<collector::NodeRoot>(*kept_nodes.back(), collector::NodeRoot::As::buffer));
     return series_cell(t, n);
 }
 
@@ -493,7 +500,9 @@ TEST_F(Transcode, ScanStringCountsCharacters) {
 
 TEST_F(Transcode, BinaryByteOrderMarkAndInto) {
     Cell src = make_source(Type::binary, "\xEF\xBB\xBF" "a b");
-    Cell into = series_cell(Type::block, memory::alloc_cells(1));
+    Cell into;
+    block::make_at(into, 1);
+    collector::Root keep(into);
     lexer::TranscodeRefs r;
     r.into = &into;
     Cell out = lexer::transcode(src, r);
@@ -506,6 +515,7 @@ TEST_F(Transcode, StringConsumedIsInCharacters) {
     Cell src = make_source(Type::string, "x");
     // A wide string: "é 1" with unit 2.
     Node n = memory::alloc_series(3, 2);
+    collector::NodeRoot keep(n, collector::NodeRoot::As::buffer);
     memory::Series* s = memory::buffer(n);
     const uint16_t chars[] = {0xE9, ' ', '1'};
     std::memcpy(s->at_head(), chars, sizeof chars);
