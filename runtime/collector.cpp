@@ -58,7 +58,7 @@ struct State {
     Root* roots = nullptr;
     NodeRoot* node_roots = nullptr;
 };
-State g;
+constinit State g;
 
 // --- standard cell markers ---------------------------------------------------------
 
@@ -101,7 +101,7 @@ constexpr std::array<CellMarker, 256> standard_markers() {
     t[size_t(Type::event)] = mark_event_cell;
     return t;
 }
-std::array<CellMarker, 256> cell_markers = standard_markers();
+constinit std::array<CellMarker, 256> cell_markers = standard_markers();
 
 // --- the mark loop --------------------------------------------------------------------
 
@@ -163,6 +163,12 @@ void mark_guards() {
 bool mark_node(Node& n) {
     if (n == 0) return false;
     if (memory::relocating()) n = memory::relocated(n);
+#ifdef ZAN_DEBUG
+    if (!memory::node_in_use(n)) {
+        std::fprintf(stderr, "collector: marking node %u, which is not in use\n", n);
+        std::abort();
+    }
+#endif
     Series* s = memory::buffer(n);
     if (!s || (s->flags & flag::mark)) return false;
     s->flags |= flag::mark;
@@ -202,7 +208,17 @@ void set_owner_sweep(Marker m) { g.owner_sweep = m; }
 void set_relocation_hook(Marker m) { g.relocation_hook = m; }
 Node relocated(Node n) { return memory::relocated(n); }
 
-void register_marker(Marker m) { g.markers.push_back(m); }
+// A slot left by an unregistered marker is taken again, so code that comes
+// and goes does not grow the table.
+void register_marker(Marker m) {
+    for (Marker& e : g.markers) {
+        if (!e) {
+            e = m;
+            return;
+        }
+    }
+    g.markers.push_back(m);
+}
 
 void unregister_marker(Marker m) {
     for (Marker& e : g.markers) {

@@ -1,10 +1,16 @@
 // The collector: stop-the-world mark, sweep and sliding compaction.
 //
-// Roots are precise: whatever the registered markers mark (the root block, the
-// symbol and owner tables, the value and call-frame stacks, the global context,
-// the lexer's states register themselves), the pinned buffers and the RAII root
-// guards below. A collection runs only inside an allocation that finds no room
-// (or on recycle); every series buffer in a series frame may then move.
+// Roots are precise: whatever the registered markers mark, the pinned buffers
+// and the RAII root guards below. Every subsystem that holds values registers a
+// marker: the root block, the symbol table, the owner table, the value and
+// call-frame stacks (their nodes and the cells in use), the global context, the
+// buffer kept by take, the interpreter's root cell, the lexer's and the parse
+// engine's states, the GUI's cell table. A collection runs only inside an
+// allocation that finds no room (or on recycle); every series buffer in a
+// series frame may then move.
+//
+// Markers, cell markers, the context marker and the sweep hooks run inside the
+// cycle: they must not allocate, raise or run script code.
 //
 // Collection starts disabled: start-up enables it once its roots are in place.
 #pragma once

@@ -27,14 +27,14 @@ struct Kind {
 };
 
 struct State {
-    Kind kinds[max_kinds];
+    Kind kinds[max_kinds]{};
     int kind_count = 0;
     Record* table = nullptr;
     uint32_t capacity = 0;
     int32_t free_head = -1;
     int32_t live_head = -1;
 };
-State x;
+constinit State x;
 
 void chain_free(uint32_t from, uint32_t to) {
     for (uint32_t i = from; i < to; ++i)

@@ -37,7 +37,8 @@ void* resource(int32_t index);
 int kind_of(int32_t index);
 uint32_t capacity();
 
-// Run by the collector after marking: releases unmarked resources.
+// Run by the collector after marking: releases unmarked resources. Release
+// callbacks run inside the collection: they must not allocate series.
 void sweep();
 
 // Makes the kinds and the table; called lazily otherwise.

@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
@@ -25,6 +24,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/fatal.h"
 
 namespace zan::memory {
 
@@ -45,6 +45,7 @@ struct NodeFrame {
     uint32_t history;    // one bit a sweep: 1 when the used count did not change
     uint32_t release;    // emptied by evacuation: the next sweep frees it
     uint32_t index;      // in the directory
+    uint32_t received;   // took nodes in this cycle's evacuation: not evacuated itself
     uintptr_t slots[node_frame_nodes];
 };
 
@@ -93,7 +94,7 @@ struct State {
     HeapLink heap_series{&heap_series, &heap_series};
 
     std::vector<Node> free_queue;
-    std::unordered_map<Node, Node> relocations;
+    std::unordered_map<Node, Node>* relocations = nullptr;  // old -> new, made on first use
     bool relocating = false;
 
     uint32_t stress = 0;   // every stress-th allocation collects
@@ -101,21 +102,9 @@ struct State {
 
     Pin* pins = nullptr;
 };
-State m;
+constinit State m;
 
 // --- the C heap ---------------------------------------------------------------
-
-[[noreturn]] void default_fatal(int code) {
-    std::fprintf(stderr, "*** Runtime Error %d: out of memory\n", code);
-    std::fflush(stderr);
-    std::_Exit(code);
-}
-FatalHandler fatal_handler = nullptr;
-
-[[noreturn]] void out_of_heap() {
-    if (fatal_handler) fatal_handler(94);
-    default_fatal(94);
-}
 
 // Blocks carry a 16-byte header with their size; the set tells ours from others.
 struct BlockHeader {
@@ -129,8 +118,9 @@ std::unordered_set<void*>& blocks() {
 
 // --- pages --------------------------------------------------------------------
 
-// A refused mapping raises the no-memory error. Nothing is held across the call,
-// so building the error (which may allocate) finds the heap consistent.
+// A refused mapping raises the no-memory error. Nothing is held across the
+// call, so the heap is consistent when the error is built; raising it must not
+// need fresh pages itself (the error raiser keeps that error ready).
 void* alloc_pages(uint64_t size) {
     size = (size + page_size - 1) & ~uint64_t(page_size - 1);
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -174,6 +164,7 @@ NodeFrame* make_node_frame() {
     f->history = 0;
     f->release = 0;
     f->index = index;
+    f->received = 0;
     m.directory[index] = f;
     detail::node_slots[index] = f->slots;
     f->next = nullptr;
@@ -300,11 +291,21 @@ void init_header(Series* s, uint32_t capacity, uint32_t unit, int32_t offset, ui
     s->spare[0] = s->spare[1] = 0;
 }
 
+// Under ZAN_GC_STRESS, every Nth allocation collects first.
+void maybe_stress() {
+#ifdef ZAN_DEBUG
+    // A sweep hook or release callback that allocates would hand the sweep an
+    // unmarked, live buffer.
+    if (collector::collecting()) runtime::quit(runtime::fatal::assertion_failed, runtime::caller_address());
+#endif
+    if (m.stress && collector::enabled() && ++m.allocations % m.stress == 0) collector::collect();
+}
+
 // A buffer of count units with its head offset bytes in. May collect.
 Series* alloc_series_buffer(uint64_t count, uint32_t unit, int32_t offset) {
     init();
     uint64_t p = checked_capacity(count, unit);
-    if (m.stress && collector::enabled() && ++m.allocations % m.stress == 0) collector::collect();
+    maybe_stress();
     uint64_t k = needed_bytes(p);
     if (k >= max_frame_size) {
         collect_for_room();
@@ -360,8 +361,9 @@ void fill_unset(Series* s) {
     for (uint32_t i = 0; i < s->capacity / sizeof(Cell); ++i) c[i] = unset;
 }
 
+// Units are chosen by the runtime, never by scripts: another is a fault.
 uint32_t checked_unit(uint32_t unit) {
-    if (unit != 1 && unit != 2 && unit != 4 && unit != 16) errors::fire(errors::id::invalid_arg);
+    if (unit != 1 && unit != 2 && unit != 4 && unit != 16) runtime::quit(runtime::fatal::no_case, 0);
     return unit;
 }
 
@@ -420,6 +422,7 @@ Node alloc_bytes_filled(uint32_t count, uint8_t byte) {
 Node alloc_big_series(uint32_t count, uint32_t unit, int32_t offset) {
     init();
     uint64_t p = checked_capacity(count, checked_unit(unit));
+    maybe_stress();
     auto* link = static_cast<HeapLink*>(allocate(sizeof(HeapLink) + sizeof(Series) + p));
     link->next = &m.heap_series;
     link->prev = m.heap_series.prev;
@@ -540,11 +543,9 @@ void for_each_pin(void (*fn)(Node&)) {
 
 // --- the C heap -----------------------------------------------------------------------
 
-void set_fatal_handler(FatalHandler h) { fatal_handler = h; }
-
 void* allocate(size_t size) {
     auto* h = static_cast<BlockHeader*>(std::malloc(size + sizeof(BlockHeader)));
-    if (!h) out_of_heap();
+    if (!h) runtime::quit(runtime::fatal::out_of_memory, runtime::caller_address());
     h->size = size;
     void* p = h + 1;
     blocks().insert(p);
@@ -566,7 +567,7 @@ void* reallocate(void* p, size_t size) {
     if (!blocks().count(p)) return nullptr;
     auto* h = static_cast<BlockHeader*>(p) - 1;
     auto* moved = static_cast<BlockHeader*>(std::realloc(h, size + sizeof(BlockHeader)));
-    if (!moved) out_of_heap();
+    if (!moved) runtime::quit(runtime::fatal::out_of_memory, runtime::caller_address());
     moved->size = size;
     blocks().erase(p);
     blocks().insert(moved + 1);
@@ -597,7 +598,9 @@ Node take_free_node(NodeFrame* avoid) {
             if (f != avoid && !f->release && f->free_head) break;
         m.current_node_frame = f;
     }
-    return f ? pop_node(f) : 0;
+    if (!f) return 0;
+    f->received = 1;
+    return pop_node(f);
 }
 
 }  // namespace
@@ -609,11 +612,15 @@ bool evacuate_node_frames(uint32_t history_depth) {
     if (!current) return false;
     m.current_node_frame = current;
     uint64_t free_nodes = 0;
-    for (NodeFrame* f = m.first_node_frame; f; f = f->next)
+    for (NodeFrame* f = m.first_node_frame; f; f = f->next) {
+        f->received = 0;
         if (f->free_head && !f->release) free_nodes += f->count - f->used;
+    }
     bool any = false;
     for (NodeFrame* f = m.last_node_frame; f; f = f->prev) {
-        if (f == m.current_node_frame || f->release) continue;
+        // A frame that took moved nodes keeps them: moving them twice would
+        // leave a chain in the relocation map.
+        if (f == m.current_node_frame || f->release || f->received) continue;
         if ((f->history & mask) != mask || f->used >= evacuation_max_used || free_nodes <= node_frame_nodes)
             continue;
         for (uint32_t i = 0; i < f->count; ++i) {
@@ -623,7 +630,8 @@ bool evacuate_node_frames(uint32_t history_depth) {
             if (!to) break;  // cannot happen while more than a frame's worth is free
             slot_of(to) = v;
             reinterpret_cast<Series*>(v)->node = to;
-            m.relocations[handle_of(f, i)] = to;
+            if (!m.relocations) m.relocations = new std::unordered_map<Node, Node>;
+            (*m.relocations)[handle_of(f, i)] = to;
             // The old slot keeps its address until the frame is freed, so a
             // stale handle still reads the buffer during this cycle.
             --f->used;
@@ -632,20 +640,27 @@ bool evacuate_node_frames(uint32_t history_depth) {
         free_nodes -= node_frame_nodes;
         any = true;
     }
-    m.relocating = !m.relocations.empty();
+    m.relocating = m.relocations && !m.relocations->empty();
     return any;
 }
 
 Node relocated(Node n) {
     if (!m.relocating || n == 0) return n;
-    auto it = m.relocations.find(n);
-    return it == m.relocations.end() ? n : it->second;
+    auto it = m.relocations->find(n);
+    return it == m.relocations->end() ? n : it->second;
 }
 
 bool relocating() { return m.relocating; }
 
+bool node_in_use(Node n) {
+    if (n == 0) return false;
+    NodeFrame* f = frame_of(n);
+    return f && !slot_free(f->slots[(n - 1) % node_frame_nodes]);
+}
+
 void drop_relocations() {
-    m.relocations.clear();
+    delete m.relocations;
+    m.relocations = nullptr;
     m.relocating = false;
 }
 
@@ -724,7 +739,13 @@ void compact_frame(SeriesFrame* f) {
             into_below = false;
         }
     }
-    if (gap) f->heap = gap;
+    if (gap) {
+#ifdef ZAN_DEBUG
+        // Stale addresses into the freed space read garbage that shows.
+        std::memset(gap, 0xDB, size_t(f->heap - gap));
+#endif
+        f->heap = gap;
+    }
 }
 
 }  // namespace

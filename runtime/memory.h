@@ -119,17 +119,12 @@ void set_gc_stress(uint32_t every);
 uint64_t total_bytes();
 
 // --- the C heap for the runtime's own tables -------------------------------------
-// Failure is fatal error 94.
+// Failure is fatal error 94, reported at the caller's call site.
 void* allocate(size_t size);
 void* allocate_zeroed(size_t size);
 void* reallocate(void* p, size_t size);  // null allocates; size 0 frees and answers null
 void free(void* p);                      // a pointer not made here is ignored
 void free_all();                         // for the runtime's exit
-
-// The fatal report (code 94) for an exhausted C heap. The default writes the
-// message to standard error and exits; start-up installs the runtime's own.
-using FatalHandler = void (*)(int code);
-void set_fatal_handler(FatalHandler h);
 
 // Keeps a buffer in place while script code may run. A pinned buffer is also
 // kept alive by the collector (its cells too when its unit is 16).
@@ -158,6 +153,8 @@ bool evacuate_node_frames(uint32_t history_depth);
 // The new handle of an evacuated node (the handle itself otherwise).
 Node relocated(Node n);
 bool relocating();
+// Whether n is a handle in use (for checks in debug builds).
+bool node_in_use(Node n);
 void drop_relocations();
 // Sweeps after marking: slides live buffers together and queues dead nodes.
 void compact_series_frames();

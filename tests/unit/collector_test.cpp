@@ -22,6 +22,7 @@ using memory::Series;
 namespace flag = memory::flag;
 
 struct Figures {
+    uint64_t occupied_frames = 0;  // series frames holding anything
     uint64_t nodes = 0;        // nodes in use
     uint64_t node_frames = 0;
     uint64_t series_used = 0;  // bytes in use in series frames
@@ -40,6 +41,7 @@ Figures figures() {
             } else if (kind == 1) {
                 f->series_used += x.used;
                 ++f->series_frames;
+                if (x.used) ++f->occupied_frames;
             } else {
                 ++f->big_frames;
             }
@@ -278,10 +280,59 @@ TEST_F(Collector, CompactionFillsTheFrameBelow) {
     uint64_t frames_before = figures().series_frames;
     collect();
     EXPECT_LT(figures().series_frames, frames_before);
+    // The 900 KB kept were spread over two frames; now they share one.
+    EXPECT_LE(figures().occupied_frames, baseline.occupied_frames + 1);
     for (int i = 0; i < 30; ++i) {
         Series* s = buffer(roots[i]);
         EXPECT_EQ(uint8_t(s->data()[0]), i);
         EXPECT_EQ(uint8_t(s->data()[29999]), i);
+    }
+}
+
+std::vector<memory::FrameFigures> series_frames() {
+    std::vector<memory::FrameFigures> v;
+    memory::for_each_frame(
+        [](int kind, const memory::FrameFigures& f, void* ctx) {
+            if (kind == 1) static_cast<std::vector<memory::FrameFigures>*>(ctx)->push_back(f);
+        },
+        &v);
+    return v;
+}
+
+// After a collection, a frame with room for the request but less than 52,428
+// bytes free is passed over for a new frame; with more free it is used.
+TEST_F(Collector, AFrameNearlyFullAfterCollectionIsNotReused) {
+    constexpr uint32_t cap = 40000, span = cap + sizeof(Series);
+    struct Case {
+        uint32_t left;  // free bytes behind the last buffer before the request
+        bool new_frame;
+    };
+    for (Case c : {Case{5008, true}, Case{20000, false}}) {
+        roots.clear();
+        collect();
+        collector::set_enabled(false);
+        // Fill every frame below the request size; F is the frame that appears.
+        std::vector<memory::FrameFigures> before = series_frames(), now;
+        while ((now = series_frames()).size() == before.size()) {
+            roots.push_back(memory::alloc_bytes(cap));
+            before = now;
+        }
+        size_t f = 0;
+        while (f < before.size() && now[f].used == before[f].used && now[f].free == before[f].free) ++f;
+        // Pinned, the buffers of the other frames cannot slide down into F.
+        std::vector<std::unique_ptr<memory::Pin>> pins;
+        for (size_t k = 0; k + 1 < roots.size(); ++k) pins.push_back(std::make_unique<memory::Pin>(roots[k]));
+        auto free_of_f = [&] { return series_frames()[f].free; };
+        while (free_of_f() >= 3 * uint64_t(span)) roots.push_back(memory::alloc_bytes(cap));
+        memory::alloc_bytes(cap);  // dead
+        roots.push_back(memory::alloc_bytes(uint32_t(free_of_f() - c.left - sizeof(Series))));
+        ASSERT_EQ(free_of_f(), c.left);
+        size_t frames = series_frames().size();
+        collector::set_enabled(true);
+        uint32_t cycles = collector::cycles();
+        roots.push_back(memory::alloc_bytes(cap));
+        EXPECT_EQ(collector::cycles(), cycles + 1);
+        EXPECT_EQ(series_frames().size(), frames + (c.new_frame ? 1 : 0)) << c.left;
     }
 }
 
@@ -328,6 +379,42 @@ TEST_F(Collector, PinnedBuffersStayPutAndAlive) {
     collect();
     EXPECT_EQ(text_of(pinned), "pinned");
     EXPECT_NE(buffer(pinned), at);  // free to move once unpinned
+}
+
+// Live, dead and pinned buffers mixed over several frames, with evacuation on:
+// contents survive, pinned buffers never move, the heap stays walkable.
+TEST_F(Collector, MixedPinsAcrossCyclesAndEvacuation) {
+    std::mt19937 rng(7);
+    collector::set_node_evacuation(true);
+    collector::set_enabled(false);  // spread the nodes over several frames first
+    std::vector<std::unique_ptr<memory::Pin>> pins;
+    std::vector<std::pair<size_t, Series*>> pinned_at;  // root index, address
+    std::vector<std::string> texts;
+    for (int i = 0; i < 3000; ++i) {
+        std::string t(1 + rng() % 3000, char('A' + i % 26));
+        roots.push_back(make_text(t + std::to_string(i)));
+        bool pin = rng() % 10 == 0;
+        if (pin) pins.push_back(std::make_unique<memory::Pin>(roots.back()));
+        for (int k = 0; k < 8; ++k) memory::alloc_bytes(rng() % 2000);  // garbage
+        if (pin) pinned_at.push_back({roots.size() - 1, buffer(roots.back())});
+        if (!pin && rng() % 3) {
+            roots.pop_back();  // dead
+            continue;
+        }
+        texts.push_back(t + std::to_string(i));
+    }
+    collector::set_enabled(true);
+    uint32_t node_cycles = collector::node_cycles();
+    for (int cycle = 0; cycle < 9; ++cycle) {
+        collect();
+        for (size_t k = 0; k < roots.size(); ++k) ASSERT_EQ(text_of(roots[k]), texts[k]) << k;
+        for (auto [k, at] : pinned_at) ASSERT_EQ(buffer(roots[k]), at);
+        for (auto& p : pins) ASSERT_EQ(buffer(p->node())->pins, 1u);
+    }
+    EXPECT_GT(collector::node_cycles(), node_cycles);
+    pins.clear();
+    collect();
+    for (size_t k = 0; k < roots.size(); ++k) ASSERT_EQ(text_of(roots[k]), texts[k]) << k;
 }
 
 TEST_F(Collector, PinFollowsAnExpandedBuffer) {
@@ -477,6 +564,29 @@ TEST_F(Collector, EvacuationMovesNodesOfSparseFrames) {
     EXPECT_EQ(std::memcmp(buffer(loose)->data(), "LOOSE", 5), 0);
 }
 
+TEST_F(Collector, MarkerTableGrowsAndSkipsRemovedEntries) {
+    static int calls;
+    collector::Marker count = [] { ++calls; };
+    for (int i = 0; i < 3000; ++i) collector::register_marker(count);
+    calls = 0;
+    collect();
+    EXPECT_EQ(calls, 3000);
+    for (int i = 0; i < 1000; ++i) collector::unregister_marker(count);
+    calls = 0;
+    collect();
+    EXPECT_EQ(calls, 2000);
+    for (int i = 0; i < 2000; ++i) collector::unregister_marker(count);
+    calls = 0;
+    collect();
+    EXPECT_EQ(calls, 0);
+    // The test's own root marker still runs.
+    Node kept = make_text("kept");
+    roots.push_back(kept);
+    memory::alloc_bytes(100);
+    collect();
+    EXPECT_EQ(text_of(roots.back()), "kept");
+}
+
 TEST_F(Collector, StressModeCollectsEveryNthAllocation) {
     memory::set_gc_stress(5);
     uint32_t cycles = collector::cycles();
@@ -493,6 +603,35 @@ TEST_F(Collector, NoCycleWhileDisabledUnlessAsked) {
     collector::do_cycle();
     EXPECT_EQ(collector::cycles(), cycles + 1);
 }
+
+}  // namespace
+}  // namespace zan
+
+namespace zan {
+namespace {
+
+#ifdef ZAN_DEBUG
+Node holder, freed;
+
+void mark_through_a_freed_node() {
+    memory::init();
+    collector::set_enabled(true);
+    holder = memory::alloc_cells(1);
+    freed = memory::alloc_bytes(16);
+    collector::do_cycle();  // nothing rooted: both die
+    holder = memory::alloc_cells(1);
+    Node stale = freed == holder ? freed + 1 : freed;
+    memory::buffer(holder)->cells()[0] = series_cell(Type::binary, stale);
+    memory::buffer(holder)->tail = 16;
+    collector::register_marker([] { collector::mark_series(holder); });
+    collector::do_cycle();
+}
+
+// Debug builds stop at a reference to a freed node instead of corrupting the heap.
+TEST(CollectorDeathTest, MarkingAFreedNodeStops) {
+    EXPECT_DEATH(mark_through_a_freed_node(), "not in use");
+}
+#endif
 
 }  // namespace
 }  // namespace zan

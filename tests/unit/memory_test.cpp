@@ -1,5 +1,8 @@
 // The allocator: capacities, placement, expansion, copies and the C heap.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <fstream>
 
 #include <cstring>
 #include <vector>
@@ -237,6 +240,28 @@ TEST(Memory, SizesPastTheLimitRaiseNoMemory) {
     EXPECT_EQ(memory::verify_heap(), nullptr);
 }
 
+// With the address space capped, a big series finds no pages: the error is
+// catchable and the heap stays sound and usable.
+TEST(Memory, RefusedPagesRaiseNoMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer reserves the address space itself";
+#endif
+    memory::init();
+    collector::set_enabled(false);
+    uint64_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+    rlimit tight{pages * 4096 + (64u << 20), old.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    errors::Id id = raised([] { memory::alloc_bytes(512u << 20); });
+    setrlimit(RLIMIT_AS, &old);
+    EXPECT_EQ(id, errors::id::no_memory);
+    EXPECT_EQ(memory::verify_heap(), nullptr);
+    Node n = memory::alloc_bytes(100);
+    EXPECT_EQ(buffer(n)->capacity, 112u);
+}
+
 TEST(Memory, CopySeries) {
     Node n = sample();
     Node c = memory::copy_series(n);
@@ -260,6 +285,17 @@ TEST(Memory, CopySeries) {
     EXPECT_EQ(buffer(cc)->unit(), 16u);
     EXPECT_EQ(buffer(cc)->length(), 1u);
     EXPECT_EQ(int_of(buffer(cc)->cells()[0]), 7);
+}
+
+TEST(Memory, UsedBytesCountsNodesBuffersAndBigFrames) {
+    collector::set_enabled(false);
+    memory::init();
+    double before = memory::used_bytes();
+    memory::alloc_bytes(100);
+    EXPECT_EQ(memory::used_bytes() - before, double(sizeof(uintptr_t) + sizeof(Series) + 112));
+    before = memory::used_bytes();
+    memory::alloc_bytes(3u << 20);
+    EXPECT_GE(memory::used_bytes() - before, double(3u << 20));
 }
 
 TEST(Memory, CHeapBlocks) {
