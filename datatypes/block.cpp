@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
+#include "datatypes/mold.h"
 #include "datatypes/series.h"
 #include "datatypes/series_services.h"
 #include "runtime/collector.h"
@@ -50,20 +51,6 @@ bool is_number_like(Type t) {
 
 Cell root_cell;
 
-// Holds entries on the cycle guard and drops them on every way out.
-class Guard {
-public:
-    void push(Node n) {
-        svc::cycle_push(n);
-        ++pushed_;
-    }
-    ~Guard() {
-        while (pushed_-- > 0) svc::cycle_pop();
-    }
-
-private:
-    int pushed_ = 0;
-};
 
 void mark_root() { collector::mark_cell(root_cell); }
 
@@ -412,15 +399,13 @@ int32_t compare(const Cell& a, const Cell& b, int32_t op) {
     Node na = series_node(a), nb = series_node(b);
     if (na == nb && index_of(a) == index_of(b)) return 0;
     if (op == op_same) return -1;
-    if (svc::cycle_find(na)) return svc::cycle_find(nb) ? 0 : -1;
+    if (mold::cycle_find(na)) return mold::cycle_find(nb) ? 0 : -1;
     int32_t la = rs_length(a), lb = rs_length(b);
     if (la != lb && (op <= op_strict_equal || op == 10 || op == 11 || op == op_find)) return 1;
     // An empty block orders before any other; answering 0 would make the
     // order depend on the side it is asked from.
     if (la == 0 || lb == 0) return la == lb ? 0 : la < lb ? -1 : 1;
-    Guard guard;
-    guard.push(na);
-    guard.push(nb);
+    mold::CycleScope guard(na, nb);
     int32_t answer = 0;
     int32_t n = std::min(la, lb);
     for (int32_t i = 0; i < n && answer == 0; ++i) {
@@ -502,12 +487,11 @@ void copy(Args args, const Cell* part, bool deep, const Cell* types) {
     if (!deep && !types) return;
     if (is(args[0], Type::hash)) set_type(args[0], Type::block);
     Node n = series_node(src);
-    if (svc::cycle_find(n)) {
-        svc::cycle_reset();
+    if (mold::cycle_find(n)) {
+        mold::cycle_reset();
         errors::fire(errors::id::no_cycle);
     }
-    Guard guard;
-    guard.push(n);
+    mold::CycleScope guard(n);
     copy_nested(args[0], deep, types);
 }
 
@@ -724,82 +708,23 @@ void eval_path(Cell& result, const Cell& parent, const actions::PathStep& s) {
 
 // --- form and mold ---------------------------------------------------------------------------------
 
-namespace {
-int32_t write(Node buffer, const char* text, int32_t budget) {
-    svc::text_append(buffer, text);
-    return budget - int32_t(std::strlen(text));
-}
-
-int32_t indent_by(Node buffer, int32_t level, int32_t budget) {
-    for (int32_t i = 0; i < level; ++i) budget = write(buffer, "    ", budget);
-    return budget;
-}
-}  // namespace
-
 int32_t form(const Cell& value, Node buffer, bool part, int32_t budget) {
-    Cell blk = value;
-    collector::Root keep(blk);
-    Node n = series_node(blk);
-    if (svc::cycle_find(n)) return write(buffer, "...", budget);
-    Guard guard;
-    guard.push(n);
-    for (int32_t i = index_of(blk); i < total_of(blk); ++i) {
-        if (part && budget < 1) break;
-        Cell c = cells_of(blk)[i];
-        collector::Root keep_c(c);
-        auto fn = datatype::row(type_of(c)).form.fn;
-        if (fn) budget = fn(c, buffer, part, budget);
-        if (i + 1 < total_of(blk)) {
-            int32_t last = svc::text_last(buffer);
-            if (last != '\n' && last != '\r' && last != '\t') budget = write(buffer, " ", budget);
-        }
-    }
-    return budget;
+    if (mold::cycle_detect(value, buffer, budget, false)) return budget;
+    return mold::form_each(series_node(value), series_index(value), buffer, part, budget);
 }
 
 int32_t mold_each(const Cell& value, Node buffer, actions::MoldFlags flags, bool part,
                   int32_t budget, int32_t indent) {
-    Cell blk = value;
-    collector::Root keep(blk);
-    int32_t first = index_of(blk);
-    bool broke = false;
-    {
-    Guard guard;
-    guard.push(series_node(blk));
-    for (int32_t i = first; i < total_of(blk); ++i) {
-        if (part && budget < 1) return budget;
-        Cell c = cells_of(blk)[i];
-        collector::Root keep_c(c);
-        if (!flags.flat && newline_before(c)) {
-            if (!flags.only && i == first) {
-                broke = true;
-                ++indent;
-            }
-            if (!(flags.only && i == first)) budget = write(buffer, "\n", budget);
-            budget = indent_by(buffer, indent, budget);
-        } else if (i != first) {
-            budget = write(buffer, " ", budget);
-        }
-        auto fn = datatype::row(type_of(c)).mold.fn;
-        actions::MoldFlags inner = flags;
-        inner.only = false;
-        if (fn) budget = fn(c, buffer, inner, part, budget, indent);
-    }
-    }
-    if (broke) {
-        --indent;
-        budget = write(buffer, "\n", budget);
-        budget = indent_by(buffer, indent, budget);
-    }
-    return budget;
+    return mold::mold_each(series_node(value), series_index(value), buffer, flags, part, budget,
+                           indent);
 }
 
 int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part,
              int32_t budget, int32_t indent) {
-    if (svc::cycle_find(series_node(value))) return write(buffer, "[...]", budget);
-    if (!flags.only) budget = write(buffer, "[", budget);
+    if (mold::cycle_detect(value, buffer, budget, true)) return budget;
+    if (!flags.only) budget = mold::append(buffer, "[", budget);
     budget = mold_each(value, buffer, flags, part, budget, indent);
-    if (!flags.only) budget = write(buffer, "]", budget);
+    if (!flags.only) budget = mold::append(buffer, "]", budget);
     return budget;
 }
 

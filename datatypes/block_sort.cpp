@@ -13,14 +13,12 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
-#include "datatypes/series_services.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/sort.h"
 
 namespace zan::block {
-
-namespace svc = series::services;
 
 namespace {
 
@@ -42,10 +40,10 @@ void mark_scratch() {
 
 void make_scratch() {
     if (scratch_made) return;
+    scratch_made = true;
+    collector::register_marker(mark_scratch);
     make_at(scratch[0], 1);
     make_at(scratch[1], 1);
-    collector::register_marker(mark_scratch);
-    scratch_made = true;
 }
 
 // Fills scratch block i with the record's cells.
@@ -63,13 +61,21 @@ void shrink_scratch() {
     for (Cell& s : scratch) make_at(s, 1);
 }
 
-int32_t record_compare(const void* a, const void* b, int32_t code, int32_t flags) {
-    return sort_compare(static_cast<const Cell*>(a), static_cast<const Cell*>(b), code, flags);
+int record_compare(const void* a, const void* b, std::uintptr_t code, std::uintptr_t flags) {
+    return sort_compare(static_cast<const Cell*>(a), static_cast<const Cell*>(b), int32_t(code),
+                        int32_t(flags));
 }
 
-int32_t record_compare_func(const void* a, const void* b, int32_t, int32_t flags) {
+int record_compare_func(const void* a, const void* b, std::uintptr_t, std::uintptr_t flags) {
     return sort_compare_func(static_cast<const Cell*>(a), static_cast<const Cell*>(b),
-                             *sort_function, flags);
+                             *sort_function, int32_t(flags));
+}
+
+void sort_records(Cell* base, int32_t count, int32_t size, bool stable, int32_t code,
+                  int32_t flags, sort::Compare compare) {
+    auto run = stable ? sort::stable_merge : sort::adaptive_quick;
+    run(base, size_t(count), size_t(size) * 16, std::uintptr_t(code), std::uintptr_t(flags),
+        compare);
 }
 
 int32_t integer_refinement(const Cell& value, const char* name) {
@@ -135,10 +141,11 @@ void sort(actions::Args args, const actions::SortRefs& r) {
     if (r.part) {
         int32_t n = series::part_count(blk, *r.part, "part");
         if (n < 0) {
-            n = std::min(-n, start);
-            start -= n;
+            len = std::min(-n, start);
+            start -= len;
+        } else {
+            len = std::min(n, len);
         }
-        len = std::min(n, len);
     }
     int32_t size = 1;
     if (r.skip) {
@@ -173,8 +180,7 @@ void sort(actions::Args args, const actions::SortRefs& r) {
             const Cell* outer = sort_function;
             sort_function = r.compare;
             try {
-                svc::sort_records(base, count, uint32_t(size) * 16, r.stable, 0, flags,
-                                  record_compare_func);
+                sort_records(base, count, size, r.stable, 0, flags, record_compare_func);
             } catch (...) {
                 sort_function = outer;
                 throw;
@@ -182,8 +188,8 @@ void sort(actions::Args args, const actions::SortRefs& r) {
             sort_function = outer;
             if (r.all && uint64_t(size) * 16 >= scratch_shrink_bytes) shrink_scratch();
         } else {
-            svc::sort_records(base, count, uint32_t(size) * 16, r.stable,
-                              r.case_ ? code_sort_case : code_sort, flags, record_compare);
+            sort_records(base, count, size, r.stable, r.case_ ? code_sort_case : code_sort, flags,
+                         record_compare);
         }
     });
 }

@@ -1,0 +1,502 @@
+// block!: building blocks, the block actions through block!'s row, their
+// errors, the root block and deep copies, some under forced collections.
+#include <cstdlib>
+
+#include "datatypes/paren.h"
+#include "series_support.h"
+
+namespace zan {
+namespace {
+
+using blocktest::block_of;
+using blocktest::block_of_cells;
+using blocktest::ints;
+using blocktest::molded;
+using blocktest::raised;
+using blocktest::Slots;
+namespace id = errors::id;
+
+class BlockTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { blocktest::start_runtime(); }
+    const actions::Row& r = blocktest::row(Type::block);
+};
+
+Cell at_index(Cell b, int32_t i) {
+    set_series_index(b, uint32_t(i));
+    return b;
+}
+
+TEST_F(BlockTest, MakeAtAndAppendCell) {
+    Slots s;
+    block::make_at(s[0], 0);
+    EXPECT_TRUE(is(s[0], Type::block));
+    EXPECT_EQ(block::rs_length(s[0]), 0);
+    for (int i = 0; i < 100; ++i) *block::append_cell(s[0]) = integer_cell(i);
+    EXPECT_EQ(block::rs_length(s[0]), 100);
+    EXPECT_EQ(int_of(*block::rs_abs_at(s[0], 99)), 99);
+    block::rs_truncate(s[0], 10);
+    EXPECT_EQ(block::rs_length(s[0]), 10);
+}
+
+TEST_F(BlockTest, AppendAndInsert) {
+    struct Case {
+        bool append, only;
+        int part, dup;  // 0: absent
+        std::vector<int> all;
+        uint32_t index;  // of the result
+    };
+    const Case cases[] = {
+        {true, false, 0, 0, {1, 2, 3, 4}, 0},
+        {true, false, 1, 0, {1, 2, 3}, 0},
+        {true, false, 0, 2, {1, 2, 3, 4, 3, 4}, 0},
+        {false, false, 0, 0, {3, 4, 1, 2}, 2},
+        {false, false, 0, 3, {3, 4, 3, 4, 3, 4, 1, 2}, 6},
+        {true, false, 0, -1, {1, 2}, 0},
+    };
+    for (const Case& c : cases) {
+        Slots s;
+        s[3] = block_of({1, 2});
+        s[0] = s[3];
+        s[1] = block_of({3, 4});
+        s[2] = integer_cell(c.part);
+        Cell dup = integer_cell(c.dup);
+        auto fn = c.append ? r.append.fn : r.insert.fn;
+        fn(s, c.part ? &s[2] : nullptr, c.only, c.dup ? &dup : nullptr);
+        EXPECT_EQ(ints(s[3]), c.all) << c.append << c.part << c.dup;
+        EXPECT_EQ(series_index(s[0]), c.index);
+    }
+}
+
+TEST_F(BlockTest, AppendOnlyAddsTheBlockAsOneValue) {
+    Slots s;
+    s[3] = block_of({1});
+    s[0] = s[3];
+    s[1] = block_of({2, 3});
+    r.append.fn(s, nullptr, true, nullptr);
+    EXPECT_EQ(molded(s[3]), "[1 [2 3]]");
+}
+
+TEST_F(BlockTest, AppendDupOfAValue) {
+    Slots s;
+    block::make_at(s[0], 1);
+    s[3] = s[0];
+    s[1] = integer_cell(7);
+    Cell dup = integer_cell(3);
+    r.append.fn(s, nullptr, false, &dup);
+    EXPECT_EQ(ints(s[3]), (std::vector<int>{7, 7, 7}));
+}
+
+TEST_F(BlockTest, AppendDupOverflowRaisesNoMemory) {
+    Slots s;
+    s[3] = block_of({1});
+    s[0] = s[3];
+    s[1] = block_of({1, 2, 3, 4});
+    Cell dup = integer_cell(0x7FFFFFFF);
+    EXPECT_EQ(raised([&] { r.append.fn(s, nullptr, false, &dup); }), id::no_memory);
+    dup = integer_cell(0x10000000);  // 4 cells x 2^28 x 16 bytes wraps 32 bits exactly
+    EXPECT_EQ(raised([&] { r.insert.fn(s, nullptr, false, &dup); }), id::no_memory);
+    dup = integer_cell(0x20000000);
+    EXPECT_EQ(raised([&] { r.change.fn(s, nullptr, false, &dup); }), id::no_memory);
+    EXPECT_EQ(ints(s[3]), (std::vector<int>{1}));
+}
+
+TEST_F(BlockTest, MakeWithAHugeCapacityRaisesNoMemory) {
+    Slots s;
+    s[0] = datatype_cell(Type::block);
+    s[1] = integer_cell(0x7FFFFFFF);
+    EXPECT_EQ(raised([&] { r.make.fn(s, Type::block); }), id::no_memory);
+}
+
+TEST_F(BlockTest, AppendABlockToItself) {
+    Slots s;
+    s[3] = block_of({1, 2, 3});
+    s[0] = s[3];
+    s[1] = at_index(s[3], 1);
+    r.insert.fn(s, nullptr, false, nullptr);
+    EXPECT_EQ(ints(s[3]), (std::vector<int>{2, 3, 1, 2, 3}));
+}
+
+TEST_F(BlockTest, Change) {
+    struct Case {
+        int32_t start;
+        bool only;
+        int part, dup;
+        std::vector<int> all;
+        uint32_t index;
+    };
+    const Case cases[] = {
+        {0, false, 0, 0, {8, 9, 3, 4, 5}, 2},
+        {4, false, 0, 0, {1, 2, 3, 4, 8, 9}, 6},
+        {1, false, 3, 0, {1, 8, 9, 5}, 3},
+        {1, false, 1, 0, {1, 8, 9, 3, 4, 5}, 3},
+        {0, false, 0, 2, {8, 9, 8, 9, 5}, 4},
+        {0, false, 5, 0, {8, 9}, 2},
+    };
+    for (const Case& c : cases) {
+        Slots s;
+        s[3] = block_of({1, 2, 3, 4, 5});
+        s[0] = at_index(s[3], c.start);
+        s[1] = block_of({8, 9});
+        s[2] = integer_cell(c.part);
+        Cell dup = integer_cell(c.dup);
+        r.change.fn(s, c.part ? &s[2] : nullptr, c.only, c.dup ? &dup : nullptr);
+        EXPECT_EQ(ints(s[3]), c.all) << c.start << " " << c.part << " " << c.dup;
+        EXPECT_EQ(series_index(s[0]), c.index) << c.start << " " << c.part;
+    }
+}
+
+TEST_F(BlockTest, FindAndSelect) {
+    Cell n = none_cell(), t = logic_cell(true);
+    struct Case {
+        const char* what;
+        actions::FindRefs refs;
+        Cell value;
+        int32_t found;  // index, -1 for none
+    };
+    Cell skip2 = integer_cell(2), part2 = integer_cell(2);
+    actions::FindRefs plain, last, only, skip, match, tail, part, reverse;
+    last.last = true;
+    only.only = true;
+    skip.skip = &skip2;
+    match.match = true;
+    tail.tail = true;
+    part.part = &part2;
+    reverse.reverse = true;
+    // block: [none 1 true 2 1 datatype!-integer]
+    const Case cases[] = {
+        {"value", plain, integer_cell(1), 1},
+        {"last", last, integer_cell(1), 4},
+        {"datatype", plain, datatype_cell(Type::integer), 1},
+        {"datatype only", only, datatype_cell(Type::integer), 5},
+        {"skip 2 misses odd cells", skip, integer_cell(1), 4},
+        {"skip 2 finds even cells", skip, integer_cell(2), -1},
+        {"match head", match, none_cell(), 0},
+        {"match fails", match, integer_cell(1), -1},
+        {"tail", tail, integer_cell(1), 2},
+        {"part", part, integer_cell(2), -1},
+        {"absent", plain, integer_cell(5), -1},
+        {"reverse from the head", reverse, integer_cell(1), -1},
+    };
+    for (const Case& c : cases) {
+        Slots s;
+        s[0] = block_of_cells({n, integer_cell(1), t, integer_cell(2), integer_cell(1),
+                               datatype_cell(Type::integer)});
+        s[1] = c.value;
+        r.find.fn(s, c.refs);
+        if (c.found < 0)
+            EXPECT_TRUE(is(s[0], Type::none)) << c.what;
+        else
+            EXPECT_EQ(int32_t(series_index(s[0])), c.found) << c.what;
+    }
+}
+
+TEST_F(BlockTest, FindARun) {
+    Slots s;
+    s[0] = block_of({1, 2, 3, 2, 3, 4});
+    s[1] = block_of({2, 3, 4});
+    r.find.fn(s, {});
+    EXPECT_EQ(series_index(s[0]), 3u);
+    s[0] = block_of({1, 2, 3, 2, 3});
+    s[1] = block_of({2, 3});
+    actions::FindRefs last;
+    last.last = true;
+    r.find.fn(s, last);
+    EXPECT_EQ(series_index(s[0]), 3u);
+}
+
+TEST_F(BlockTest, FindErrors) {
+    Slots s;
+    s[0] = block_of({1, 2});
+    s[1] = integer_cell(1);
+    Cell zero = integer_cell(0), other = block_of({1});
+    actions::FindRefs a, b;
+    a.skip = &zero;
+    b.part = &other;
+    EXPECT_EQ(raised([&] { r.find.fn(s, a); }), id::out_of_range);
+    EXPECT_EQ(raised([&] { r.find.fn(s, b); }), id::invalid_refine_arg);
+}
+
+TEST_F(BlockTest, Select) {
+    Slots s;
+    s[0] = block_of({1, 2, 3});
+    s[1] = integer_cell(2);
+    r.select.fn(s, {});
+    EXPECT_EQ(int_of(s[0]), 3);
+    s[0] = block_of({1, 2, 3});
+    s[1] = integer_cell(3);
+    r.select.fn(s, {});
+    EXPECT_TRUE(is(s[0], Type::none));
+    s[3] = block_of({1, 2, 3});
+    EXPECT_EQ(int_of(block::rs_select(s[3], integer_cell(1))), 2);
+}
+
+TEST_F(BlockTest, Put) {
+    Slots s;
+    s[3] = block_of({1, 2, 3, 4});
+    struct Case {
+        int key, value;
+        std::vector<int> all;
+    };
+    const Case cases[] = {{1, 9, {1, 9, 3, 4}}, {4, 5, {1, 9, 3, 4, 5}}, {7, 8, {1, 9, 3, 4, 5, 7, 8}}};
+    for (const Case& c : cases) {
+        s[0] = s[3];
+        s[1] = integer_cell(c.key);
+        s[2] = integer_cell(c.value);
+        r.put.fn(s, false);
+        EXPECT_EQ(int_of(s[0]), c.value);
+        EXPECT_EQ(ints(s[3]), c.all);
+    }
+}
+
+TEST_F(BlockTest, Compare) {
+    struct Case {
+        std::vector<int> a, b;
+        int32_t op;
+        int sign;
+    };
+    const Case cases[] = {
+        {{1, 2}, {1, 2}, 0, 0},
+        {{1, 2}, {1, 2, 3}, 0, 1},  // lengths differ: unequal at once
+        {{1, 2}, {1, 3}, 3, -1},
+        {{1, 3}, {1, 2}, 3, 1},
+        {{1}, {1, 2}, 3, -1},
+        // The empty block orders before others, whichever side it is on.
+        {{}, {1}, 3, -1},
+        {{1}, {}, 5, 1},
+        {{}, {}, 3, 0},
+    };
+    for (const Case& c : cases) {
+        Slots s;
+        s[0] = block_of_cells({});
+        for (int v : c.a) block::rs_append(s[0], integer_cell(v));
+        s[1] = block_of_cells({});
+        for (int v : c.b) block::rs_append(s[1], integer_cell(v));
+        int32_t got = r.compare.fn(s[0], s[1], c.op);
+        EXPECT_EQ((got > 0) - (got < 0), c.sign) << c.a.size() << " " << c.b.size() << " " << c.op;
+    }
+    Slots s;
+    s[0] = block_of({1});
+    s[1] = integer_cell(1);
+    EXPECT_EQ(r.compare.fn(s[0], s[1], 0), -2);
+    s[1] = block_of_cells({logic_cell(true)});
+    EXPECT_NE(r.compare.fn(s[0], s[1], 0), 0);
+}
+
+TEST_F(BlockTest, CompareOfSelfContainingBlocksEnds) {
+    Slots s;
+    s[0] = block_of({1});
+    block::rs_append(s[0], s[0]);
+    s[1] = block_of({1});
+    block::rs_append(s[1], s[1]);
+    EXPECT_EQ(r.compare.fn(s[0], s[1], 0), 0);
+}
+
+TEST_F(BlockTest, TrimRemovesNoneOnly) {
+    Slots s;
+    s[0] = block_of_cells({none_cell(), integer_cell(1), none_cell(), logic_cell(false),
+                           integer_cell(2), none_cell()});
+    s[3] = s[0];
+    r.trim.fn(s, {});
+    EXPECT_EQ(ints(s[3]), (std::vector<int>{1, INT_MIN, 2}));
+}
+
+TEST_F(BlockTest, Swap) {
+    Slots s;
+    s[2] = block_of({1, 2});
+    s[3] = block_of({3, 4});
+    s[0] = s[2];
+    s[1] = at_index(s[3], 1);
+    r.swap.fn(s);
+    EXPECT_EQ(ints(s[2]), (std::vector<int>{4, 2}));
+    EXPECT_EQ(ints(s[3]), (std::vector<int>{3, 1}));
+    Node str = memory::alloc_series(4, 1);
+    s[1] = series_cell(Type::string, str);
+    EXPECT_EQ(raised([&] { r.swap.fn(s); }), id::invalid_arg);
+    s[1] = at_index(s[3], 2);  // at the tail: nothing happens
+    r.swap.fn(s);
+    EXPECT_EQ(ints(s[2]), (std::vector<int>{4, 2}));
+}
+
+TEST_F(BlockTest, CopyDeep) {
+    Slots s;
+    s[2] = block_of({2, 3});
+    s[0] = block_of({1});
+    block::rs_append(s[0], s[2]);
+    s[3] = s[0];
+    r.copy.fn(s, nullptr, true, nullptr);
+    Cell inner = *block::rs_abs_at(s[0], 1);
+    EXPECT_NE(series_node(inner), series_node(s[2]));
+    EXPECT_EQ(ints(inner), (std::vector<int>{2, 3}));
+    s[0] = s[3];
+    r.copy.fn(s, nullptr, false, nullptr);
+    EXPECT_EQ(series_node(*block::rs_abs_at(s[0], 1)), series_node(s[2]));
+}
+
+TEST_F(BlockTest, CopyTypesCopiesOnlyTheMatchingNested) {
+    Slots s;
+    s[2] = block_of({2});
+    s[0] = block_of({1});
+    block::rs_append(s[0], s[2]);
+    Cell paren = s[2];
+    set_type(paren, Type::paren);
+    block::rs_append(s[0], paren);
+    Cell types = datatype_cell(Type::paren);
+    r.copy.fn(s, nullptr, false, &types);
+    EXPECT_EQ(series_node(*block::rs_abs_at(s[0], 1)), series_node(s[2]));
+    EXPECT_NE(series_node(*block::rs_abs_at(s[0], 2)), series_node(s[2]));
+}
+
+TEST_F(BlockTest, DeepCopyOfASelfContainingBlockRaisesNoCycle) {
+    Slots s;
+    s[0] = block_of({1});
+    block::rs_append(s[0], s[0]);
+    EXPECT_EQ(raised([&] { r.copy.fn(s, nullptr, true, nullptr); }), id::no_cycle);
+    EXPECT_EQ(mold::cycle_depth(), 0);
+}
+
+TEST_F(BlockTest, TakeDeepCopiesNestedBlocks) {
+    Slots s;
+    s[2] = block_of({5});
+    s[0] = block_of_cells({});
+    block::rs_append(s[0], s[2]);
+    r.take.fn(s, nullptr, true, false);
+    ASSERT_TRUE(is(s[0], Type::block));
+    EXPECT_NE(series_node(s[0]), series_node(s[2]));
+    EXPECT_EQ(ints(s[0]), (std::vector<int>{5}));
+}
+
+TEST_F(BlockTest, MakeAndTo) {
+    Slots s;
+    s[0] = datatype_cell(Type::block);
+    s[1] = integer_cell(10);
+    r.make.fn(s, Type::block);
+    EXPECT_TRUE(is(s[0], Type::block));
+    EXPECT_EQ(block::rs_length(s[0]), 0);
+
+    s[2] = block_of({1, 2, 3});
+    s[1] = at_index(s[2], 1);
+    r.make.fn(s, Type::block);
+    EXPECT_NE(series_node(s[0]), series_node(s[2]));
+    EXPECT_EQ(ints(s[0]), (std::vector<int>{2, 3}));
+
+    s[1] = logic_cell(true);
+    EXPECT_EQ(raised([&] { r.make.fn(s, Type::block); }), id::bad_make_arg);
+
+    s[1] = integer_cell(4);
+    r.to.fn(s, Type::block);
+    EXPECT_EQ(ints(s[0]), (std::vector<int>{4}));
+}
+
+TEST_F(BlockTest, EvalPath) {
+    Slots s;
+    s[0] = block_of_cells({logic_cell(true), integer_cell(20), none_cell(), integer_cell(30)});
+    Cell element = integer_cell(2), value = integer_cell(99);
+    actions::PathStep step{&element, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false};
+    r.eval_path.fn(s[1], s[0], step);  // an integer picks
+    EXPECT_EQ(int_of(s[1]), 20);
+    element = logic_cell(true);  // another value selects
+    r.eval_path.fn(s[1], s[0], step);
+    EXPECT_EQ(int_of(s[1]), 20);
+    element = logic_cell(false);
+    r.eval_path.fn(s[1], s[0], step);
+    EXPECT_TRUE(is(s[1], Type::none));
+
+    step.value_to_set = &value;
+    element = integer_cell(4);
+    r.eval_path.fn(s[1], s[0], step);
+    EXPECT_EQ(int_of(*block::rs_abs_at(s[0], 3)), 99);
+    element = none_cell();  // sets the value after the key
+    value = integer_cell(7);
+    r.eval_path.fn(s[1], s[0], step);
+    EXPECT_EQ(int_of(*block::rs_abs_at(s[0], 3)), 7);
+    element = logic_cell(false);
+    EXPECT_EQ(raised([&] { r.eval_path.fn(s[1], s[0], step); }), id::bad_path_set);
+    element = integer_cell(9);
+    EXPECT_EQ(raised([&] { r.eval_path.fn(s[1], s[0], step); }), id::out_of_range);
+}
+
+TEST_F(BlockTest, MoldAndForm) {
+    Slots s;
+    s[0] = block_of({1, 2});
+    s[1] = block_of({3});
+    block::rs_append(s[0], s[1]);
+    EXPECT_EQ(molded(s[0]), "[1 2 [3]]");
+    EXPECT_EQ(mold::form_text(s[0]), "1 2 3");
+    actions::MoldFlags only;
+    only.only = true;
+    EXPECT_EQ(mold::mold_text(s[0], only), "1 2 [3]");
+    block::rs_append(s[0], s[0]);
+    EXPECT_EQ(molded(s[0]), "[1 2 [3] [...]]");
+}
+
+TEST_F(BlockTest, MoldWithNewLineMarkers) {
+    Slots s;
+    Cell one = integer_cell(1), two = integer_cell(2);
+    set_flag(one, header::newline);
+    set_flag(two, header::newline);
+    s[0] = block_of_cells({one, two});
+    EXPECT_EQ(molded(s[0]), "[\n    1\n    2\n]");
+    actions::MoldFlags flat;
+    flat.flat = true;
+    EXPECT_EQ(mold::mold_text(s[0], flat), "[1 2]");
+    s[1] = block_of_cells({integer_cell(1), two});
+    EXPECT_EQ(molded(s[1]), "[1\n2]");
+}
+
+TEST_F(BlockTest, Paren) {
+    Slots s;
+    s[0] = block_of({1, 2});
+    set_type(s[0], Type::paren);
+    EXPECT_EQ(molded(s[0]), "(1 2)");
+    EXPECT_EQ(mold::form_text(s[0]), "1 2");
+    block::rs_append(s[0], s[0]);
+    EXPECT_EQ(molded(s[0]), "(1 2 (...))");
+    const actions::Row& pr = blocktest::row(Type::paren);
+    EXPECT_EQ(pr.trim.fn, nullptr);
+    EXPECT_EQ(pr.append.fn, r.append.fn);
+    EXPECT_EQ(pr.sort.fn, r.sort.fn);
+    EXPECT_EQ(pr.pick.fn, r.pick.fn);
+}
+
+TEST_F(BlockTest, RootBlockKeepsItsValues) {
+    Cell& root = block::root();
+    ASSERT_TRUE(is(root, Type::block));
+    Cell* kept = block::make_in(&root, 4);
+    Cell inner = *kept;
+    block::rs_append(inner, integer_cell(42));
+    for (int i = 0; i < 2000; ++i) {
+        Cell garbage;
+        block::make_at(garbage, 64);
+    }
+    collector::do_cycle();
+    Cell last = *(block::rs_tail(root) - 1);
+    EXPECT_EQ(ints(last), (std::vector<int>{42}));
+}
+
+// Actions that allocate while holding series, with a collection forced often.
+TEST_F(BlockTest, ActionsUnderForcedCollections) {
+    memory::set_gc_stress(3);
+    Slots s;
+    block::make_at(s[3], 1);
+    for (int i = 0; i < 200; ++i) {
+        s[0] = s[3];
+        s[1] = block_of({i, i + 1});
+        r.append.fn(s, nullptr, false, nullptr);
+        s[0] = at_index(s[3], i);
+        s[1] = block_of({-1});
+        r.insert.fn(s, nullptr, true, nullptr);
+    }
+    s[0] = s[3];
+    r.copy.fn(s, nullptr, true, nullptr);
+    memory::set_gc_stress(0);
+    EXPECT_EQ(block::rs_length(s[3]), 600);
+    EXPECT_EQ(block::rs_length(s[0]), 600);
+    std::vector<int> v = ints(s[3]);
+    EXPECT_EQ(v[0], INT_MIN);
+    Cell first = *block::rs_abs_at(s[0], 0);
+    EXPECT_EQ(ints(first), (std::vector<int>{-1}));
+}
+
+}  // namespace
+}  // namespace zan
