@@ -138,13 +138,22 @@ bool copyable_nested(Type t) {
            t == Type::map;
 }
 
-// Replaces the cell at index i of blk by a copy made by its type's copy action.
+// Copies the value in place with its type's copy action (a series without one
+// of its own is copied as a plain series); keeps the value's header flags.
+void copy_value(Cell* slot, bool deep, const Cell* types) {
+    auto fn = datatype::row(type_of(slot[0])).copy.fn;
+    if (!fn && series::is_series(type_of(slot[0]))) fn = series::copy;
+    if (!fn) return;
+    uint32_t header = slot[0].header;
+    fn(slot, nullptr, deep, types);
+    slot[0].header = (slot[0].header & header::type_mask) | (header & ~header::type_mask);
+}
+
+// Replaces the cell at index i of blk by its copy.
 void copy_nested_at(const Cell& blk, int32_t i, bool deep, const Cell* types) {
     Cell tmp[1] = {cells_of(blk)[i]};
     collector::Root keep(tmp[0]);
-    uint32_t header = tmp[0].header;
-    datatype::row(type_of(tmp[0])).copy.fn(tmp, nullptr, deep, deep ? types : nullptr);
-    tmp[0].header = (tmp[0].header & header::type_mask) | (header & ~header::type_mask);
+    copy_value(tmp, deep, deep ? types : nullptr);
     cells_of(blk)[i] = tmp[0];
 }
 
@@ -343,7 +352,9 @@ namespace {
 Cell block_form_of(const Cell& spec) {
     Cell tmp[1] = {spec};
     collector::Root keep(tmp[0]);
-    datatype::row(type_of(spec)).reflect.fn(tmp, svc::symbol_of("body"));
+    auto reflect = datatype::row(type_of(spec)).reflect.fn;
+    if (!reflect) errors::fire(errors::id::not_done);
+    reflect(tmp, svc::symbol_of("body"));
     return tmp[0];
 }
 }  // namespace
@@ -501,9 +512,7 @@ void take(Args args, const Cell* part, bool deep, bool last) {
     if (part) {
         copy_nested(args[0], true, nullptr);
     } else if (series::is_series(type_of(args[0]))) {
-        uint32_t header = args[0].header;
-        datatype::row(type_of(args[0])).copy.fn(args, nullptr, true, nullptr);
-        args[0].header = (args[0].header & header::type_mask) | (header & ~header::type_mask);
+        copy_value(args, true, nullptr);
     }
 }
 

@@ -325,7 +325,9 @@ void remove(Args args, const Cell* part, const Cell* key) {
     if (key) {
         Cell found[2] = {s, *key};
         collector::Root r0(found[0]), r1(found[1]);
-        datatype::row(type_of(s)).find.fn(found, actions::FindRefs{});
+        auto find = datatype::row(type_of(s)).find.fn;
+        if (!find) errors::fire(errors::id::not_done);
+        find(found, actions::FindRefs{});
         if (is(found[0], Type::none)) {
             args[0] = none_cell();
             return;

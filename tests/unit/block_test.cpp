@@ -333,6 +333,22 @@ TEST_F(BlockTest, CopyDeep) {
     EXPECT_EQ(series_node(*block::rs_abs_at(s[0], 1)), series_node(s[2]));
 }
 
+TEST_F(BlockTest, CopyDeepCopiesNestedByteSeries) {
+    Slots s;
+    Node bytes = memory::alloc_series(4, 1);
+    memory::buffer(bytes)->tail = memory::buffer(bytes)->head + 3;
+    s[2] = series_cell(Type::binary, bytes);
+    set_flag(s[2], header::newline);
+    s[0] = block_of_cells({});
+    block::rs_append(s[0], s[2]);
+    r.copy.fn(s, nullptr, true, nullptr);
+    Cell copy = *block::rs_abs_at(s[0], 0);
+    EXPECT_TRUE(is(copy, Type::binary));
+    EXPECT_TRUE(newline_before(copy));
+    EXPECT_NE(series_node(copy), bytes);
+    EXPECT_EQ(memory::buffer(series_node(copy))->length(), 3u);
+}
+
 TEST_F(BlockTest, CopyTypesCopiesOnlyTheMatchingNested) {
     Slots s;
     s[2] = block_of({2});

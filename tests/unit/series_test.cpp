@@ -165,6 +165,20 @@ TEST_F(SeriesTest, RemovePartAsPosition) {
     EXPECT_EQ(ints(s[3]), (std::vector<int>{1, 4, 5}));
 }
 
+TEST_F(SeriesTest, RemoveKey) {
+    Slots s;
+    s[3] = block_of({1, 2, 3, 4, 5});
+    s[0] = s[3];
+    s[2] = integer_cell(3);
+    r.remove.fn(s, nullptr, &s[2]);  // the key and the value after it
+    EXPECT_EQ(ints(s[3]), (std::vector<int>{1, 2, 5}));
+    s[0] = s[3];
+    s[2] = integer_cell(9);
+    r.remove.fn(s, nullptr, &s[2]);
+    EXPECT_TRUE(is(s[0], Type::none));
+    EXPECT_EQ(ints(s[3]), (std::vector<int>{1, 2, 5}));
+}
+
 TEST_F(SeriesTest, Reverse) {
     struct Case {
         int part, skip;  // 0: absent
