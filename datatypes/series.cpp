@@ -172,6 +172,10 @@ Cell copy_range(const Cell& s, int32_t start, int32_t count) {
     uint32_t unit = memory::buffer(from)->unit();
     uint32_t bytes = checked_size(uint64_t(std::max(count, 0)), unit);
     Node to = memory::alloc_series(uint32_t(std::max(count, 1)), unit);
+    // The copy keeps the source's own flags, but not its owner.
+    uint32_t kept = ~(memory::flag::allocator_bits | memory::flag::owned |
+                      memory::flag::head_room | memory::flag::unit_mask);
+    memory::set_series_flags(to, memory::buffer(from)->flags & kept);
     memory::Series* src = memory::buffer(from);
     memory::Series* dst = memory::buffer(to);
     if (bytes) std::memcpy(dst->at_head(), src->at_head() + size_t(start) * unit, bytes);

@@ -313,6 +313,15 @@ TEST_F(SeriesTest, CopyPart) {
     }
 }
 
+TEST_F(SeriesTest, CopyDropsTheOwnedFlag) {
+    Slots s;
+    s[0] = block_of({1, 2});
+    memory::set_series_flags(series_node(s[0]), memory::flag::owned);
+    series::copy(s, nullptr, false, nullptr);
+    EXPECT_EQ(memory::buffer(series_node(s[0]))->flags & memory::flag::owned, 0u);
+    EXPECT_EQ(memory::buffer(series_node(s[0]))->unit(), 16u);
+}
+
 TEST_F(SeriesTest, CopyPartOfAnotherSeriesRaises) {
     Slots s;
     s[0] = block_of({1, 2});
