@@ -24,7 +24,8 @@ constexpr int point_zero = 9998;     // +0.0 or -0.0
 // that "50" reads as 0.5). "1.#INF", "-1.#INF" and "1.#NaN" give the special
 // values. No digits at all give 0.0 (-0.0 with "-"). Values past the largest
 // double give infinity; below the smallest subnormal, zero. When left is given
-// it receives the number of bytes after the point where reading stopped.
+// it receives the number of bytes after the point where reading stopped (0
+// after a special value; the whole text when it holds no digit).
 double strtod(const char* first, const char* end, int extra_exponent = 0,
               std::ptrdiff_t* left = nullptr);
 

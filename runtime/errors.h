@@ -62,6 +62,9 @@ constexpr Id stack_overflow{Category::internal, 6};
 constexpr Id too_deep{Category::internal, 8};
 constexpr Id no_cycle{Category::internal, 9};
 constexpr Id not_done{Category::internal, 11};
+// string!, unicode
+constexpr Id invalid_char{Category::script, 62};
+constexpr Id invalid_utf8{Category::access, 4};
 }  // namespace id
 
 // Builds the error value from the id and up to three arguments, then unwinds

@@ -176,7 +176,8 @@ void swap(void* a, void* b, std::size_t size, bool bytewise) {
         }
         return;
     }
-    for (std::size_t i = 0; i + 4 <= size; i += 4) {
+    std::size_t i = 0;
+    for (; i + 4 <= size; i += 4) {
         uint32_t x;
         uint32_t y;
         std::memcpy(&x, p + i, 4);
@@ -184,13 +185,14 @@ void swap(void* a, void* b, std::size_t size, bool bytewise) {
         std::memcpy(p + i, &y, 4);
         std::memcpy(q + i, &x, 4);
     }
+    swap(p + i, q + i, size - i, true);  // a size that is not a multiple of 4
 }
 
 std::byte* find_run(std::byte* start, std::byte* end, std::size_t size, std::uintptr_t mode,
                     std::uintptr_t flags, Compare compare) {
     Context context{size, mode, flags, compare};
     Records r{start, size, bytewise_for(size), context};
-    std::size_t n = std::size_t(end - start) / size;
+    std::size_t n = size ? std::size_t(end - start) / size : 0;
     if (n < 2) return end;
     std::size_t i = 1;
     if (r.cmp(1, 0) < 0) {

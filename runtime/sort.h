@@ -36,7 +36,7 @@ struct Context {
 // cells are recognised by their compare routine). Innermost merge first; a
 // comparator may start another sort.
 struct Scratch {
-    const std::byte* data;
+    std::byte* data;
     std::size_t bytes;  // bytes holding record copies so far
     std::size_t size;
     Compare compare;

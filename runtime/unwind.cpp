@@ -8,4 +8,9 @@ void raise(uint32_t code) {
     throw Thrown{code};
 }
 
+uint32_t own(uint32_t code, uint32_t low, uint32_t high) {
+    if (code != none && (code < low || code > high)) raise(code);
+    return code;
+}
+
 }  // namespace zan::unwind

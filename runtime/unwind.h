@@ -49,4 +49,8 @@ uint32_t guard(uint32_t level, Body&& body) {
     }
 }
 
+// Answers a stopped code when it lies in [low, high] (and 0 as it is); any
+// other code is thrown on. Catchers use it after guard() for the codes they own.
+uint32_t own(uint32_t code, uint32_t low, uint32_t high);
+
 }  // namespace zan::unwind

@@ -276,19 +276,21 @@ TEST(SortRun, MergeRunsBothWaysKeepsFirstRunFirst) {
 }
 
 TEST(SortRun, Swap) {
-    for (bool bytewise : {false, true}) {
-        unsigned char a[12];
-        unsigned char b[12];
-        for (int i = 0; i < 12; ++i) {
-            a[i] = (unsigned char)i;
-            b[i] = (unsigned char)(100 + i);
+    for (std::size_t size : {12u, 13u, 3u})
+        for (bool bytewise : {false, true}) {
+            unsigned char a[14];
+            unsigned char b[14];
+            for (int i = 0; i < 14; ++i) {
+                a[i] = (unsigned char)i;
+                b[i] = (unsigned char)(100 + i);
+            }
+            sort::swap(a, b, size, bytewise);
+            for (int i = 0; i < 14; ++i) {
+                bool in = std::size_t(i) < size;
+                EXPECT_EQ(a[i], in ? 100 + i : i) << size << " " << i;
+                EXPECT_EQ(b[i], in ? i : 100 + i) << size << " " << i;
+            }
         }
-        sort::swap(a, b, 12, bytewise);
-        for (int i = 0; i < 12; ++i) {
-            EXPECT_EQ(a[i], 100 + i);
-            EXPECT_EQ(b[i], i);
-        }
-    }
 }
 
 TEST(Sort, BufferSizeOverflowRaisesNoMemory) {
