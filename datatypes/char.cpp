@@ -9,7 +9,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "runtime/errors.h"
 
 namespace zan::character {

@@ -17,8 +17,9 @@
 #include "datatypes/dtoa_stub.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
 
 namespace zan::float_ {
 
@@ -337,6 +338,25 @@ void make(actions::Args args, Type target) {
             Cell t = datatype_cell(target);
             errors::fire(errors::id::bad_to_arg, &t, &spec);
         }
+    } else if (is(spec, Type::block) || is(spec, Type::paren) || is(spec, Type::hash)) {
+        // [mantissa exponent]: the first times ten to the power of the second.
+        memory::Series* s = memory::buffer(series_node(spec));
+        uint32_t at = series_index(spec);
+        if (s->length() < at || s->length() - at != 2) {
+            Cell t = datatype_cell(target);
+            errors::fire(errors::id::bad_to_arg, &t, &spec);
+        }
+        Cell mantissa = s->cells()[at], exponent = s->cells()[at + 1];
+        double e = std::trunc(get_number(exponent));
+        d = get_number(mantissa) * std::pow(10.0, e);
+    } else if (is(spec, Type::binary)) {
+        // Up to eight bytes from the position: the double's bit pattern, big-endian.
+        memory::Series* s = memory::buffer(series_node(spec));
+        uint32_t at = series_index(spec), length = s->length();
+        uint64_t bits = 0;
+        for (uint32_t k = at; k < length && k < at + 8; ++k)
+            bits = (bits << 8) | uint8_t(s->at_head()[k]);
+        d = std::bit_cast<double>(bits);
     } else if (!read_double(spec, d)) {
         Cell t = datatype_cell(target);
         errors::fire(errors::id::bad_to_arg, &t, &spec);

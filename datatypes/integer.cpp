@@ -11,8 +11,10 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/mold.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "runtime/errors.h"
+#include "runtime/fatal.h"
+#include "runtime/memory.h"
 
 namespace zan::integer {
 
@@ -121,7 +123,7 @@ int32_t do_math_op(int32_t left, int32_t right, int op, Cell* result) {
     case or_: r = left | right; break;
     case and_: r = left & right; break;
     case xor_: r = left ^ right; break;
-    default: errors::impossible(101);
+    default: runtime::quit(runtime::fatal::no_switch, runtime::caller_address());
     }
     if (result) set_int(*result, r);
     return r;
@@ -267,6 +269,16 @@ void to(actions::Args args, Type) {
                 errors::fire(errors::id::type_limit, &target);
             }
             set_int(result, int32_t(std::trunc(d)));
+            break;
+        }
+        case Type::binary: {
+            // Up to four bytes from the position, big-endian.
+            memory::Series* s = memory::buffer(series_node(spec));
+            uint32_t at = series_index(spec), length = s->length();
+            uint32_t v = 0;
+            for (uint32_t k = at; k < length && k < at + 4; ++k)
+                v = (v << 8) | uint8_t(s->at_head()[k]);
+            set_int(result, int32_t(v));
             break;
         }
         case Type::time: {

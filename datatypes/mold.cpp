@@ -1,12 +1,13 @@
 // Form and mold: writing helpers, slot dispatch and the cycle guard.
 //
 // The guard is a fixed array searched linearly: nesting depth, not value
-// count, sets its cost. Node handles never change when buffers move, so the
-// entries need no rewriting after a collection.
+// count, sets its cost. Its entries are marked as roots, which also rewrites
+// them when a collection evacuates node frames.
 #include "datatypes/mold.h"
 
 #include "datatypes/datatype.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 
 namespace zan::mold {
@@ -58,24 +59,45 @@ int32_t mold_value(const Cell& value, Node buffer, actions::MoldFlags flags, boo
 }
 
 std::string form_text(const Cell& value, int32_t limit) {
-    Node buffer = string::make_buffer(16, 1);
     if (limit >= 0 && limit < 1) return {};
-    form_value(value, buffer, limit >= 0, limit >= 0 ? limit : no_limit);
+    Cell held = value;
+    collector::Root keep(held);
+    Node buffer = string::make_buffer(16, 1);
+    collector::NodeRoot keep_buffer(buffer, collector::NodeRoot::As::buffer);
+    form_value(held, buffer, limit >= 0, limit >= 0 ? limit : no_limit);
     std::string text = string::to_utf8(string::make_cell(buffer, 0, Type::string));
     if (limit >= 0) cut_utf8(text, limit);
     return text;
 }
 
 std::string mold_text(const Cell& value, actions::MoldFlags flags, int32_t limit) {
-    Node buffer = string::make_buffer(16, 1);
     if (limit >= 0 && limit < 1) return {};
-    mold_value(value, buffer, flags, limit >= 0, limit >= 0 ? limit : no_limit, 0);
+    Cell held = value;
+    collector::Root keep(held);
+    Node buffer = string::make_buffer(16, 1);
+    collector::NodeRoot keep_buffer(buffer, collector::NodeRoot::As::buffer);
+    mold_value(held, buffer, flags, limit >= 0, limit >= 0 ? limit : no_limit, 0);
     std::string text = string::to_utf8(string::make_cell(buffer, 0, Type::string));
     if (limit >= 0) cut_utf8(text, limit);
     return text;
 }
 
 // --- cycle guard ------------------------------------------------------------------
+
+namespace {
+// The walked series are live anyway; marking the entries keeps their handles
+// current when a collection gives nodes new ones.
+void mark_guard() {
+    for (int i = 0; i < top; ++i) collector::mark_series(guard[i]);
+}
+}  // namespace
+
+void init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    collector::register_marker(mark_guard);
+}
 
 void cycle_push(Node n) {
     guard[top++] = n;

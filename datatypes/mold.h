@@ -49,6 +49,9 @@ int32_t mold_each(Node series, uint32_t index, Node buffer, actions::MoldFlags f
                   int32_t budget, int32_t indent);
 
 // --- cycle guard ------------------------------------------------------------------
+// Registers the guard's entries with the collector (they are rewritten when
+// their nodes move); start-up calls it once.
+void init();
 // Pushing the 1000th entry empties the guard and raises internal too-deep.
 void cycle_push(Node n);
 void cycle_pop();

@@ -1,9 +1,12 @@
 // Form and mold of the values of a series, shared by every block-like type.
 //
 // Molding a value may allocate (the text buffer grows), and allocation may
-// move the series' buffer, so each cell is re-read through its node.
+// move the series' buffer, so each cell is re-read through its node and the
+// copy being molded is rooted. The caller keeps the series and the text
+// buffer alive.
 #include "datatypes/mold.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
+#include "runtime/collector.h"
 #include "runtime/memory.h"
 
 namespace zan::mold {
@@ -17,7 +20,9 @@ int32_t form_each(Node series, uint32_t index, Node buffer, bool part, int32_t b
     CycleScope scope(series);
     for (uint32_t i = index; i < length_of(series); ++i) {
         if (part && budget < 1) return budget;
-        budget = form_value(cell_at(series, i), buffer, part, budget);
+        Cell value = cell_at(series, i);
+        collector::Root keep(value);
+        budget = form_value(value, buffer, part, budget);
         if (i + 1 < length_of(series)) {
             int32_t last = string::last_char(buffer);
             if (last != '\n' && last != '\r' && last != '\t') budget = append(buffer, " ", budget);
@@ -36,6 +41,7 @@ int32_t mold_each(Node series, uint32_t index, Node buffer, actions::MoldFlags f
         for (uint32_t i = index; i < length_of(series); ++i) {
             if (part && budget < 1) return budget;
             Cell value = cell_at(series, i);
+            collector::Root keep(value);
             bool first = i == index;
             if (!flags.flat && newline_before(value)) {
                 if (!flags.only && first) {

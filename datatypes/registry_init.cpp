@@ -8,9 +8,11 @@
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/mold.h"
 #include "datatypes/paren.h"
 #include "datatypes/series.h"
 #include "datatypes/typeset.h"
+#include "runtime/errors.h"
 
 namespace zan::datatype {
 
@@ -19,6 +21,8 @@ void register_all() {
     if (done) return;
     done = true;
 
+    errors::init();
+    mold::init();
     datatype::init();
     unset::init();
     none::init();

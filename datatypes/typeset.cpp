@@ -6,6 +6,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "runtime/errors.h"
+#include "runtime/fatal.h"
+#include "runtime/memory.h"
 
 namespace zan::typeset {
 
@@ -45,7 +47,7 @@ void do_bitwise(actions::Args args, int code) {
     case 6: case 10: r = make(a.w1 & other.w1, a.w2 & other.w2, a.w3 & other.w3); break;
     case 7: case 12: r = make(a.w1 ^ other.w1, a.w2 ^ other.w2, a.w3 ^ other.w3); break;
     case 11: r = make(a.w1 & ~other.w1, a.w2 & ~other.w2, a.w3 & ~other.w3); break;
-    default: errors::impossible(101);
+    default: runtime::quit(runtime::fatal::no_switch, runtime::caller_address());
     }
     args[0] = r;
 }
@@ -71,10 +73,48 @@ int32_t form_mold(const Cell& value, Node buffer, bool only, bool part, int32_t 
 
 namespace {
 
+// A word in a type block stands for its value.
+Cell looked_up(const Cell& value) { return value; }
+
+}  // namespace
+
+Cell from_spec(const Cell& types) {
+    Cell set = make();
+    Node n = series_node(types);
+    for (uint32_t i = series_index(types); i < memory::buffer(n)->length(); ++i) {
+        Cell item = memory::buffer(n)->cells()[i];
+        bool named = is(item, Type::word);
+        Cell value = named ? looked_up(item) : item;
+        switch (type_of(value)) {
+        case Type::datatype:
+        case Type::typeset: add_type(set, value); break;
+        case Type::block: break;
+        case Type::word:
+            if (named) {
+                add(set, Type::object);
+                break;
+            }
+            [[fallthrough]];
+        default: errors::fire(errors::id::invalid_type_spec, &value);
+        }
+    }
+    return set;
+}
+
+namespace {
+
 void make_slot(actions::Args args, Type) {
     const Cell spec = args[1];
     if (is(spec, Type::typeset)) {
         args[0] = spec;
+        return;
+    }
+    if (is(spec, Type::block)) {
+        Cell set = make();
+        Node n = series_node(spec);
+        for (uint32_t i = series_index(spec); i < memory::buffer(n)->length(); ++i)
+            add_type(set, looked_up(memory::buffer(n)->cells()[i]));
+        args[0] = set;
         return;
     }
     Cell target = datatype_cell(Type::typeset);

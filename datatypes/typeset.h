@@ -43,6 +43,11 @@ int count(const Cell& set);
 // Adds a datatype or ORs in a typeset; anything else raises invalid-arg.
 void add_type(Cell& set, const Cell& value);
 
+// The typeset of a function spec's type block: datatypes and typesets are
+// added, a word stands for its value (a word naming a word adds object!),
+// blocks are skipped; anything else raises invalid-type-spec.
+Cell from_spec(const Cell& types);
+
 // The set operations: 5 and 9 union, 6 and 10 intersect, 7 and 12 difference,
 // 11 exclude, 8 the first operand unchanged. Operands in args[0] and args[1].
 void do_bitwise(actions::Args args, int code);

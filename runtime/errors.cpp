@@ -5,10 +5,8 @@
 // itself raises no-memory when pages run out.
 #include "runtime/errors.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "datatypes/typeset.h"
+#include "runtime/collector.h"
 #include "runtime/unwind.h"
 
 namespace zan::errors {
@@ -20,7 +18,20 @@ Cell pending_args_[3];
 
 CallWordFn call_word_provider = nullptr;
 ArgWordFn arg_word_provider = nullptr;
+
+// The arguments may hold series (a string that could not be converted).
+void mark_pending() {
+    collector::mark_cell(pending_value_);
+    collector::mark_cells(pending_args_, pending_args_ + 3);
+}
 }  // namespace
+
+void init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    collector::register_marker(mark_pending);
+}
 
 void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     pending_id_ = id;
@@ -51,6 +62,8 @@ void expect_arg(const Cell& value, int position) {
     fire(id::expect_arg, &word, &type, &arg);
 }
 
+void bad_make_arg(const Cell& value, const Cell& spec) { fire(id::bad_make_arg, &value, &spec); }
+
 const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value) {
     if (!typeset::has(typeset, type_of(value))) expect_arg(value, position);
     return value;
@@ -58,13 +71,6 @@ const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value)
 
 void check_unset(int position, const Cell& value) {
     if (is(value, Type::unset)) expect_arg(value, position);
-}
-
-void impossible(int code) {
-    std::fprintf(stderr, "*** Runtime Error %d: %s\n", code,
-                 code == 101 ? "no value matched in SWITCH" : "no value matched in CASE");
-    std::fflush(stderr);
-    std::_Exit(code & 0xFF);
 }
 
 }  // namespace zan::errors

@@ -72,6 +72,9 @@ constexpr Id invalid_utf8{Category::access, 4};
 [[noreturn]] void fire(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                        const Cell* arg3 = nullptr);
 
+// Registers the pending error's cells with the collector; start-up calls it once.
+void init();
+
 // The error value of the throw in flight (valid in a catcher of unwind::error).
 const Cell& pending();
 
@@ -93,13 +96,11 @@ using ArgWordFn = Cell (*)(int position);
 void set_arg_word_provider(ArgWordFn fn);
 [[noreturn]] void expect_arg(const Cell& value, int position);
 
+// make of a value that cannot be made from the spec (native!, action! ...).
+[[noreturn]] void bad_make_arg(const Cell& value, const Cell& spec);
+
 // Checks of compiled functions' arguments against their typesets.
 const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value);
 void check_unset(int position, const Cell& value);
-
-// A selection over a closed set of cases matched none: a fault of the runtime
-// itself, reported as fatal runtime error `code` (100 or 101) and ending the
-// process. Replaced by the fatal report of the runtime core when it exists.
-[[noreturn]] void impossible(int code);
 
 }  // namespace zan::errors

@@ -1,7 +1,7 @@
 #include <cmath>
 
 #include "datatypes/char.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "value_support.h"
 
 using namespace zan;

@@ -39,9 +39,4 @@ TEST(Errors, ExpectArgNamesTheCallThroughProviders) {
     errors::set_arg_word_provider(nullptr);
 }
 
-TEST(ErrorsDeathTest, ImpossibleIsFatal) {
-    EXPECT_EXIT(errors::impossible(101), testing::ExitedWithCode(101),
-                "no value matched in SWITCH");
-}
-
 }  // namespace

@@ -1,7 +1,10 @@
 #include <cfloat>
 #include <cmath>
 
+#include <cstring>
+
 #include "datatypes/float.h"
+#include "runtime/memory.h"
 #include "datatypes/integer.h"
 #include "value_support.h"
 
@@ -217,6 +220,33 @@ TEST(Float, RoundToInt) {
     EXPECT_EQ(float_::round_to_int(2.5), 3);
     EXPECT_EQ(float_::round_to_int(0.49999999999999994), 0);
     EXPECT_EQ(test::raised([] { float_::round_to_int(1e10); }), errors::id::overflow);
+}
+
+}  // namespace
+
+namespace {
+
+Cell series_of(Type t, const void* data, uint32_t bytes, uint32_t unit) {
+    Node n = memory::alloc_series(bytes / unit, unit);
+    memory::Series* s = memory::buffer(n);
+    std::memcpy(s->at_head(), data, bytes);
+    s->tail = s->head + bytes;
+    return make_cell(t, 0, n);
+}
+
+TEST(Float, ToFromBlockAndBinary) {
+    Cell pair[] = {float_cell(1.5), integer_cell(3)};
+    EXPECT_EQ(float_of(test::to(Type::float_, series_of(Type::block, pair, sizeof pair, 16))), 1500.0);
+    Cell neg[] = {integer_cell(25), float_cell(-1.9)};
+    EXPECT_EQ(float_of(test::to(Type::float_, series_of(Type::block, neg, sizeof neg, 16))), 2.5);
+    Cell three[] = {integer_cell(1), integer_cell(2), integer_cell(3)};
+    EXPECT_EQ(test::raised([&] { test::to(Type::float_, series_of(Type::block, three, sizeof three, 16)); }),
+              errors::id::bad_to_arg);
+    Cell word_in[] = {integer_cell(1), none_cell()};
+    EXPECT_EQ(test::raised([&] { test::to(Type::float_, series_of(Type::block, word_in, sizeof word_in, 16)); }),
+              errors::id::bad_to_arg);
+    const uint8_t one[] = {0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0xFF};
+    EXPECT_EQ(float_of(test::to(Type::float_, series_of(Type::binary, one, sizeof one, 1))), 1.0);
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 #include <climits>
 #include <cmath>
 
+#include <cstring>
+#include <vector>
+
 #include "datatypes/integer.h"
+#include "datatypes/string.h"
+#include "runtime/memory.h"
 #include "value_support.h"
 
 using namespace zan;
@@ -43,6 +48,48 @@ TEST(Integer, ArithmeticStaysIntegerOrTurnsFloat) {
         ASSERT_EQ(type_of(r), c.type);
         if (c.type == Type::integer) EXPECT_EQ(int_of(r), int32_t(c.expect));
         else EXPECT_EQ(float_of(r), c.expect);
+    }
+}
+
+// Every pair of boundary values against 64-bit arithmetic.
+TEST(Integer, BoundaryGridAgainstWideArithmetic) {
+    const int32_t edges[] = {INT_MIN, INT_MIN + 1, -65536, -46341, -2, -1, 0,
+                             1,       2,           46341,  65536,  INT_MAX - 1, INT_MAX};
+    for (int32_t a : edges) {
+        for (int32_t b : edges) {
+            SCOPED_TRACE(std::to_string(a) + ", " + std::to_string(b));
+            struct Op {
+                test::BinarySlot slot;
+                int64_t wide;
+            } ops[] = {{&R::add, int64_t(a) + b},
+                       {&R::subtract, int64_t(a) - b},
+                       {&R::multiply, int64_t(a) * b}};
+            for (const auto& op : ops) {
+                Cell r = binary(op.slot, i(a), i(b));
+                if (op.wide >= INT_MIN && op.wide <= INT_MAX) {
+                    ASSERT_TRUE(is(r, Type::integer));
+                    EXPECT_EQ(int_of(r), op.wide);
+                } else {
+                    ASSERT_TRUE(is(r, Type::float_));
+                    EXPECT_EQ(float_of(r), double(op.wide));
+                }
+            }
+            if (b == 0 || (a == INT_MIN && b == -1)) {
+                errors::Id expect = b == 0 ? errors::id::zero_divide : errors::id::overflow;
+                EXPECT_EQ(test::raised([&] { binary(&R::divide, i(a), i(b)); }), expect);
+                EXPECT_EQ(test::raised([&] { binary(&R::remainder, i(a), i(b)); }), expect);
+                continue;
+            }
+            Cell q = binary(&R::divide, i(a), i(b));
+            if (int64_t(a) % b == 0) {
+                ASSERT_TRUE(is(q, Type::integer));
+                EXPECT_EQ(int_of(q), int64_t(a) / b);
+            } else {
+                ASSERT_TRUE(is(q, Type::float_));
+                EXPECT_EQ(float_of(q), double(a) / double(b));
+            }
+            EXPECT_EQ(int_of(binary(&R::remainder, i(a), i(b))), int64_t(a) % b);
+        }
     }
 }
 
@@ -187,6 +234,44 @@ TEST(Integer, ToAndMake) {
               errors::id::type_limit);
 }
 
+Cell text(std::string_view s) {
+    Node n = string::make_buffer(16, 1);
+    string::append_utf8(n, s);
+    return string::make_cell(n, 0, Type::string);
+}
+
+TEST(Integer, ToFromText) {
+    struct Case {
+        const char* text;
+        int32_t expect;
+    } good[] = {{"1'000", 1000}, {"-2147483648", INT_MIN}, {"+7", 7}, {"2147483647", INT_MAX}};
+    for (const auto& c : good) EXPECT_EQ(int_of(test::to(Type::integer, text(c.text))), c.expect) << c.text;
+    for (const char* bad : {"12a", "", "2147483648", "-2147483649", "-", " 1", "1.5"})
+        EXPECT_EQ(test::raised([&] { test::to(Type::integer, text(bad)); }), errors::id::bad_to_arg)
+            << bad;
+}
+
+TEST(Integer, ToFromBinary) {
+    struct Case {
+        std::vector<uint8_t> bytes;
+        uint32_t index;
+        int32_t expect;
+    } cases[] = {
+        {{0x01, 0x02}, 0, 258},
+        {{0x01, 0x02, 0x03, 0x04, 0x05}, 0, 0x01020304},
+        {{0x01, 0x02, 0x03, 0x04, 0x05}, 1, 0x02030405},
+        {{0xFF, 0xFF, 0xFF, 0xFF}, 0, -1},
+        {{}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        Node n = memory::alloc_bytes(uint32_t(c.bytes.size()));
+        memory::Series* s = memory::buffer(n);
+        if (!c.bytes.empty()) std::memcpy(s->at_head(), c.bytes.data(), c.bytes.size());
+        s->tail = s->head + uint32_t(c.bytes.size());
+        EXPECT_EQ(int_of(test::to(Type::integer, make_cell(Type::binary, c.index, n))), c.expect);
+    }
+}
+
 TEST(Integer, Compare) {
     EXPECT_EQ(test::compare(i(1), i(2), 3), -1);
     EXPECT_EQ(test::compare(i(1), f(1.0), 0), 0);
@@ -214,6 +299,11 @@ TEST(Integer, NumberToInteger) {
     for (double d : {2147483648.0, std::nan("")})
         EXPECT_EQ(test::raised([&] { integer::number_to_integer(f(d)); }),
                   errors::id::out_of_range);
+}
+
+TEST(IntegerDeathTest, UnknownOperatorIsFatal) {
+    EXPECT_EXIT(integer::do_math_op(1, 2, 9, nullptr), testing::ExitedWithCode(101),
+                "no value matched in SWITCH");
 }
 
 TEST(Integer, DoMathOpWithoutResultCell) {

@@ -1,5 +1,5 @@
 #include "datatypes/mold.h"
-#include "datatypes/string_stub.h"
+#include "datatypes/string.h"
 #include "value_support.h"
 
 using namespace zan;

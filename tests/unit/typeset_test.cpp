@@ -1,4 +1,7 @@
+#include <cstring>
+
 #include "datatypes/typeset.h"
+#include "runtime/memory.h"
 #include "value_support.h"
 
 using namespace zan;
@@ -120,6 +123,51 @@ TEST(Typeset, AddType) {
     typeset::add_type(s, of({Type::block, Type::string}));
     EXPECT_EQ(typeset::count(s), 3);
     EXPECT_EQ(test::raised([&] { typeset::add_type(s, integer_cell(3)); }), errors::id::invalid_arg);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Typeset, MakeFromBlock) {
+    datatype::register_all();
+    Node n = memory::alloc_cells(4);
+    memory::Series* s = memory::buffer(n);
+    Cell items[] = {datatype_cell(Type::integer), datatype_cell(Type::integer),
+                    of({Type::string, Type::block}), datatype_cell(Type::float_)};
+    std::memcpy(s->cells(), items, sizeof items);
+    s->tail = s->head + sizeof items;
+    Cell made = test::make(Type::typeset, make_cell(Type::block, 0, n));
+    EXPECT_EQ(typeset::count(made), 4);
+    Cell from_third = test::make(Type::typeset, make_cell(Type::block, 3, n));
+    EXPECT_EQ(typeset::count(from_third), 1);
+    memory::buffer(n)->cells()[1] = integer_cell(1);
+    EXPECT_EQ(test::raised([&] { test::make(Type::typeset, make_cell(Type::block, 0, n)); }),
+              errors::id::invalid_arg);
+    EXPECT_EQ(int_of(errors::pending_arg(1)), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Typeset, FromSpecTypeBlock) {
+    datatype::register_all();
+    Cell inner[] = {datatype_cell(Type::string)};
+    Node in = memory::alloc_cells(1);
+    std::memcpy(memory::buffer(in)->cells(), inner, sizeof inner);
+    memory::buffer(in)->tail += sizeof inner;
+    Cell items[] = {datatype_cell(Type::integer), make_cell(Type::block, 0, in),
+                    of({Type::file, Type::url})};
+    Node n = memory::alloc_cells(3);
+    std::memcpy(memory::buffer(n)->cells(), items, sizeof items);
+    memory::buffer(n)->tail += sizeof items;
+    Cell set = typeset::from_spec(make_cell(Type::block, 0, n));
+    EXPECT_EQ(set.w1, of({Type::integer, Type::file, Type::url}).w1);
+    EXPECT_EQ(typeset::count(set), 3);
+    memory::buffer(n)->cells()[2] = integer_cell(4);
+    EXPECT_EQ(test::raised([&] { typeset::from_spec(make_cell(Type::block, 0, n)); }),
+              errors::id::invalid_type_spec);
 }
 
 }  // namespace
