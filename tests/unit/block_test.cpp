@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "datatypes/paren.h"
+#include "datatypes/symbol.h"
+#include "runtime/ownership.h"
 #include "series_support.h"
 
 namespace zan {
@@ -473,6 +475,68 @@ TEST_F(BlockTest, Paren) {
     EXPECT_EQ(pr.append.fn, r.append.fn);
     EXPECT_EQ(pr.sort.fn, r.sort.fn);
     EXPECT_EQ(pr.pick.fn, r.pick.fn);
+}
+
+std::vector<std::string> reported;
+void record_change(const Cell&, const Cell&, const Cell&, const Cell& action, int32_t, int32_t,
+                   int32_t) {
+    reported.push_back(std::string(symbol::name(word_symbol(action))));
+}
+
+// Every modifying action reports to the owner of the series, before and after.
+TEST_F(BlockTest, ModifyingActionsReportToTheirOwner) {
+    collector::set_enabled(false);  // the stand-in owner has no context to keep it
+    ownership::init();
+    ownership::set_deep_change_hook(record_change);
+    struct Case {
+        const char* before;
+        const char* after;
+        void (*call)(const actions::Row& r, Slots& s);
+    };
+    const Case cases[] = {
+        {"append", "appended", [](const actions::Row& r, Slots& s) { r.append.fn(s, nullptr, false, nullptr); }},
+        {"insert", "inserted", [](const actions::Row& r, Slots& s) { r.insert.fn(s, nullptr, false, nullptr); }},
+        {"change", "changed", [](const actions::Row& r, Slots& s) { r.change.fn(s, nullptr, false, nullptr); }},
+        {"remove", "removed", [](const actions::Row& r, Slots& s) { r.remove.fn(s, nullptr, nullptr); }},
+        {"clear", "cleared", [](const actions::Row& r, Slots& s) { r.clear.fn(s); }},
+        {"poke", "poked", [](const actions::Row& r, Slots& s) { r.poke.fn(s, 1); }},
+        {"reverse", "reversed", [](const actions::Row& r, Slots& s) { r.reverse.fn(s, nullptr, nullptr); }},
+        {"take", "taken", [](const actions::Row& r, Slots& s) { r.take.fn(s, nullptr, false, false); }},
+        {"sort", "sorted", [](const actions::Row& r, Slots& s) { r.sort.fn(s, {}); }},
+        {"trim", "trimmed", [](const actions::Row& r, Slots& s) { r.trim.fn(s, {}); }},
+        {"put", "put-ed", [](const actions::Row& r, Slots& s) { r.put.fn(s, false); }},
+        {"random", "randomized", [](const actions::Row& r, Slots& s) { r.random.fn(s, false, false, false); }},
+        {"swap", "swaped", [](const actions::Row& r, Slots& s) {
+             s[1] = block_of({9});
+             r.swap.fn(s);
+         }},
+        {"move", "moved", [](const actions::Row& r, Slots& s) {
+             s[1] = s[0];
+             s[0] = block_of({9});
+             r.move.fn(s, nullptr);
+         }},
+    };
+    for (const Case& c : cases) {
+        Slots s;
+        s[0] = block_of({3, 1, 2});
+        Cell owner = make_cell(Type::object, 0, 0, 1);
+        Cell word = make_cell(Type::word, 0, symbol::make("field"), uint32_t(-1));
+        ownership::set_owner_deep(s[0], owner, word);
+        s[1] = integer_cell(1);
+        s[2] = integer_cell(5);
+        reported.clear();
+        c.call(r, s);
+        EXPECT_EQ(reported, (std::vector<std::string>{c.before, c.after})) << c.before;
+    }
+    // A series without an owner reports nothing.
+    Slots s;
+    s[0] = block_of({1});
+    s[1] = integer_cell(2);
+    reported.clear();
+    r.append.fn(s, nullptr, false, nullptr);
+    EXPECT_TRUE(reported.empty());
+    ownership::set_deep_change_hook(nullptr);
+    collector::set_enabled(true);
 }
 
 TEST_F(BlockTest, RootBlockKeepsItsValues) {
