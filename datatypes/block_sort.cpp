@@ -9,12 +9,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/sort.h"
 
@@ -204,22 +206,38 @@ bool records_equal(const Cell* a, const Cell* b, int32_t size, int32_t code) {
     return true;
 }
 
-// Whether a record equal to rec is among the whole records of blk from its head.
-bool contains(const Cell& blk, const Cell* rec, int32_t size, int32_t code) {
-    const Cell* c = memory::buffer(series_node(blk))->cells();
-    int32_t from = int32_t(series_index(blk));
-    int32_t to = series::buffer_length(blk);
-    for (int32_t i = from; i + size <= to; i += size)
-        if (records_equal(c + i, rec, size, code)) return true;
-    return false;
-}
+// A hash index over a block's cells from its head, made for the operation or
+// (a hash!'s) its own.
+struct Index {
+    Node table = 0;
+    hashtable::TableRoot root{table};
+    Cell block;
+    collector::Root keep{block};
 
-// Appends the record at absolute index i of src to out unless out holds it.
-void keep_record(const Cell& out, const Cell& src, int32_t i, int32_t size, int32_t code) {
-    const Cell* rec = memory::buffer(series_node(src))->cells() + i;
-    if (contains(out, rec, size, code)) return;
-    for (int32_t k = 0; k < size; ++k)
-        rs_append(out, memory::buffer(series_node(src))->cells()[i + k]);
+    explicit Index(const Cell& b) : block(b) {
+        table = is(b, Type::hash) && series_extra(b)
+                    ? Node(series_extra(b))
+                    : hashtable::make(uint32_t(rs_length(b)), &block, hashtable::kind_hash);
+    }
+
+    // Whether a whole record equal to rec starts at a record boundary from the head.
+    bool contains(const std::vector<Cell>& rec, int32_t code) {
+        int32_t head = int32_t(series_index(block));
+        int32_t total = series::buffer_length(block);
+        int32_t size = int32_t(rec.size());
+        hashtable::Probe probe;
+        for (int32_t at; (at = hashtable::get_next(table, rec[0], probe)) >= 0;) {
+            if (at < head || (at - head) % size != 0 || at + size > total) continue;
+            const Cell* c = memory::buffer(series_node(block))->cells() + at;
+            if (records_equal(c, rec.data(), size, code)) return true;
+        }
+        return false;
+    }
+};
+
+std::vector<Cell> record_at(const Cell& blk, int32_t i, int32_t size) {
+    const Cell* c = memory::buffer(series_node(blk))->cells() + i;
+    return std::vector<Cell>(c, c + size);
 }
 
 }  // namespace
@@ -238,17 +256,23 @@ void do_set_op(actions::Args args, bool case_, const Cell* skip, SetOp op) {
     int32_t code = case_ ? code_strict : code_find;
     int32_t capacity = rs_length(args[0]) + (op == SetOp::union_ ? rs_length(args[1]) : 0);
     Cell out;
-    collector::Root keep(out);
     make_at(out, capacity);
+    Index result(out);
 
-    auto walk = [&](const Cell& from, const Cell* other, bool keep_present) {
-        int32_t to = series::buffer_length(from);
-        for (int32_t i = int32_t(series_index(from)); i + size <= to; i += size) {
-            if (other) {
-                const Cell* rec = memory::buffer(series_node(from))->cells() + i;
-                if (contains(*other, rec, size, code) != keep_present) continue;
-            }
-            keep_record(out, from, i, size, code);
+    // Appends the record at i unless the result holds it already. The cells
+    // are read from their block again for each append: appending may move it.
+    auto keep = [&](const Cell& from, int32_t i) {
+        if (result.contains(record_at(from, i, size), code)) return;
+        for (int32_t k = 0; k < size; ++k) {
+            rs_append(result.block, memory::buffer(series_node(from))->cells()[i + k]);
+            hashtable::put(result.table, uint32_t(series::buffer_length(result.block) - 1));
+        }
+    };
+    auto walk = [&](const Cell& from, Index* other, bool keep_present) {
+        for (int32_t i = int32_t(series_index(from)); i + size <= series::buffer_length(from);
+             i += size) {
+            if (other && other->contains(record_at(from, i, size), code) != keep_present) continue;
+            keep(from, i);
         }
     };
     switch (op) {
@@ -257,14 +281,25 @@ void do_set_op(actions::Args args, bool case_, const Cell* skip, SetOp op) {
         walk(args[0], nullptr, true);
         walk(args[1], nullptr, true);
         break;
-    case SetOp::intersect: walk(args[0], &args[1], true); break;
-    case SetOp::exclude: walk(args[0], &args[1], false); break;
-    case SetOp::difference:
-        walk(args[0], &args[1], false);
-        walk(args[1], &args[0], false);
+    case SetOp::intersect: {
+        Index other(args[1]);
+        walk(args[0], &other, true);
         break;
     }
-    args[0] = out;
+    case SetOp::exclude: {
+        Index other(args[1]);
+        walk(args[0], &other, false);
+        break;
+    }
+    case SetOp::difference: {
+        Index second(args[1]);
+        walk(args[0], &second, false);
+        Index first(args[0]);
+        walk(args[1], &first, false);
+        break;
+    }
+    }
+    args[0] = result.block;
 }
 
 }  // namespace zan::block

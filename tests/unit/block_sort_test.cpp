@@ -191,6 +191,16 @@ TEST_F(BlockSortTest, RecordComparison) {
               0);
 }
 
+TEST_F(BlockSortTest, UniqueOfALargeBlockKeepsFirstSeenOrder) {
+    Slots s;
+    block::make_at(s[0], 50000);
+    for (int i = 0; i < 50000; ++i) block::rs_append(s[0], integer_cell((i * 7) % 1000));
+    block::do_set_op(s, false, nullptr, block::SetOp::unique);
+    std::vector<int> v = ints(s[0]);
+    ASSERT_EQ(v.size(), 1000u);
+    for (int i = 0; i < 1000; ++i) EXPECT_EQ(v[i], (i * 7) % 1000);
+}
+
 TEST_F(BlockSortTest, SetOperations) {
     struct Case {
         block::SetOp op;
