@@ -123,6 +123,10 @@ void insert_or_append(Args args, const Cell* part, bool only, const Cell* dup_re
         } else {
             put_source(dst, value, src, dup);
         }
+        if (append)
+            series::index_appended(blk, at);
+        else
+            series::reindex(blk);
     });
     set_series_index(blk, append ? 0u : uint32_t(at + int32_t(count)));
 }
@@ -485,6 +489,7 @@ void change(Args args, const Cell* part, bool only, const Cell* dup_ref) {
         } else {
             put_source(dst, value, src, dup);
         }
+        series::reindex(blk);
     });
     set_series_index(blk, uint32_t(std::min<int64_t>(at + int64_t(count), total_of(blk))));
 }
@@ -528,6 +533,8 @@ void swap(Args args) {
     Cell* x = cells_of(a) + index_of(a);
     Cell* y = cells_of(b) + index_of(b);
     std::swap(*x, *y);
+    series::reindex(a);
+    if (series_node(b) != series_node(a)) series::reindex(b);
     if (owned_a) series::notify_after(a, Change::swap, index_of(a), 1);
     if (owned_b) series::notify_after(b, Change::swap, index_of(b), 1);
 }
@@ -542,6 +549,7 @@ void trim(Args args, const actions::TrimRefs&) {
         for (int32_t i = at; i < total; ++i)
             if (!is(c[i], Type::none)) c[kept++] = c[i];
         rs_truncate(blk, kept);
+        series::reindex(blk);
     });
 }
 
@@ -662,15 +670,20 @@ void put(Args args, bool case_) {
     Match m = find_in(blk, key, r);
     int32_t at = m.at < 0 ? total_of(blk) : m.at;
     series::with_notify(blk, Change::put, at, 1, [&] {
+        int32_t total = total_of(blk);
         if (m.at < 0) {
             rs_append(blk, key);
             rs_append(blk, value);
-        } else if (m.at + 1 < total_of(blk)) {
+        } else if (m.at + 1 < total) {
             Cell old = cells_of(blk)[m.at + 1];
-            if (!cells_equal(old, value, op_find)) cells_of(blk)[m.at + 1] = value;
+            if (!cells_equal(old, value, op_find)) {
+                cells_of(blk)[m.at + 1] = value;
+                series::reindex(blk);
+            }
         } else {
             rs_append(blk, value);
         }
+        series::index_appended(blk, total);
     });
     args[0] = args[2];
 }

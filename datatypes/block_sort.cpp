@@ -193,6 +193,7 @@ void sort(actions::Args args, const actions::SortRefs& r) {
             sort_records(base, count, size, r.stable, r.case_ ? code_sort_case : code_sort, flags,
                          record_compare);
         }
+        series::reindex(blk);
     });
 }
 

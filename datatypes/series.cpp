@@ -15,6 +15,7 @@
 #include "datatypes/datatype.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "datatypes/series_services.h"
 
 namespace zan::series {
@@ -185,6 +186,19 @@ Cell copy_range(const Cell& s, int32_t start, int32_t count) {
     return c;
 }
 
+Node hash_table_of(const Cell& s) { return is(s, Type::hash) ? Node(series_extra(s)) : 0; }
+
+void reindex(const Cell& s) {
+    if (Node t = hash_table_of(s)) hashtable::resize(t, uint32_t(buffer_length(s)));
+}
+
+void index_appended(const Cell& s, int32_t from) {
+    Node t = hash_table_of(s);
+    if (!t) return;
+    hashtable::TableRoot keep(t);
+    for (int32_t p = from; p < buffer_length(s); ++p) hashtable::put(t, uint32_t(p));
+}
+
 std::byte* fill_repeat(std::byte* buf, uint32_t size, uint32_t count) {
     uint64_t total = uint64_t(size) * count;
     if (total == 0) return buf;
@@ -304,7 +318,10 @@ void poke(Args args, int32_t index) {
         Cell i = integer_arg(index);
         errors::fire(errors::id::out_of_range, &i);
     }
-    with_notify(s, Change::poke, p, 1, [&] { store_element(s, p, args[2]); });
+    with_notify(s, Change::poke, p, 1, [&] {
+        store_element(s, p, args[2]);
+        reindex(s);
+    });
     args[0] = args[2];
 }
 
@@ -318,6 +335,7 @@ void clear(Args args) {
     with_notify(s, Change::clear, index, total - index, [&] {
         memory::Series* b = buffer_of(s);
         b->tail = b->head + uint32_t(index) * b->unit();
+        reindex(s);
     });
 }
 
@@ -345,6 +363,7 @@ void remove(Args args, const Cell* part, const Cell* key) {
     with_notify(s, Change::remove, start, count, [&] {
         uint32_t unit = unit_of(s);
         close_gap(series_node(s), uint32_t(start) * unit, uint32_t(count) * unit);
+        reindex(s);
     });
 }
 
@@ -376,6 +395,7 @@ void reverse(Args args, const Cell* part, const Cell* skip) {
             lo += record;
             hi -= record;
         }
+        reindex(s);
     });
 }
 
@@ -428,6 +448,7 @@ void take(Args args, const Cell* part, bool, bool last) {
         uint32_t unit = unit_of(s);
         close_gap(series_node(s), uint32_t(start) * unit,
                   uint32_t(count) * unit);
+        reindex(s);
         args[0] = taken;
     });
 }
@@ -499,6 +520,7 @@ void move(Args args, const Cell* part) {
             b = memory::buffer(sn);
             b = open_gap(sn, uint32_t(at) * unit, uint32_t(bytes));
             std::memcpy(b->at_head() + size_t(at) * unit, temp.data(), bytes);
+            reindex(dst);
         });
         args[0] = dst;
         return;
@@ -520,6 +542,8 @@ void move(Args args, const Cell* part) {
         memory::Series* sb = memory::buffer(sn);
         std::memcpy(d->at_head() + size_t(to) * su, sb->at_head() + size_t(from) * su, bytes);
         close_gap(sn, uint32_t(from) * su, uint32_t(bytes));
+        reindex(src);
+        reindex(dst);
     });
     args[0] = dst;
 }
@@ -559,6 +583,7 @@ void random(Args args, bool seed, bool secure, bool only) {
             std::memcpy(a, b, unit);
             std::memcpy(b, temp.data(), unit);
         }
+        reindex(s);
     });
 }
 

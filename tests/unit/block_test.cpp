@@ -1,9 +1,11 @@
 // block!: building blocks, the block actions through block!'s row, their
 // errors, the root block and deep copies, some under forced collections.
+#include <algorithm>
 #include <cstdlib>
 
 #include "datatypes/paren.h"
 #include "datatypes/symbol.h"
+#include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "series_support.h"
 
@@ -537,6 +539,91 @@ TEST_F(BlockTest, ModifyingActionsReportToTheirOwner) {
     EXPECT_TRUE(reported.empty());
     ownership::set_deep_change_hook(nullptr);
     collector::set_enabled(true);
+}
+
+// A hash! over the integers: a block whose w3 names a hash table of its cells.
+Cell hash_of(std::initializer_list<int> values) {
+    Cell b = block_of(values);
+    collector::Root keep(b);
+    Node t = hashtable::make(uint32_t(values.size()), &b, hashtable::kind_hash);
+    set_type(b, Type::hash);
+    b.w3 = t;
+    return b;
+}
+
+// Whether the hash index finds every integer of the block at its first place.
+::testing::AssertionResult index_matches(const Cell& h) {
+    Node t = Node(series_extra(h));
+    if (const char* fault = hashtable::check(t); fault && *fault)
+        return ::testing::AssertionFailure() << fault;
+    Cell whole = h;
+    set_series_index(whole, 0);
+    std::vector<int> v = ints(whole);
+    for (size_t p = 0; p < v.size(); ++p) {
+        int32_t first = int32_t(std::find(v.begin(), v.end(), v[p]) - v.begin());
+        int32_t got = hashtable::get(t, integer_cell(v[p]));
+        if (got != first)
+            return ::testing::AssertionFailure() << v[p] << " found at " << got << ", not " << first;
+    }
+    if (hashtable::get(t, integer_cell(-99)) != -1)
+        return ::testing::AssertionFailure() << "a missing value is found";
+    return ::testing::AssertionSuccess();
+}
+
+// Every action that moves or replaces the cells of a hash! keeps its index right.
+TEST_F(BlockTest, HashIndexFollowsTheCells) {
+    struct Case {
+        const char* what;
+        void (*call)(const actions::Row& r, Slots& s);
+        std::vector<int> result;
+    };
+    const Case cases[] = {
+        {"append", [](const actions::Row& r, Slots& s) { r.append.fn(s, nullptr, false, nullptr); },
+         {1, 2, 3, 4, 5, 7, 8}},
+        {"insert", [](const actions::Row& r, Slots& s) { r.insert.fn(s, nullptr, false, nullptr); },
+         {1, 7, 8, 2, 3, 4, 5}},
+        {"change", [](const actions::Row& r, Slots& s) { r.change.fn(s, nullptr, false, nullptr); },
+         {1, 7, 8, 4, 5}},
+        {"remove", [](const actions::Row& r, Slots& s) { r.remove.fn(s, nullptr, nullptr); },
+         {1, 3, 4, 5}},
+        {"clear", [](const actions::Row& r, Slots& s) { r.clear.fn(s); }, {1}},
+        {"poke", [](const actions::Row& r, Slots& s) { r.poke.fn(s, 2); }, {1, 2, 5, 4, 5}},
+        {"reverse", [](const actions::Row& r, Slots& s) { r.reverse.fn(s, nullptr, nullptr); },
+         {1, 5, 4, 3, 2}},
+        {"take", [](const actions::Row& r, Slots& s) { r.take.fn(s, nullptr, false, false); },
+         {1, 3, 4, 5}},
+        {"swap", [](const actions::Row& r, Slots& s) {
+             s[1] = block_of({9});
+             r.swap.fn(s);
+         }, {1, 9, 3, 4, 5}},
+        {"move", [](const actions::Row& r, Slots& s) {
+             s[1] = s[0];
+             set_series_index(s[1], 4);
+             r.move.fn(s, nullptr);
+         }, {1, 3, 4, 2, 5}},
+        {"put", [](const actions::Row& r, Slots& s) {
+             s[1] = integer_cell(3);
+             s[2] = integer_cell(1);
+             r.put.fn(s, false);
+         }, {1, 2, 3, 1, 5}},
+        {"sort", [](const actions::Row& r, Slots& s) {
+             actions::SortRefs refs;
+             refs.reverse = true;
+             r.sort.fn(s, refs);
+         }, {1, 5, 4, 3, 2}},
+    };
+    for (const Case& c : cases) {
+        Slots s;
+        s[3] = hash_of({1, 2, 3, 4, 5});
+        s[0] = s[3];
+        set_series_index(s[0], 1);
+        s[1] = block_of({7, 8});
+        s[2] = integer_cell(5);
+        c.call(r, s);
+        Cell whole = s[3];
+        EXPECT_EQ(ints(whole), c.result) << c.what;
+        EXPECT_TRUE(index_matches(s[3])) << c.what;
+    }
 }
 
 TEST_F(BlockTest, RootBlockKeepsItsValues) {
