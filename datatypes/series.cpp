@@ -17,6 +17,7 @@
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "datatypes/series_services.h"
+#include "datatypes/string.h"
 
 namespace zan::series {
 
@@ -291,15 +292,7 @@ void store_element(const Cell& s, int32_t p, const Cell& value) {
     }
     if (is_string_like(t)) {
         if (!is(value, Type::char_)) errors::fire(errors::id::invalid_arg, &value);
-        uint32_t cp = uint32_t(int_of(value));
-        // Widening a string to a larger unit belongs to the string datatype.
-        if ((b->unit() == 1 && cp > 0xFF) || (b->unit() == 2 && cp > 0xFFFF))
-            errors::fire(errors::id::not_done);
-        switch (b->unit()) {
-        case 1: *at = std::byte(cp); break;
-        case 2: { uint16_t v = uint16_t(cp); std::memcpy(at, &v, 2); break; }
-        default: std::memcpy(at, &cp, 4); break;
-        }
+        string::poke_char(series_node(s), uint32_t(p), uint32_t(int_of(value)));  // may widen
         return;
     }
     errors::fire(errors::id::not_done);
@@ -528,11 +521,20 @@ void move(Args args, const Cell* part) {
     Type st = type_of(src), dt = type_of(dst);
     bool src_cells = is_block_like(st), dst_cells = is_block_like(dt);
     uint32_t su = unit_of(src), du = unit_of(dst);
-    if (src_cells != dst_cells || su != du) {
+    bool texts = is_string_like(st) && is_string_like(dt);
+    if (src_cells != dst_cells || (su != du && !texts)) {
         Cell a = datatype_cell(st), b = datatype_cell(dt);
-        // Strings of different widths need conversion, which the string
-        // datatype provides; until then they are refused like binaries.
         errors::fire(errors::id::move_bad, &a, &b);
+    }
+    if (su != du) {
+        // Text of another width is converted on the way.
+        with_notify(dst, Change::move, index_of(dst), count, [&] {
+            Cell from_value = src, to_value = dst;
+            collector::Root k1(from_value), k2(to_value);
+            string::move_chars(from_value, to_value, uint32_t(count));
+        });
+        args[0] = dst;
+        return;
     }
     int32_t to = std::min(index_of(dst), buffer_length(dst));
     with_notify(dst, Change::move, to, count, [&] {

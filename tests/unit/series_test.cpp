@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/string.h"
 #include "series_support.h"
 
 namespace zan {
@@ -370,6 +371,45 @@ TEST_F(SeriesTest, MoveBetweenSeries) {
     EXPECT_EQ(raised([&] { r.move.fn(s, nullptr); }), id::move_bad);
     s[1] = integer_cell(1);
     EXPECT_EQ(raised([&] { r.move.fn(s, nullptr); }), id::expect_arg);
+}
+
+Cell text_of(const char* utf8) {
+    Cell t;
+    collector::Root keep(t);
+    string::make_at(t, 8, 1);
+    string::append_utf8(series_node(t), utf8);
+    return t;
+}
+
+TEST_F(SeriesTest, TextElements) {
+    Slots s;
+    s[3] = text_of("abc");
+    s[0] = s[3];
+    series::pick(s, 2);
+    EXPECT_TRUE(is(s[0], Type::char_));
+    EXPECT_EQ(int_of(s[0]), 'b');
+    s[0] = s[3];
+    s[2] = char_cell(0x3B1);  // wider than the buffer's unit: it widens
+    series::poke(s, 2);
+    EXPECT_EQ(string::to_utf8(s[3]), "a\u03B1c");
+    s[0] = s[3];
+    s[2] = integer_cell(1);
+    EXPECT_EQ(raised([&] { series::poke(s, 1); }), id::invalid_arg);
+}
+
+TEST_F(SeriesTest, MoveBetweenTextsOfDifferentWidths) {
+    Slots s;
+    s[2] = text_of("xy");
+    s[3] = text_of("\u03B1\u03B2");
+    s[0] = s[2];
+    s[1] = at_index(s[3], 1);
+    Cell part = integer_cell(2);
+    series::move(s, &part);
+    EXPECT_EQ(string::to_utf8(s[2]), "");
+    EXPECT_EQ(string::to_utf8(s[3]), "\u03B1xy\u03B2");
+    s[0] = s[3];
+    s[1] = block_of({1});
+    EXPECT_EQ(raised([&] { series::move(s, nullptr); }), id::move_bad);
 }
 
 TEST_F(SeriesTest, Random) {
