@@ -24,6 +24,7 @@
 #include "datatypes/series_services.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 
 namespace zan::block {
@@ -592,6 +593,19 @@ Match find_in(const Cell& blk, const Cell& value, const actions::FindRefs& r) {
     if (!r.only && series::is_block_like(vt) && rs_length(value) > 0) run = rs_length(value);
     int32_t len = run ? run : 1;
 
+    // A hash! finds single values through its index.
+    Node table = series::hash_table_of(blk);
+    if (table && !r.match && !run && !by_type && !by_typeset &&
+        !(vt == Type::object && !r.same)) {
+        hashtable::Mode mode = r.same     ? hashtable::Mode::strict
+                               : r.case_ ? hashtable::Mode::case_sensitive
+                                         : hashtable::Mode::any_case;
+        int32_t at = hashtable::get(table, value, uint32_t(std::min(head, total)), uint32_t(step),
+                                    mode, r.last, r.reverse);
+        if (at < 0 || at > bound) return none;
+        return {at, 1};
+    }
+
     auto matches = [&](int32_t i) -> bool {
         const Cell* c = cells_of(blk);
         if (by_type) return type_id(c[i]) == uint8_t(value.w1);
@@ -611,14 +625,18 @@ Match find_in(const Cell& blk, const Cell& value, const actions::FindRefs& r) {
     };
 
     if (r.last || r.reverse) {
+        // With /skip the positions tried stay on record boundaries counted
+        // from the head, as they do forward.
         int32_t start;
         if (r.last) {
-            start = r.part ? bound : total - len;
+            start = std::min(r.part ? bound : total - len, total - len);
+            if (start > head) start = head + (start - head) / step * step;
         } else {
-            start = r.part ? bound : head - len;
+            start = std::min(r.part ? bound : head - (run ? len : step), total - len);
         }
-        start = std::min(start, total - len);
-        for (int32_t i = start; i >= 0; i -= step) {
+        // /last looks back to the head, /reverse to the buffer start.
+        int32_t floor = r.last ? head : 0;
+        for (int32_t i = start; i >= floor; i -= step) {
             if (matches(i)) return {i, len};
             if (r.match) break;
         }

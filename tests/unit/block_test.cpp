@@ -209,6 +209,22 @@ TEST_F(BlockTest, FindARun) {
     EXPECT_EQ(series_index(s[0]), 3u);
 }
 
+TEST_F(BlockTest, FindLastStaysFromTheHeadOn) {
+    actions::FindRefs last;
+    last.last = true;
+    Slots s;
+    s[0] = block_of({2, 1, 1, 3});
+    set_series_index(s[0], 1);
+    s[1] = integer_cell(2);
+    r.find.fn(s, last);
+    EXPECT_TRUE(is(s[0], Type::none));
+    s[0] = block_of({2, 1, 1, 3});
+    set_series_index(s[0], 1);
+    s[1] = integer_cell(1);
+    r.find.fn(s, last);
+    EXPECT_EQ(series_index(s[0]), 2u);
+}
+
 TEST_F(BlockTest, FindErrors) {
     Slots s;
     s[0] = block_of({1, 2});
@@ -623,6 +639,42 @@ TEST_F(BlockTest, HashIndexFollowsTheCells) {
         Cell whole = s[3];
         EXPECT_EQ(ints(whole), c.result) << c.what;
         EXPECT_TRUE(index_matches(s[3])) << c.what;
+    }
+}
+
+// A hash! finds through its index what a block finds by walking.
+TEST_F(BlockTest, HashFindsAsABlockDoes) {
+    Cell two = integer_cell(2), three = integer_cell(3);
+    actions::FindRefs plain, last, skip, tail, part, reverse, skip_last, skip_reverse;
+    last.last = true;
+    skip.skip = &two;
+    tail.tail = true;
+    part.part = &three;
+    reverse.reverse = true;
+    skip_last.last = skip_reverse.reverse = true;
+    skip_last.skip = skip_reverse.skip = &two;
+    const actions::FindRefs refs[] = {plain, last, skip, tail, part, reverse, skip_last, skip_reverse};
+    for (size_t k = 0; k < std::size(refs); ++k) {
+        const actions::FindRefs& f = refs[k];
+        for (int start : {0, 1, 2, 5}) {
+            for (int v : {1, 2, 3, 4, 9}) {
+                Slots s;
+                s[0] = hash_of({1, 2, 1, 3, 2, 4, 1});
+                set_series_index(s[0], uint32_t(start));
+                s[2] = block_of({1, 2, 1, 3, 2, 4, 1});
+                set_series_index(s[2], uint32_t(start));
+                s[1] = integer_cell(v);
+                Slots t;
+                t[0] = s[2];
+                t[1] = s[1];
+                r.find.fn(s, f);
+                r.find.fn(t, f);
+                ASSERT_EQ(is(s[0], Type::none), is(t[0], Type::none)) << k << " " << start << " " << v;
+                if (!is(t[0], Type::none)) {
+                    EXPECT_EQ(series_index(s[0]), series_index(t[0])) << k << " " << start << " " << v;
+                }
+            }
+        }
     }
 }
 
