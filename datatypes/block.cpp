@@ -463,6 +463,7 @@ void change(Args args, const Cell* part, bool only, const Cell* dup_ref) {
     int32_t replaced = part ? std::clamp(series::part_count(blk, *part, "part"), 0, rest)
                             : int32_t(std::min<uint64_t>(count, uint64_t(rest)));
     series::with_notify(blk, Change::change, at, int32_t(count), [&] {
+        svc::ownership_release(blk, at, replaced);
         Node n = series_node(blk);
         uint32_t old_bytes = uint32_t(replaced) * 16;
         if (bytes > old_bytes) series::ensure_room(n, bytes - old_bytes, dup < 5);

@@ -312,6 +312,7 @@ void poke(Args args, int32_t index) {
         errors::fire(errors::id::out_of_range, &i);
     }
     with_notify(s, Change::poke, p, 1, [&] {
+        services::ownership_release(s, p, 1);
         store_element(s, p, args[2]);
         reindex(s);
     });
@@ -326,6 +327,7 @@ void clear(Args args) {
     int32_t total = buffer_length(s);
     if (index >= total) return;
     with_notify(s, Change::clear, index, total - index, [&] {
+        services::ownership_release(s, index, total - index);
         memory::Series* b = buffer_of(s);
         b->tail = b->head + uint32_t(index) * b->unit();
         reindex(s);
@@ -354,6 +356,7 @@ void remove(Args args, const Cell* part, const Cell* key) {
     if (start >= total) return;
     count = std::min(count, total - start);
     with_notify(s, Change::remove, start, count, [&] {
+        services::ownership_release(s, start, count);
         uint32_t unit = unit_of(s);
         close_gap(series_node(s), uint32_t(start) * unit, uint32_t(count) * unit);
         reindex(s);
@@ -438,6 +441,7 @@ void take(Args args, const Cell* part, bool, bool last) {
     with_notify(s, Change::take, start, count, [&] {
         Cell taken = part ? copy_range(s, start, count) : element_at(s, start);
         collector::Root keep_taken(taken);
+        services::ownership_release(s, start, count);
         uint32_t unit = unit_of(s);
         close_gap(series_node(s), uint32_t(start) * unit,
                   uint32_t(count) * unit);

@@ -3,6 +3,7 @@
 
 #include "datatypes/symbol.h"
 #include "runtime/hashtable.h"
+#include "runtime/memory.h"
 #include "runtime/ownership.h"
 
 namespace zan::series::services {
@@ -19,6 +20,12 @@ bool ownership_check(const Cell& series, const char* action, int32_t index, int3
 }
 
 const Cell* owner_of(Node n) { return ownership::get_owner(n); }
+
+void ownership_release(const Cell& series, int32_t index, int32_t count) {
+    memory::Series* b = memory::buffer(series_node(series));
+    if (b->unit() != 16 || !(b->flags & memory::flag::owned) || count < 1) return;
+    ownership::unset_owner_range(series, uint32_t(index), uint32_t(count));
+}
 
 void ownership_bind(const Cell& series, const Cell& owner, const Cell& word) {
     Cell value = series;

@@ -25,6 +25,9 @@ uint32_t symbol_canonical(uint32_t id);
 bool ownership_check(const Cell& series, const char* action, int32_t index, int32_t count);
 // The owner object of a series buffer, or nullptr.
 const Cell* owner_of(Node n);
+// Before cells of an owned block are removed or overwritten: the values in them
+// leave the owner.
+void ownership_release(const Cell& series, int32_t index, int32_t count);
 void ownership_bind(const Cell& series, const Cell& owner, const Cell& word);
 void ownership_unbind(const Cell& series);
 

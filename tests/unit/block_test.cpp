@@ -557,6 +557,35 @@ TEST_F(BlockTest, ModifyingActionsReportToTheirOwner) {
     collector::set_enabled(true);
 }
 
+// A value removed or overwritten in an owned block leaves the owner.
+TEST_F(BlockTest, RemovedValuesLeaveTheOwner) {
+    collector::set_enabled(false);
+    ownership::init();
+    auto owned = [](const Cell& b) {
+        return (memory::buffer(series_node(b))->flags & memory::flag::owned) != 0;
+    };
+    for (int action = 0; action < 4; ++action) {
+        Slots s;
+        s[2] = block_of({5});
+        s[0] = block_of({1});
+        block::rs_append(s[0], s[2]);
+        Cell owner = make_cell(Type::object, 0, 0, 1);
+        Cell word = make_cell(Type::word, 0, symbol::make("field"), uint32_t(-1));
+        ownership::set_owner_deep(s[0], owner, word);
+        ASSERT_TRUE(owned(s[2]));
+        set_series_index(s[0], 1);
+        s[1] = integer_cell(0);
+        switch (action) {
+        case 0: r.remove.fn(s, nullptr, nullptr); break;
+        case 1: r.clear.fn(s); break;
+        case 2: r.take.fn(s, nullptr, false, false); break;
+        case 3: r.change.fn(s, nullptr, false, nullptr); break;
+        }
+        EXPECT_FALSE(owned(s[2])) << action;
+    }
+    collector::set_enabled(true);
+}
+
 // A hash! over the integers: a block whose w3 names a hash table of its cells.
 Cell hash_of(std::initializer_list<int> values) {
     Cell b = block_of(values);
