@@ -11,18 +11,12 @@
 #include <string>
 
 #include "datatypes/datatype.h"
+#include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
-
-#if __has_include("runtime/unicode.h")
 #include "runtime/unicode.h"
-#else
-namespace zan::unicode {
-uint32_t case_fold(uint32_t cp, bool upper);
-inline uint32_t to_upper(uint32_t cp) { return case_fold(cp, true); }
-}  // namespace zan::unicode
-#endif
+
 
 namespace zan::symbol {
 
@@ -42,7 +36,8 @@ void mark_roots() {
 Cell& entry(uint32_t id) { return memory::buffer(g_block)->cells()[id - 1]; }
 
 // Lenient UTF-8 decoding: a byte that starts no valid sequence stands for
-// itself, so every spelling has a string.
+// itself, so every spelling (any bytes may be interned) has a string and
+// molding a word never raises.
 uint32_t decode(const uint8_t* p, const uint8_t* end, const uint8_t** next) {
     uint8_t b = p[0];
     int extra = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : 0;
@@ -71,12 +66,6 @@ void put_unit(std::byte* at, uint32_t unit, uint32_t cp) {
     for (uint32_t i = 0; i < unit; ++i) at[i] = std::byte((cp >> (8 * i)) & 0xFF);
 }
 
-uint32_t get_unit(const std::byte* at, uint32_t unit) {
-    uint32_t cp = 0;
-    for (uint32_t i = 0; i < unit; ++i) cp |= uint32_t(at[i]) << (8 * i);
-    return cp;
-}
-
 // A new string buffer holding the decoded spelling.
 Node decode_name(uint32_t id) {
     std::string_view n = name(id);
@@ -97,24 +86,6 @@ Node decode_name(uint32_t id) {
     }
     b->tail = b->head + length * unit;
     return s;
-}
-
-void append_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | cp >> 6);
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | cp >> 12);
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | cp >> 18);
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 }  // namespace
@@ -151,14 +122,7 @@ uint32_t make_any_case(const char* text) {
 }
 
 uint32_t make_from_string(const Cell& s) {
-    std::string utf8;
-    Node n = series_node(s);
-    if (n != 0) {
-        memory::Series* b = memory::buffer(n);
-        uint32_t unit = b->unit(), len = b->length();
-        for (uint32_t i = std::min(series_index(s), len); i < len; ++i)
-            append_utf8(utf8, get_unit(b->at_head() + size_t(i) * unit, unit));
-    }
+    std::string utf8 = string::to_utf8(s);
     return make_bytes(utf8.data(), utf8.size());
 }
 
@@ -205,11 +169,14 @@ bool any_type_q(const Cell& word) {
 }
 
 int32_t compare(const Cell& a, const Cell& b, int32_t op) {
-    if (op == 9) return a.w3 == b.w3 ? 0 : 1;  // same?: one entry
+    if (a.w2 && b.w2)
+        return string::compare_text(series_cell(Type::string, a.w2),
+                                    series_cell(Type::string, b.w2), op, false);
+    // Entries not fetched through get(): their names decoded as they go.
+    if (op == 9) return a.w3 == b.w3 ? 0 : 1;
     bool fold = op != 2 && op != 8;
     memory::Series* x = memory::buffer(a.w3);
     memory::Series* y = memory::buffer(b.w3);
-    // Decode both spellings as they go; code points compare like string text.
     const auto* p = reinterpret_cast<const uint8_t*>(x->at_head());
     const auto* pe = p + (x->tail - x->head);
     const auto* q = reinterpret_cast<const uint8_t*>(y->at_head());

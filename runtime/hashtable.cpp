@@ -23,15 +23,8 @@
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
-
-#if __has_include("runtime/unicode.h")
 #include "runtime/unicode.h"
-#else
-namespace zan::unicode {
-uint32_t case_fold(uint32_t cp, bool upper);
-inline uint32_t to_lower(uint32_t cp) { return case_fold(cp, false); }
-}  // namespace zan::unicode
-#endif
+
 
 namespace zan::hashtable {
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
@@ -226,6 +227,15 @@ TEST(Symbol, SpellingsAreCopiesAndCached) {
     EXPECT_EQ(w->length(), 2u);
 }
 
+TEST(Symbol, MakeFromString) {
+    Node n = string::make_buffer(4);
+    string::append_utf8(n, "from-\xC3\xA9\xE2\x82\xAC");
+    Cell s = string::make_cell(n);
+    EXPECT_EQ(symbol::make_from_string(s), symbol::make("from-\xC3\xA9\xE2\x82\xAC"));
+    s.w1 = 5;  // from the head on
+    EXPECT_EQ(symbol::make_from_string(s), symbol::make("\xC3\xA9\xE2\x82\xAC"));
+}
+
 TEST(Symbol, CompareAndAnyType) {
     Cell a = symbol::get(symbol::make("apple")), b = symbol::get(symbol::make("APPLE")),
          c = symbol::get(symbol::make("banana"));
@@ -233,6 +243,14 @@ TEST(Symbol, CompareAndAnyType) {
     EXPECT_NE(symbol::compare(a, b, 2), 0);
     EXPECT_LT(symbol::compare(a, c, 3), 0);
     EXPECT_GT(symbol::compare(c, b, 3), 0);
+    // Entries whose strings were never made compare by their names.
+    uint32_t fresh = symbol::make("cmp-fresh"), fresh_up = symbol::make("CMP-FRESH");
+    Cell raw = memory::buffer(symbol::symbol_block())->cells()[fresh - 1];
+    Cell raw_up = memory::buffer(symbol::symbol_block())->cells()[fresh_up - 1];
+    ASSERT_EQ(raw.w2, 0u);
+    EXPECT_EQ(symbol::compare(raw, raw_up, 0), 0);
+    EXPECT_GT(symbol::compare(raw, raw_up, 2), 0);
+    EXPECT_GT(symbol::compare(raw, c, 3), 0);  // "cmp-fresh" after "banana"
     EXPECT_TRUE(symbol::any_type_q(make_cell(Type::word, 0, symbol::make("ANY-TYPE!"))));
     EXPECT_FALSE(symbol::any_type_q(make_cell(Type::word, 0, symbol::make("any-type"))));
 }
