@@ -151,11 +151,12 @@ Cell get(uint32_t id) {
 }
 
 uint32_t resolve(uint32_t id) {
+    if (id == 0 || id > count()) return id;  // no such symbol: nothing to fold
     int32_t a = int32_t(entry(id).w1);
     return a > 0 ? uint32_t(a) : id;
 }
 
-int32_t alias(uint32_t id) { return int32_t(entry(id).w1); }
+int32_t alias(uint32_t id) { return id == 0 || id > count() ? -1 : int32_t(entry(id).w1); }
 
 Cell spelling(uint32_t id) {
     cache_string(id);

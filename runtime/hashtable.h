@@ -52,7 +52,10 @@ uint32_t fmix32(uint32_t h);
 uint32_t murmur3(const void* bytes, size_t length, uint32_t seed);
 uint32_t murmur3(const void* bytes, size_t length);  // with the shared seed
 uint32_t seed();
-void set_seed(uint32_t s);  // once, at start-up; any fixed non-zero value
+// The shared seed starts as a fixed non-zero value. Setting another (non-zero)
+// one takes effect only before the first table is made: every table's buckets
+// depend on it.
+void set_seed(uint32_t s);
 
 uint32_t hash_pointer(uint32_t word);
 // A spelling: ASCII A-Z lowered, every other byte as it is.
@@ -81,6 +84,8 @@ uint32_t buckets_for(uint32_t size);
 uint32_t upper_bound(uint32_t buckets);
 
 // --- hash! and map! (kinds 0 and 1) ---------------------------------------------------
+// Positions count cells from the head of the indexed series' buffer, whatever
+// index the series value stands at.
 
 // Inserts the key at a position of the indexed series; answers the position
 // of the key now in the table: `position` itself, or, for map!, the position of
@@ -172,6 +177,16 @@ public:
     ~TableRoot();
     TableRoot(const TableRoot&) = delete;
     TableRoot& operator=(const TableRoot&) = delete;
+};
+
+// While one lives, collections move no nodes (buffers still move): for code
+// that keeps node handles in places marking does not reach. Nests.
+class NodesStay {
+public:
+    NodesStay();
+    ~NodesStay();
+    NodesStay(const NodesStay&) = delete;
+    NodesStay& operator=(const NodesStay&) = delete;
 };
 
 // Marks the table's own storage and its indexed series. Node-keyed sets hold

@@ -320,6 +320,20 @@ TEST(HashBlock, MatchesMultimapThroughGrowthAndRemoval) {
     }
 }
 
+TEST(HashBlock, MadeSmallerThanItsBlock) {
+    // Growing while the block is put re-inserts the cells not put yet too.
+    Block b;
+    for (int i = 0; i < 100; ++i) b.append(integer_cell(i % 30));
+    Cell v = b.value(Type::hash);
+    Node t = ht::make(0, &v, ht::kind_hash);
+    ht::TableRoot keep(t);
+    ASSERT_STREQ(ht::check(t), "");
+    EXPECT_EQ(ht::count(t), 30u);
+    EXPECT_EQ(ht::get(t, integer_cell(29)), 29);
+    EXPECT_EQ(ht::get(t, integer_cell(29), 0, 1, ht::Mode::any_case, true), 89);
+    EXPECT_EQ(ht::get(t, integer_cell(5), 40), 65);
+}
+
 TEST(HashBlock, RefreshOfManyPositionsRebuilds) {
     HashBlock hb;
     const uint32_t n = 40000;

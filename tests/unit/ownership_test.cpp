@@ -273,3 +273,84 @@ TEST_F(Ownership, CollectionDropsRecordsOfDeadKeysAndOwners) {
     EXPECT_EQ(ownership::get_owner(series_node(kept))->w1, owner.w1);
     EXPECT_TRUE(ownership::check(kept, none_cell(), 0, 0));
 }
+
+TEST_F(Ownership, RecordsAndIdentityKeysFollowEvacuatedNodes) {
+    // Three node frames of garbage around a few live series: the sparse frames
+    // are evacuated after six steady sweeps and the live nodes get new handles.
+    collector::set_enabled(false);
+    std::vector<Node> garbage;
+    for (uint32_t i = 0; i < 3 * memory::node_frame_nodes; ++i) garbage.push_back(memory::alloc_bytes(16));
+    Node holder_node = memory::alloc_cells(48);
+    memory::buffer(holder_node)->tail = memory::buffer(holder_node)->head;
+    Cell holder = series_cell(Type::block, holder_node);
+    collector::Root keep_holder(holder);
+    for (int k = 0; k < 40; ++k) append(holder, series_cell(Type::block, garbage[size_t(k) * 613]));
+    garbage.clear();
+    Object o({"items"});
+    o.field(0) = holder;
+    o.bind_fields();
+    Node ctx = o.ctx;
+    collector::NodeRoot keep_ctx(ctx, collector::NodeRoot::As::buffer);
+    Cell hv = holder;
+    Node table = ht::make(0, &hv, ht::kind_hash);
+    ht::TableRoot keep_table(table);
+    uint32_t name = symbol::make("evacuated-name");
+
+    collector::set_enabled(true);
+    collector::set_node_evacuation(true);
+    uint32_t node_cycles = collector::node_cycles();
+    for (int i = 0; i < 10; ++i) collector::collect();
+    collector::set_node_evacuation(false);
+    collector::set_enabled(false);
+    ASSERT_GT(collector::node_cycles(), node_cycles);
+
+    EXPECT_EQ(symbol::name(name), "evacuated-name");
+    for (int k = 0; k < 40; ++k) {
+        Cell inner = memory::buffer(series_node(holder))->cells()[k];
+        EXPECT_EQ(ht::get(table, inner), k);
+        Cell* owner = ownership::get_owner(series_node(inner));
+        ASSERT_NE(owner, nullptr) << k;
+        EXPECT_EQ(owner->w1, ctx);
+    }
+    EXPECT_TRUE(ownership::check(memory::buffer(series_node(holder))->cells()[3], none_cell(), 0, 1));
+    ASSERT_EQ(fired.size(), 1u);
+    EXPECT_EQ(fired[0].owner.w1, ctx);
+    EXPECT_STREQ(ht::check(ownership::table()), "");
+    EXPECT_STREQ(ht::check(table), "");
+}
+
+TEST_F(Ownership, ManyRecordsThroughGrowthUnderStress) {
+    Node holder_node = memory::alloc_cells(2100);
+    memory::buffer(holder_node)->tail = memory::buffer(holder_node)->head;
+    Cell holder = series_cell(Type::block, holder_node);
+    collector::Root keep_holder(holder);
+    for (int i = 0; i < 2000; ++i) append(holder, block_of({integer_cell(i)}));
+    // An owner whose context is rooted directly (its cell marker is object!'s).
+    Node ctx = memory::alloc_cells(2);
+    collector::NodeRoot keep_ctx(ctx, collector::NodeRoot::As::buffer);
+    Node hooks = memory::alloc_cells(2);
+    collector::NodeRoot keep_hooks(hooks, collector::NodeRoot::As::buffer);
+    Cell owner = make_cell(Type::object, ctx, 7, hooks);
+    Cell word = make_cell(Type::word, 0, symbol::make("all"));
+
+    collector::set_enabled(true);
+    memory::set_gc_stress(3);
+    ownership::set_owner_deep(holder, owner, word);
+    memory::set_gc_stress(0);
+    EXPECT_GT(ht::header(ownership::table()).buckets, 2048u);
+    for (int i = 0; i < 2000; i += 2) memory::buffer(holder_node)->cells()[i] = none_cell();
+    collector::do_cycle();
+    collector::set_enabled(false);
+
+    ASSERT_STREQ(ht::check(ownership::table()), "");
+    for (int i = 1; i < 2000; i += 2) {
+        Cell inner = memory::buffer(holder_node)->cells()[i];
+        Cell* o = ownership::get_owner(series_node(inner));
+        ASSERT_NE(o, nullptr) << i;
+        EXPECT_EQ(o->w1, ctx);
+        EXPECT_EQ(int_of(memory::buffer(series_node(inner))->cells()[0]), i);
+    }
+    EXPECT_TRUE(ownership::check(memory::buffer(holder_node)->cells()[1], none_cell(), 0, 1));
+    // The holder and the 1,000 blocks left.
+    EXPECT_LE(ht::count(ownership::table()), 1001u + 8u);
+}
