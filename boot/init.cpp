@@ -64,13 +64,22 @@ void set_global(const char* name, const Cell& value) {
     context::set(w, value);
 }
 
-// The datatype words: integer! and the others, one per registered type.
+// The datatype words, integer! and the others: one per type id, registered
+// yet or not, so that specs may name every type.
 void define_datatype_words() {
-    for (int t = 1; t <= datatype::type_count(); ++t) {
-        if (!datatype::registered(Type(t))) continue;
-        std::string name(datatype::name(Type(t)));
-        set_global(name.c_str(), datatype_cell(Type(t)));
-    }
+    static const char* const names[] = {
+        nullptr,      "datatype!", "unset!",    "none!",       "logic!",    "block!",
+        "paren!",     "string!",   "file!",     "url!",        "char!",     "integer!",
+        "float!",     "symbol!",   "context!",  "word!",       "set-word!", "lit-word!",
+        "get-word!",  "refinement!", "issue!",  "native!",     "action!",   "op!",
+        "function!",  "path!",     "lit-path!", "set-path!",   "get-path!", "routine!",
+        "bitset!",    "triple!",   "object!",   "typeset!",    "error!",    "vector!",
+        "hash!",      "pair!",     "percent!",  "tuple!",      "map!",      "binary!",
+        "series!",    "time!",     "tag!",      "email!",      "handle!",   "date!",
+        "port!",      "money!",    "ref!",      "point2D!",    "point3D!",  "image!",
+        "event!",
+    };
+    for (int t = 1; t <= int(Type::event); ++t) set_global(names[t], datatype_cell(Type(t)));
 }
 
 // The typesets that specs name, by their member type ids.

@@ -12,6 +12,7 @@
 
 #include "boot/init.h"
 #include "datatypes/block.h"
+#include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
@@ -129,6 +130,20 @@ void quit(int32_t status) {
     throw unwind::Thrown{unwind::quiet_end};
 }
 
+namespace {
+// The text of an error argument; falls back to a word's spelling or the type
+// name when the value cannot be molded.
+std::string argument_text(const Cell& a) {
+    Type t = type_of(a);
+    if (t >= Type::word && t <= Type::refinement) return std::string(symbol::name(word_symbol(a)));
+    try {
+        return mold::mold_text(a);
+    } catch (const unwind::Thrown&) {
+        return "?" + std::string(datatype::name(t)) + "?";
+    }
+}
+}  // namespace
+
 std::string error_report() {
     errors::Id id = errors::pending_id();
     const Cell& e = errors::pending();
@@ -140,7 +155,7 @@ std::string error_report() {
     for (int i = 1; i <= 3; ++i) {
         const Cell& a = errors::pending_arg(i);
         if (is(a, Type::unset)) continue;
-        out += " " + mold::mold_text(a);
+        out += " " + argument_text(a);
     }
     Cell where = stack::get_call_word();
     out += "\n*** Where: " + std::string(symbol::name(word_symbol(where))) + "\n";

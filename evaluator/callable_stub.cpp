@@ -120,6 +120,16 @@ int32_t mold_function(const Cell& v, Node buffer, actions::MoldFlags flags, bool
     return form_text(buffer, " none", budget);
 }
 
+// The collector's view of a callable: its spec, its cache or more block, and
+// a function's locals context.
+void mark_callable(Cell& c) {
+    if (c.w2) collector::mark_series(c.w2);
+    if (c.w3) collector::mark_series(c.w3);
+    Type t = type_of(c);
+    Type src = t == Type::op ? op_source(c) : t;
+    if ((src == Type::function || src == Type::routine) && c.w1) collector::mark_context(c.w1);
+}
+
 }  // namespace
 
 Cell function_push(const Cell& spec, const Cell& body) {
@@ -188,6 +198,8 @@ void init() {
     r.mold = mold_function;
     r.compare = compare_code;
     datatype::register_type(Type::routine, Type::function, "routine!", r);
+    for (Type t : {Type::native, Type::action, Type::op, Type::function, Type::routine})
+        collector::set_cell_marker(t, mark_callable);
 }
 
 }  // namespace zan::callable

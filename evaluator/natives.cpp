@@ -271,6 +271,27 @@ Status n_do(int32_t, const int32_t* refs) {
     }
 }
 
+// get and set of one word (blocks of words and paths come with the word natives).
+Status n_get(int32_t, const int32_t* refs) {
+    Cell w = *arg(0);
+    if (!is(w, Type::word) && !is(w, Type::get_word) && !is(w, Type::lit_word) && !is(w, Type::set_word))
+        errors::fire(errors::id::not_done);
+    Cell v = *context::get(w);
+    if (is(v, Type::unset) && !given(refs, 0)) errors::fire(errors::id::no_value, &w);
+    *arg(0) = v;
+    return stack::ok;
+}
+Status n_set(int32_t, const int32_t* refs) {
+    Cell* w = arg(0);
+    Cell v = *arg(1);
+    if (!is(*w, Type::word) && !is(*w, Type::get_word) && !is(*w, Type::lit_word) && !is(*w, Type::set_word))
+        errors::fire(errors::id::not_done);
+    if (is(v, Type::unset) && !given(refs, 0)) errors::fire(errors::id::need_value, w);
+    context::set(*w, v);
+    *arg(0) = v;
+    return stack::ok;
+}
+
 // --- output ---------------------------------------------------------------------------
 
 // The values of a block, each expression evaluated, in a new block.
@@ -454,6 +475,8 @@ void init_table() {
         {"func", n_func},
         {"does", n_does},
         {"do", n_do},
+        {"get", n_get},
+        {"set", n_set},
         {"print", n_print},
         {"prin", n_prin},
         {"equal?", n_compare<dispatch::code::equal>},
