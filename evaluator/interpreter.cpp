@@ -59,13 +59,40 @@ bool is_callable(Type t) {
 }
 
 // A word's value slot when its context has values now, else nullptr; never
-// raises (for the operator look-ahead).
-Cell* peek_value(const Cell& word) {
+// raises. Inline because every word evaluated and every operator look-ahead
+// comes here: a context is two cells, the context cell first, whose w2 holds
+// the values node (or the value-stack position of a stack-held context).
+inline Cell* peek_value(const Cell& word) {
     Node ctx = word_context(word);
     int32_t index = word_index(word);
-    if (!ctx || index < 0) return nullptr;
-    if (context::values_on_stack(ctx) && context::cell(ctx).w2 == 0) return nullptr;
-    return context::value_at(ctx, index);
+    if (!ctx || index < 0) [[unlikely]]
+        return nullptr;
+    const Cell& cc = memory::buffer(ctx)->cells()[0];
+    if (cc.w2 == 0) [[unlikely]]
+        return nullptr;
+    if (has_flag(cc, header::context_on_stack)) return stack::slot_at(cc.w2) + index;
+    return memory::buffer(cc.w2)->cells() + index;
+}
+
+// A word's value slot, with the errors of context::get.
+inline Cell* word_slot(const Cell& word) {
+    if (Cell* slot = peek_value(word)) [[likely]]
+        return slot;
+    return context::get(word);
+}
+
+// Stores a set-word's value: a plain store into a resolved slot unless the
+// context is an object's (assignments there may fire change hooks).
+inline void store(Cell& word, const Cell& value) {
+    if (Cell* slot = peek_value(word)) {
+        const Cell& cc = memory::buffer(word_context(word))->cells()[0];
+        if (((cc.header & header::context_kind_mask) >> header::context_kind_shift) !=
+            uint32_t(context::Kind::object)) {
+            *slot = value;
+            return;
+        }
+    }
+    context::set(word, value);
 }
 
 // The typeset of a type block: datatypes and typesets, words standing for
@@ -599,7 +626,7 @@ Status eval_expression(Code& c, bool no_infix, bool no_call) {
     Status st = stack::ok;
     switch (type_of(v)) {
         case Type::word: {
-            Cell value = *context::get(v);
+            Cell value = *word_slot(v);
             switch (type_of(value)) {
                 case Type::native:
                 case Type::action:
@@ -626,12 +653,12 @@ Status eval_expression(Code& c, bool no_infix, bool no_call) {
             if (trace::on) [[unlikely]]
                 trace::dispatch(trace::event::set, &c.block, int32_t(c.pos), &base[1], &base[0]);
             if (is(base[1], Type::unset)) errors::fire(errors::id::need_value, &base[0]);
-            context::set(base[0], base[1]);
+            store(base[0], base[1]);
             base[0] = base[1];
             stack::unwind();
             break;
         }
-        case Type::get_word: stack::push(*context::get(v)); break;
+        case Type::get_word: stack::push(*word_slot(v)); break;
         case Type::lit_word: stack::push(set_type(v, Type::word)); break;
         case Type::paren: {
             stack::mark_body(stack::kind_bits(stack::kind::native) | stack::bits::interp);

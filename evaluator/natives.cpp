@@ -260,8 +260,8 @@ Status n_does(int32_t, const int32_t*) {
 // else is its own value.
 Status n_do(int32_t, const int32_t* refs) {
     Cell v = *arg(0);
-    if (given(refs, 2)) {  // /trace callback
-        Cell callback = *arg(refs[2]);
+    if (given(refs, 3)) {  // /trace callback
+        Cell callback = *arg(refs[3]);
         return trace::run_traced(v, callback);
     }
     switch (type_of(v)) {
