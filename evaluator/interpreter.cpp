@@ -330,8 +330,9 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
 
     uint32_t n = length(cache);
     int32_t local_count = 0;
+    const Cell* entries = cells(cache);  // refreshed after anything that may allocate
     for (uint32_t i = 0; i < n; ++i) {
-        Cell e = cells(cache)[i];
+        Cell e = entries[i];
         switch (type_of(e)) {
             case Type::typeset: {
                 uint32_t k = e.header & kind_mask;
@@ -359,6 +360,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 }
                 Status st = fetch_one(*c, k, infix);
                 if (st) return st;
+                entries = cells(cache);
                 const Cell& v = stack::s.top[-1];
                 if (!typeset::has(e, type_of(v))) expect_arg(fn, name, i, v);
                 break;
@@ -435,12 +437,15 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
 
 // Values held in a locals context while its function runs point at the
 // frame's argument base; the caller's are put back on any way out.
+// (The context cell's w2 is the values reference: see peek_value.)
 class LocalsScope {
 public:
-    LocalsScope(Node ctx) : ctx_(ctx), saved_(context::cell(ctx).w2) {
-        context::set_stack_position(ctx, stack::position(stack::s.base));
+    LocalsScope(Node ctx) : ctx_(ctx) {
+        Cell& cc = memory::buffer(ctx)->cells()[0];
+        saved_ = cc.w2;
+        cc.w2 = stack::position(stack::s.base);
     }
-    ~LocalsScope() { context::set_stack_position(ctx_, saved_); }
+    ~LocalsScope() { memory::buffer(ctx_)->cells()[0].w2 = saved_; }
 
 private:
     Node ctx_;
@@ -579,7 +584,16 @@ bool fast_infix(Fast kind, Code& c) {
             break;
         }
         default: {
-            if (!ints) return false;
+            if (!ints) {
+                // Orderings of floats are exact; float equality is tolerant,
+                // so it takes the compare routine.
+                if (kind == Fast::eq || kind == Fast::ne) return false;
+                double a = is(left, Type::integer) ? double(int_of(left)) : float_of(left);
+                double b = is(right, Type::integer) ? double(int_of(right)) : float_of(right);
+                bool r = kind == Fast::lt ? a < b : kind == Fast::gt ? a > b : kind == Fast::le ? a <= b : a >= b;
+                left = logic_cell(r);
+                break;
+            }
             int32_t a = int_of(left), b = int_of(right);
             bool r = kind == Fast::eq   ? a == b
                      : kind == Fast::ne ? a != b
