@@ -24,6 +24,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/dispatch.h"
+#include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/routines.h"
 #include "evaluator/trace.h"
@@ -782,10 +783,15 @@ Status eval_next_index(const Cell& block, uint32_t& next) {
     return stack::ok;
 }
 
-Status call(const Cell& callable, const Cell* args, uint32_t count) {
+Status call(const Cell& callable, const Cell* args, uint32_t count, uint32_t name_symbol) {
     Cell fn = callable;
     Cell* guard = stack::push(fn);
-    Cell name = name_word(stack::sym_anon);
+    Cell name = name_word(name_symbol ? name_symbol : stack::sym_anon);
+    struct TracingOff {
+        bool was = trace::on;
+        TracingOff() { trace::on = false; }
+        ~TracingOff() { trace::on = was; }
+    } tracing_off;
     bool function = is(fn, Type::function) || is(fn, Type::routine);
     if (function)
         stack::mark_interp_func(name);
@@ -840,5 +846,62 @@ Status call(const Cell& callable, const Cell* args, uint32_t count) {
     stack::s.top = guard + 1;
     return stack::ok;
 }
+
+// --- lexer callbacks --------------------------------------------------------------------
+
+namespace {
+
+const char* const lexer_event_words[] = {"prescan", "scan", "load", "open", "close", "error"};
+
+Cell global_word_of(const char* name) {
+    return context::add_global(symbol::make(name), false, false);
+}
+
+// The callback gets the event word, the input, the token's type, the line and
+// the token; a moved input index moves the scan.
+bool lexer_call(const Cell& callback, lexer::EventArgs& a) {
+    static uint32_t sym_callback = symbol::make("<lexer-callback>");
+    Cell* top = stack::s.top;
+    Cell* args = stack::push(global_word_of(lexer_event_words[__builtin_ctz(uint32_t(a.event))]));
+    stack::push(a.input);
+    if (a.code > 0)
+        stack::push(datatype_cell(Type(a.code)));
+    else if (a.code == 0)
+        stack::push(none_cell());
+    else
+        stack::push(global_word_of(lexer::exit_state_name(-1 - a.code)));
+    stack::push(integer_cell(a.line));
+    stack::push(a.token);
+    Cell* guard = stack::s.top;
+    Status st = call(callback, args, 5, sym_callback);
+    stack::raise_status(st);
+    Cell result = stack::s.top[-1];
+    // The callback's input argument, after the guard and the event word.
+    Cell input = guard[2];
+    stack::s.top = top;
+    if (type_of(input) == type_of(a.input) && series_node(input) == series_node(a.input)) a.input = input;
+    return is_truthy(result);
+}
+
+uint32_t lexer_mask(const Cell& callback) {
+    if (!is(callback, Type::function)) return lexer::all_events;
+    Cell body = cells(callable_more(callback))[0];
+    if (!is(body, Type::block) || series_index(body) >= length(series_node(body))) return lexer::all_events;
+    Cell first = cells(series_node(body))[series_index(body)];
+    if (!is(first, Type::block)) return lexer::all_events;
+    uint32_t mask = 0;
+    for (uint32_t i = series_index(first); i < length(series_node(first)); ++i) {
+        Cell w = cells(series_node(first))[i];
+        if (!is(w, Type::word)) continue;
+        for (uint32_t k = 0; k < 6; ++k)
+            if (symbol::resolve(word_symbol(w)) == symbol::resolve(symbol::make(lexer_event_words[k])))
+                mask |= 1u << k;
+    }
+    return mask ? mask : lexer::all_events;
+}
+
+}  // namespace
+
+void install_lexer_hooks() { lexer::set_callback_hooks(lexer::CallbackHooks{lexer_call, lexer_mask}); }
 
 }  // namespace zan::interp

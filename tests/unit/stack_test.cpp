@@ -1,6 +1,10 @@
 // The value stack and call frames: limits, closers, exit searches, names.
 #include <gtest/gtest.h>
 
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/mold.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/stack.h"
 #include "evaluator_support.h"
@@ -142,6 +146,45 @@ TEST_F(StackTest, UnwindToKindStopsAtTryAllAndKeepsTheFrame) {
     stack::mark_body(stack::kind_bits(stack::kind::eval));
     stack::unwind_to_kind(stack::kind::try_, false);
     EXPECT_EQ(stack::top_frame(), try_all);
+}
+
+}  // namespace
+}  // namespace zan
+
+namespace zan {
+namespace {
+
+TEST(StackBacktrace, NamedFramesFromTheBottomUpWithTheirLevels) {
+    test::start();
+    test::eval_text("bt-fn: func [] [1]");
+    Node global = context::global();
+    stack::mark(symbol::make("bt-fn"), global, stack::kind_bits(stack::kind::function));
+    stack::mark_body(stack::kind_bits(stack::kind::eval));
+    stack::mark(symbol::make("print"), global, stack::kind_bits(stack::kind::native));
+    stack::mark(stack::sym_anon, 0, stack::kind_bits(stack::kind::native));
+
+    Cell words;
+    block::make_at(words, 4);
+    collector::Root keep(words);
+    stack::collect_call_words(1, words, 0);
+    EXPECT_EQ(mold::mold_text(words), "[bt-fn]");
+    block::rs_clear(words);
+    stack::collect_call_words(2, words, 0);
+    EXPECT_EQ(mold::mold_text(words), "[bt-fn print]");
+    block::rs_clear(words);
+    stack::collect_call_words(2, words, 1);  // the frames of a depth of 1
+    EXPECT_EQ(mold::mold_text(words), "[bt-fn]");
+
+    Node text = string::make_buffer(16);
+    collector::NodeRoot keep_text(text, collector::NodeRoot::As::buffer);
+    stack::form_backtrace(2, 0, text, mold::no_limit);
+    EXPECT_EQ(string::to_utf8(string::make_cell(text)), "bt-fn print ");
+
+    block::rs_clear(words);
+    stack::collect_calls(words);  // top down, the bottom frame left out
+    EXPECT_EQ(mold::mold_text(words), "[print 0]");
+    stack::s.frame_top = stack::s.frame_bottom;
+    stack::s.top = stack::s.base = stack::s.bottom;
 }
 
 }  // namespace
