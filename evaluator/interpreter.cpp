@@ -130,12 +130,6 @@ Code code_of(const Cell& block) {
     return Code{n, pos > len ? len : pos, len, block};
 }
 
-const Cell* value_at(const Code& c, uint32_t pos) {
-    if (pos >= c.end) return nullptr;
-    memory::Series* s = memory::buffer(c.node);
-    if (pos >= (s->tail - s->head) / sizeof(Cell)) return nullptr;
-    return s->cells() + pos;
-}
 
 void init() {
     sym_set_path = symbol::make("set-path");
