@@ -30,6 +30,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/series.h"
@@ -85,9 +86,18 @@ void mark_stacks() {
     if (g_inputs) collector::mark_series(g_inputs);
 }
 
+// Keyword of each symbol id met so far: 0 not looked up yet, 1 none, else
+// the keyword + 1. Rules fetch words all the time; this spares the lookup.
+std::vector<uint8_t> g_keyword_cache;
+
 Kw keyword_of(const Cell& word) {
-    auto it = g_keywords.find(symbol::resolve(word_symbol(word)));
-    return it == g_keywords.end() ? kw_no : it->second;
+    uint32_t sym = word_symbol(word);
+    if (sym < g_keyword_cache.size() && g_keyword_cache[sym]) return Kw(g_keyword_cache[sym] - 1);
+    auto it = g_keywords.find(symbol::resolve(sym));
+    Kw kw = it == g_keywords.end() ? kw_no : it->second;
+    if (sym >= g_keyword_cache.size()) g_keyword_cache.resize(sym + 256, 0);
+    g_keyword_cache[sym] = uint8_t(kw + 1);
+    return kw;
 }
 
 Cell triple(uint32_t a, uint32_t b, uint32_t c) { return make_cell(Type::triple, a, b, c); }
@@ -108,6 +118,29 @@ inline uint32_t fold(uint32_t cp) {
     return unicode::to_upper(cp);
 }
 inline uint32_t fold_byte(uint32_t b) { return (b >= 'a' && b <= 'z') ? b - 32 : b; }
+
+// Byte tables: each Latin-1 character folded, and left as it is.
+const uint8_t* fold_table() {
+    static uint8_t table[256];
+    static bool made = false;
+    if (!made) {
+        for (uint32_t c = 0; c < 256; c++) {
+            uint32_t f = fold(c);
+            table[c] = uint8_t(f < 256 ? f : c);
+        }
+        made = true;
+    }
+    return table;
+}
+const uint8_t* identity_table() {
+    static uint8_t table[256];
+    static bool made = false;
+    if (!made) {
+        for (uint32_t c = 0; c < 256; c++) table[c] = uint8_t(c);
+        made = true;
+    }
+    return table;
+}
 
 // Raw view of a unit-1/2/4 buffer, absolute indexes from the buffer head.
 // Valid until the next allocation.
@@ -199,7 +232,13 @@ Cell* cell_at(Node n, uint32_t i) { return memory::buffer(n)->cells() + i; }
 Cell* top_cell(Node n, uint32_t k = 0) { return cell_at(n, used(n) - 1 - k); }
 
 void push_cell(Node n, const Cell& value) {
-    if (used(n) >= stack_limit) errors::fire(id::stack);
+    memory::Series* b = memory::buffer(n);
+    if (b->length() >= stack_limit) errors::fire(id::stack);
+    if (b->tail + sizeof(Cell) <= b->capacity) {
+        std::memcpy(b->data() + b->tail, &value, sizeof(Cell));
+        b->tail += uint32_t(sizeof(Cell));
+        return;
+    }
     Cell v = value;
     collector::Root keep(v);
     Cell stack = series_cell(Type::block, n);
@@ -584,6 +623,8 @@ struct Engine {
             for (uint32_t i = start; i < lim; i++)
                 if (b.has(u.at(i))) { found = i; break; }
             len = 1;
+        } else if (is_text(vt) && is_text(type_of(in)) && !(vt == Type::tag)) {
+            len = search_text(v, start, lim, found);
         } else {
             for (uint32_t i = start; i <= lim; i++) {
                 in.w1 = i;
@@ -599,6 +640,43 @@ struct Engine {
         in.w1 = match ? uint32_t(found) + (thru ? len : 0) : start;
         st = St::complete;
         event(ev_match, match);
+    }
+
+    // Finds a string's text in text input from start; answers its length and
+    // sets found (-1 when absent). The first character is looked for with a
+    // byte table when both sides are one byte a character.
+    uint32_t search_text(const Cell& v, uint32_t start, uint32_t lim, int64_t& found) {
+        Units u = units_of(in), p = units_of(v);
+        uint32_t from = std::min(series_index(v), p.len), n = p.len - from;
+        found = -1;
+        if (n == 0) {
+            found = start <= lim ? int64_t(start) : -1;
+            return 0;
+        }
+        if (lim < n) return n;
+        uint32_t last = lim - n;  // the last start that leaves room
+        uint32_t first = case_ ? p.at(from) : fold(p.at(from));
+        if (u.unit == 1 && first < 256) {
+            const uint8_t* bytes = reinterpret_cast<const uint8_t*>(u.p);
+            const uint8_t* table = case_ ? identity_table() : fold_table();
+            for (uint32_t i = start; i <= last; i++) {
+                if (table[bytes[i]] != first) continue;
+                if (text_equal(u, i + 1, p, from + 1, n - 1)) {
+                    found = i;
+                    return n;
+                }
+            }
+            return n;
+        }
+        for (uint32_t i = start; i <= last; i++) {
+            uint32_t c = u.at(i);
+            if ((case_ ? c : fold(c)) != first) continue;
+            if (text_equal(u, i + 1, p, from + 1, n - 1)) {
+                found = i;
+                return n;
+            }
+        }
+        return n;
     }
 
     // Direct search for a value in block input.
