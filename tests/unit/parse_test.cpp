@@ -90,6 +90,27 @@ Cell eval_from(const Cell& paren, uint32_t i) {
 
 void eval_paren(const Cell& paren, Cell& result) { result = eval_from(paren, series_index(paren)); }
 
+// Stands in for the lexer's one-token scan: blanks, then digits (integer!),
+// letters (word!) or anything else (malformed).
+int32_t scan_token(const uint8_t* bytes, uint32_t length, uint32_t* consumed) {
+    uint32_t i = 0;
+    while (i < length && bytes[i] == ' ') i++;
+    uint32_t start = i;
+    if (i == length) return *consumed = i, 0;
+    if (isdigit(bytes[i])) {
+        while (i < length && isdigit(bytes[i])) i++;
+        *consumed = i;
+        return int32_t(Type::integer);
+    }
+    if (isalpha(bytes[i])) {
+        while (i < length && isalpha(bytes[i])) i++;
+        *consumed = i;
+        return int32_t(Type::word);
+    }
+    *consumed = start + 1;
+    return int32_t(Type::error);
+}
+
 std::string show(const Cell& c);
 
 bool callback(const Cell&, const Cell* args) {
@@ -314,6 +335,7 @@ protected:
         h.set_word = set_word;
         h.eval_paren = eval_paren;
         h.call_callback = callback;
+        h.scan_token = scan_token;
         parse::set_hooks(h);
         g_words.clear();
         g_bumps = 0;
@@ -550,6 +572,13 @@ const std::vector<Case> blocks = {
     {"[1]", R"(any)", "error:parse-end"},
     {"[1 2]", R"(skip x: skip :x integer!)", "true"},
     {"[(1) [2]]", R"(paren! block!)", "true"},
+    {"[1]", R"(any)", "error:parse-end"},
+    {"[1 2]", R"(set x [none] 2 skip)", "true", "x=none"},
+    {"[1 2]", R"(set x 2 skip)", "true", "x=1"},
+    {"[1 2]", R"(to end)", "true"},
+    {"[a [b c] d]", R"(skip into ['b x: 'c] 'd)", "true", "x=[c]"},
+    {"[a [b [c]]]", R"(skip into ['b into ['c]])", "true"},
+    {"[a [b [c]]]", R"(skip into ['b into ['x]] | 'a block!)", "true"},
 };
 
 const std::vector<Case> collecting = {
@@ -565,6 +594,9 @@ const std::vector<Case> collecting = {
     {"ab", R"(collect into bad [skip])", "error:parse-into-bad"},
     {"ab", R"(collect into true [skip])", "error:parse-into-bad"},
     {"ab", R"(collect)", "error:parse-end"},
+    {"[1 [2 3]]", R"(collect [keep skip keep skip])", "[1 [2 3]]"},
+    {"[1 2 3]", R"(collect [keep 2 skip keep pick skip])", "[[1 2] 3]"},
+    {"[1 2 3]", R"(collect into x [keep 2 skip] skip)", "error:parse-into-bad"},
 };
 
 const std::vector<Case> changes = {
@@ -597,6 +629,12 @@ const std::vector<Case> binaries = {
     {"#{0000FF}", R"(2 #{00} skip)", "true"},
     {"#{31323334}", R"(some digit)", "true"},
     {"#{}", R"(any #"a")", "true"},
+    {"#{3132206162}", R"(integer! word!)", "true"},
+    {"#{3132206162}", R"(integer! copy x integer!)", "false"},
+    {"#{3132206162}", R"(copy x integer! copy y word!)", "true", "x=#{3132}; y=#{206162}"},
+    {"#{3132}", R"(word!)", "false"},
+    {"#{2B}", R"(integer!)", "false"},
+    {"#{}", R"(integer!)", "false"},
 };
 
 TEST_F(Parse, SequencesAndAlternatives) { run_table(sequences_and_alternatives); }
@@ -620,6 +658,24 @@ TEST_F(Parse, CaseRefinement) {
                   {"abc", R"(case false "ABC")", "true"},
               },
               true);
+}
+
+TEST_F(Parse, CollectIntoAndAfterASeries) {
+    Cell target = cells_of(read("[a b]"))[0];
+    collector::Root r(target);
+    target.w1 = 1;
+    preset("x", target);
+    EXPECT_EQ(run("[1 2 3]", "collect into x [keep skip keep skip] skip"), "true");
+    // into leaves the word where it was, after moves it past the new values
+    EXPECT_EQ(show(value_of("x")), "[1 2 b]");
+    Cell head = value_of("x");
+    head.w1 = 0;
+    EXPECT_EQ(show(head), "[a 1 2 b]");
+    EXPECT_EQ(run("[1 2 3]", "collect after x [keep skip keep skip] skip"), "true");
+    EXPECT_EQ(show(value_of("x")), "[1 2 b]");
+    head = value_of("x");
+    head.w1 = 0;
+    EXPECT_EQ(show(head), "[a 1 2 1 2 b]");
 }
 
 TEST_F(Parse, StringInputRefusesDatatypes) {
