@@ -4,13 +4,14 @@
 #include "datatypes/char.h"
 
 #include <cmath>
-#include <string>
 
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
 #include "datatypes/string.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace zan::character {
 
@@ -29,22 +30,26 @@ bool string_like(Type t) {
     }
 }
 
-uint32_t first_code_point(const std::string& s) {
-    unsigned char c = s[0];
-    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    uint32_t cp = more ? c & (0x3F >> more) : c;
-    for (int k = 1; k <= more && size_t(k) < s.size(); ++k) cp = (cp << 6) | (s[size_t(k)] & 0x3F);
-    return cp;
-}
-
 void make(actions::Args args, Type) {
     const Cell spec = args[1];
     Type t = type_of(spec);
     int64_t cp;
     if (string_like(t)) {
-        std::string text = string::to_utf8(spec);
-        if (text.empty()) bad_to_arg(spec);
-        args[0] = char_cell(first_code_point(text));
+        Node n = series_node(spec);
+        if (series_index(spec) >= string::buffer_length(n)) bad_to_arg(spec);
+        args[0] = char_cell(string::char_at(n, series_index(spec)));
+        return;
+    }
+    if (t == Type::binary) {
+        // The first UTF-8 sequence at the position; an invalid one raises
+        // invalid-utf8, an empty or cut one cannot make a character.
+        memory::Series* s = memory::buffer(series_node(spec));
+        uint32_t at = series_index(spec), length = s->length();
+        int32_t count = at < length ? int32_t(length - at) : 0;
+        int32_t cp = unicode::decode_utf8_checked(
+            reinterpret_cast<const uint8_t*>(s->at_head()) + at, count);
+        if (cp < 0) bad_to_arg(spec);
+        args[0] = char_cell(uint32_t(cp));
         return;
     }
     switch (t) {

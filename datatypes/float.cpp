@@ -14,10 +14,10 @@
 #include <string>
 
 #include "datatypes/datatype.h"
-#include "datatypes/dtoa_stub.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
 #include "datatypes/string.h"
+#include "runtime/dtoa.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 
@@ -108,6 +108,45 @@ bool noisy(const std::string& s) {
     if (mantissa.size() <= limit) return false;
     std::string_view last = mantissa.substr(mantissa.size() - 2);
     return last == "01" || last == "99";
+}
+
+// Decimal text of a float: sign, digits (apostrophes between them skipped), a
+// "." or "," and fraction digits, an exponent; or a special value as molded.
+// Stands in for the lexer's float reader, which takes over when it exists.
+bool scan_float(std::string_view text, double& out) {
+    if (text.empty() || text.size() > 312) return false;
+    if (text == "1.#INF" || text == "-1.#INF" || text == "1.#NaN" || text == "+1.#INF") {
+        out = dtoa::strtod(text.data(), text.data() + text.size());
+        return true;
+    }
+    std::string bytes;
+    size_t i = 0;
+    auto digits = [&](bool apostrophes) {
+        size_t start = bytes.size();
+        for (; i < text.size(); ++i) {
+            char c = text[i];
+            if (c >= '0' && c <= '9') bytes += c;
+            else if (!(apostrophes && c == '\'' && bytes.size() > start)) break;
+        }
+        return bytes.size() - start;
+    };
+    if (text[i] == '+' || text[i] == '-') bytes += text[i++];
+    size_t whole = digits(true), fraction = 0;
+    if (i < text.size() && (text[i] == '.' || text[i] == ',')) {
+        bytes += '.';
+        ++i;
+        fraction = digits(false);
+    }
+    if (whole + fraction == 0) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        bytes += 'e';
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) bytes += text[i++];
+        if (digits(false) == 0) return false;
+    }
+    if (i != text.size()) return false;
+    out = dtoa::strtod(bytes.data(), bytes.data() + bytes.size());
+    return true;
 }
 
 }  // namespace
@@ -331,10 +370,7 @@ void make(actions::Args args, Type target) {
     const Cell spec = args[1];
     double d;
     if (string_like(type_of(spec)) && target == Type::float_) {
-        std::string text = string::to_utf8(spec);
-        char* end = nullptr;
-        d = text.empty() ? 0 : std::strtod(text.c_str(), &end);
-        if (text.empty() || *end) {
+        if (!scan_float(string::to_utf8(spec), d)) {
             Cell t = datatype_cell(target);
             errors::fire(errors::id::bad_to_arg, &t, &spec);
         }

@@ -12,9 +12,11 @@
 #include "datatypes/float.h"
 #include "datatypes/mold.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace zan::integer {
 
@@ -59,6 +61,27 @@ bool scan_integer(std::string_view text, int32_t& out) {
     if (v > INT32_MAX || v < INT32_MIN) return false;
     out = int32_t(v);
     return true;
+}
+
+// An issue's spelling read as up to eight hexadecimal digits.
+int32_t from_issue(const Cell& issue) {
+    std::string_view name = symbol::name(word_symbol(issue));
+    uint32_t value = 0;
+    int digits = 0;
+    for (size_t i = 0; i < name.size();) {
+        int32_t count = int32_t(name.size() - i);
+        int32_t cp = unicode::decode_utf8_checked(reinterpret_cast<const uint8_t*>(name.data()) + i, count);
+        if (cp < 0 || ++digits > 8) errors::fire(errors::id::invalid_data, &issue);
+        i += size_t(count);
+        uint32_t c = uint32_t(cp) % 128;
+        uint32_t d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else errors::fire(errors::id::invalid_data, &issue);
+        value = value * 16 + d;
+    }
+    return int32_t(value);
 }
 
 }  // namespace
@@ -271,6 +294,7 @@ void to(actions::Args args, Type) {
             set_int(result, int32_t(std::trunc(d)));
             break;
         }
+        case Type::issue: set_int(result, from_issue(spec)); break;
         case Type::binary: {
             // Up to four bytes from the position, big-endian.
             memory::Series* s = memory::buffer(series_node(spec));

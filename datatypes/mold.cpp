@@ -15,19 +15,6 @@ namespace zan::mold {
 namespace {
 Node guard[cycle_capacity];
 int top = 0;
-
-// Counts code points of UTF-8 text and cuts it after n of them.
-void cut_utf8(std::string& s, int32_t n) {
-    int32_t count = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
-        if (count == n) {
-            s.resize(i);
-            return;
-        }
-        ++count;
-    }
-}
 }  // namespace
 
 int32_t append(Node buffer, std::string_view ascii, int32_t budget) {
@@ -58,28 +45,46 @@ int32_t mold_value(const Cell& value, Node buffer, actions::MoldFlags flags, boo
     return fn(value, buffer, flags, part, budget, level);
 }
 
-std::string form_text(const Cell& value, int32_t limit) {
-    if (limit >= 0 && limit < 1) return {};
+namespace {
+
+template <typename Write>
+Cell text_of(const Cell& value, int32_t limit, Write write) {
     Cell held = value;
     collector::Root keep(held);
-    Node buffer = string::make_buffer(16, 1);
+    bool part = limit >= 0;
+    Node buffer = string::make_buffer(part && limit < 1 ? 1 : 16, 1);
     collector::NodeRoot keep_buffer(buffer, collector::NodeRoot::As::buffer);
-    form_value(held, buffer, limit >= 0, limit >= 0 ? limit : no_limit);
-    std::string text = string::to_utf8(string::make_cell(buffer, 0, Type::string));
-    if (limit >= 0) cut_utf8(text, limit);
-    return text;
+    if (!part || limit >= 1) {
+        write(held, buffer, part, part ? limit : no_limit);
+        if (part) string::truncate(buffer, uint32_t(limit));
+    }
+    return string::make_cell(buffer, 0, Type::string);
+}
+
+}  // namespace
+
+Cell form_string(const Cell& value, int32_t limit) {
+    return text_of(value, limit, [](const Cell& v, Node buffer, bool part, int32_t budget) {
+        form_value(v, buffer, part, budget);
+    });
+}
+
+Cell mold_string(const Cell& value, actions::MoldFlags flags, int32_t limit) {
+    return text_of(value, limit, [flags](const Cell& v, Node buffer, bool part, int32_t budget) {
+        mold_value(v, buffer, flags, part, budget, 0);
+    });
+}
+
+std::string form_text(const Cell& value, int32_t limit) {
+    Cell s = form_string(value, limit);
+    collector::Root keep(s);
+    return string::to_utf8(s);
 }
 
 std::string mold_text(const Cell& value, actions::MoldFlags flags, int32_t limit) {
-    if (limit >= 0 && limit < 1) return {};
-    Cell held = value;
-    collector::Root keep(held);
-    Node buffer = string::make_buffer(16, 1);
-    collector::NodeRoot keep_buffer(buffer, collector::NodeRoot::As::buffer);
-    mold_value(held, buffer, flags, limit >= 0, limit >= 0 ? limit : no_limit, 0);
-    std::string text = string::to_utf8(string::make_cell(buffer, 0, Type::string));
-    if (limit >= 0) cut_utf8(text, limit);
-    return text;
+    Cell s = mold_string(value, flags, limit);
+    collector::Root keep(s);
+    return string::to_utf8(s);
 }
 
 // --- cycle guard ------------------------------------------------------------------

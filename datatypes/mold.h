@@ -34,9 +34,14 @@ int32_t form_value(const Cell& value, Node buffer, bool part, int32_t budget);
 int32_t mold_value(const Cell& value, Node buffer, actions::MoldFlags flags, bool part,
                    int32_t budget, int32_t indent);
 
-// Form or mold a whole value into a new buffer; a limit of 0 or more is /part.
-// The text is cut to the limit. Convenience for the runtime's own messages and
-// for tests; the action entries use the protocol above.
+// The form and mold actions: a new string! holding the text of a whole value.
+// A limit (/part) of 0 or more cuts the text to that many characters; below 1
+// it gives an empty string without forming anything. A negative limit is no
+// /part. The caller roots the answer.
+Cell form_string(const Cell& value, int32_t limit = -1);
+Cell mold_string(const Cell& value, actions::MoldFlags flags = {}, int32_t limit = -1);
+
+// The same as UTF-8, for the runtime's own messages and for tests.
 std::string form_text(const Cell& value, int32_t limit = -1);
 std::string mold_text(const Cell& value, actions::MoldFlags flags = {}, int32_t limit = -1);
 

@@ -11,6 +11,7 @@
 #include "datatypes/mold.h"
 #include "datatypes/paren.h"
 #include "datatypes/series.h"
+#include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "runtime/errors.h"
 
@@ -31,7 +32,8 @@ void register_all() {
     block::init();
     // string!, binary!
     integer::init();
-    // symbol!, context!, word!, lit-word!, set-word!, get-word!, refinement!
+    symbol::init();
+    // context!, word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
     // native!, action!, op!, path!, lit-path!, set-path!, get-path!, function!,
     // routine!

@@ -1,8 +1,41 @@
-// Runtime services shared by compiled and interpreted code.
+// The runtime's own symbols and words, and services shared by compiled and
+// interpreted code.
 #include "datatypes/runtime_words.h"
 
 #include "datatypes/datatype.h"
+#include "datatypes/symbol.h"
 #include "runtime/memory.h"
+
+namespace zan::runtime_words {
+
+namespace {
+
+constexpr const char* symbol_spellings[] = {
+#define ZAN_SYM_TEXT(id, text) text,
+    ZAN_RUNTIME_SYMBOLS(ZAN_SYM_TEXT)
+#undef ZAN_SYM_TEXT
+};
+
+constexpr const char* word_spellings[] = {
+#define ZAN_WORD_TEXT(id, text) text,
+    ZAN_RUNTIME_WORDS(ZAN_WORD_TEXT)
+#undef ZAN_WORD_TEXT
+};
+
+uint32_t symbol_ids[size_t(Sym::count_)];
+
+}  // namespace
+
+void init_symbols() {
+    for (size_t i = 0; i < size_t(Sym::count_); ++i) symbol_ids[i] = symbol::make(symbol_spellings[i]);
+}
+
+uint32_t symbol(Sym s) { return symbol_ids[size_t(s)]; }
+
+const char* spelling(Sym s) { return symbol_spellings[size_t(s)]; }
+const char* spelling(Word w) { return word_spellings[size_t(w)]; }
+
+}  // namespace zan::runtime_words
 
 namespace zan::interp {
 

@@ -1,6 +1,10 @@
 #include <cmath>
 
+#include <cstring>
+#include <vector>
+
 #include "datatypes/char.h"
+#include "runtime/memory.h"
 #include "datatypes/string.h"
 #include "value_support.h"
 
@@ -80,6 +84,31 @@ TEST(Char, MakeAndTo) {
         EXPECT_EQ(test::raised([&] { test::to(Type::char_, bad); }), errors::id::out_of_range);
     EXPECT_EQ(test::raised([] { test::to(Type::char_, text("")); }), errors::id::bad_to_arg);
     EXPECT_EQ(test::raised([] { test::to(Type::char_, none_cell()); }), errors::id::bad_to_arg);
+}
+
+TEST(Char, MakeFromBinary) {
+    auto bin = [](std::vector<uint8_t> bytes, uint32_t index) {
+        Node n = memory::alloc_bytes(uint32_t(bytes.size()));
+        memory::Series* s = memory::buffer(n);
+        if (!bytes.empty()) std::memcpy(s->at_head(), bytes.data(), bytes.size());
+        s->tail = s->head + uint32_t(bytes.size());
+        return make_cell(Type::binary, index, n);
+    };
+    EXPECT_EQ(int_of(test::to(Type::char_, bin({0x41, 0x42}, 1))), 'B');
+    EXPECT_EQ(int_of(test::to(Type::char_, bin({0xE2, 0x82, 0xAC}, 0))), 0x20AC);
+    EXPECT_EQ(test::raised([&] { test::to(Type::char_, bin({0xE2, 0x82}, 0)); }),
+              errors::id::bad_to_arg);
+    EXPECT_EQ(test::raised([&] { test::to(Type::char_, bin({}, 0)); }), errors::id::bad_to_arg);
+    EXPECT_EQ(test::raised([&] { test::to(Type::char_, bin({0xFF}, 0)); }).category,
+              errors::Category::access);
+}
+
+TEST(Char, MakeFromTextAtPosition) {
+    Cell s = text("ab\xE2\x82\xAC");
+    s.w1 = 2;
+    EXPECT_EQ(int_of(test::to(Type::char_, s)), 0x20AC);
+    s.w1 = 3;
+    EXPECT_EQ(test::raised([&] { test::to(Type::char_, s); }), errors::id::bad_to_arg);
 }
 
 TEST(Char, Compare) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "datatypes/float.h"
+#include "datatypes/string.h"
 #include "runtime/memory.h"
 #include "datatypes/integer.h"
 #include "value_support.h"
@@ -232,6 +233,24 @@ Cell series_of(Type t, const void* data, uint32_t bytes, uint32_t unit) {
     std::memcpy(s->at_head(), data, bytes);
     s->tail = s->head + bytes;
     return make_cell(t, 0, n);
+}
+
+Cell text(std::string_view s) {
+    Node n = string::make_buffer(16, 1);
+    string::append_utf8(n, s);
+    return string::make_cell(n, 0, Type::string);
+}
+
+TEST(Float, ToFromText) {
+    struct Case {
+        const char* text;
+        double expect;
+    } good[] = {{"1.5", 1.5}, {"1,5", 1.5}, {"-2e3", -2000}, {"1'000.25", 1000.25},
+                {".5", 0.5}, {"7", 7}, {"1.#INF", HUGE_VAL}, {"0.1", 0.1}, {"5.", 5}};
+    for (const auto& c : good) EXPECT_EQ(float_of(test::to(Type::float_, text(c.text))), c.expect) << c.text;
+    for (const char* bad : {"", "abc", "1.5x", " 1.5", "1e", "inf", "0x10", "--1", "e5", "1.2.3"})
+        EXPECT_EQ(test::raised([&] { test::to(Type::float_, text(bad)); }), errors::id::bad_to_arg)
+            << bad;
 }
 
 TEST(Float, ToFromBlockAndBinary) {

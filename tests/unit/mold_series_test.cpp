@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "datatypes/string.h"
+#include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "value_support.h"
 
@@ -148,6 +149,30 @@ TEST(MoldEachDeathTest, ThousandNestedRaisesTooDeep) {
             // One level less fits.
             Cell fits = memory::buffer(n)->cells()[0];
             CHECK_OR_EXIT(test::mold(fits).size() == 999 * 2 + 1);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+TEST(MoldEachDeathTest, CollectionsDuringAMold) {
+    EXPECT_EXIT(
+        {
+            register_box();
+            std::vector<Cell> values;
+            for (int k = 0; k < 300; ++k) values.push_back(k % 7 ? i(k) : nl(float_cell(k + 0.5)));
+            Node inner = cells_of(values);
+            collector::NodeRoot keep_inner(inner);
+            std::string expect = test::mold(make_cell(box, 0, inner));
+            Node outer = cells_of({make_cell(box, 0, inner), i(1), make_cell(box, 0, inner)});
+            collector::NodeRoot keep_outer(outer);
+            collector::set_enabled(true);
+            memory::set_gc_stress(1);
+            uint32_t before = collector::cycles();
+            std::string text = test::mold(make_cell(box, 0, outer));
+            CHECK_OR_EXIT(collector::cycles() >= before + 5);
+            CHECK_OR_EXIT(text == "[" + expect + " 1 " + expect + "]");
+            std::string formed = test::form(make_cell(box, 0, outer));
+            CHECK_OR_EXIT(formed.size() > 1000);
             std::exit(0);
         },
         testing::ExitedWithCode(0), "");

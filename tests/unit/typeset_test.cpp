@@ -96,8 +96,14 @@ TEST(Typeset, Text) {
     // Only registered types are listed, though complement sets every bit.
     Cell all = test::unary(&R::complement, typeset::make());
     EXPECT_EQ(all.w3, 0xFFFFFFFFu);
-    std::string text = test::mold(all, only);
-    EXPECT_EQ(text, "datatype! unset! none! logic! char! integer! float! typeset!");
+    std::string names;
+    for (int t = 1; t <= datatype::type_count(); ++t) {
+        if (!datatype::registered(Type(t))) continue;
+        if (!names.empty()) names += ' ';
+        names += datatype::name(Type(t));
+    }
+    EXPECT_EQ(test::mold(all, only), names);
+    EXPECT_EQ(test::mold(all, only).substr(0, 30), "datatype! unset! none! logic! ");
 }
 
 TEST(Typeset, PartStopsBetweenNames) {
