@@ -351,15 +351,16 @@ struct Engine {
     }
 
     // Before a sub-rule block is entered: the same block at the same position
-    // already walking the same input at the same index would never end.
+    // already walking the same input at the same index would never end. An
+    // input that got shorter meanwhile (remove) is progress too.
     void guard_recursion(const Cell& sub) {
-        uint32_t i = used(g_rules), idx = pos();
+        uint32_t i = used(g_rules), idx = pos(), len = tail();
         while (i > mark.rules) {
             Cell* top = cell_at(g_rules, i - 1);
             if (is(*top, Type::triple)) {
                 Cell* blk = top - 1;
                 if (series_node(*blk) == series_node(sub) && blk->w1 == sub.w1 &&
-                    top->w1 == level && top->w2 == idx) {
+                    top->w1 == level && top->w2 == idx && top->w3 == len) {
                     Cell b = sub;
                     errors::fire(id::infinite, &b);
                 }

@@ -687,9 +687,12 @@ TEST_F(Parse, InfiniteRecursionIsCaught) {
     EXPECT_EQ(run("a", "r"), "error:parse-infinite");
     preset("r", cells_of(read("[opt \"a\" r]"))[0]);
     EXPECT_EQ(run("aa", "r"), "error:parse-infinite");
-    // recursion that consumes input is fine
+    // recursion that consumes input, or shortens it, is fine
     preset("r", cells_of(read("[\"a\" r | \"b\"]"))[0]);
     EXPECT_EQ(run("aaab", "r"), "true");
+    preset("r", cells_of(read("[remove \"a\" r | end]"))[0]);
+    EXPECT_EQ(run("aaa", "r"), "true");
+    EXPECT_EQ(show(value_of("input")), "\"\"");
 }
 
 TEST_F(Parse, StackLimit) {
