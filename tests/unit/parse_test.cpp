@@ -349,7 +349,12 @@ protected:
     }
     void TearDown() override { memory::set_gc_stress(0); }
 
-    static void preset(const char* name, const Cell& v) { g_words[key_of(name)] = v; }
+    static void preset(const char* name, const Cell& v) {
+        Cell c = v;
+        collector::Root keep(c);  // interning the name may collect
+        uint32_t k = key_of(name);
+        g_words[k] = c;
+    }
 
     // Input text: a block when it starts with "[", a binary with "#{", else a string.
     static Cell input_of(const char* text) {
