@@ -1332,7 +1332,7 @@ struct Engine {
                     if (i > orig) {
                         if (i - orig == 1) {
                             tmp = series::element_at(in, int32_t(orig));
-                            keep_value(tmp, false);
+                            keep_value(tmp, flag != 0);
                         } else if (flag) {
                             for (uint32_t k = orig; k < i; k++) {
                                 tmp = series::element_at(in, int32_t(k));

@@ -601,6 +601,7 @@ const std::vector<Case> collecting = {
     {"ab", R"(collect)", "error:parse-end"},
     {"[1 [2 3]]", R"(collect [keep skip keep skip])", "[1 [2 3]]"},
     {"[1 2 3]", R"(collect [keep 2 skip keep pick skip])", "[[1 2] 3]"},
+    {"[[1 2] [3]]", R"(collect [keep pick block! keep block!])", "[1 2 [3]]"},
     {"[1 2 3]", R"(collect into x [keep 2 skip] skip)", "error:parse-into-bad"},
 };
 
