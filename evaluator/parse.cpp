@@ -327,9 +327,14 @@ struct Engine {
     // Answers false when the callback stopped the parse.
     bool event(Event e, bool m) {
         if (!tracing) return true;
+        // The callback sees a copy of this parse's frames: a script that
+        // changed the stack itself would leave the engine on broken frames.
+        Cell frames = series::copy_range(series_cell(Type::block, g_rules), int32_t(mark.rules),
+                                         int32_t(used(g_rules) - mark.rules));
+        collector::Root r0(frames);
         Cell args[5] = {make_cell(Type::word, 0, g_event_symbols[e], uint32_t(-1)), logic_cell(m),
-                        rule, in, series_cell(Type::block, g_rules, mark.rules)};
-        collector::Root r0(args[2]), r1(args[3]), r2(args[4]), r3(cb);
+                        rule, in, frames};
+        collector::Root r1(args[2]), r2(args[3]), r3(args[4]), r4(cb);
         if (!g_hooks.call_callback || g_hooks.call_callback(cb, args)) return true;
         stopped = true;
         st = St::done;
@@ -1281,7 +1286,7 @@ struct Engine {
 
     void complete_keyword(int32_t code) {
         Cell start = *kf(2);
-        uint32_t orig = start.w2;
+        uint32_t orig = std::min(start.w2, tail());  // a paren may have cut the input
         uint32_t size = uint32_t(flags_of(*kf(0)) >> 8);
         int32_t flag = flags_of(*kf(0)) & 0xFF;
         bool m = match;

@@ -35,6 +35,7 @@ std::unordered_map<uint32_t, Cell> g_words;
 int g_bumps = 0;
 std::vector<std::string> g_events;
 int g_stop_after = -1;  // the callback answers false at this event (0-based)
+bool g_clear_frames = false;  // the callback empties the frames it is given
 
 void mark_words() {
     for (auto& [k, v] : g_words) collector::mark_cell(v);
@@ -75,6 +76,12 @@ Cell eval_from(const Cell& paren, uint32_t i) {
             return unset_cell();
         }
         if (name == "boom") errors::fire(errors::id::invalid_data);
+        if (name == "cut") {  // empties the input behind the engine's back
+            Cell in = get_word(make_cell(Type::word, 0, symbol::make("input"), uint32_t(-1)));
+            memory::Series* b = memory::buffer(series_node(in));
+            b->tail = b->head;
+            return unset_cell();
+        }
         if (name == "nested-parse") {
             Cell input = resolve(cells_of(paren)[i + 1]);
             Cell rules = cells_of(paren)[i + 2];
@@ -119,6 +126,10 @@ bool callback(const Cell&, const Cell* args) {
     EXPECT_TRUE(is(args[2], Type::block) || is(args[2], Type::none));
     EXPECT_TRUE(is(args[4], Type::block));
     g_events.push_back(e + (logic_of(args[1]) ? "+" : "-"));
+    if (g_clear_frames) {
+        memory::Series* b = memory::buffer(series_node(args[4]));
+        b->tail = b->head;
+    }
     return g_stop_after < 0 || int(g_events.size()) <= g_stop_after;
 }
 
@@ -341,6 +352,7 @@ protected:
         g_bumps = 0;
         g_events.clear();
         g_stop_after = -1;
+        g_clear_frames = false;
         preset("true", logic_cell(true));
         preset("false", logic_cell(false));
         preset("digit", make_bitset("0123456789"));
@@ -772,6 +784,24 @@ TEST_F(Parse, CallbackCanStopTheParse) {
     EXPECT_EQ(run("ab", R"("a" (bump) "b")", false, nullptr, true), "false");
     EXPECT_EQ(g_events.size(), 3u);
     EXPECT_EQ(g_bumps, 0);
+}
+
+TEST_F(Parse, CallbackChangingTheFramesItSeesChangesNothing) {
+    g_clear_frames = true;
+    EXPECT_EQ(run("aab", R"(some ["a" | "x"] copy x "b")", false, nullptr, true), "true");
+    EXPECT_EQ(show(value_of("x")), "\"b\"");
+}
+
+TEST_F(Parse, InputCutByAParen) {
+    run_table({
+        {"abc", R"("a" copy x [skip (cut)] "x")", "false", "x=\"\""},
+        {"[1 2 3]", R"(skip set x [skip (cut)] end)", "true", "x=none"},
+        {"[1 2 3]", R"(skip remove [skip (cut)] end)", "true"},
+        {"[1 2 3]", R"(skip change [skip (cut)] 9 end)", "true", "input=[9]"},
+        {"abc", R"(some [skip (cut)])", "true"},
+        {"[[1 2] 3]", R"(into [skip (cut)] end)", "false"},
+        {"[[1 2] 3]", R"(into [2 skip (cut)] end)", "true"},
+    });
 }
 
 TEST_F(Parse, ParenEventsAndIf) {
