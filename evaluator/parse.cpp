@@ -27,6 +27,7 @@
 #include "evaluator/parse.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -159,9 +160,16 @@ struct Units {
         }
     }
 };
+// Units in a buffer: the unit is a power of two, so a shift does it (the
+// engine asks for lengths at nearly every step).
+inline uint32_t units_in(const memory::Series* b) {
+    return (b->tail - b->head) >> std::countr_zero(b->unit());
+}
+inline uint32_t cells_in(const memory::Series* b) { return (b->tail - b->head) / uint32_t(sizeof(Cell)); }
+
 Units units_of(const Cell& s) {
     memory::Series* b = memory::buffer(series_node(s));
-    return Units{b->at_head(), b->unit(), b->length()};
+    return Units{b->at_head(), b->unit(), units_in(b)};
 }
 
 // The bits of a bitset!: bytes, most significant bit first; a code point
@@ -227,13 +235,16 @@ bool pattern_bytes(const Cell& v, std::string& out) {
 
 // --- the stacks ------------------------------------------------------------------------
 
-uint32_t used(Node n) { return memory::buffer(n)->length(); }
+uint32_t used(Node n) { return cells_in(memory::buffer(n)); }
 Cell* cell_at(Node n, uint32_t i) { return memory::buffer(n)->cells() + i; }
-Cell* top_cell(Node n, uint32_t k = 0) { return cell_at(n, used(n) - 1 - k); }
+Cell* top_cell(Node n, uint32_t k = 0) {
+    memory::Series* b = memory::buffer(n);
+    return reinterpret_cast<Cell*>(b->data() + b->tail) - 1 - k;
+}
 
 void push_cell(Node n, const Cell& value) {
     memory::Series* b = memory::buffer(n);
-    if (b->length() >= stack_limit) errors::fire(id::stack);
+    if (cells_in(b) >= stack_limit) errors::fire(id::stack);
     if (b->tail + sizeof(Cell) <= b->capacity) {
         std::memcpy(b->data() + b->tail, &value, sizeof(Cell));
         b->tail += uint32_t(sizeof(Cell));
@@ -283,7 +294,7 @@ struct Engine {
     std::string bytes;  // pattern bytes for binary input
 
     // --- input -----------------------------------------------------------------
-    uint32_t tail() const { return memory::buffer(series_node(in))->length(); }
+    uint32_t tail() const { return units_in(memory::buffer(series_node(in))); }
     uint32_t limit() const {
         uint32_t t = tail();
         return (level == 0 && part >= 0) ? std::min(uint32_t(part), t) : t;
@@ -299,7 +310,7 @@ struct Engine {
     }
 
     // --- rules -------------------------------------------------------------------
-    uint32_t rule_tail() const { return memory::buffer(series_node(rule))->length(); }
+    uint32_t rule_tail() const { return cells_in(memory::buffer(series_node(rule))); }
     bool rule_end() const { return rule.w1 >= rule_tail(); }
     Cell rule_value(uint32_t i) const { return *cell_at(series_node(rule), i); }
     Cell next_value() const { return rule_value(rule.w1); }
@@ -325,8 +336,8 @@ struct Engine {
 
     // --- events ----------------------------------------------------------------------
     // Answers false when the callback stopped the parse.
-    bool event(Event e, bool m) {
-        if (!tracing) return true;
+    bool event(Event e, bool m) { return !tracing || fire_event(e, m); }
+    [[gnu::noinline]] bool fire_event(Event e, bool m) {
         // The callback sees a copy of this parse's frames: a script that
         // changed the stack itself would leave the engine on broken frames.
         Cell frames = series::copy_range(series_cell(Type::block, g_rules), int32_t(mark.rules),
@@ -1460,6 +1471,7 @@ void init() {
     g_inputs = series_node(c);
     for (int k = 1; k <= int(kw_bar); k++) g_keywords[symbol::resolve(symbol::make(kw_names[k]))] = Kw(k);
     for (int e = 0; e < int(ev_count); e++) g_event_symbols[e] = symbol::make(event_names[e]);
+    if (!g_hooks.eval_paren) install_runtime_hooks();
 }
 
 uint32_t rule_depth() { return g_rules ? used(g_rules) : 0; }

@@ -65,6 +65,15 @@ Cell engine(const Cell& input, const Cell& rules, bool case_, int32_t limit, con
 // length or a position in the same series) and /trace (null when absent).
 Cell run(const Cell& input, const Cell& rules, bool case_, const Cell* part, const Cell* callback);
 
+// The hooks of the running system (contexts, interpreter, lexer); init
+// installs them when no hooks were set before.
+void install_runtime_hooks();
+
+// The entry routine of the parse native (natives-table convention: the
+// operands from the argument base, one integer per refinement, -1 when
+// absent; the result in the result slot; a status answered).
+uint32_t native(int32_t check, const int32_t* refinements);
+
 // Cells in use on the two stacks (for tests: both are back to 0 after a parse).
 uint32_t rule_depth();
 uint32_t input_depth();
