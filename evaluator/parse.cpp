@@ -343,7 +343,9 @@ struct Engine {
         Cell frames = series::copy_range(series_cell(Type::block, g_rules), int32_t(mark.rules),
                                          int32_t(used(g_rules) - mark.rules));
         collector::Root r0(frames);
-        Cell args[5] = {make_cell(Type::word, 0, g_event_symbols[e], uint32_t(-1)), logic_cell(m),
+        Cell word = g_hooks.word_of ? g_hooks.word_of(g_event_symbols[e])
+                                    : make_cell(Type::word, 0, g_event_symbols[e], uint32_t(-1));
+        Cell args[5] = {word, logic_cell(m),
                         rule, in, frames};
         collector::Root r1(args[2]), r2(args[3]), r3(args[4]), r4(cb);
         if (!g_hooks.call_callback || g_hooks.call_callback(cb, args)) return true;

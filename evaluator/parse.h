@@ -46,6 +46,9 @@ struct Hooks {
     // five arguments (event word, match logic!, rules, input, rule stack)
     // and answers its result as a condition.
     bool (*call_callback)(const Cell& callback, const Cell* args) = nullptr;
+    // The word for a symbol handed to the trace callback (the event names);
+    // without it the word is left unbound.
+    Cell (*word_of)(uint32_t symbol) = nullptr;
     // Scans the next token of UTF-8 bytes (one value, scan mode) and answers
     // its type id (0 for none, 34 when malformed) and the bytes consumed.
     int32_t (*scan_token)(const uint8_t* bytes, uint32_t length, uint32_t* consumed) = nullptr;

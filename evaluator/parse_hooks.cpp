@@ -40,13 +40,15 @@ void eval_paren(const Cell& paren, Cell& result) {
 }
 
 bool call_callback(const Cell& callback, const Cell* args) {
-    stack::mark(g_callback_symbol, 0, stack::kind_bits(stack::kind::native) | stack::bits::interp);
+    stack::mark(g_callback_symbol, 0, stack::kind_bits(stack::kind::native));
     stack::Status st = interp::call(callback, args, 5);
     stack::raise_status(st);
     bool go_on = is_truthy(stack::s.top[-1]);
     stack::unwind_drop();
     return go_on;
 }
+
+Cell word_of(uint32_t symbol) { return context::add_global(symbol, false, false); }
 
 int32_t scan_token(const uint8_t* bytes, uint32_t length, uint32_t* consumed) {
     lexer::ScanRequest req;
@@ -67,6 +69,7 @@ void install_runtime_hooks() {
     h.eval_paren = eval_paren;
     h.call_callback = call_callback;
     h.scan_token = scan_token;
+    h.word_of = word_of;
     set_hooks(h);
 }
 
