@@ -1,0 +1,28 @@
+// The parse native's entry: its refinements handed to the engine, and the
+// exits of parens inside the rules turned back into statuses.
+//
+// Operands: input, rules; /case; /part with its length; /trace with its
+// callback. Break, continue, return, exit and throw leave a paren as the
+// exception they stand for (their target search has already set the stacks
+// up); here they become the status the interpreter carries on with.
+#include "evaluator/parse.h"
+#include "evaluator/stack.h"
+#include "runtime/unwind.h"
+
+namespace zan::parse {
+
+uint32_t native(int32_t, const int32_t* refs) {
+    Cell* args = stack::s.base;
+    const Cell* part = refs[1] != -1 ? args + refs[1] : nullptr;
+    const Cell* callback = refs[2] != -1 ? args + refs[2] : nullptr;
+    try {
+        Cell result = run(args[0], args[1], refs[0] != -1, part, callback);
+        stack::reset_last(result);
+    } catch (const unwind::Thrown& t) {
+        if (t.code < unwind::throw_ || t.code > unwind::break_) throw;
+        return t.code;
+    }
+    return stack::ok;
+}
+
+}  // namespace zan::parse
