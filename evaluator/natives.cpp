@@ -19,6 +19,7 @@
 #include "evaluator/callable_stub.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives_math.h"
 #include "evaluator/trace.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -339,18 +340,6 @@ Status n_prin(int32_t, const int32_t*) {
     return stack::ok;
 }
 
-// --- comparison and logic ---------------------------------------------------------------
-
-template <int32_t Code>
-Status n_compare(int32_t, const int32_t*) {
-    *arg(0) = logic_cell(dispatch::compare(*arg(0), *arg(1), Code));
-    return stack::ok;
-}
-Status n_not(int32_t, const int32_t*) {
-    *arg(0) = logic_cell(!is_truthy(*arg(0)));
-    return stack::ok;
-}
-
 // --- errors and non-local exits --------------------------------------------------------
 
 // try block: an error raised inside ends here; the error value is the result.
@@ -495,6 +484,27 @@ void init_table() {
         {"return", n_return},
         {"throw", n_throw},
         {"catch", n_catch},
+        {"negative?", n_negative_q},
+        {"positive?", n_positive_q},
+        {"sign?", n_sign_q},
+        {"zero?", n_zero_q},
+        {"NaN?", n_nan_q},
+        {"max", n_max},
+        {"min", n_min},
+        {"shift", n_shift},
+        {"to-hex", n_to_hex},
+        {"sine", n_sine},
+        {"cosine", n_cosine},
+        {"tangent", n_tangent},
+        {"arcsine", n_arcsine},
+        {"arccosine", n_arccosine},
+        {"arctangent", n_arctangent},
+        {"arctangent2", n_arctangent2},
+        {"log-2", n_log_2},
+        {"log-10", n_log_10},
+        {"log-e", n_log_e},
+        {"exp", n_exp},
+        {"square-root", n_square_root},
     };
     for (const Built& b : built) table[index_of(b.word)] = b.fn;
     block::make_at(work_block, 32);
