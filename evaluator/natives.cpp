@@ -20,6 +20,7 @@
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives_math.h"
+#include "evaluator/natives_text.h"
 #include "evaluator/trace.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -293,53 +294,6 @@ Status n_set(int32_t, const int32_t* refs) {
     return stack::ok;
 }
 
-// --- output ---------------------------------------------------------------------------
-
-// The values of a block, each expression evaluated, in a new block.
-Status reduce_block(const Cell& block) {
-    Cell* out = stack::push(none_cell());
-    block::make_at(*out, 8);
-    interp::Code c = interp::code_of(block);
-    while (interp::value_at(c, c.pos)) {
-        Status st = interp::eval_expression(c, false, false);
-        if (st) return st;
-        block::rs_append(*out, stack::s.top[-1]);
-        --stack::s.top;
-    }
-    return stack::ok;
-}
-
-// print and prin: a block is reduced first; the text goes out as formed.
-Status print_value(bool newline) {
-    Cell* v = arg(0);
-    if (is(*v, Type::block)) {
-        Cell block = *v;
-        stack::keep();
-        Status st = reduce_block(block);
-        if (st) return st;
-        *v = stack::s.top[-1];
-    }
-    stack::keep();
-    Cell* text = stack::push(none_cell());
-    string::rs_make_at(*text, 16);
-    dispatch::form(*v, series_node(*text), false, mold::no_limit);
-    memory::Series* s = memory::buffer(series_node(*text));
-    output::print_units(s->at_head(), s->tail - s->head, s->unit(), newline);
-    output::fire_value_hooks(*v, newline);
-    return stack::ok;
-}
-
-Status n_print(int32_t, const int32_t*) {
-    if (Status st = print_value(true)) return st;
-    stack::reset_last(unset_cell());
-    return stack::ok;
-}
-Status n_prin(int32_t, const int32_t*) {
-    if (Status st = print_value(false)) return st;
-    *arg(0) = unset_cell();
-    return stack::ok;
-}
-
 // --- errors and non-local exits --------------------------------------------------------
 
 // try block: an error raised inside ends here; the error value is the result.
@@ -505,6 +459,25 @@ void init_table() {
         {"log-e", n_log_e},
         {"exp", n_exp},
         {"square-root", n_square_root},
+        {"stats", n_stats},
+        {"parse", n_parse},
+        {"union", n_union},
+        {"intersect", n_intersect},
+        {"unique", n_unique},
+        {"difference", n_difference},
+        {"exclude", n_exclude},
+        {"complement?", n_complement_q},
+        {"dehex", n_dehex},
+        {"enhex", n_enhex},
+        {"debase", n_debase},
+        {"enbase", n_enbase},
+        {"uppercase", n_uppercase},
+        {"lowercase", n_lowercase},
+        {"to-local-file", n_to_local_file},
+        {"checksum", n_checksum},
+        {"compress", n_compress},
+        {"decompress", n_decompress},
+        {"transcode", n_transcode},
     };
     for (const Built& b : built) table[index_of(b.word)] = b.fn;
     block::make_at(work_block, 32);
