@@ -20,6 +20,7 @@
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives_math.h"
+#include "evaluator/natives_system.h"
 #include "evaluator/natives_text.h"
 #include "evaluator/trace.h"
 #include "runtime/errors.h"
@@ -478,6 +479,19 @@ void init_table() {
         {"compress", n_compress},
         {"decompress", n_decompress},
         {"transcode", n_transcode},
+        {"wait", n_wait},
+        {"now", n_now},
+        {"set-env", n_set_env},
+        {"get-env", n_get_env},
+        {"list-env", n_list_env},
+        {"call", n_call},
+        {"browse", n_browse},
+        {"size?", n_size_q},
+        {"recycle", n_recycle},
+        {"as-pair", n_as_pair},
+        {"as-point2D", n_as_point2d},
+        {"as-point3D", n_as_point3d},
+        {"as-money", n_as_money},
     };
     for (const Built& b : built) table[index_of(b.word)] = b.fn;
     block::make_at(work_block, 32);
