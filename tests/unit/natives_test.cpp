@@ -1,6 +1,7 @@
-// The errors the comparison, math, text, encoding and system natives raise:
-// each snippet runs on the booted runtime and must stop with exactly the
-// expected error id (scripts can only tell that some error happened).
+// The natives on the booted runtime: the errors the comparison, math, text,
+// encoding and system natives raise, each snippet stopping with exactly the
+// expected error id (scripts can only tell that some error happened), and
+// the runtime state some of them switch.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "boot/init.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/unwind.h"
 
@@ -118,6 +120,13 @@ TEST(NativeErrors, AcceptedCombinationsDoNotRaise) {
             EXPECT_EQ(o.id.code(), not_done.code()) << text;
         }
     }
+}
+
+TEST(Recycle, OnAndOffSwitchTheCollector) {
+    run("recycle/off");
+    EXPECT_FALSE(collector::enabled());
+    run("recycle/on");
+    EXPECT_TRUE(collector::enabled());
 }
 
 }  // namespace
