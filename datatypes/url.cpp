@@ -14,6 +14,7 @@
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -227,10 +228,7 @@ void eval_path(Cell& result, const Cell& parent, const actions::PathStep& s) {
     if (s.value_to_set) errors::fire(errors::id::bad_path_set, &parent, s.element);
     Cell selector = *s.element;
     collector::Root keep_sel(selector);
-    if (is(selector, Type::get_word)) {
-        if (!hooks.get_word) errors::fire(errors::id::not_done);
-        selector = hooks.get_word(selector);
-    }
+    if (is(selector, Type::get_word)) selector = word::get(selector);
     Cell joined = string::make_value(string::length(parent) + 16, type_of(parent));
     collector::Root keep(joined);
     Node out = series_node(joined);

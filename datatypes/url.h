@@ -40,8 +40,6 @@ struct Services {
     Cell (*parse_url)(const Cell& url) = nullptr;
     // A port! made from the parts.
     Cell (*make_port)(const Cell& parts) = nullptr;
-    // The value of a get-word! used as a path selector.
-    Cell (*get_word)(const Cell& word) = nullptr;
 };
 void set_services(const Services& s);
 const Services& services();

@@ -19,7 +19,7 @@ struct BitsetTest : ::testing::Test {
         bitset::pick(args, 0);
         return logic_of(args[0]);
     }
-    Cell minus() { return word("-"); }
+    Cell minus() { return word_value("-"); }
 };
 
 Cell chr(uint32_t c) { return char_cell(c); }
@@ -37,8 +37,8 @@ TEST_F(BitsetTest, MakeFromSpecs) {
         {"size zero", integer_cell(0), "make bitset! #{}"},
         {"empty string", str(""), "make bitset! #{}"},
         {"integer list", block({integer_cell(0), integer_cell(9)}), "make bitset! #{8040}"},
-        {"not", block({word("not"), str("a")}), "make bitset! [not #{00000000000000000000000040}]"},
-        {"not binary", block({word("not"), binary("\x0F")}), "make bitset! [not #{0F}]"},
+        {"not", block({word_value("not"), str("a")}), "make bitset! [not #{00000000000000000000000040}]"},
+        {"not binary", block({word_value("not"), binary("\x0F")}), "make bitset! [not #{0F}]"},
         {"binary", binary("\x80\x01"), "make bitset! #{8001}"},
     };
     for (const Case& c : cases) EXPECT_EQ(mold_of(make_bits(c.spec)), c.mold) << c.name;
@@ -64,7 +64,7 @@ TEST_F(BitsetTest, Membership) {
     EXPECT_FALSE(pick(lower, block({chr('a'), minus(), chr('{')})));
     EXPECT_FALSE(pick(lower, block({chr('a'), minus(), chr(0x4E2D)})));
 
-    Cell not_a = make_bits(block({word("not"), str("a")}));
+    Cell not_a = make_bits(block({word_value("not"), str("a")}));
     EXPECT_FALSE(pick(not_a, block({integer_cell(0), minus(), integer_cell(1000000)})));
     EXPECT_TRUE(pick(not_a, block({integer_cell(98), minus(), integer_cell(1000000)})));
     EXPECT_TRUE(pick(not_a, chr('b')));
@@ -109,7 +109,7 @@ TEST_F(BitsetTest, ComplementAndClear) {
     for (int i : {0, 7, 8, 65, 100000}) EXPECT_TRUE(pick(all, integer_cell(i))) << i;
     EXPECT_EQ(mold_of(all), "make bitset! [not #{00}]");
 
-    Cell not_a = make_bits(block({word("not"), str("a")}));
+    Cell not_a = make_bits(block({word_value("not"), str("a")}));
     Cell c[1] = {not_a};
     bitset::clear(c);
     EXPECT_TRUE(bitset::complemented(not_a));
@@ -142,7 +142,7 @@ TEST_F(BitsetTest, PokeAppendRemove) {
     EXPECT_FALSE(pick(bits, chr(0xE9)));
 
     // Removing from a complemented set takes the members away too.
-    Cell not_a = make_bits(block({word("not"), str("a")}));
+    Cell not_a = make_bits(block({word_value("not"), str("a")}));
     Cell rb[1] = {not_a};
     Cell b = chr('b'), far = integer_cell(5000);
     bitset::remove(rb, &b, nullptr);
@@ -173,7 +173,7 @@ TEST_F(BitsetTest, Bitwise) {
 
     // With a complemented operand the result answers membership by the same
     // operation at every index, past the bytes too.
-    Cell not_x = make_bits(block({word("not"), integer_cell(1)}));  // all but 1
+    Cell not_x = make_bits(block({word_value("not"), integer_cell(1)}));  // all but 1
     struct Case {
         void (*fn)(actions::Args);
         bool (*expect)(bool, bool);

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include "datatypes/context.h"
+#include "datatypes/word.h"
 #include "tests/unit/strings_support.h"
 
 using namespace zan;
@@ -167,6 +169,14 @@ TEST_F(FileUrl, PathSteps) {
         EXPECT_EQ(type_of(r), type_of(c.parent));
         EXPECT_EQ(text(r), c.expect);
     }
+    // A get-word! selector stands for its value.
+    context::make_global();
+    Cell name = context::add_global(symbol::make("page"), false, false);
+    Cell value = str("index.html");
+    word::set_checked(name, value);
+    set_type(name, Type::get_word);
+    EXPECT_EQ(text(step(str("http://a", Type::url), name)), "http://a/index.html");
+
     Cell u = str("http://a/", Type::url);
     step(u, str("b"));
     EXPECT_EQ(text(u), "http://a/");  // the url itself is unchanged
@@ -248,7 +258,7 @@ TEST_F(FileUrl, HttpRequests) {
     EXPECT_EQ(request.method, "post");
     EXPECT_EQ(request.body, "payload");
 
-    Cell req[2] = {u, block({word("PUT"), block({}), str("b")})};
+    Cell req[2] = {u, block({word_value("PUT"), block({}), str("b")})};
     url::write(req, {});
     EXPECT_EQ(request.method, "PUT");
     EXPECT_TRUE(request.headers);
@@ -265,8 +275,8 @@ TEST_F(FileUrl, HttpRequests) {
     };
     Bad bad[] = {
         {"method not a word", block({str("get")})},
-        {"headers not a block", block({word("get"), str("h")})},
-        {"body of another type", block({word("get"), block({}), integer_cell(1)})},
+        {"headers not a block", block({word_value("get"), str("h")})},
+        {"body of another type", block({word_value("get"), block({}), integer_cell(1)})},
         {"data of another type", integer_cell(1)},
     };
     for (const Bad& b : bad) {

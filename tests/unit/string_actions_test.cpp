@@ -55,7 +55,7 @@ TEST_F(StringActions, AppendValues) {
         {"dup of a char", "a", char_cell('b'), nullptr, &three, "abbb"},
         {"dup zero", "a", str("b"), nullptr, &zero, "a"},
         {"integer", "a", integer_cell(42), nullptr, nullptr, "a42"},
-        {"block, no separators", "", block({integer_cell(1), str("a"), char_cell('b')}), nullptr, nullptr, "1ab"},
+        {"block, no separators", "", block({integer_cell(1), str("a"), word_value("b")}), nullptr, nullptr, "1ab"},
         {"file", "a", str("b/c", Type::file), nullptr, nullptr, "ab/c"},
         {"wide", "a", str("\u4e2d"), nullptr, nullptr, "a\u4e2d"},
         {"tag part with dup", "", str("ab", Type::tag), &three, &two, "<ab<ab"},
@@ -189,7 +189,7 @@ TEST_F(StringActions, MakeAndTo) {
         const char* expect;
     };
     Case cases[] = {
-        {"block", Type::string, block({integer_cell(1), str("a"), char_cell('b')}), "1ab"},
+        {"block", Type::string, block({integer_cell(1), str("a"), word_value("b")}), "1ab"},
         {"string copy", Type::string, at(str("xabc"), 1), "abc"},
         {"binary", Type::string, binary("\xC3\xA9t\xC3\xA9"), "\u00e9t\u00e9"},
         {"integer", Type::string, integer_cell(-12), "-12"},
@@ -308,7 +308,7 @@ TEST_F(StringActions, PathSteps) {
     Cell missing = str("c=");
     step.element = &missing;
     EXPECT_EQ(raised([&] { string::eval_path(result, s, step); }), ids::bad_path_set);
-    Cell w = word("x");
+    Cell w = word_value("x");
     step.element = &w;
     EXPECT_EQ(raised([&] { string::eval_path(result, s, step); }), ids::invalid_path);
 }
@@ -457,7 +457,7 @@ TEST_F(Reports, ModifyingActionsReportBeforeAndAfter) {
     Cell refl[1] = {bits};
     bitset::reflect(refl, symbol::make("owned"));
     EXPECT_TRUE(is(refl[0], Type::object));
-    Cell mod[3] = {bits, word("owned"), none_cell()};
+    Cell mod[3] = {bits, word_value("owned"), none_cell()};
     bitset::modify(mod, false);
     Cell refl2[1] = {bits};
     bitset::reflect(refl2, symbol::make("owned"));

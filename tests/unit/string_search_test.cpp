@@ -83,6 +83,7 @@ TEST_F(StringSearch, Find) {
         {"wide text", str("x\u00e9\u4e2dy"), str("\u4e2dY"), plain, 3},
         {"latin-1 against wide folding", latin1(U"\u00e9t\u00e9"), str("\u00c9T"), plain, 1},
         {"file in string", str("a/b/c"), str("b/c", Type::file), plain, 3},
+        {"word by its spelling", str("a-Word"), word_value("word"), plain, 3},
     };
     for (const Case& c : cases) EXPECT_EQ(find_index(c.series, c.value, c.r), c.expect) << c.name;
 

@@ -43,7 +43,7 @@ inline Cell latin1(std::u32string_view text) {
 
 inline std::string text(const Cell& s) { return string::to_utf8(s); }
 
-inline Cell word(const char* name, Type t = Type::word) {
+inline Cell word_value(const char* name, Type t = Type::word) {
     return make_cell(t, 0, symbol::make(name), uint32_t(-1));
 }
 
