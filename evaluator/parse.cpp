@@ -1514,8 +1514,8 @@ Cell run(const Cell& input, const Cell& rules, bool case_, const Cell* part, con
         } else {
             series::fire_refine_arg("part", *part);
         }
-        // Nothing to match within the limit: only an empty input matches.
-        if (end <= int64_t(in.w1)) return logic_cell(in.w1 >= tail);
+        // An end at the very start runs no rules: only an empty input matches.
+        if (end <= 0) return logic_cell(in.w1 >= tail);
         limit = int32_t(std::min<int64_t>(end, INT32_MAX));
     }
     return engine(in, rules, case_, limit, callback);

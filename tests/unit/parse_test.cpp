@@ -746,6 +746,8 @@ TEST_F(Parse, Part) {
     Cell zero = integer_cell(0);
     EXPECT_EQ(run("abc", R"(to end)", false, &zero), "false");
     EXPECT_EQ(run("", R"()", false, &zero), "true");
+    Cell minus = integer_cell(-1);
+    EXPECT_EQ(run("abc", R"()", false, &minus), "false");
     // a position in the same series, and one in another
     Cell in = make_text("abcd");
     collector::Root r(in);
@@ -754,6 +756,15 @@ TEST_F(Parse, Part) {
     Cell rules = cells_of(read("[\"abc\"]"))[0];
     collector::Root rr(rules);
     EXPECT_TRUE(logic_of(parse::run(in, rules, false, &at, nullptr)));
+    // past the start, a length of 0 leaves an empty range to match
+    Cell from = in;
+    from.w1 = 2;
+    Cell none_rules = cells_of(read("[[]]"))[0];
+    collector::Root rn(none_rules);
+    EXPECT_TRUE(logic_of(parse::run(from, none_rules, false, &zero, nullptr)));
+    Cell skip_rules = cells_of(read("[[skip]]"))[0];
+    collector::Root rs(skip_rules);
+    EXPECT_FALSE(logic_of(parse::run(from, skip_rules, false, &zero, nullptr)));
     Cell other = make_text("abcd");
     other.w1 = 3;
     try {
