@@ -162,6 +162,7 @@ Status n_catch(int32_t check, const int32_t* refs) {
     Cell body = *arg(0);
     Cell names = given(refs, 0) ? *arg(refs[0]) : none_cell();
     check_names(names);
+    if (!given(refs, 0)) *arg(1) = none_cell();
     stack::s.top = stack::s.base + 2;
     stack::push(names);  // read by the throw search, just below the frame
     stack::mark(sym_catch, 0, stack::kind_bits(stack::kind::catch_));
