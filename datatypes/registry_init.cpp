@@ -3,6 +3,7 @@
 // Each datatype adds its init call at its place in the list.
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -10,9 +11,11 @@
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
 #include "datatypes/paren.h"
+#include "datatypes/path.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "runtime/errors.h"
 
 namespace zan::datatype {
@@ -33,10 +36,12 @@ void register_all() {
     // string!, binary!
     integer::init();
     symbol::init();
-    // context!, word!, lit-word!, set-word!, get-word!, refinement!
+    context::init();
+    word::init();  // word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
-    // native!, action!, op!, path!, lit-path!, set-path!, get-path!, function!,
-    // routine!
+    // native!, action!, op!
+    path::init();  // path!, lit-path!, set-path!, get-path!
+    // function!, routine!
     paren::init();
     issue::init();
     // url!, file!, object!, bitset!, triple!
