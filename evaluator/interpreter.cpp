@@ -13,7 +13,8 @@
 //
 // The arity cache of a callable, built on its first call, is a block: one
 // typeset per argument (argument kind in header bits 20-21), a copy of each
-// refinement (w1 its slot for functions, w3 its number), an integer holding
+// refinement (w3: its number in the low 16 bits, its function slot in the
+// high 16), an integer holding
 // the local count (functions) or the refinement count (natives and actions).
 #include "evaluator/interpreter.h"
 
@@ -203,8 +204,9 @@ Node arity_cache(const Cell& callable) {
                 continue;
             }
             Cell r = v;
-            r.w1 = slot_index++;
-            r.w3 = uint32_t(++refinement_number);
+            // w1 stays the refinement's context (the collector follows it);
+            // w3 packs the refinement's number and its function slot.
+            r.w3 = uint32_t(++refinement_number) | (slot_index++ << 16);
             block::rs_append(cache, r);
         }
     }
@@ -392,11 +394,11 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
             Cell r = cells(cache)[at];
             Cell* slot = nullptr;
             if (function) {
-                slot = stack::s.base + r.w1;
+                slot = stack::s.base + (r.w3 >> 16);
                 if (logic_of(*slot)) errors::fire(errors::id::dup_refine, path);
                 *slot = logic_cell(used);
             } else {
-                int32_t num = int32_t(r.w3) - 1;
+                int32_t num = int32_t(r.w3 & 0xFFFF) - 1;
                 if (num < max_refinements) {
                     if (refs[num] != -1) errors::fire(errors::id::dup_refine, path);
                     if (used) refs[num] = int32_t(stack::s.top - stack::s.base);
