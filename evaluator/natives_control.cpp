@@ -622,29 +622,32 @@ Status n_do(int32_t check, const int32_t* refs) {
 
 namespace {
 
-// Adds one value to an /into target: appended at its tail, inserted at its
-// position otherwise (the target then moves past what was inserted).
-void into(Cell* out, const Cell& value, bool only) {
+// How values reach the output: appended to a new block, or added to an /into
+// target (appended when it stood at its tail, else inserted at its position,
+// the target then moving past what was inserted).
+enum class Into { none, append, insert };
+
+Into into_mode(const Cell& out) {
+    return series_index(out) >= uint32_t(series::buffer_length(out)) ? Into::append : Into::insert;
+}
+
+void add(Cell* out, Into mode, const Cell& value, bool only) {
+    if (mode == Into::none) {
+        if (!only && is(value, Type::block))
+            block::rs_append_block(*out, value);
+        else
+            block::rs_append(*out, value);
+        return;
+    }
     Cell* a = stack::push(*out);
     stack::push(value);
-    bool at_tail = series_index(*a) >= uint32_t(series::buffer_length(*a));
-    if (at_tail) {
+    if (mode == Into::append) {
         dispatch::get_action<25>(*a)(a, nullptr, only, nullptr);
     } else {
         dispatch::get_action<35>(*a)(a, nullptr, only, nullptr);
         *out = *a;
     }
     stack::s.top = a;
-}
-
-void add(Cell* out, bool to_target, const Cell& value, bool only) {
-    if (to_target) {
-        into(out, value, only);
-    } else if (!only && is(value, Type::block)) {
-        block::rs_append_block(*out, value);
-    } else {
-        block::rs_append(*out, value);
-    }
 }
 
 }  // namespace
@@ -663,10 +666,11 @@ Status n_reduce(int32_t check, const int32_t* refs) {
             --stack::s.top;
         }
         if (!to_target) return finish(r);
-        into(out, r, true);
+        add(out, into_mode(*out), r, true);
         return finish(*out);
     }
     if (!to_target) block::make_at(*out, block::rs_length(v) > 0 ? block::rs_length(v) : 1);
+    Into mode = to_target ? into_mode(*out) : Into::none;
     stack::mark(stack::sym_body, 0, stack::kind_bits(stack::kind::native));
     interp::Code c = interp::code_of(v);
     while (interp::value_at(c, c.pos)) {
@@ -675,7 +679,7 @@ Status n_reduce(int32_t check, const int32_t* refs) {
         if (st) return st;
         Cell r = *mark;
         clear_newline(r);
-        add(out, to_target, r, true);
+        add(out, mode, r, true);
         stack::s.top = mark;
     }
     stack::unwind_drop();
@@ -684,7 +688,7 @@ Status n_reduce(int32_t check, const int32_t* refs) {
 
 namespace {
 
-Status compose_into(const Cell& input, Cell* out, bool to_target, bool deep, bool only) {
+Status compose_into(const Cell& input, Cell* out, Into mode, bool deep, bool only) {
     int32_t end = series::buffer_length(input);
     for (int32_t i = int32_t(series_index(input)); i < end && i < series::buffer_length(input); ++i) {
         Cell v = *block::rs_abs_at(input, i);
@@ -696,18 +700,18 @@ Status compose_into(const Cell& input, Cell* out, bool to_target, bool deep, boo
             Cell r = *mark;
             stack::s.top = mark;
             if (is(r, Type::unset)) continue;
-            add(out, to_target, r, only || !is(r, Type::block));
+            add(out, mode, r, only || !is(r, Type::block));
         } else if (is(v, Type::block) && deep) {
             Cell* sub = stack::push(none_cell());
             block::make_at(*sub, block::rs_length(v) > 0 ? block::rs_length(v) : 1);
-            Status st = compose_into(v, sub, false, true, only);
+            Status st = compose_into(v, sub, Into::none, true, only);
             if (st) return st;
             Cell made = *sub;
             made.header = (made.header & ~header::newline) | (v.header & header::newline);
             stack::s.top = sub;
-            add(out, to_target, made, true);
+            add(out, mode, made, true);
         } else {
-            add(out, to_target, v, true);
+            add(out, mode, v, true);
         }
     }
     return stack::ok;
@@ -726,7 +730,7 @@ Status n_compose(int32_t check, const int32_t* refs) {
     Cell* out = stack::push(to_target ? *arg(refs[2]) : none_cell());
     if (!to_target) block::make_at(*out, block::rs_length(v) > 0 ? block::rs_length(v) : 1);
     stack::mark(stack::sym_body, 0, stack::kind_bits(stack::kind::native));
-    Status st = compose_into(v, out, to_target, deep, only);
+    Status st = compose_into(v, out, to_target ? into_mode(*out) : Into::none, deep, only);
     if (st) return st;
     stack::unwind_drop();
     return finish(*out);
