@@ -165,9 +165,10 @@ Status n_catch(int32_t check, const int32_t* refs) {
     if (!given(refs, 0)) *arg(1) = none_cell();
     stack::s.top = stack::s.base + 2;
     stack::push(names);  // read by the throw search, just below the frame
-    stack::mark(sym_catch, 0, stack::kind_bits(stack::kind::catch_));
+    stack::Frame* frame = stack::mark(sym_catch, 0, stack::kind_bits(stack::kind::catch_));
     Status st = eval_in_frame(body);
-    if (st && st != unwind::throw_) return st;
+    // A throw whose names this catch refused has landed further out.
+    if (st && (st != unwind::throw_ || stack::top_frame() != frame)) return st;
     Cell result = *stack::s.base;
     stack::unwind_drop();
     stack::reset_last(result);
