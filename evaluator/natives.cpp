@@ -1,11 +1,9 @@
-// The natives table, the loop steps, and the natives the interpreter needs to
-// run scripts end to end: conditionals, loops, func, do, print, try, the
-// comparison natives behind the operators, and the non-local exits.
+// The natives table, the loop steps, print and the comparison natives behind
+// the operators. The control, exit and function natives live in
+// natives_control.cpp, natives_exits.cpp and natives_functions.cpp.
 //
 // A native runs with its frame on top: operands at the base, result into the
-// base. Natives that evaluate blocks hand back the status of the evaluation;
-// loops stop break and continue aimed at their own loop frame, try stops
-// errors, catch stops throws.
+// base. Natives that evaluate blocks hand back the status of the evaluation.
 #include "evaluator/natives.h"
 
 #include <cstring>

@@ -8,6 +8,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
+#include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives_control.h"
 #include "runtime/errors.h"
@@ -103,7 +104,12 @@ Status n_get(int32_t check, const int32_t* refs) {
         if (st) return st;
         return finish(stack::s.top[-1]);
     }
-    if (t == Type::object) errors::fire(errors::id::not_done);
+    if (t == Type::object) {
+        // The object's values, as reflect gives them.
+        Cell* a = stack::push(w);
+        dispatch::get_action<3>(*a)(a, symbol::make("values"));
+        return finish(*a);
+    }
     Cell v = *context::get(w);
     if (is(v, Type::unset) && !given(refs, 0)) errors::fire(errors::id::no_value, &w);
     return finish(v);
