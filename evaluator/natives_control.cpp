@@ -388,7 +388,8 @@ Status n_forall(int32_t check, const int32_t*) {
           t == Type::image)) {
         Cell name = make_cell(Type::word, 0, symbol::make("forall"), uint32_t(-1));
         Cell type = datatype_cell(t);
-        errors::fire(errors::id::expect_arg, &name, &type, &word);
+        Cell spec_word = make_cell(Type::word, 0, symbol::make("word"), uint32_t(-1));
+        errors::fire(errors::id::expect_arg, &name, &type, &spec_word);
     }
     stack::s.top = stack::s.base + 2;
     Cell* result = stack::push(unset_cell());
