@@ -24,6 +24,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/dispatch.h"
+#include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/routines.h"
 #include "evaluator/trace.h"
@@ -330,8 +331,9 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
 
     uint32_t n = length(cache);
     int32_t local_count = 0;
+    const Cell* entries = cells(cache);  // refreshed after anything that may allocate
     for (uint32_t i = 0; i < n; ++i) {
-        Cell e = cells(cache)[i];
+        Cell e = entries[i];
         switch (type_of(e)) {
             case Type::typeset: {
                 uint32_t k = e.header & kind_mask;
@@ -359,6 +361,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 }
                 Status st = fetch_one(*c, k, infix);
                 if (st) return st;
+                entries = cells(cache);
                 const Cell& v = stack::s.top[-1];
                 if (!typeset::has(e, type_of(v))) expect_arg(fn, name, i, v);
                 break;
@@ -435,12 +438,15 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
 
 // Values held in a locals context while its function runs point at the
 // frame's argument base; the caller's are put back on any way out.
+// (The context cell's w2 is the values reference: see peek_value.)
 class LocalsScope {
 public:
-    LocalsScope(Node ctx) : ctx_(ctx), saved_(context::cell(ctx).w2) {
-        context::set_stack_position(ctx, stack::position(stack::s.base));
+    LocalsScope(Node ctx) : ctx_(ctx) {
+        Cell& cc = memory::buffer(ctx)->cells()[0];
+        saved_ = cc.w2;
+        cc.w2 = stack::position(stack::s.base);
     }
-    ~LocalsScope() { context::set_stack_position(ctx_, saved_); }
+    ~LocalsScope() { memory::buffer(ctx_)->cells()[0].w2 = saved_; }
 
 private:
     Node ctx_;
@@ -579,7 +585,16 @@ bool fast_infix(Fast kind, Code& c) {
             break;
         }
         default: {
-            if (!ints) return false;
+            if (!ints) {
+                // Orderings of floats are exact; float equality is tolerant,
+                // so it takes the compare routine.
+                if (kind == Fast::eq || kind == Fast::ne) return false;
+                double a = is(left, Type::integer) ? double(int_of(left)) : float_of(left);
+                double b = is(right, Type::integer) ? double(int_of(right)) : float_of(right);
+                bool r = kind == Fast::lt ? a < b : kind == Fast::gt ? a > b : kind == Fast::le ? a <= b : a >= b;
+                left = logic_cell(r);
+                break;
+            }
             int32_t a = int_of(left), b = int_of(right);
             bool r = kind == Fast::eq   ? a == b
                      : kind == Fast::ne ? a != b
@@ -768,10 +783,15 @@ Status eval_next_index(const Cell& block, uint32_t& next) {
     return stack::ok;
 }
 
-Status call(const Cell& callable, const Cell* args, uint32_t count) {
+Status call(const Cell& callable, const Cell* args, uint32_t count, uint32_t name_symbol) {
     Cell fn = callable;
     Cell* guard = stack::push(fn);
-    Cell name = name_word(stack::sym_anon);
+    Cell name = name_word(name_symbol ? name_symbol : stack::sym_anon);
+    struct TracingOff {
+        bool was = trace::on;
+        TracingOff() { trace::on = false; }
+        ~TracingOff() { trace::on = was; }
+    } tracing_off;
     bool function = is(fn, Type::function) || is(fn, Type::routine);
     if (function)
         stack::mark_interp_func(name);
@@ -826,5 +846,62 @@ Status call(const Cell& callable, const Cell* args, uint32_t count) {
     stack::s.top = guard + 1;
     return stack::ok;
 }
+
+// --- lexer callbacks --------------------------------------------------------------------
+
+namespace {
+
+const char* const lexer_event_words[] = {"prescan", "scan", "load", "open", "close", "error"};
+
+Cell global_word_of(const char* name) {
+    return context::add_global(symbol::make(name), false, false);
+}
+
+// The callback gets the event word, the input, the token's type, the line and
+// the token; a moved input index moves the scan.
+bool lexer_call(const Cell& callback, lexer::EventArgs& a) {
+    static uint32_t sym_callback = symbol::make("<lexer-callback>");
+    Cell* top = stack::s.top;
+    Cell* args = stack::push(global_word_of(lexer_event_words[__builtin_ctz(uint32_t(a.event))]));
+    stack::push(a.input);
+    if (a.code > 0)
+        stack::push(datatype_cell(Type(a.code)));
+    else if (a.code == 0)
+        stack::push(none_cell());
+    else
+        stack::push(global_word_of(lexer::exit_state_name(-1 - a.code)));
+    stack::push(integer_cell(a.line));
+    stack::push(a.token);
+    Cell* guard = stack::s.top;
+    Status st = call(callback, args, 5, sym_callback);
+    stack::raise_status(st);
+    Cell result = stack::s.top[-1];
+    // The callback's input argument, after the guard and the event word.
+    Cell input = guard[2];
+    stack::s.top = top;
+    if (type_of(input) == type_of(a.input) && series_node(input) == series_node(a.input)) a.input = input;
+    return is_truthy(result);
+}
+
+uint32_t lexer_mask(const Cell& callback) {
+    if (!is(callback, Type::function)) return lexer::all_events;
+    Cell body = cells(callable_more(callback))[0];
+    if (!is(body, Type::block) || series_index(body) >= length(series_node(body))) return lexer::all_events;
+    Cell first = cells(series_node(body))[series_index(body)];
+    if (!is(first, Type::block)) return lexer::all_events;
+    uint32_t mask = 0;
+    for (uint32_t i = series_index(first); i < length(series_node(first)); ++i) {
+        Cell w = cells(series_node(first))[i];
+        if (!is(w, Type::word)) continue;
+        for (uint32_t k = 0; k < 6; ++k)
+            if (symbol::resolve(word_symbol(w)) == symbol::resolve(symbol::make(lexer_event_words[k])))
+                mask |= 1u << k;
+    }
+    return mask ? mask : lexer::all_events;
+}
+
+}  // namespace
+
+void install_lexer_hooks() { lexer::set_callback_hooks(lexer::CallbackHooks{lexer_call, lexer_mask}); }
 
 }  // namespace zan::interp
