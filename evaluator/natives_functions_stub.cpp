@@ -1,6 +1,7 @@
 // Stand-ins for the function! and object! services the function natives use,
 // until those datatypes land: push goes through the interpreter's callable
 // stand-in, spec checks are left to the arity cache, objects are not done.
+// Every definition is weak, so the datatypes' own ones take over as they land.
 #include <vector>
 
 #include "datatypes/block.h"
@@ -13,9 +14,9 @@
 
 namespace zan::function {
 
-uint32_t validate_spec(const Cell&) { return 0; }
+[[gnu::weak]] uint32_t validate_spec(const Cell&) { return 0; }
 
-Cell push(const Cell& spec, const Cell& body, Node, int32_t, Node, uint32_t) {
+[[gnu::weak]] Cell push(const Cell& spec, const Cell& body, Node, int32_t, Node, uint32_t) {
     Cell* mark = stack::s.top;
     Cell fn = callable::function_push(spec, body);
     stack::s.top = mark;
@@ -45,7 +46,7 @@ bool word_like(Type t) {
 
 // Set-words of the body and the words of foreach, remove-each and repeat
 // become locals; words after /extern in the spec never do.
-Cell collect_words(const Cell& spec, const Cell& body) {
+[[gnu::weak]] Cell collect_words(const Cell& spec, const Cell& body) {
     Cell* result = stack::push(none_cell());
     block::make_at(*result, 8);
     Cell* ignore = stack::push(block::clone(spec, false, false));
@@ -137,7 +138,7 @@ Cell collect_words(const Cell& spec, const Cell& body) {
 
 namespace zan::object {
 
-void set_many(const Cell&, const Cell&, bool, bool, bool) { errors::fire(errors::id::not_done); }
-Cell construct(const Cell*, const Cell&, bool) { errors::fire(errors::id::not_done); }
+[[gnu::weak]] void set_many(const Cell&, const Cell&, bool, bool, bool) { errors::fire(errors::id::not_done); }
+[[gnu::weak]] Cell construct(const Cell*, const Cell&, bool) { errors::fire(errors::id::not_done); }
 
 }  // namespace zan::object
