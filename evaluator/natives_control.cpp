@@ -107,8 +107,8 @@ Status choose(const Cell* block) {
 Status any_all(bool all) {
     Cell block = *arg(0);
     stack::keep();
+    Cell* last = stack::push(none_cell());
     interp::Code c = interp::code_of(block);
-    Cell last = none_cell();
     while (interp::value_at(c, c.pos)) {
         Cell* mark = stack::s.top;
         Status st = interp::eval_expression(c, false, false);
@@ -116,9 +116,9 @@ Status any_all(bool all) {
         Cell v = mark[0];
         stack::s.top = mark;
         if (is_truthy(v) != all) return finish(all ? none_cell() : v);
-        last = v;
+        *last = v;
     }
-    return finish(all ? last : none_cell());
+    return finish(all ? *last : none_cell());
 }
 
 }  // namespace
@@ -466,8 +466,8 @@ Status n_case(int32_t check, const int32_t* refs) {
     bool all = given(refs, 0);
     Cell cases = *arg(0);
     stack::keep();
+    Cell* last = stack::push(none_cell());  // the last branch's value, kept alive
     interp::Code c = interp::code_of(cases);
-    Cell last = none_cell();
     while (interp::value_at(c, c.pos)) {
         Cell* mark = stack::s.top;
         Status st = interp::eval_expression(c, false, false);
@@ -488,11 +488,11 @@ Status n_case(int32_t check, const int32_t* refs) {
             st = interp::eval_expression(c, false, false);
         }
         if (st) return st;
-        last = *mark;
+        *last = *mark;
         stack::s.top = mark;
         if (!all) break;
     }
-    return finish(last);
+    return finish(*last);
 }
 
 // --- evaluation of data -----------------------------------------------------------------
@@ -663,8 +663,7 @@ Status n_reduce(int32_t check, const int32_t* refs) {
         if (!callable(type_of(v))) {
             Status st = eval_single(v);
             if (st) return st;
-            r = stack::s.top[-1];
-            --stack::s.top;
+            r = stack::s.top[-1];  // stays pushed while it is added
         }
         if (!to_target) return finish(r);
         add(out, into_mode(*out), r, true);
@@ -699,9 +698,8 @@ Status compose_into(const Cell& input, Cell* out, Into mode, bool deep, bool onl
             Status st = guarded(v, false);
             if (st) return st;
             Cell r = *mark;
+            if (!is(r, Type::unset)) add(out, mode, r, only || !is(r, Type::block));
             stack::s.top = mark;
-            if (is(r, Type::unset)) continue;
-            add(out, mode, r, only || !is(r, Type::block));
         } else if (is(v, Type::block) && deep) {
             Cell* sub = stack::push(none_cell());
             block::make_at(*sub, block::rs_length(v) > 0 ? block::rs_length(v) : 1);
@@ -709,8 +707,8 @@ Status compose_into(const Cell& input, Cell* out, Into mode, bool deep, bool onl
             if (st) return st;
             Cell made = *sub;
             made.header = (made.header & ~header::newline) | (v.header & header::newline);
-            stack::s.top = sub;
             add(out, mode, made, true);
+            stack::s.top = sub;
         } else {
             add(out, mode, v, true);
         }
