@@ -58,6 +58,30 @@ TEST_F(NativesErrors, ErrorIds) {
     }
 }
 
+// try stops the errors of exits without a target; the function goes on.
+TEST_F(NativesErrors, TryStopsNoTargetErrors) {
+    struct Case {
+        const char* code;
+        errors::Id id;
+    };
+    const Case cases[] = {
+        {"f: func [] [try/all [return 1] 7] f", errors::id::throw_return},
+        {"f: func [] [try/all [exit] 7] f", errors::id::throw_return},
+        {"loop 1 [try/all [break]] 7", errors::id::throw_break},
+        {"loop 1 [try/all [continue]] 7", errors::id::throw_continue},
+        {"catch [try/all [throw 1]] 7", errors::id::throw_throw},
+        {"try [throw 1] 7", errors::id::throw_throw},
+        {"try [catch/name [throw/name 1 'a] 'b] 7", errors::id::throw_throw},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        Cell* top = stack::s.top;
+        EXPECT_EQ(int_of(eval_text(c.code)), 7);
+        EXPECT_EQ(errors::pending_id(), c.id);
+        EXPECT_EQ(stack::s.top, top);
+    }
+}
+
 // A failing set of a block of words checks every pair before assigning any.
 TEST_F(NativesErrors, SetBlockLeavesWordsAlone) {
     eval_text("sa: 10 sb: 20");
