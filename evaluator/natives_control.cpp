@@ -123,38 +123,44 @@ Status any_all(bool all) {
 
 }  // namespace
 
-void check_args(int32_t check, int native_index) {
+void check_args(int32_t check, int native_index, const int32_t* refs) {
     if (!check) return;
     Cell* v = context::get_by_symbol(symbol::make(word(native_index)), context::global());
     if (!v || !is(*v, Type::native)) return;
     Cell fn = *v;
     Node cache = interp::arity_cache(fn);
-    for (uint32_t i = 0, k = 0; i < memory::buffer(cache)->length(); ++i) {
+    // Fixed arguments from slot 0, then each refinement's from its slot.
+    int32_t slot = 0;
+    for (uint32_t i = 0; i < memory::buffer(cache)->length(); ++i) {
         Cell e = memory::buffer(cache)->cells()[i];
-        if (!is(e, Type::typeset)) break;
-        if (!typeset::has(e, type_of(*arg(k)))) errors::expect_arg(*arg(k), int(k) + 1);
-        ++k;
+        if (is(e, Type::refinement)) {
+            slot = refs ? refs[e.w3 - 1] : -1;
+            continue;
+        }
+        if (!is(e, Type::typeset) || slot < 0) continue;
+        if (!typeset::has(e, type_of(*arg(uint32_t(slot))))) errors::expect_arg(*arg(uint32_t(slot)), int(i) + 1);
+        ++slot;
     }
 }
 
-Status n_if(int32_t check, const int32_t*) {
-    check_args(check, 1);
+Status n_if(int32_t check, const int32_t* refs) {
+    check_args(check, 1, refs);
     return choose(is_truthy(*arg(0)) ? arg(1) : nullptr);
 }
-Status n_unless(int32_t check, const int32_t*) {
-    check_args(check, 2);
+Status n_unless(int32_t check, const int32_t* refs) {
+    check_args(check, 2, refs);
     return choose(is_truthy(*arg(0)) ? nullptr : arg(1));
 }
-Status n_either(int32_t check, const int32_t*) {
-    check_args(check, 3);
+Status n_either(int32_t check, const int32_t* refs) {
+    check_args(check, 3, refs);
     return choose(is_truthy(*arg(0)) ? arg(1) : arg(2));
 }
-Status n_any(int32_t check, const int32_t*) {
-    check_args(check, 4);
+Status n_any(int32_t check, const int32_t* refs) {
+    check_args(check, 4, refs);
     return any_all(false);
 }
-Status n_all(int32_t check, const int32_t*) {
-    check_args(check, 5);
+Status n_all(int32_t check, const int32_t* refs) {
+    check_args(check, 5, refs);
     return any_all(true);
 }
 
@@ -177,8 +183,8 @@ bool loop_more(const Cell& series) {
     return series_index(series) < b->length();
 }
 
-Status n_while(int32_t check, const int32_t*) {
-    check_args(check, 6);
+Status n_while(int32_t check, const int32_t* refs) {
+    check_args(check, 6, refs);
     Cell cond = *arg(0), body = *arg(1);
     Cell* result = arg(2);
     stack::s.top = stack::s.base + 3;
@@ -202,8 +208,8 @@ Status n_while(int32_t check, const int32_t*) {
     return finish(unset_cell());
 }
 
-Status n_until(int32_t check, const int32_t*) {
-    check_args(check, 7);
+Status n_until(int32_t check, const int32_t* refs) {
+    check_args(check, 7, refs);
     Cell body = *arg(0);
     Cell* result = arg(1);
     stack::s.top = stack::s.base + 2;
@@ -218,8 +224,8 @@ Status n_until(int32_t check, const int32_t*) {
     return finish(*result);
 }
 
-Status n_loop(int32_t check, const int32_t*) {
-    check_args(check, 8);
+Status n_loop(int32_t check, const int32_t* refs) {
+    check_args(check, 8, refs);
     int32_t n = loop_count(*arg(0));
     if (n <= 0) return finish(none_cell());
     Cell body = *arg(1);
@@ -237,8 +243,8 @@ Status n_loop(int32_t check, const int32_t*) {
 
 // repeat: the word is set in its own context (not made local) before each
 // run; it keeps the last count given to it.
-Status n_repeat(int32_t check, const int32_t*) {
-    check_args(check, 9);
+Status n_repeat(int32_t check, const int32_t* refs) {
+    check_args(check, 9, refs);
     int32_t n = loop_count(*arg(1));
     if (n <= 0) return finish(none_cell());
     Cell* word = arg(0);
@@ -257,8 +263,8 @@ Status n_repeat(int32_t check, const int32_t*) {
     return finish(*result);
 }
 
-Status n_forever(int32_t check, const int32_t*) {
-    check_args(check, 10);
+Status n_forever(int32_t check, const int32_t* refs) {
+    check_args(check, 10, refs);
     Cell body = *arg(0);
     Cell* result = arg(1);
     stack::s.top = stack::s.base + 2;
@@ -331,8 +337,8 @@ int32_t word_count(const Cell& word, const Cell& series) {
 
 }  // namespace
 
-Status n_foreach(int32_t check, const int32_t*) {
-    check_args(check, 11);
+Status n_foreach(int32_t check, const int32_t* refs) {
+    check_args(check, 11, refs);
     Cell body = *arg(2);
     int32_t n = word_count(*arg(0), *arg(1));
     stack::s.top = stack::s.base + 3;
@@ -352,8 +358,8 @@ Status n_foreach(int32_t check, const int32_t*) {
     return finish(ran ? *result : unset_cell());
 }
 
-Status n_remove_each(int32_t check, const int32_t*) {
-    check_args(check, 13);
+Status n_remove_each(int32_t check, const int32_t* refs) {
+    check_args(check, 13, refs);
     Cell body = *arg(2);
     int32_t n = word_count(*arg(0), *arg(1));
     stack::s.top = stack::s.base + 3;
@@ -378,8 +384,8 @@ Status n_remove_each(int32_t check, const int32_t*) {
     return finish(*arg(1));
 }
 
-Status n_forall(int32_t check, const int32_t*) {
-    check_args(check, 12);
+Status n_forall(int32_t check, const int32_t* refs) {
+    check_args(check, 12, refs);
     Cell word = *arg(0);
     Cell body = *arg(1);
     Cell start = *context::get(word);
@@ -441,7 +447,7 @@ void set_words(const Cell& words, const Cell& values, int32_t count, bool any, b
 // --- selectors --------------------------------------------------------------------------
 
 Status n_switch(int32_t check, const int32_t* refs) {
-    check_args(check, 18);
+    check_args(check, 18, refs);
     Cell value = *arg(0);
     Cell cases = *arg(1);
     int32_t from = int32_t(series_index(cases));
@@ -462,7 +468,7 @@ Status n_switch(int32_t check, const int32_t* refs) {
 }
 
 Status n_case(int32_t check, const int32_t* refs) {
-    check_args(check, 19);
+    check_args(check, 19, refs);
     bool all = given(refs, 0);
     Cell cases = *arg(0);
     stack::keep();
@@ -553,7 +559,7 @@ Status call_library(const char* name, const Cell* args, uint32_t count) {
 }  // namespace
 
 Status n_do(int32_t check, const int32_t* refs) {
-    check_args(check, 20);
+    check_args(check, 20, refs);
     Cell v = *arg(0);
     Type t = type_of(v);
     if (t == Type::block || t == Type::paren || t == Type::hash) {
@@ -654,7 +660,7 @@ void add(Cell* out, Into mode, const Cell& value, bool only) {
 }  // namespace
 
 Status n_reduce(int32_t check, const int32_t* refs) {
-    check_args(check, 35);
+    check_args(check, 35, refs);
     bool to_target = given(refs, 0);
     Cell v = *arg(0);
     Cell* out = stack::push(to_target ? *arg(refs[0]) : none_cell());
@@ -719,7 +725,7 @@ Status compose_into(const Cell& input, Cell* out, Into mode, bool deep, bool onl
 }  // namespace
 
 Status n_compose(int32_t check, const int32_t* refs) {
-    check_args(check, 36);
+    check_args(check, 36, refs);
     Cell v = *arg(0);
     if (!is(v, Type::block)) {
         Cell want = datatype_cell(Type::block), got = datatype_cell(type_of(v));

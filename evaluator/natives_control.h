@@ -38,7 +38,7 @@ bool loop_more(const Cell& series);
 void set_words(const Cell& words, const Cell& values, int32_t count, bool any, bool only, bool some);
 
 // Checks the operands against the native's spec when asked to (check != 0).
-void check_args(int32_t check, int native_index);
+void check_args(int32_t check, int native_index, const int32_t* refs);
 
 // A single value evaluated as an expression on its own: a word gives its
 // value, a paren its evaluation, a callable is called with no arguments. The

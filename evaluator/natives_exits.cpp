@@ -100,7 +100,7 @@ uint32_t sym_catch = 0;
 }  // namespace
 
 Status n_try(int32_t check, const int32_t* refs) {
-    check_args(check, 70);
+    check_args(check, 70, refs);
     if (!sym_try) sym_try = symbol::make("try");
     Cell body = *arg(0);
     bool all = given(refs, 0);
@@ -128,24 +128,24 @@ Status n_try(int32_t check, const int32_t* refs) {
 }
 
 Status n_break(int32_t check, const int32_t* refs) {
-    check_args(check, 77);
+    check_args(check, 77, refs);
     return stack::throw_break(given(refs, 0), false);
 }
-Status n_continue(int32_t check, const int32_t*) {
-    check_args(check, 78);
+Status n_continue(int32_t check, const int32_t* refs) {
+    check_args(check, 78, refs);
     return stack::throw_break(false, true);
 }
-Status n_exit(int32_t check, const int32_t*) {
-    check_args(check, 79);
+Status n_exit(int32_t check, const int32_t* refs) {
+    check_args(check, 79, refs);
     return stack::throw_return(false, false);
 }
-Status n_return(int32_t check, const int32_t*) {
-    check_args(check, 80);
+Status n_return(int32_t check, const int32_t* refs) {
+    check_args(check, 80, refs);
     return stack::throw_return(true, false);
 }
 
 Status n_throw(int32_t check, const int32_t* refs) {
-    check_args(check, 81);
+    check_args(check, 81, refs);
     if (!given(refs, 0)) {
         stack::s.top = stack::s.base + 1;
         stack::push(unset_cell());
@@ -157,7 +157,7 @@ Status n_throw(int32_t check, const int32_t* refs) {
 }
 
 Status n_catch(int32_t check, const int32_t* refs) {
-    check_args(check, 82);
+    check_args(check, 82, refs);
     if (!sym_catch) sym_catch = symbol::make("catch");
     Cell body = *arg(0);
     Cell names = given(refs, 0) ? *arg(refs[0]) : none_cell();

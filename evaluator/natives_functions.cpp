@@ -64,29 +64,29 @@ Cell unbound_word(Type t, const char* name) {
 
 }  // namespace
 
-Status n_func(int32_t check, const int32_t*) {
-    check_args(check, 14);
+Status n_func(int32_t check, const int32_t* refs) {
+    check_args(check, 14, refs);
     return make_function();
 }
 
-Status n_function(int32_t check, const int32_t*) {
-    check_args(check, 15);
+Status n_function(int32_t check, const int32_t* refs) {
+    check_args(check, 15, refs);
     stack::s.top = stack::s.base + 2;
     *arg(0) = block::clone(clamped(*arg(0)), false, false);
     function::collect_words(*arg(0), clamped(*arg(1)));
     return make_function();
 }
 
-Status n_does(int32_t check, const int32_t*) {
-    check_args(check, 16);
+Status n_does(int32_t check, const int32_t* refs) {
+    check_args(check, 16, refs);
     stack::s.top = stack::s.base + 2;
     *arg(1) = *arg(0);
     block::make_at(*arg(0), 1);
     return make_function();
 }
 
-Status n_has(int32_t check, const int32_t*) {
-    check_args(check, 17);
+Status n_has(int32_t check, const int32_t* refs) {
+    check_args(check, 17, refs);
     stack::s.top = stack::s.base + 2;
     *arg(0) = block::clone(clamped(*arg(0)), false, false);
     block::insert_value(*arg(0), unbound_word(Type::refinement, "local"), false, false);
@@ -94,7 +94,7 @@ Status n_has(int32_t check, const int32_t*) {
 }
 
 Status n_get(int32_t check, const int32_t* refs) {
-    check_args(check, 21);
+    check_args(check, 21, refs);
     Cell w = *arg(0);
     Type t = type_of(w);
     if (any_path(t)) {
@@ -116,7 +116,7 @@ Status n_get(int32_t check, const int32_t* refs) {
 }
 
 Status n_set(int32_t check, const int32_t* refs) {
-    check_args(check, 22);
+    check_args(check, 22, refs);
     bool any = given(refs, 0), only = given(refs, 2), some = given(refs, 3);
     Cell target = *arg(0);
     Cell value = *arg(1);
@@ -139,8 +139,8 @@ Status n_set(int32_t check, const int32_t* refs) {
     return finish(value);
 }
 
-Status n_unset(int32_t check, const int32_t*) {
-    check_args(check, 88);
+Status n_unset(int32_t check, const int32_t* refs) {
+    check_args(check, 88, refs);
     Cell target = *arg(0);
     if (is(target, Type::word)) {
         context::set(target, unset_cell());
@@ -153,8 +153,8 @@ Status n_unset(int32_t check, const int32_t*) {
     return finish(unset_cell());
 }
 
-Status n_value_q(int32_t check, const int32_t*) {
-    check_args(check, 69);
+Status n_value_q(int32_t check, const int32_t* refs) {
+    check_args(check, 69, refs);
     Cell v = *arg(0);
     if (!any_word(type_of(v))) return finish(logic_cell(!is(v, Type::unset)));
     // A word bound nowhere, or to a context without values now, has none.
@@ -165,7 +165,7 @@ Status n_value_q(int32_t check, const int32_t*) {
 }
 
 Status n_type_q(int32_t check, const int32_t* refs) {
-    check_args(check, 34);
+    check_args(check, 34, refs);
     Type t = type_of(*arg(0));
     if (!given(refs, 0)) return finish(datatype_cell(t));
     Cell w = context::add_global(symbol::make(datatype::name(t)), false, false);
@@ -186,7 +186,7 @@ Node context_of(const Cell& v) {
 }  // namespace
 
 Status n_bind(int32_t check, const int32_t* refs) {
-    check_args(check, 38);
+    check_args(check, 38, refs);
     Cell target = *arg(0);
     Cell ctx_value = *arg(1);
     Node ctx = context_of(ctx_value);
@@ -203,8 +203,8 @@ Status n_bind(int32_t check, const int32_t* refs) {
     return finish(target);
 }
 
-Status n_in(int32_t check, const int32_t*) {
-    check_args(check, 39);
+Status n_in(int32_t check, const int32_t* refs) {
+    check_args(check, 39, refs);
     Node ctx = context_of(*arg(0));
     Cell w = *arg(1);
     if (!ctx || context::bind_word(ctx, w) < 0) return finish(none_cell());
@@ -212,8 +212,8 @@ Status n_in(int32_t check, const int32_t*) {
     return finish(w);
 }
 
-Status n_context_q(int32_t check, const int32_t*) {
-    check_args(check, 92);
+Status n_context_q(int32_t check, const int32_t* refs) {
+    check_args(check, 92, refs);
     Node ctx = word_context(*arg(0));
     if (!ctx) return finish(none_cell());
     Cell owner = context::owner(ctx);
@@ -221,15 +221,15 @@ Status n_context_q(int32_t check, const int32_t*) {
 }
 
 Status n_construct(int32_t check, const int32_t* refs) {
-    check_args(check, 68);
+    check_args(check, 68, refs);
     Cell block = *arg(0);
     const Cell* proto = given(refs, 0) ? arg(refs[0]) : nullptr;
     Cell obj = object::construct(proto, block, given(refs, 1));
     return finish(obj);
 }
 
-Status n_extend(int32_t check, const int32_t*) {
-    check_args(check, 83);
+Status n_extend(int32_t check, const int32_t* refs) {
+    check_args(check, 83, refs);
     // Objects cannot grow this way; maps extend through their own datatype.
     errors::fire(errors::id::not_done);
 }
@@ -237,7 +237,7 @@ Status n_extend(int32_t check, const int32_t*) {
 // --- new-line markers -------------------------------------------------------------------
 
 Status n_new_line(int32_t check, const int32_t* refs) {
-    check_args(check, 89);
+    check_args(check, 89, refs);
     Cell pos = *arg(0);
     bool on = logic_of(*arg(1));
     int32_t size = 0;
@@ -267,8 +267,8 @@ Status n_new_line(int32_t check, const int32_t* refs) {
     return finish(pos);
 }
 
-Status n_new_line_q(int32_t check, const int32_t*) {
-    check_args(check, 90);
+Status n_new_line_q(int32_t check, const int32_t* refs) {
+    check_args(check, 90, refs);
     Cell pos = *arg(0);
     Node n = series_node(pos);
     bool set = series_index(pos) < memory::buffer(n)->length() &&
@@ -301,8 +301,8 @@ int coerce_class(Type t) {
 
 }  // namespace
 
-Status n_as(int32_t check, const int32_t*) {
-    check_args(check, 98);
+Status n_as(int32_t check, const int32_t* refs) {
+    check_args(check, 98, refs);
     Cell type = *arg(0);
     Cell spec = *arg(1);
     Type to = is(type, Type::datatype) ? datatype_of(type) : type_of(type);
@@ -320,7 +320,7 @@ Status n_as(int32_t check, const int32_t*) {
 // --- apply ------------------------------------------------------------------------------
 
 Status n_apply(int32_t check, const int32_t* refs) {
-    check_args(check, 107);
+    check_args(check, 107, refs);
     Cell f = *arg(0);
     Cell args = *arg(1);
     Cell name = unbound_word(Type::word, "<applied>");

@@ -138,6 +138,21 @@ TEST_F(NativesErrors, CheckFlagTestsOperands) {
     EXPECT_EQ(int_of(*stack::s.base), 7);
     stack::unwind_drop();
     stack::s.top = base;
+
+    // A refinement's argument is checked at the slot the refinement names.
+    natives::Fn sw = natives::entry(natives::index_of("switch"));
+    int32_t with_default[1] = {2};
+    stack::mark(stack::sym_body, 0, stack::kind_bits(stack::kind::native));
+    stack::push(integer_cell(1));
+    stack::push(body);
+    stack::push(integer_cell(3));  // the /default case must be a block
+    EXPECT_EQ(raised_id([&] { sw(1, with_default); }), errors::id::expect_arg);
+    stack::s.top = stack::s.base + 2;
+    stack::push(body);
+    ASSERT_EQ(sw(1, with_default), stack::ok);
+    EXPECT_EQ(int_of(*stack::s.base), 7);
+    stack::unwind_drop();
+    stack::s.top = base;
 }
 
 // Reached without the interpreter's check, compose still refuses a non-block.
