@@ -134,7 +134,7 @@ void check_args(int32_t check, int native_index, const int32_t* refs) {
     for (uint32_t i = 0; i < memory::buffer(cache)->length(); ++i) {
         Cell e = memory::buffer(cache)->cells()[i];
         if (is(e, Type::refinement)) {
-            slot = refs ? refs[e.w3 - 1] : -1;
+            slot = refs ? refs[(e.w3 & 0xFFFF) - 1] : -1;  // low 16 bits: its number
             continue;
         }
         if (!is(e, Type::typeset) || slot < 0) continue;
