@@ -520,6 +520,8 @@ Status eval_single(const Cell& value) {
         case Type::path: return interp::eval_path(v, nullptr, false, false, nullptr);
         case Type::get_path: return interp::eval_path(v, nullptr, false, true, nullptr);
         case Type::lit_path: stack::push(set_type(v, Type::path)); return stack::ok;
+        case Type::set_word:
+        case Type::set_path: errors::fire(errors::id::need_value, &v);  // nothing to assign
         case Type::native:
         case Type::action:
         case Type::function:

@@ -36,6 +36,8 @@ TEST_F(NativesErrors, ErrorIds) {
         {"catch/name [throw 1] 'a", errors::id::throw_throw},
         {"catch/name [1] [a 1]", errors::id::invalid_refine_arg},
         {"case [true]", errors::id::need_value},
+        {"do pick [a:] 1", errors::id::need_value},
+        {"reduce pick [a:] 1", errors::id::need_value},
         {"foreach [] [1] [1]", errors::id::invalid_arg},
         {"foreach [a 1] [1 2] [1]", errors::id::invalid_arg},
         {"foreach [a b] reduce [1 ()] [1]", errors::id::need_value},
