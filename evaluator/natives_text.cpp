@@ -47,7 +47,6 @@ using stack::Status;
 
 namespace {
 
-constexpr errors::Id expect_val{errors::Category::script, 8};
 constexpr errors::Id not_same_type{errors::Category::script, 20};
 constexpr errors::Id too_long{errors::Category::script, 61};
 
@@ -264,7 +263,7 @@ Status set_op(block::SetOp op, const int32_t* refs) {
         bool fits = lists ? (t2 == Type::block || t2 == Type::hash) : t2 == t1;
         if (!fits) {
             Cell a = datatype_cell(t1), b = datatype_cell(t2);
-            errors::fire(expect_val, &a, &b);
+            errors::fire(errors::id::expect_val, &a, &b);
         }
     }
     bool case_ = given(refs, 0);
