@@ -7,6 +7,8 @@
 // functions are not errors: they surface as NaN or infinite floats.
 #include "evaluator/natives_math.h"
 
+#include "evaluator/natives_control.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -156,11 +158,21 @@ int32_t sign_of(const Cell& v) {
 
 }  // namespace
 
-Status n_negative_q(int32_t, const int32_t*) { return finish(logic_cell(sign_of(*arg(0)) < 0)); }
-Status n_positive_q(int32_t, const int32_t*) { return finish(logic_cell(sign_of(*arg(0)) > 0)); }
-Status n_sign_q(int32_t, const int32_t*) { return finish(integer_cell(sign_of(*arg(0)))); }
+Status n_negative_q(int32_t check, const int32_t* refs) {
+    check_args(check, 49, refs);
+    return finish(logic_cell(sign_of(*arg(0)) < 0));
+}
+Status n_positive_q(int32_t check, const int32_t* refs) {
+    check_args(check, 50, refs);
+    return finish(logic_cell(sign_of(*arg(0)) > 0));
+}
+Status n_sign_q(int32_t check, const int32_t* refs) {
+    check_args(check, 97, refs);
+    return finish(integer_cell(sign_of(*arg(0))));
+}
 
-Status n_zero_q(int32_t, const int32_t*) {
+Status n_zero_q(int32_t check, const int32_t* refs) {
+    check_args(check, 100, refs);
     const Cell& v = *arg(0);
     bool zero = false;
     switch (type_of(v)) {
@@ -185,7 +197,8 @@ Status n_zero_q(int32_t, const int32_t*) {
     return finish(logic_cell(zero));
 }
 
-Status n_nan_q(int32_t, const int32_t*) {
+Status n_nan_q(int32_t check, const int32_t* refs) {
+    check_args(check, 62, refs);
     const Cell& v = *arg(0);
     return finish(logic_cell(!is(v, Type::integer) && float_::is_nan(float_of(v))));
 }
@@ -269,12 +282,19 @@ Status min_max(bool max) {
 
 }  // namespace
 
-Status n_max(int32_t, const int32_t*) { return min_max(true); }
-Status n_min(int32_t, const int32_t*) { return min_max(false); }
+Status n_max(int32_t check, const int32_t* refs) {
+    check_args(check, 51, refs);
+    return min_max(true);
+}
+Status n_min(int32_t check, const int32_t* refs) {
+    check_args(check, 52, refs);
+    return min_max(false);
+}
 
 // --- bits -------------------------------------------------------------------------------
 
-Status n_shift(int32_t, const int32_t* refs) {
+Status n_shift(int32_t check, const int32_t* refs) {
+    check_args(check, 53, refs);
     int32_t data = int_of(*arg(0));
     int32_t bits = int_of(*arg(1));
     if (bits < 0) bits = 0;
@@ -288,7 +308,8 @@ Status n_shift(int32_t, const int32_t* refs) {
     return finish(integer_cell(r));
 }
 
-Status n_to_hex(int32_t, const int32_t* refs) {
+Status n_to_hex(int32_t check, const int32_t* refs) {
+    check_args(check, 54, refs);
     const char* digits = string::int_to_hex(int_of(*arg(0)), false);
     size_t len = std::strlen(digits);
     if (given(refs, 0)) {
@@ -324,23 +345,36 @@ Status arc(bool radians, int kind) {
 
 }  // namespace
 
-Status n_sine(int32_t, const int32_t* refs) {
+Status n_sine(int32_t check, const int32_t* refs) {
+    check_args(check, 55, refs);
     return float_result(floor_tiny(std::sin(trig_arg(given(refs, 0), kind_sine))));
 }
-Status n_cosine(int32_t, const int32_t* refs) {
+Status n_cosine(int32_t check, const int32_t* refs) {
+    check_args(check, 56, refs);
     return float_result(floor_tiny(std::cos(trig_arg(given(refs, 0), kind_cosine))));
 }
-Status n_tangent(int32_t, const int32_t* refs) {
+Status n_tangent(int32_t check, const int32_t* refs) {
+    check_args(check, 57, refs);
     double x = trig_arg(given(refs, 0), kind_tangent);
     if (x == pi / 2) return float_result(std::numeric_limits<double>::infinity());
     if (x == -pi / 2) return float_result(-std::numeric_limits<double>::infinity());
     return float_result(std::tan(x));
 }
-Status n_arcsine(int32_t, const int32_t* refs) { return arc(given(refs, 0), kind_sine); }
-Status n_arccosine(int32_t, const int32_t* refs) { return arc(given(refs, 0), kind_cosine); }
-Status n_arctangent(int32_t, const int32_t* refs) { return arc(given(refs, 0), kind_tangent); }
+Status n_arcsine(int32_t check, const int32_t* refs) {
+    check_args(check, 58, refs);
+    return arc(given(refs, 0), kind_sine);
+}
+Status n_arccosine(int32_t check, const int32_t* refs) {
+    check_args(check, 59, refs);
+    return arc(given(refs, 0), kind_cosine);
+}
+Status n_arctangent(int32_t check, const int32_t* refs) {
+    check_args(check, 60, refs);
+    return arc(given(refs, 0), kind_tangent);
+}
 
-Status n_arctangent2(int32_t, const int32_t* refs) {
+Status n_arctangent2(int32_t check, const int32_t* refs) {
+    check_args(check, 61, refs);
     double r = std::atan2(number_as_float(*arg(0)), number_as_float(*arg(1)));
     if (!given(refs, 0)) r = r * 180.0 / pi;
     return float_result(r);
@@ -348,10 +382,25 @@ Status n_arctangent2(int32_t, const int32_t* refs) {
 
 // --- logarithms, exp, square root -------------------------------------------------------
 
-Status n_log_2(int32_t, const int32_t*) { return float_result(std::log(to_float_arg(0)) / 0.6931471805599453); }
-Status n_log_10(int32_t, const int32_t*) { return float_result(std::log10(to_float_arg(0))); }
-Status n_log_e(int32_t, const int32_t*) { return float_result(std::log(to_float_arg(0))); }
-Status n_exp(int32_t, const int32_t*) { return float_result(std::pow(2.718281828459045, to_float_arg(0))); }
-Status n_square_root(int32_t, const int32_t*) { return float_result(std::sqrt(to_float_arg(0))); }
+Status n_log_2(int32_t check, const int32_t* refs) {
+    check_args(check, 63, refs);
+    return float_result(std::log(to_float_arg(0)) / 0.6931471805599453);
+}
+Status n_log_10(int32_t check, const int32_t* refs) {
+    check_args(check, 64, refs);
+    return float_result(std::log10(to_float_arg(0)));
+}
+Status n_log_e(int32_t check, const int32_t* refs) {
+    check_args(check, 65, refs);
+    return float_result(std::log(to_float_arg(0)));
+}
+Status n_exp(int32_t check, const int32_t* refs) {
+    check_args(check, 66, refs);
+    return float_result(std::pow(2.718281828459045, to_float_arg(0)));
+}
+Status n_square_root(int32_t check, const int32_t* refs) {
+    check_args(check, 67, refs);
+    return float_result(std::sqrt(to_float_arg(0)));
+}
 
 }  // namespace zan::natives

@@ -6,6 +6,8 @@
 // what the opener does, call answers what the process service answers.
 #include "evaluator/natives_system.h"
 
+#include "evaluator/natives_control.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -68,7 +70,8 @@ void set_system_services(const SystemServices& s) { services = s; }
 
 // --- wait ------------------------------------------------------------------------
 
-Status n_wait(int32_t, const int32_t*) {
+Status n_wait(int32_t check, const int32_t* refs) {
+    check_args(check, 86, refs);
     Cell v = *arg(0);
     double seconds;
     if (is(v, Type::integer))
@@ -109,7 +112,8 @@ int32_t zone_minutes(uint32_t bits) {
 
 }  // namespace
 
-Status n_now(int32_t, const int32_t* refs) {
+Status n_now(int32_t check, const int32_t* refs) {
+    check_args(check, 96, refs);
     int count = 0;
     for (int r = year; r <= precise; ++r) count += given(refs, r);
     bool time_precise = given(refs, time) && given(refs, precise);
@@ -140,7 +144,8 @@ Status n_now(int32_t, const int32_t* refs) {
 
 // --- environment -------------------------------------------------------------------------
 
-Status n_set_env(int32_t, const int32_t*) {
+Status n_set_env(int32_t check, const int32_t* refs) {
+    check_args(check, 93, refs);
     Cell var = *arg(0), value = *arg(1);
     std::string name = name_of(var);
     if (is(value, Type::none))
@@ -150,7 +155,8 @@ Status n_set_env(int32_t, const int32_t*) {
     return finish(value);
 }
 
-Status n_get_env(int32_t, const int32_t*) {
+Status n_get_env(int32_t check, const int32_t* refs) {
+    check_args(check, 94, refs);
     std::optional<std::string> value = platform::get_env(name_of(*arg(0)));
     if (!value) return finish(none_cell());
     Cell* out = stack::push(none_cell());
@@ -166,7 +172,8 @@ Status n_list_env(int32_t, const int32_t*) {
 
 // --- processes ---------------------------------------------------------------------------
 
-Status n_call(int32_t, const int32_t* refs) {
+Status n_call(int32_t check, const int32_t* refs) {
+    check_args(check, 99, refs);
     Cell cmd = *arg(0);
     if (string::length(cmd) == 0) return finish(integer_cell(0));
     if (is(cmd, Type::file)) {
@@ -183,7 +190,8 @@ Status n_call(int32_t, const int32_t* refs) {
     return finish(integer_cell(r));
 }
 
-Status n_browse(int32_t, const int32_t*) {
+Status n_browse(int32_t check, const int32_t* refs) {
+    check_args(check, 102, refs);
     std::string target = os_text(*arg(0));
     char opener[] = "xdg-open";
     char* argv[] = {opener, target.data(), nullptr};
@@ -203,7 +211,8 @@ Status n_browse(int32_t, const int32_t*) {
 
 // --- files and memory ----------------------------------------------------------------------
 
-Status n_size_q(int32_t, const int32_t*) {
+Status n_size_q(int32_t check, const int32_t* refs) {
+    check_args(check, 101, refs);
     Cell file = *arg(0);
     uint32_t len = string::length(file);
     if (len > 0 && string::char_at(series_node(file), series_index(file) + len - 1) == '/')
@@ -244,14 +253,24 @@ int32_t coordinate(const Cell& v) {
 
 }  // namespace
 
-Status n_as_pair(int32_t, const int32_t*) {
+Status n_as_pair(int32_t check, const int32_t* refs) {
+    check_args(check, 73, refs);
     int32_t x = coordinate(*arg(0)), y = coordinate(*arg(1));
     return finish(make_cell(Type::pair, 0, uint32_t(x), uint32_t(y)));
 }
 
-Status n_as_point2d(int32_t, const int32_t*) { missing(Type::point2d); }
-Status n_as_point3d(int32_t, const int32_t*) { missing(Type::point3d); }
+Status n_as_point2d(int32_t check, const int32_t* refs) {
+    check_args(check, 74, refs);
+    missing(Type::point2d);
+}
+Status n_as_point3d(int32_t check, const int32_t* refs) {
+    check_args(check, 75, refs);
+    missing(Type::point3d);
+}
 
-Status n_as_money(int32_t, const int32_t*) { missing(Type::money); }
+Status n_as_money(int32_t check, const int32_t* refs) {
+    check_args(check, 76, refs);
+    missing(Type::money);
+}
 
 }  // namespace zan::natives

@@ -12,6 +12,8 @@
 // reduction stacks above it and cleans up after itself.
 #include "evaluator/natives_text.h"
 
+#include "evaluator/natives_control.h"
+
 #include <malloc.h>
 
 #include <algorithm>
@@ -293,27 +295,45 @@ Status set_op(block::SetOp op, const int32_t* refs) {
 
 }  // namespace
 
-Status n_union(int32_t, const int32_t* refs) { return set_op(block::SetOp::union_, refs); }
-Status n_intersect(int32_t, const int32_t* refs) { return set_op(block::SetOp::intersect, refs); }
-Status n_unique(int32_t, const int32_t* refs) { return set_op(block::SetOp::unique, refs); }
-Status n_difference(int32_t, const int32_t* refs) { return set_op(block::SetOp::difference, refs); }
-Status n_exclude(int32_t, const int32_t* refs) { return set_op(block::SetOp::exclude, refs); }
+Status n_union(int32_t check, const int32_t* refs) {
+    check_args(check, 41, refs);
+    return set_op(block::SetOp::union_, refs);
+}
+Status n_intersect(int32_t check, const int32_t* refs) {
+    check_args(check, 42, refs);
+    return set_op(block::SetOp::intersect, refs);
+}
+Status n_unique(int32_t check, const int32_t* refs) {
+    check_args(check, 43, refs);
+    return set_op(block::SetOp::unique, refs);
+}
+Status n_difference(int32_t check, const int32_t* refs) {
+    check_args(check, 44, refs);
+    return set_op(block::SetOp::difference, refs);
+}
+Status n_exclude(int32_t check, const int32_t* refs) {
+    check_args(check, 45, refs);
+    return set_op(block::SetOp::exclude, refs);
+}
 
-Status n_complement_q(int32_t, const int32_t*) {
+Status n_complement_q(int32_t check, const int32_t* refs) {
+    check_args(check, 46, refs);
     if (!is(*arg(0), Type::bitset)) errors::expect_arg(*arg(0), 1);
     return finish(logic_cell(bitset::complemented(*arg(0))));
 }
 
 // --- percent and base encodings ---------------------------------------------------------
 
-Status n_dehex(int32_t, const int32_t*) {
+Status n_dehex(int32_t check, const int32_t* refs) {
+    check_args(check, 47, refs);
     Cell value = *arg(0);
     Cell* out = push_string(string::length(value));
     url::percent_decode(value, series_node(*out));
     return finish(*out);
 }
 
-Status n_enhex(int32_t, const int32_t*) {
+Status n_enhex(int32_t check, const int32_t* refs) {
+    check_args(check, 48, refs);
     Cell value = *arg(0);
     Cell* out = push_string(string::length(value));
     // A string! escapes all but the unreserved characters; the path-like types
@@ -334,7 +354,8 @@ int base_of(const int32_t* refs) {
 
 }  // namespace
 
-Status n_debase(int32_t, const int32_t* refs) {
+Status n_debase(int32_t check, const int32_t* refs) {
+    check_args(check, 84, refs);
     int base = base_of(refs);
     Cell text = *arg(0);
     *arg(0) = none_cell();
@@ -344,7 +365,8 @@ Status n_debase(int32_t, const int32_t* refs) {
     return finish(make_binary(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
-Status n_enbase(int32_t, const int32_t* refs) {
+Status n_enbase(int32_t check, const int32_t* refs) {
+    check_args(check, 91, refs);
     int base = base_of(refs);
     std::string bytes = bytes_of(*arg(0));
     uint64_t n = bytes.size();
@@ -395,10 +417,17 @@ Status change_case(bool upper, const int32_t* refs) {
 
 }  // namespace
 
-Status n_uppercase(int32_t, const int32_t* refs) { return change_case(true, refs); }
-Status n_lowercase(int32_t, const int32_t* refs) { return change_case(false, refs); }
+Status n_uppercase(int32_t check, const int32_t* refs) {
+    check_args(check, 71, refs);
+    return change_case(true, refs);
+}
+Status n_lowercase(int32_t check, const int32_t* refs) {
+    check_args(check, 72, refs);
+    return change_case(false, refs);
+}
 
-Status n_to_local_file(int32_t, const int32_t* refs) {
+Status n_to_local_file(int32_t check, const int32_t* refs) {
+    check_args(check, 85, refs);
     Cell path = *arg(0);
     Cell* out = push_string(string::length(path) + 1);
     file::to_local_path(path, series_node(*out), given(refs, 0));
@@ -434,7 +463,8 @@ const Method* find_method(const Cell& word) {
 
 }  // namespace
 
-Status n_checksum(int32_t, const int32_t* refs) {
+Status n_checksum(int32_t check, const int32_t* refs) {
+    check_args(check, 87, refs);
     Cell data = *arg(0), method_word = *arg(1);
     std::string bytes;
     if (is(data, Type::file)) {
@@ -506,7 +536,8 @@ Cell run_codec(int (*codec)(int, uint8_t*, uint32_t*, const uint8_t*, uint32_t),
 
 }  // namespace
 
-Status n_compress(int32_t, const int32_t*) {
+Status n_compress(int32_t check, const int32_t* refs) {
+    check_args(check, 103, refs);
     Cell data = *arg(0);
     int method = compression_method(*arg(1));
     if (!services.compress) service_missing();
@@ -515,7 +546,8 @@ Status n_compress(int32_t, const int32_t*) {
     return finish(run_codec(services.compress, method, in, uint32_t(in.size()) + 32));
 }
 
-Status n_decompress(int32_t, const int32_t* refs) {
+Status n_decompress(int32_t check, const int32_t* refs) {
+    check_args(check, 104, refs);
     Cell data = *arg(0);
     int method = compression_method(*arg(1));
     bool sized = given(refs, 0);
@@ -538,7 +570,8 @@ Status n_decompress(int32_t, const int32_t* refs) {
 
 // --- lexer and parse front ends -----------------------------------------------------------------
 
-Status n_transcode(int32_t, const int32_t* refs) {
+Status n_transcode(int32_t check, const int32_t* refs) {
+    check_args(check, 106, refs);
     Cell src = *arg(0);
     lexer::TranscodeRefs r;
     r.next = given(refs, 0);

@@ -4,10 +4,13 @@
 // the runtime state some of them switch.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "boot/init.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -120,6 +123,41 @@ TEST(NativeErrors, AcceptedCombinationsDoNotRaise) {
             EXPECT_EQ(o.id.code(), not_done.code()) << text;
         }
     }
+}
+
+// Calls native `word` as compiled code does (check flag set) with the operands
+// at the base; answers whether it raised expect-arg.
+bool checked_call_rejects(const char* word, std::initializer_list<Cell> operands,
+                          std::initializer_list<int32_t> refs) {
+    boot::init();
+    natives::Fn fn = natives::entry(natives::index_of(word));
+    Cell* top = stack::s.top;
+    stack::Frame* frame = stack::s.frame_top;
+    Cell* base = stack::s.base;
+    stack::mark(stack::sym_body, 0, stack::kind_bits(stack::kind::native));
+    for (const Cell& c : operands) stack::push(c);
+    std::vector<int32_t> r(refs);
+    bool rejected = false;
+    try {
+        fn(1, r.data());
+    } catch (const unwind::Thrown& t) {
+        rejected = t.code == unwind::error && errors::pending_id() == errors::id::expect_arg;
+    }
+    stack::s.frame_top = frame;
+    stack::s.base = base;
+    stack::s.top = top;
+    return rejected;
+}
+
+TEST(NativeErrors, CheckFlagTestsOperandsAndRefinementArguments) {
+    Cell f = float_cell(1.5), i = integer_cell(3), none = none_cell();
+    EXPECT_TRUE(checked_call_rejects("shift", {f, i}, {-1, -1}));
+    EXPECT_FALSE(checked_call_rejects("shift", {i, i}, {-1, -1}));
+    EXPECT_TRUE(checked_call_rejects("sine", {none}, {-1}));
+    EXPECT_TRUE(checked_call_rejects("as-pair", {i, none}, {}));
+    EXPECT_TRUE(checked_call_rejects("to-hex", {i, f}, {1}));  // /size takes an integer!
+    EXPECT_FALSE(checked_call_rejects("to-hex", {i, i}, {1}));
+    EXPECT_TRUE(checked_call_rejects("wait", {logic_cell(true)}, {-1}));
 }
 
 TEST(Recycle, OnAndOffSwitchTheCollector) {
