@@ -592,6 +592,9 @@ Status n_transcode(int32_t check, const int32_t* refs) {
     return finish(result);
 }
 
-Status n_parse(int32_t check, const int32_t* refs) { return parse::native(check, refs); }
+Status n_parse(int32_t check, const int32_t* refs) {
+    check_args(check, 40, refs);
+    return parse::native(check, refs);
+}
 
 }  // namespace zan::natives
