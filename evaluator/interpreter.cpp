@@ -130,12 +130,6 @@ Code code_of(const Cell& block) {
     return Code{n, pos > len ? len : pos, len, block};
 }
 
-const Cell* value_at(const Code& c, uint32_t pos) {
-    if (pos >= c.end) return nullptr;
-    memory::Series* s = memory::buffer(c.node);
-    if (pos >= (s->tail - s->head) / sizeof(Cell)) return nullptr;
-    return s->cells() + pos;
-}
 
 void init() {
     sym_set_path = symbol::make("set-path");
@@ -283,6 +277,12 @@ int32_t find_refinement(Node cache, uint32_t sym) {
     return -1;
 }
 
+bool find_any_refinement(Node cache) {
+    for (uint32_t i = 0, n = length(cache); i < n; ++i)
+        if (is(cells(cache)[i], Type::refinement)) return true;
+    return false;
+}
+
 // The cache entry index of an argument, counting arguments and refinements
 // only (the index spec_word takes).
 uint32_t spec_entry(Node cache, uint32_t i) {
@@ -292,13 +292,19 @@ uint32_t spec_entry(Node cache, uint32_t i) {
 
 // Fetches the arguments that follow a named refinement's cache entry.
 Status fetch_refinement_args(const Cell& fn, Code* c, const Cell& name, Node cache, uint32_t at,
-                             bool used, Cell* slot, bool function) {
+                             bool used, Cell* slot, bool function, bool safer) {
     uint32_t n = length(cache);
     for (uint32_t i = at + 1; i < n; ++i) {
         Cell e = cells(cache)[i];
         if (!is(e, Type::typeset)) break;
         uint32_t k = e.header & kind_mask;
         if (k == kind_return) continue;
+        if (!used && safer && c && value_at(*c, c->pos)) {
+            // apply/safer: the arguments of an unused refinement stay unevaluated.
+            ++c->pos;
+            if (function) ++slot;
+            continue;
+        }
         if (!c || !value_at(*c, c->pos)) {
             Cell word = spec_word(fn, spec_entry(cache, i));
             errors::fire(errors::id::no_arg, &name, &word);
@@ -324,6 +330,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
     bool function = t == Type::function || t == Type::routine;
     Node cache = arity_cache(fn);
     int32_t refs[max_refinements];
+    for (int32_t& r : refs) r = -1;
     int refinement_total = 0;
     bool active = true;
     bool left_pending = infix;
@@ -339,6 +346,12 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 uint32_t k = e.header & kind_mask;
                 if (k == kind_return) break;
                 if (!active) {
+                    if ((mode & 3) == mode::all && c && value_at(*c, c->pos)) {
+                        Status st = eval_expression(*c, true, false);
+                        if (st) return st;
+                        entries = cells(cache);
+                        --stack::s.top;
+                    }
                     if (function) stack::push(none_cell());
                     break;
                 }
@@ -366,10 +379,29 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 if (!typeset::has(e, type_of(v))) expect_arg(fn, name, i, v);
                 break;
             }
-            case Type::refinement:
+            case Type::refinement: {
+                bool at_end = !c || !value_at(*c, c->pos);
+                if ((mode & 3) == mode::all && !at_end) {
+                    // apply/all: the block gives each refinement's use as a logic!.
+                    Status st = eval_expression(*c, true, false);
+                    if (st) return st;
+                    entries = cells(cache);
+                    Cell v = stack::s.top[-1];
+                    if (!is(v, Type::logic)) expect_arg(fn, name, i, v);
+                    if (!function) {
+                        --stack::s.top;
+                        int32_t num = int32_t(e.w3 & 0xFFFF) - 1;
+                        if (logic_of(v) && num < max_refinements)
+                            refs[num] = int32_t(stack::s.top - stack::s.base);
+                    }
+                    active = logic_of(v);
+                    break;
+                }
                 if (function) stack::push(logic_cell(false));
-                active = false;
+                // At the end of an apply block the rest is completed with none.
+                active = mode > 0 && at_end;
                 break;
+            }
             case Type::integer:
                 if (function)
                     local_count = int_of(e);
@@ -379,8 +411,52 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
             default: break;
         }
     }
-    if (refinement_total > max_refinements) refinement_total = max_refinements;
-    for (int r = 0; r < refinement_total; ++r) refs[r] = -1;
+    (void)refinement_total;
+
+    // A refinement named by a path item or an apply block, and whether it is used.
+    auto named = [&](const Cell& item, bool used, const Cell* where) -> Status {
+        int32_t at = find_refinement(cache, word_symbol(item));
+        if (at < 0) errors::fire(errors::id::no_refine, &name, &item);
+        Cell r = cells(cache)[at];
+        Cell* slot = nullptr;
+        if (function) {
+            slot = stack::s.base + (r.w3 >> 16);
+            if (logic_of(*slot)) errors::fire(errors::id::dup_refine, where);
+            *slot = logic_cell(used);
+        } else {
+            int32_t num = int32_t(r.w3 & 0xFFFF) - 1;
+            if (num < max_refinements) {
+                if (refs[num] != -1) errors::fire(errors::id::dup_refine, where);
+                if (used) refs[num] = int32_t(stack::s.top - stack::s.base);
+            }
+        }
+        return fetch_refinement_args(fn, c, name, cache, uint32_t(at), used, slot, function,
+                                     (mode & mode::safer) != 0);
+    };
+
+    // apply without /all: refinement! values in the block, each followed by
+    // the expression that says whether it is used.
+    if ((mode & 3) == mode::named && c) {
+        bool has_refinements = find_any_refinement(cache);
+        while (const Cell* p = value_at(*c, c->pos)) {
+            Cell item = *p;
+            bool used = true;
+            if (!is(item, Type::refinement) && !is(item, Type::get_word)) {
+                if (!has_refinements) break;
+                errors::fire(errors::id::bad_refine, &item);
+            }
+            ++c->pos;
+            if (is(item, Type::get_word)) {
+                used = is_truthy(*word_slot(item));
+            } else if (value_at(*c, c->pos)) {
+                Status st = eval_expression(*c, false, false);
+                if (st) return st;
+                used = is_truthy(stack::s.top[-1]);
+                --stack::s.top;
+            }
+            if (Status st = named(item, used, &c->block)) return st;
+        }
+    }
 
     // Refinements named by the path items after the callable.
     if (path) {
@@ -392,26 +468,9 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 used = is_truthy(*context::get(item));
             else if (!is(item, Type::word))
                 errors::fire(errors::id::bad_refine, &item);
-            int32_t at = find_refinement(cache, word_symbol(item));
-            if (at < 0) errors::fire(errors::id::no_refine, &name, &item);
-            Cell r = cells(cache)[at];
-            Cell* slot = nullptr;
-            if (function) {
-                slot = stack::s.base + (r.w3 >> 16);
-                if (logic_of(*slot)) errors::fire(errors::id::dup_refine, path);
-                *slot = logic_cell(used);
-            } else {
-                int32_t num = int32_t(r.w3 & 0xFFFF) - 1;
-                if (num < max_refinements) {
-                    if (refs[num] != -1) errors::fire(errors::id::dup_refine, path);
-                    if (used) refs[num] = int32_t(stack::s.top - stack::s.base);
-                }
-            }
-            Status st = fetch_refinement_args(fn, c, name, cache, uint32_t(at), used, slot, function);
-            if (st) return st;
+            if (Status st = named(item, used, path)) return st;
         }
     }
-
     if (trace::on) [[unlikely]]
         trace::dispatch(trace::event::call, nullptr, -1, &fn, &name);
 

@@ -17,6 +17,7 @@
 
 #include "datatypes/cell.h"
 #include "evaluator/stack.h"
+#include "runtime/memory.h"
 
 namespace zan::interp {
 
@@ -31,7 +32,12 @@ struct Code {
 };
 Code code_of(const Cell& block);
 // The value at a position, or nullptr past the end (or past a shrunk tail).
-const Cell* value_at(const Code& c, uint32_t pos);
+inline const Cell* value_at(const Code& c, uint32_t pos) {
+    if (pos >= c.end) return nullptr;
+    memory::Series* s = memory::buffer(c.node);
+    if (pos >= (s->tail - s->head) / sizeof(Cell)) return nullptr;
+    return s->cells() + pos;
+}
 
 // Apply modes of invoke and fetch_args.
 namespace mode {

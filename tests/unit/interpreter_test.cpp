@@ -6,6 +6,7 @@
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
+#include "datatypes/mold.h"
 #include "evaluator_support.h"
 #include "runtime/memory.h"
 
@@ -116,6 +117,45 @@ TEST_F(InterpreterTest, CallFromCpp) {
     EXPECT_EQ(int_of(stack::s.top[-1]), 7);
     EXPECT_EQ(stack::s.top, top + 1);
     stack::s.top = top;
+}
+
+}  // namespace
+}  // namespace zan
+
+namespace zan {
+namespace {
+
+// Apply modes: the arguments come from a block; /all takes every value in
+// spec order (refinement uses as logic!), the named mode takes refinement!
+// values each followed by its use; missing values are completed with none.
+TEST(InterpreterApply, ModesTakeTheirArgumentsFromABlock) {
+    test::start();
+    Cell f = test::eval_text("func [a /r b /s c] [reduce-list a r b s c]");
+    collector::Root keep_f(f);
+    test::eval_text("reduce-list: func [a b c d e] [append append append append append copy [] a b c d e]");
+    struct Case {
+        const char* args;
+        int mode;
+        const char* result;
+    };
+    const Case cases[] = {
+        {"[1 true 2 false 3]", interp::mode::all, "[1 true 2 false none]"},
+        {"[1 false 2 true 3]", interp::mode::all, "[1 false none true 3]"},
+        {"[1]", interp::mode::all, "[1 false none false none]"},
+        {"[1 /s true 3]", interp::mode::named, "[1 false none true 3]"},
+        {"[1 /s false 3 /r 1 = 1 2]", interp::mode::named, "[1 true 2 false none]"},
+        {"[1 /s false (print-nothing) /r true 2]", interp::mode::named | interp::mode::safer,
+         "[1 true 2 false none]"},
+    };
+    for (const Case& c : cases) {
+        Cell args = boot::load_text(c.args);
+        Cell* held = stack::push(*block::rs_abs_at(args, 0));
+        interp::Code code = interp::code_of(*held);
+        Cell name = context::add_global(symbol::make("applied"), false, false);
+        ASSERT_EQ(interp::invoke(f, &code, name, nullptr, 0, nullptr, c.mode, false), stack::ok) << c.args;
+        EXPECT_EQ(mold::mold_text(stack::s.top[-1]), c.result) << c.args;
+        stack::s.top = held;
+    }
 }
 
 }  // namespace
