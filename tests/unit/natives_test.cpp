@@ -11,8 +11,11 @@
 #include "boot/init.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "evaluator/natives_text.h"
 #include "evaluator/stack.h"
+#include "tests/unit/capture.h"
 #include "runtime/collector.h"
+#include "runtime/output.h"
 #include "runtime/errors.h"
 #include "runtime/unwind.h"
 
@@ -160,6 +163,46 @@ TEST(NativeErrors, CheckFlagTestsOperandsAndRefinementArguments) {
     EXPECT_TRUE(checked_call_rejects("to-hex", {i, f}, {1}));  // /size takes an integer!
     EXPECT_FALSE(checked_call_rejects("to-hex", {i, i}, {1}));
     EXPECT_TRUE(checked_call_rejects("wait", {logic_cell(true)}, {-1}));
+}
+
+// print and prin write their text first, then hand the printed value and the
+// new-line flag to every value hook.
+struct Seen {
+    std::string out_before;  // what had reached standard output when the hook ran
+    Type type;
+    bool newline;
+};
+std::vector<Seen> seen;
+test::StdoutCapture* capture = nullptr;
+std::string printed;
+void value_hook(const Cell& value, bool newline) {
+    printed += capture->text();
+    seen.push_back({printed, type_of(value), newline});
+}
+
+TEST(Print, OutputThenValueHooks) {
+    boot::init();
+    seen.clear();
+    printed.clear();
+    {
+        test::StdoutCapture cap;
+        capture = &cap;
+        output::add_hooks(value_hook, nullptr);
+        run("print 12 prin \"ab\" prin [1 + 1]");
+        output::remove_hooks(value_hook, nullptr);
+        capture = nullptr;
+        printed += cap.text();
+        EXPECT_EQ(printed, "12\nab2");
+    }
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].out_before, "12\n");
+    EXPECT_EQ(seen[0].type, Type::integer);
+    EXPECT_TRUE(seen[0].newline);
+    EXPECT_EQ(seen[1].out_before, "12\nab");
+    EXPECT_EQ(seen[1].type, Type::string);
+    EXPECT_FALSE(seen[1].newline);
+    EXPECT_EQ(seen[2].type, Type::block);
+    EXPECT_FALSE(natives::last_print_newline());
 }
 
 TEST(Recycle, OnAndOffSwitchTheCollector) {
