@@ -92,6 +92,11 @@ constexpr Id past_end{Category::script, 41};
 constexpr Id missing_arg{Category::script, 42};
 constexpr Id cannot_open{Category::access, 2};
 constexpr Id no_connect{Category::access, 6};
+// natives: loops, selectors, word natives
+constexpr Id throw_while_cond{Category::throw_, 6};
+constexpr Id expect_val{Category::script, 8};
+constexpr Id not_same_class{Category::script, 21};
+constexpr Id bad_loop_series{Category::script, 63};
 }  // namespace id
 
 // Builds the error value from the id and up to three arguments, then unwinds
