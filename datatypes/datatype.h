@@ -25,4 +25,18 @@ std::string_view name(Type t);
 // Highest type id registered so far.
 int type_count();
 
+// Whether a row has been installed for the type.
+bool registered(Type t);
+
+// datatype! itself: form gives the name without "!", mold with it.
+int32_t form(const Cell& value, Node buffer, bool part, int32_t budget);
+int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part, int32_t budget,
+             int32_t indent);
+int32_t compare(const Cell& a, const Cell& b, int32_t op);
+void init();
+
+// Registers every datatype built so far, parents before children, in start-up
+// order. Runs once; later calls do nothing.
+void register_all();
+
 }  // namespace zan::datatype

@@ -1,7 +1,12 @@
-// Raising script errors. The pending error is kept as its id and arguments
-// until the error! datatype builds real error values.
+// Raising script errors.
+//
+// Until error! values exist, the pending error is its id and its arguments,
+// kept in static cells: fire() must not allocate, because the memory manager
+// itself raises no-memory when pages run out.
 #include "runtime/errors.h"
 
+#include "datatypes/typeset.h"
+#include "runtime/collector.h"
 #include "runtime/unwind.h"
 
 namespace zan::errors {
@@ -9,15 +14,63 @@ namespace zan::errors {
 namespace {
 Id pending_id_ = id::not_done;
 Cell pending_value_;
+Cell pending_args_[3];
+
+CallWordFn call_word_provider = nullptr;
+ArgWordFn arg_word_provider = nullptr;
+
+// The arguments may hold series (a string that could not be converted).
+void mark_pending() {
+    collector::mark_cell(pending_value_);
+    collector::mark_cells(pending_args_, pending_args_ + 3);
+}
 }  // namespace
 
-void fire(Id id, const Cell* arg1, const Cell*, const Cell*) {
+void init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    collector::register_marker(mark_pending);
+}
+
+void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     pending_id_ = id;
+    pending_args_[0] = arg1 ? *arg1 : unset_cell();
+    pending_args_[1] = arg2 ? *arg2 : unset_cell();
+    pending_args_[2] = arg3 ? *arg3 : unset_cell();
     pending_value_ = arg1 ? *arg1 : none_cell();
     throw unwind::Thrown{unwind::error};
 }
 
 const Cell& pending() { return pending_value_; }
 Id pending_id() { return pending_id_; }
+
+const Cell& pending_arg(int n) {
+    static const Cell unset = unset_cell();
+    return n >= 1 && n <= 3 ? pending_args_[n - 1] : unset;
+}
+
+void set_call_word_provider(CallWordFn fn) { call_word_provider = fn; }
+void set_arg_word_provider(ArgWordFn fn) { arg_word_provider = fn; }
+
+Cell call_word() { return call_word_provider ? call_word_provider() : none_cell(); }
+
+void expect_arg(const Cell& value, int position) {
+    Cell word = call_word();
+    Cell type = datatype_cell(type_of(value));
+    Cell arg = arg_word_provider ? arg_word_provider(position) : none_cell();
+    fire(id::expect_arg, &word, &type, &arg);
+}
+
+void bad_make_arg(const Cell& value, const Cell& spec) { fire(id::bad_make_arg, &value, &spec); }
+
+const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value) {
+    if (!typeset::has(typeset, type_of(value))) expect_arg(value, position);
+    return value;
+}
+
+void check_unset(int position, const Cell& value) {
+    if (is(value, Type::unset)) expect_arg(value, position);
+}
 
 }  // namespace zan::errors

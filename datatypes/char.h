@@ -1,0 +1,18 @@
+// char!: one Unicode code point, 0 to 0x10FFFF. It inherits from integer! and
+// reuses the integer core, but results stay characters and must stay in range.
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/actions.h"
+#include "datatypes/cell.h"
+
+namespace zan::character {
+
+constexpr uint32_t max_code_point = 0x10FFFF;
+
+void do_math(actions::Args args, int op);
+int32_t compare(const Cell& a, const Cell& b, int32_t op);
+void init();
+
+}  // namespace zan::character

@@ -1,0 +1,27 @@
+// unset!, none! and logic!: the values that carry no data or one bit, and the
+// truth rule of the language (only none and false are false).
+#pragma once
+
+#include "datatypes/actions.h"
+#include "datatypes/cell.h"
+
+namespace zan::unset {
+void init();
+}  // namespace zan::unset
+
+namespace zan::none {
+void init();
+}  // namespace zan::none
+
+namespace zan::logic {
+
+void init();
+
+// The truth of a value. With check set, an unset value raises no-value naming
+// the word (none when no word is given).
+bool value_true(const Cell& value, bool check = false, const Cell* word = nullptr);
+
+// The truth of a condition's result: an unset result raises no-return.
+bool condition_true(const Cell& result);
+
+}  // namespace zan::logic

@@ -1,0 +1,39 @@
+// Start-up registration of the datatypes, in the order the runtime has always
+// used: parents before their children (series! before block!, url! before file!).
+// Each datatype adds its init call at its place in the list.
+#include "datatypes/char.h"
+#include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/mold.h"
+#include "datatypes/typeset.h"
+#include "runtime/errors.h"
+
+namespace zan::datatype {
+
+void register_all() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+
+    errors::init();
+    mold::init();
+    datatype::init();
+    unset::init();
+    none::init();
+    logic::init();
+    // series!, block!, string!, binary!
+    integer::init();
+    // symbol!, context!, word!, lit-word!, set-word!, get-word!, refinement!
+    character::init();
+    // native!, action!, op!, path!, lit-path!, set-path!, get-path!, function!,
+    // routine!, paren!, issue!, url!, file!, object!, bitset!, triple!
+    float_::init();
+    typeset::init();
+    // error!, vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
+    // handle!, date!, port!, money!, ref!, point2D!, point3D!; image! after the
+    // image back end starts; event! when the GUI starts.
+}
+
+}  // namespace zan::datatype
