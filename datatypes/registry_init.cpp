@@ -3,10 +3,14 @@
 // Each datatype adds its init call at its place in the list.
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/typeset.h"
 #include "runtime/errors.h"
 
@@ -27,11 +31,16 @@ void register_all() {
     integer::init();
     // symbol!, context!, word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
-    // native!, action!, op!, path!, lit-path!, set-path!, get-path!, function!,
-    // routine!, paren!, issue!, url!, file!, object!, bitset!, triple!
+    native::init();  // native!, action!, op!
+    // path!, lit-path!, set-path!, get-path!
+    function::init();  // function!, routine!
+    // paren!, issue!, url!, file!
+    object::init();
+    // bitset!, triple!
     float_::init();
     typeset::init();
-    // error!, vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
+    error::init();
+    // vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
     // handle!, date!, port!, money!, ref!, point2D!, point3D!; image! after the
     // image back end starts; event! when the GUI starts.
 }

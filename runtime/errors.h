@@ -103,4 +103,10 @@ void set_arg_word_provider(ArgWordFn fn);
 const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value);
 void check_unset(int position, const Cell& value);
 
+// error!: builds the error value of each fire from the id and the arguments
+// (copies of them, kept rooted); until one is installed the pending value is
+// the first argument. Installed by the error! datatype at start-up.
+using Builder = Cell (*)(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+void set_builder(Builder b);
+
 }  // namespace zan::errors
