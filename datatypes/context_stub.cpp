@@ -7,6 +7,8 @@
 
 #include "datatypes/block.h"
 #include "datatypes/callable_deps.h"
+#include "datatypes/datatype.h"
+#include "datatypes/mold.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -37,10 +39,40 @@ void mark_global() {
     if (global_) collector::mark_context(global_);
 }
 
+// The word family's text, so that blocks of words can be molded.
+int32_t word_text(const Cell& v, Node buffer, int32_t budget) {
+    const char* prefix = "";
+    const char* suffix = "";
+    switch (type_of(v)) {
+        case Type::set_word: suffix = ":"; break;
+        case Type::lit_word: prefix = "'"; break;
+        case Type::get_word: prefix = ":"; break;
+        case Type::refinement: prefix = "/"; break;
+        default: break;
+    }
+    budget = mold::append(buffer, prefix, budget);
+    budget = mold::append(buffer, symbol::name(word_symbol(v)), budget);
+    return mold::append(buffer, suffix, budget);
+}
+int32_t word_form(const Cell& v, Node buffer, bool, int32_t budget) {
+    return mold::append(buffer, symbol::name(word_symbol(v)), budget);
+}
+int32_t word_mold(const Cell& v, Node buffer, actions::MoldFlags, bool, int32_t budget, int32_t) {
+    return word_text(v, buffer, budget);
+}
+
 void setup() {
     static bool done = false;
     if (done) return;
     done = true;
+    if (!datatype::registered(Type::word)) {
+        actions::Row r;
+        r.form = word_form;
+        r.mold = word_mold;
+        const char* names[] = {"word!", "set-word!", "lit-word!", "get-word!", "refinement!"};
+        Type types[] = {Type::word, Type::set_word, Type::lit_word, Type::get_word, Type::refinement};
+        for (int i = 0; i < 5; ++i) datatype::register_type(types[i], Type::any, names[i], r);
+    }
     collector::set_context_marker(mark_context_node);
     collector::set_cell_marker(Type::context, mark_context_cell);
     for (Type t : {Type::word, Type::set_word, Type::lit_word, Type::get_word, Type::refinement})

@@ -257,12 +257,12 @@ Cell collect_words(const Cell& spec_in, const Cell& body_in) {
             block::rs_append(spec, local);
         }
         // The word `local` never becomes a local of its own.
-        for (int32_t i = block::rs_length(c.result) - 1; i >= 0; --i) {
-            Cell* w = block::rs_abs_at(c.result, i);
-            if (symbol::resolve(word_symbol(*w)) != sym_local) continue;
-            Cell copy = *w;
-            block::rs_remove_value(c.result, copy, true);
+        int32_t kept = 0, len = block::rs_length(c.result);
+        for (int32_t i = 0; i < len; ++i) {
+            Cell w = *block::rs_abs_at(c.result, i);
+            if (symbol::resolve(word_symbol(w)) != sym_local) *block::rs_abs_at(c.result, kept++) = w;
         }
+        block::rs_truncate(c.result, kept);
         block::rs_append_block(spec, c.result);
     }
     return c.result;
