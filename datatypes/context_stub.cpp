@@ -11,6 +11,7 @@
 #include "datatypes/mold.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 
 namespace zan::context {
@@ -29,7 +30,7 @@ void mark_context_node(Node n) {
     collector::mark_cells(c, c + 2);
 }
 void mark_context_cell(Cell& c) {
-    if (c.w1) collector::mark_series(c.w1);
+    if (c.w1) hashtable::mark(c.w1);
     if (c.w2) collector::mark_series(c.w2);
 }
 void mark_word(Cell& c) {
@@ -99,7 +100,7 @@ Kind kind_of(Node ctx) {
 }
 bool values_on_stack(Node ctx) { return has_flag(cell(ctx), header::context_on_stack); }
 bool has_self(Node ctx) { return has_flag(cell(ctx), header::context_has_self); }
-Node words(Node ctx) { return cell(ctx).w1; }
+Node words(Node ctx) { return hashtable::indexed_series(cell(ctx).w1); }
 Node values(Node ctx) { return values_on_stack(ctx) ? 0 : cell(ctx).w2; }
 uint32_t length(Node ctx) { return count_of(words(ctx)); }
 Cell& word_at(Node ctx, int32_t index) { return cells_of(words(ctx))[index]; }
@@ -119,8 +120,10 @@ Node create(uint32_t capacity, bool on_stack, bool self, Node source, Kind kind)
         b->cells()[1] = unset_cell();
         b->tail = b->head + 2 * sizeof(Cell);
     }
-    Node w = memory::alloc_cells(capacity);
-    cell(ctx).w1 = w;
+    Cell words_block = series_cell(Type::block, memory::alloc_cells(capacity));
+    collector::Root keep_words(words_block);
+    Node table = hashtable::make(capacity, &words_block, hashtable::kind_symbols);
+    cell(ctx).w1 = table;
     if (!on_stack) cell(ctx).w2 = memory::alloc_cells(capacity);
     Cell& c = cell(ctx);
     c.header |= uint32_t(kind) << header::context_kind_shift;
@@ -132,6 +135,7 @@ Node create(uint32_t capacity, bool on_stack, bool self, Node source, Kind kind)
             Cell word = word_at(source, int32_t(i));
             word.w1 = ctx;
             word.w3 = i;
+            hashtable::put_word(cell(ctx).w1, word_symbol(word), true, true);
             append_cell(words(ctx), word);
             if (!on_stack) append_cell(values(ctx), unset_cell());
         }
@@ -153,6 +157,7 @@ int32_t add(Node ctx, const Cell& word) {
     int32_t i = find_word(ctx, word_symbol(word), true);
     if (i >= 0) return i;
     i = int32_t(length(ctx));
+    hashtable::put_word(cell(ctx).w1, word_symbol(word), true, true);
     Cell rec = make_cell(Type::word, ctx, word_symbol(word), uint32_t(i));
     append_cell(words(ctx), rec);
     if (!values_on_stack(ctx)) append_cell(values(ctx), unset_cell());
