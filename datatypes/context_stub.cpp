@@ -62,6 +62,13 @@ int32_t word_mold(const Cell& v, Node buffer, actions::MoldFlags, bool, int32_t 
     return word_text(v, buffer, budget);
 }
 
+int32_t word_compare(const Cell& a, const Cell& b, int32_t op) {
+    if (type_of(b) < Type::word || type_of(b) > Type::refinement) return -2;
+    uint32_t x = word_symbol(a), y = word_symbol(b);
+    if (op != 2 && op != 8) x = symbol::resolve(x), y = symbol::resolve(y);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
 void setup() {
     static bool done = false;
     if (done) return;
@@ -70,6 +77,7 @@ void setup() {
         actions::Row r;
         r.form = word_form;
         r.mold = word_mold;
+        r.compare = word_compare;
         const char* names[] = {"word!", "set-word!", "lit-word!", "get-word!", "refinement!"};
         Type types[] = {Type::word, Type::set_word, Type::lit_word, Type::get_word, Type::refinement};
         for (int i = 0; i < 5; ++i) datatype::register_type(types[i], Type::any, names[i], r);

@@ -48,8 +48,9 @@ Cell text_cell(std::string_view utf8) {
     return string::make_cell(n, 0, Type::string);
 }
 
-// The template's source text as values: a string, or a block of strings and
-// argument words (unbound: they name fields of the error being formed).
+// The template's source text as values: a string, a word, or a block of
+// strings and argument words (unbound: they name fields of the error being
+// formed).
 Cell parse_template(std::string_view text) {
     size_t i = 0;
     auto skip_space = [&] {
@@ -64,6 +65,7 @@ Cell parse_template(std::string_view text) {
     };
     skip_space();
     if (text[i] == '"') return read_string();
+    if (text[i] != '[') return word_cell(Type::word, 0, symbol::make(text.substr(i)), -1);
     Cell block;
     collector::Root keep(block);
     block::make_at(block, 6);

@@ -29,8 +29,8 @@ int id_count(int category);
 const char* category_name(int category);   // "script"
 const char* category_type(int category);   // "Script Error"
 const char* id_name(int category, int id);  // "no-value"
-// The template's source text: a string literal or a block of strings and
-// argument words.
+// The template's source text: a string literal, a block of strings and
+// argument words, or a word naming the error field that holds the message.
 const char* template_text(int category, int id);
 // -1 when absent; names are compared exactly (callers fold letter case).
 int find_category(std::string_view name);

@@ -1,8 +1,9 @@
 // The error catalogue: ten categories, each with its display name and its ids
 // in id order, each id with its message template.
 //
-// A template is written as the language writes it: a string, or a block of
-// strings and argument words (:arg1 takes the error's arg1 field). The table
+// A template is written as the language writes it: a string, a block of
+// strings and argument words (:arg1 takes the error's arg1 field), or a word
+// naming the error field that holds the template. The table
 // keeps that text; the catalogue object built from it holds the same values a
 // boot script declaring the catalogue would, so the messages do not change
 // when the catalogue moves into the boot scripts.
@@ -164,7 +165,8 @@ constexpr IdEntry access_ids[] = {
 };
 
 constexpr IdEntry user_ids[] = {
-    {"message", R"t([:arg1])t"},
+    // The message is the error's own arg1, a string shown as it is.
+    {"message", "arg1"},
 };
 
 constexpr IdEntry internal_ids[] = {

@@ -76,7 +76,7 @@ inline Cell value_of(const Cell& word) {
 }
 
 // The tiny evaluator: runs of set-words take the next value; a word value
-// stands for its own value.
+// stands for its own value, a lit-word for the word.
 inline void eval_sets(const Cell& block_in) {
     Cell body = block_in;
     collector::Root keep(body);
@@ -89,6 +89,7 @@ inline void eval_sets(const Cell& block_in) {
             continue;
         }
         if (is(v, Type::word)) v = value_of(v);
+        if (is(v, Type::lit_word)) set_type(v, Type::word);
         for (Cell& s : pending) context::set_in(s, v, word_context(s), true);
         pending.clear();
     }
