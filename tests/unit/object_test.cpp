@@ -408,3 +408,51 @@ TEST_F(Object, SurvivesCollections) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every allocation collects: whatever these routines hold across an
+// allocation must be rooted, or the results below come out wrong.
+TEST(CallablesUnderStress, EveryAllocationCollects) {
+    use_test_interpreter();
+    define_type_words();
+    memory::set_gc_stress(1);
+    struct Off {
+        ~Off() { memory::set_gc_stress(0); }
+    } off;
+    Cell h = func(blk({w("w"), w("o"), w("n"), ref("local"), w("t")}), blk({w("w"), blk({w("o")})}));
+    collector::Root kh(h);
+    Cell o = make_object(blk({sw("s"), blk({integer_cell(1), blk({integer_cell(2)})}), sw("m"), h,
+                              sw("on-change*"), h}));
+    collector::Root k(o);
+    Cell args[1] = {o};
+    object::copy(args, nullptr, true, nullptr);
+    Cell c = args[0];
+    collector::Root kc(c);
+    EXPECT_EQ(test::mold(field(c, "s")), "[1 [2]]");
+    EXPECT_EQ(test::mold(field(c, "m")), "func [w o n /local t] [w [o]]");
+    Cell v = integer_cell(5);
+    Cell element = w("s");
+    Cell result;
+    actions::PathStep s{&element, &v, nullptr, nullptr, nullptr, 1, false, false, true, false};
+    object::eval_path(result, c, s);
+    ASSERT_EQ(handler_calls().size(), 1u);
+    EXPECT_TRUE(is(handler_calls()[0].args[1], Type::block));  // the old value
+    EXPECT_EQ(int_of(handler_calls()[0].args[2]), 5);
+    EXPECT_EQ(handler_calls()[0].locals, 2);
+
+    Cell arg = blk({w("a"), integer_cell(1)});
+    collector::Root ka(arg);
+    Cell e = error::make_from_id(errors::id::invalid_arg, &arg);
+    collector::Root ke(e);
+    EXPECT_EQ(test::form(e), "*** Script Error: invalid argument: [a 1]\n*** Where: ???\n*** Near : none");
+
+    Cell body = blk({sw("x"), integer_cell(1), w("foreach"), blk({w("k"), w("v")}), w("s"),
+                     blk({sw("y"), integer_cell(2)})});
+    Cell spec = blk({w("a")});
+    collector::Root k0(body), k1(spec);
+    function::collect_words(spec, body);
+    EXPECT_EQ(test::mold(spec), "[a /local x k v y]");
+}
+
+}  // namespace
