@@ -40,21 +40,6 @@ NodeCycles g_node_cycles = nullptr;
 
 uint32_t node_cycle() { return g_node_cycles ? g_node_cycles() : collector::node_cycles(); }
 
-// While a table is rebuilt, local copies of node keys must stay valid: the
-// collections its allocations run move no nodes.
-int g_rebuilding = 0;
-class HoldNodes {
-public:
-    HoldNodes() {
-        if (g_rebuilding++ == 0) collector::set_node_compaction_allowed(false);
-    }
-    ~HoldNodes() {
-        if (--g_rebuilding == 0) collector::set_node_compaction_allowed(true);
-    }
-    HoldNodes(const HoldNodes&) = delete;
-    HoldNodes& operator=(const HoldNodes&) = delete;
-};
-
 // Tables held by C++ locals (being made or rebuilt, or a caller's): marked
 // whole, with every series they name, by a marker of their own.
 std::vector<Node*> g_rooted;
@@ -404,25 +389,45 @@ void reset_record(Cell* r, Node key, uint32_t n) {
 void rebuild_records(Node t, uint32_t requested) {
     uint32_t buckets = next_pow2(requested);
     uint32_t upper = uint32_t(0.77 * buckets + 0.5);
-    uint32_t n = record_cells(t);
-    // Live records, copied out: the rebuild allocates.
-    HoldNodes hold;
-    std::vector<Cell> live;
-    Header* h = hdr(t);
-    Node old = h->series;
-    uint32_t end = memory::buffer(old)->tail - memory::buffer(old)->head;
-    for (uint32_t off = 0; off < end; off += h->index) {
-        const Cell* r = reinterpret_cast<const Cell*>(memory::buffer(old)->at_head() + off);
-        if (record_live(r)) live.insert(live.end(), r, r + n + 1);
-    }
+    uint32_t size = hdr(t)->index;
+    NodesStay hold;
     Building keep(t);
-    fresh_buckets(t, buckets, upper);
-    Node records = memory::alloc_cells(std::max<uint32_t>(1, uint32_t(live.size())));
+    // Everything the rebuild needs is allocated while the table is still whole,
+    // so that a collection meanwhile sweeps the old records as usual; the live
+    // records then move over without allocating.
+    uint32_t live = 0;
+    {
+        memory::Series* s = memory::buffer(hdr(t)->series);
+        for (uint32_t off = 0; off < s->tail - s->head; off += size)
+            live += record_live(reinterpret_cast<const Cell*>(s->at_head() + off));
+    }
+    Node records = memory::alloc_cells(std::max<uint32_t>(1, live * (size / 16)));
+    collector::NodeRoot keep_records(records, collector::NodeRoot::As::buffer);
     memory::buffer(records)->tail = memory::buffer(records)->head;
-    hdr(t)->series = records;
-    for (size_t i = 0; i < live.size(); i += n + 1) {
-        Cell* v = put_ptr(t, Node(live[i].w1));
-        std::copy(live.begin() + i + 1, live.begin() + i + 1 + n, v);
+    Node old = hdr(t)->series;
+    collector::NodeRoot keep_old(old, collector::NodeRoot::As::buffer);
+    Node flags = new_bytes(buckets / 4, 0xAA);
+    collector::NodeRoot keep_flags(flags, collector::NodeRoot::As::buffer);
+    Node keys = new_bytes(buckets * 4, 0);
+    // No allocation from here on.
+    Header* h = hdr(t);
+    h->flags = flags;
+    h->keys = keys;
+    h->buckets = buckets;
+    h->upper = upper;
+    h->count = 0;
+    h->used = 0;
+    h->series = records;
+    memory::Series* from = memory::buffer(old);
+    memory::Series* to = memory::buffer(records);
+    for (uint32_t off = 0; off < from->tail - from->head; off += size) {
+        const Cell* r = reinterpret_cast<const Cell*>(from->at_head() + off);
+        if (!record_live(r)) continue;
+        uint32_t at = to->tail - to->head;
+        std::memcpy(to->at_head() + at, r, size);
+        to->tail += size;
+        Found f = probe(t, hash_pointer(r->w1), [](uint32_t) { return false; });
+        occupy(t, uint32_t(f.free), at);
     }
 }
 
@@ -536,6 +541,7 @@ uint32_t hash_value(const Cell& v, bool case_sensitive) {
         case Type::integer: case Type::char_:
             return fmix32(v.w2);
         case Type::symbol: {
+            if (v.w3 == 0) return 0;
             memory::Series* s = memory::buffer(v.w3);
             return hash_symbol_name(reinterpret_cast<const char*>(s->at_head()), s->length());
         }
@@ -798,7 +804,7 @@ void resize(Node t, uint32_t requested) {
     if (h->kind == kind_map || h->kind == kind_symbols) return resize_in_place(t, requested);
     if (h->kind >= kind_nodes) return rebuild_records(t, requested);
     Building keep(t);
-    HoldNodes hold;
+    NodesStay hold;
     // Every cell of the block comes back in, also those not put yet (a table
     // made smaller than its block grows while it is filled): room for them all.
     requested = std::max(requested, cell_count(hdr(t)->series));
@@ -1085,6 +1091,7 @@ Cell* put_ptr(Node t, Node key) {
         off = words(hdr(t)->keys)[bucket];
     } else {
         Building keep(t);
+        NodesStay hold;  // the key stays the key
         off = push_cells(hdr(t)->series, n + 1) * 16;
     }
     occupy(t, bucket, off);
@@ -1205,6 +1212,15 @@ void mark(Node& t) {
 
 void set_node_cycles(NodeCycles fn) { g_node_cycles = fn; }
 
+static int g_nodes_stay = 0;  // NodesStay guards alive
+
+NodesStay::NodesStay() {
+    if (g_nodes_stay++ == 0) collector::set_node_compaction_allowed(false);
+}
+NodesStay::~NodesStay() {
+    if (--g_nodes_stay == 0) collector::set_node_compaction_allowed(true);
+}
+
 TableRoot::TableRoot(Node& t) {
     static bool registered = false;
     if (!registered) {
@@ -1254,6 +1270,9 @@ const char* check(Node t) {
 namespace relocmap {
 
 namespace {
+// Flags are read a 32-bit word at a time.
+size_t flag_bytes(uint32_t buckets) { return std::max<size_t>(buckets / 4, 4); }
+
 Found find(const RelocMap* m, uint32_t key) {
     uint32_t mask = m->buckets - 1;
     uint32_t i = fmix32(key) & mask, first = i, k = 0;
@@ -1273,13 +1292,13 @@ Found find(const RelocMap* m, uint32_t key) {
 int grow(RelocMap* m) {
     uint32_t buckets = m->buckets * 2;
     auto* entries = static_cast<uint32_t*>(std::malloc(size_t(buckets) * 8));
-    auto* flags = static_cast<uint32_t*>(std::malloc(buckets / 4));
+    auto* flags = static_cast<uint32_t*>(std::malloc(flag_bytes(buckets)));
     if (!entries || !flags) {
         std::free(entries);
         std::free(flags);
         return -1;
     }
-    std::memset(flags, 0xAA, buckets / 4);
+    std::memset(flags, 0xAA, flag_bytes(buckets));
     RelocMap bigger{0, flags, entries, 0, buckets, uint32_t(0.77 * buckets + 0.5)};
     for (uint32_t i = 0; i < m->buckets; ++i) {
         if (flag_at(m->flags, i) != f_occupied) continue;
@@ -1304,13 +1323,13 @@ RelocMap* make(uint32_t size) {
     if (!m) return nullptr;
     m->buckets = buckets_for(size);
     m->upper = upper_bound(m->buckets);
-    m->flags = static_cast<uint32_t*>(std::malloc(m->buckets / 4));
+    m->flags = static_cast<uint32_t*>(std::malloc(flag_bytes(m->buckets)));
     m->entries = static_cast<uint32_t*>(std::malloc(size_t(m->buckets) * 8));
     if (!m->flags || !m->entries) {
         free(m);
         return nullptr;
     }
-    std::memset(m->flags, 0xAA, m->buckets / 4);
+    std::memset(m->flags, 0xAA, flag_bytes(m->buckets));
     return m;
 }
 
@@ -1357,7 +1376,7 @@ bool next(const RelocMap* m, uint32_t* cursor, uint32_t* key, uint32_t* value) {
 }
 
 void clear(RelocMap* m) {
-    std::memset(m->flags, 0xAA, m->buckets / 4);
+    std::memset(m->flags, 0xAA, flag_bytes(m->buckets));
     m->count = 0;
     m->used = 0;
 }

@@ -84,6 +84,8 @@ uint32_t buckets_for(uint32_t size);
 uint32_t upper_bound(uint32_t buckets);
 
 // --- hash! and map! (kinds 0 and 1) ---------------------------------------------------
+// Positions count cells from the head of the indexed series' buffer, whatever
+// index the series value stands at.
 
 // Inserts the key at a position of the indexed series; answers the position
 // of the key now in the table: `position` itself, or, for map!, the position of
@@ -175,6 +177,16 @@ public:
     ~TableRoot();
     TableRoot(const TableRoot&) = delete;
     TableRoot& operator=(const TableRoot&) = delete;
+};
+
+// While one lives, collections move no nodes (buffers still move): for code
+// that keeps node handles in places marking does not reach. Nests.
+class NodesStay {
+public:
+    NodesStay();
+    ~NodesStay();
+    NodesStay(const NodesStay&) = delete;
+    NodesStay& operator=(const NodesStay&) = delete;
 };
 
 // Marks the table's own storage and its indexed series. Node-keyed sets hold

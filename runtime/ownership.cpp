@@ -175,6 +175,7 @@ void set_owner_deep(Cell& value, const Cell& owner_in, const Cell& word_in) {
     if (!g_table) init();
     Cell owner = owner_in;
     collector::Root keep_owner(owner);
+    hashtable::NodesStay stay;  // the walk keeps nodes where marking does not see them
     Walk walk(value);
     walk.push({0, 0, word_in});
     Item it;
@@ -214,6 +215,7 @@ void bind(Cell& value, const Cell& owner, const Cell& word) {
 
 void unbind(Cell& value) {
     if (!g_table) return;
+    hashtable::NodesStay stay;
     Walk walk(value);
     walk.push({0, 0, unset_cell()});
     Item it;

@@ -318,3 +318,39 @@ TEST_F(Ownership, RecordsAndIdentityKeysFollowEvacuatedNodes) {
     EXPECT_STREQ(ht::check(ownership::table()), "");
     EXPECT_STREQ(ht::check(table), "");
 }
+
+TEST_F(Ownership, ManyRecordsThroughGrowthUnderStress) {
+    Node holder_node = memory::alloc_cells(2100);
+    memory::buffer(holder_node)->tail = memory::buffer(holder_node)->head;
+    Cell holder = series_cell(Type::block, holder_node);
+    collector::Root keep_holder(holder);
+    for (int i = 0; i < 2000; ++i) append(holder, block_of({integer_cell(i)}));
+    // An owner whose context is rooted directly (its cell marker is object!'s).
+    Node ctx = memory::alloc_cells(2);
+    collector::NodeRoot keep_ctx(ctx, collector::NodeRoot::As::buffer);
+    Node hooks = memory::alloc_cells(2);
+    collector::NodeRoot keep_hooks(hooks, collector::NodeRoot::As::buffer);
+    Cell owner = make_cell(Type::object, ctx, 7, hooks);
+    Cell word = make_cell(Type::word, 0, symbol::make("all"));
+
+    collector::set_enabled(true);
+    memory::set_gc_stress(3);
+    ownership::set_owner_deep(holder, owner, word);
+    memory::set_gc_stress(0);
+    EXPECT_GT(ht::header(ownership::table()).buckets, 2048u);
+    for (int i = 0; i < 2000; i += 2) memory::buffer(holder_node)->cells()[i] = none_cell();
+    collector::do_cycle();
+    collector::set_enabled(false);
+
+    ASSERT_STREQ(ht::check(ownership::table()), "");
+    for (int i = 1; i < 2000; i += 2) {
+        Cell inner = memory::buffer(holder_node)->cells()[i];
+        Cell* o = ownership::get_owner(series_node(inner));
+        ASSERT_NE(o, nullptr) << i;
+        EXPECT_EQ(o->w1, ctx);
+        EXPECT_EQ(int_of(memory::buffer(series_node(inner))->cells()[0]), i);
+    }
+    EXPECT_TRUE(ownership::check(memory::buffer(holder_node)->cells()[1], none_cell(), 0, 1));
+    // The holder and the 1,000 blocks left.
+    EXPECT_LE(ht::count(ownership::table()), 1001u + 8u);
+}
