@@ -9,7 +9,7 @@
 #include <string>
 
 #include "datatypes/block.h"
-#include "datatypes/callable_deps.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "datatypes/object.h"
@@ -138,7 +138,7 @@ Cell build_standard() {
 Cell new_error() {
     Cell e = standard_;
     collector::Root keep(e);
-    Node ctx = context::clone(e, context::Kind::object);
+    Node ctx = object::clone_context(e);
     e = make_cell(Type::error, ctx, class_id, 0);
     context::owner(ctx) = e;
     return e;
@@ -360,7 +360,7 @@ int32_t form(const Cell& value, Node buffer, bool, int32_t budget) {
     collector::Root keep(error);
     {
         Cell copy = error;
-        Node ctx = context::clone(copy, context::Kind::object);
+        Node ctx = object::clone_context(copy);
         error = make_cell(Type::error, ctx, class_id, 0);
         context::owner(ctx) = error;
     }

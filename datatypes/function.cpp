@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "datatypes/callable_deps.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/mold.h"

@@ -6,7 +6,7 @@
 #include "datatypes/native.h"
 
 #include "datatypes/block.h"
-#include "datatypes/callable_deps.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "datatypes/callable_deps.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
@@ -206,6 +206,15 @@ struct CopyingScope {
 
 }  // namespace
 
+Node clone_context(Cell& value) {
+    Node src = value.w1;
+    collector::NodeRoot keep_src(src, collector::NodeRoot::As::context);
+    Node ctx = context::clone(value, context::Kind::object);
+    uint32_t n = context::length(src);
+    for (uint32_t i = 0; i < n; ++i) *context::value_at(ctx, int32_t(i)) = *context::value_at(src, int32_t(i));
+    return ctx;
+}
+
 Cell copy_from(const Cell& proto_in, bool deep, const Cell* types, bool new_hooks) {
     Cell proto = proto_in;
     collector::Root keep_proto(proto);
@@ -213,7 +222,7 @@ Cell copy_from(const Cell& proto_in, bool deep, const Cell* types, bool new_hook
     CopyingScope scope(src);
     Cell result = proto;
     collector::Root keep_result(result);
-    Node ctx = context::clone(result, context::Kind::object);
+    Node ctx = clone_context(result);
     collector::NodeRoot keep_ctx(ctx, collector::NodeRoot::As::context);
     result = push(ctx, new_hooks ? 0 : hooks_node(proto), class_of(proto));
     set_type(result, type_of(proto));

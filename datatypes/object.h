@@ -65,6 +65,10 @@ bool merge(Node dst, Node src);
 // spec and a deep copy of the body; the copy runs interpreted.
 Cell rebind_function(const Cell& fn, Node ctx);
 
+// A copy of an object's context with the same words and copies of its values;
+// value.w1 is set to the copy.
+Node clone_context(Cell& value);
+
 // --- fields -----------------------------------------------------------------------------
 Cell select_word(const Cell& object, const Cell& word);
 // Stores the value in a field by canonical symbol, firing on-change*.
