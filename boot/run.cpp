@@ -1,8 +1,186 @@
-// The runtime's work once started; nothing runs yet.
+// The runner: `zan script.zan [args]` checks the script's header, evaluates
+// the rest and exits with 0, with the status given to quit/return, or with -2
+// (254) after an uncaught error, whose report goes to standard error. Without
+// a script, expressions are read from standard input, one per line, and each
+// result is printed after "== ".
 #include "boot/run.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "boot/init.h"
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/mold.h"
+#include "datatypes/symbol.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/routines.h"
+#include "evaluator/stack.h"
+#include "runtime/errors.h"
+#include "runtime/output.h"
+#include "runtime/unwind.h"
 
 namespace zan::boot {
 
-int run(int, char**) { return 0; }
+namespace {
+
+int32_t quit_status = 0;
+
+const char* const category_names[] = {"Throw Error",     "note",            "Syntax Error",
+                                       "Script Error",    "Math Error",      "Access Error",
+                                       "Reserved1 Error", "Reserved2 Error", "User Error",
+                                       "Internal Error"};
+
+// quit-return status: the routine behind quit/return.
+void quit_return(Cell* args) { quit(is(args[0], Type::integer) ? int_of(args[0]) : 0); }
+[[maybe_unused]] const uint32_t quit_key = routines::add("quit-return", quit_return);
+
+// The script's code after its header: a word Zan (any case) and a block.
+bool after_header(Cell& code) {
+    if (block::rs_length(code) < 2) return false;
+    Cell head = *block::rs_abs_at(code, int32_t(series_index(code)));
+    Cell spec = *block::rs_abs_at(code, int32_t(series_index(code)) + 1);
+    if (!is(head, Type::word) || !is(spec, Type::block)) return false;
+    if (symbol::resolve(word_symbol(head)) != symbol::resolve(symbol::make("Zan"))) return false;
+    code.w1 += 2;
+    return true;
+}
+
+// Evaluates code; answers the exit status (uncaught errors reported).
+int evaluate(const Cell& code, bool show_result) {
+    Cell* mark = stack::s.top;
+    stack::Frame* frame = stack::s.frame_top;
+    try {
+        Cell* held = stack::push(code);
+        stack::Status st = interp::eval_block(*held, false);
+        if (st) {
+            stack::cut_back(frame - 1, stack::s.bottom + (mark - stack::s.bottom), mark);
+            stack::s.frame_top = frame;
+            stack::s.top = mark;
+            return 0;
+        }
+        if (show_result && !is(stack::s.top[-1], Type::unset)) {
+            std::string text = "== " + mold::mold_text(stack::s.top[-1]) + "\n";
+            output::print_units(text.data(), uint32_t(text.size()), 1, false);
+        }
+        stack::s.top = mark;
+        return 0;
+    } catch (const unwind::Thrown& t) {
+        stack::s.frame_top = frame;
+        stack::s.top = mark;
+        if (t.code == unwind::quiet_end) throw;
+        if (t.code != unwind::error) throw;
+        output::flush();
+        std::string report = error_report();
+        std::fwrite(report.data(), 1, report.size(), stderr);
+        std::fflush(stderr);
+        return -2;
+    }
+}
+
+int run_script(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "*** Cannot open script: %s\n", path);
+        return 1;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string source = text.str();
+    Cell code;
+    try {
+        code = load_text(source);
+    } catch (const unwind::Thrown& t) {
+        if (t.code != unwind::error) throw;
+        std::string report = error_report();
+        std::fwrite(report.data(), 1, report.size(), stderr);
+        return -2;
+    }
+    Cell* held = stack::push(code);
+    if (!after_header(*held)) {
+        std::fprintf(stderr, "*** Script header not found: %s\n", path);
+        return 1;
+    }
+    return evaluate(*held, false);
+}
+
+int read_expressions() {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (line.empty()) continue;
+        try {
+            Cell code = load_text(line);
+            evaluate(code, true);
+        } catch (const unwind::Thrown& t) {
+            if (t.code != unwind::error) throw;
+            std::string report = error_report();
+            std::fwrite(report.data(), 1, report.size(), stderr);
+        }
+        output::flush();
+    }
+    return 0;
+}
+
+}  // namespace
+
+void quit(int32_t status) {
+    quit_status = status;
+    throw unwind::Thrown{unwind::quiet_end};
+}
+
+namespace {
+// The text of an error argument; falls back to a word's spelling or the type
+// name when the value cannot be molded.
+std::string argument_text(const Cell& a) {
+    Type t = type_of(a);
+    if (t >= Type::word && t <= Type::refinement) return std::string(symbol::name(word_symbol(a)));
+    try {
+        return mold::mold_text(a);
+    } catch (const unwind::Thrown&) {
+        return "?" + std::string(datatype::name(t)) + "?";
+    }
+}
+}  // namespace
+
+std::string error_report() {
+    errors::Id id = errors::pending_id();
+    const Cell& e = errors::pending();
+    if (is(e, Type::error)) return mold::form_text(e) + "\n";
+    std::string out = "*** ";
+    int cat = int(id.category);
+    out += cat >= 0 && cat < 10 ? category_names[cat] : "Error";
+    out += ": " + std::to_string(id.code());
+    for (int i = 1; i <= 3; ++i) {
+        const Cell& a = errors::pending_arg(i);
+        if (is(a, Type::unset)) continue;
+        out += " " + argument_text(a);
+    }
+    Cell where = stack::get_call_word();
+    out += "\n*** Where: " + std::string(symbol::name(word_symbol(where))) + "\n";
+    return out;
+}
+
+int run(int argc, char** argv) {
+    int status = 0;
+    try {
+        init();
+        status = argc >= 2 ? run_script(argv[1]) : read_expressions();
+    } catch (const unwind::Thrown& t) {
+        if (t.code == unwind::quiet_end) {
+            status = quit_status;
+        } else if (t.code == unwind::error) {
+            output::flush();
+            std::string report = error_report();
+            std::fwrite(report.data(), 1, report.size(), stderr);
+            status = -2;
+        } else {
+            status = -2;
+        }
+    }
+    output::flush();
+    return status;
+}
 
 }  // namespace zan::boot

@@ -19,10 +19,12 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
+#include "datatypes/mold.h"
 #include "datatypes/series.h"
 #include "datatypes/series_services.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 
 namespace zan::block {
@@ -50,20 +52,6 @@ bool is_number_like(Type t) {
 
 Cell root_cell;
 
-// Holds entries on the cycle guard and drops them on every way out.
-class Guard {
-public:
-    void push(Node n) {
-        svc::cycle_push(n);
-        ++pushed_;
-    }
-    ~Guard() {
-        while (pushed_-- > 0) svc::cycle_pop();
-    }
-
-private:
-    int pushed_ = 0;
-};
 
 void mark_root() { collector::mark_cell(root_cell); }
 
@@ -136,6 +124,10 @@ void insert_or_append(Args args, const Cell* part, bool only, const Cell* dup_re
         } else {
             put_source(dst, value, src, dup);
         }
+        if (append)
+            series::index_appended(blk, at);
+        else
+            series::reindex(blk);
     });
     set_series_index(blk, append ? 0u : uint32_t(at + int32_t(count)));
 }
@@ -151,13 +143,22 @@ bool copyable_nested(Type t) {
            t == Type::map;
 }
 
-// Replaces the cell at index i of blk by a copy made by its type's copy action.
+// Copies the value in place with its type's copy action (a series without one
+// of its own is copied as a plain series); keeps the value's header flags.
+void copy_value(Cell* slot, bool deep, const Cell* types) {
+    auto fn = datatype::row(type_of(slot[0])).copy.fn;
+    if (!fn && series::is_series(type_of(slot[0]))) fn = series::copy;
+    if (!fn) return;
+    uint32_t header = slot[0].header;
+    fn(slot, nullptr, deep, types);
+    slot[0].header = (slot[0].header & header::type_mask) | (header & ~header::type_mask);
+}
+
+// Replaces the cell at index i of blk by its copy.
 void copy_nested_at(const Cell& blk, int32_t i, bool deep, const Cell* types) {
     Cell tmp[1] = {cells_of(blk)[i]};
     collector::Root keep(tmp[0]);
-    uint32_t header = tmp[0].header;
-    datatype::row(type_of(tmp[0])).copy.fn(tmp, nullptr, deep, deep ? types : nullptr);
-    tmp[0].header = (tmp[0].header & header::type_mask) | (header & ~header::type_mask);
+    copy_value(tmp, deep, deep ? types : nullptr);
     cells_of(blk)[i] = tmp[0];
 }
 
@@ -356,7 +357,9 @@ namespace {
 Cell block_form_of(const Cell& spec) {
     Cell tmp[1] = {spec};
     collector::Root keep(tmp[0]);
-    datatype::row(type_of(spec)).reflect.fn(tmp, svc::symbol_of("body"));
+    auto reflect = datatype::row(type_of(spec)).reflect.fn;
+    if (!reflect) errors::fire(errors::id::not_done);
+    reflect(tmp, svc::symbol_of("body"));
     return tmp[0];
 }
 }  // namespace
@@ -412,15 +415,13 @@ int32_t compare(const Cell& a, const Cell& b, int32_t op) {
     Node na = series_node(a), nb = series_node(b);
     if (na == nb && index_of(a) == index_of(b)) return 0;
     if (op == op_same) return -1;
-    if (svc::cycle_find(na)) return svc::cycle_find(nb) ? 0 : -1;
+    if (mold::cycle_find(na)) return mold::cycle_find(nb) ? 0 : -1;
     int32_t la = rs_length(a), lb = rs_length(b);
     if (la != lb && (op <= op_strict_equal || op == 10 || op == 11 || op == op_find)) return 1;
     // An empty block orders before any other; answering 0 would make the
     // order depend on the side it is asked from.
     if (la == 0 || lb == 0) return la == lb ? 0 : la < lb ? -1 : 1;
-    Guard guard;
-    guard.push(na);
-    guard.push(nb);
+    mold::CycleScope guard(na, nb);
     int32_t answer = 0;
     int32_t n = std::min(la, lb);
     for (int32_t i = 0; i < n && answer == 0; ++i) {
@@ -462,6 +463,7 @@ void change(Args args, const Cell* part, bool only, const Cell* dup_ref) {
     int32_t replaced = part ? std::clamp(series::part_count(blk, *part, "part"), 0, rest)
                             : int32_t(std::min<uint64_t>(count, uint64_t(rest)));
     series::with_notify(blk, Change::change, at, int32_t(count), [&] {
+        svc::ownership_release(blk, at, replaced);
         Node n = series_node(blk);
         uint32_t old_bytes = uint32_t(replaced) * 16;
         if (bytes > old_bytes) series::ensure_room(n, bytes - old_bytes, dup < 5);
@@ -489,6 +491,7 @@ void change(Args args, const Cell* part, bool only, const Cell* dup_ref) {
         } else {
             put_source(dst, value, src, dup);
         }
+        series::reindex(blk);
     });
     set_series_index(blk, uint32_t(std::min<int64_t>(at + int64_t(count), total_of(blk))));
 }
@@ -502,12 +505,11 @@ void copy(Args args, const Cell* part, bool deep, const Cell* types) {
     if (!deep && !types) return;
     if (is(args[0], Type::hash)) set_type(args[0], Type::block);
     Node n = series_node(src);
-    if (svc::cycle_find(n)) {
-        svc::cycle_reset();
+    if (mold::cycle_find(n)) {
+        mold::cycle_reset();
         errors::fire(errors::id::no_cycle);
     }
-    Guard guard;
-    guard.push(n);
+    mold::CycleScope guard(n);
     copy_nested(args[0], deep, types);
 }
 
@@ -517,9 +519,7 @@ void take(Args args, const Cell* part, bool deep, bool last) {
     if (part) {
         copy_nested(args[0], true, nullptr);
     } else if (series::is_series(type_of(args[0]))) {
-        uint32_t header = args[0].header;
-        datatype::row(type_of(args[0])).copy.fn(args, nullptr, true, nullptr);
-        args[0].header = (args[0].header & header::type_mask) | (header & ~header::type_mask);
+        copy_value(args, true, nullptr);
     }
 }
 
@@ -535,6 +535,8 @@ void swap(Args args) {
     Cell* x = cells_of(a) + index_of(a);
     Cell* y = cells_of(b) + index_of(b);
     std::swap(*x, *y);
+    series::reindex(a);
+    if (series_node(b) != series_node(a)) series::reindex(b);
     if (owned_a) series::notify_after(a, Change::swap, index_of(a), 1);
     if (owned_b) series::notify_after(b, Change::swap, index_of(b), 1);
 }
@@ -549,6 +551,7 @@ void trim(Args args, const actions::TrimRefs&) {
         for (int32_t i = at; i < total; ++i)
             if (!is(c[i], Type::none)) c[kept++] = c[i];
         rs_truncate(blk, kept);
+        series::reindex(blk);
     });
 }
 
@@ -591,6 +594,19 @@ Match find_in(const Cell& blk, const Cell& value, const actions::FindRefs& r) {
     if (!r.only && series::is_block_like(vt) && rs_length(value) > 0) run = rs_length(value);
     int32_t len = run ? run : 1;
 
+    // A hash! finds single values through its index.
+    Node table = series::hash_table_of(blk);
+    if (table && !r.match && !run && !by_type && !by_typeset &&
+        !(vt == Type::object && !r.same)) {
+        hashtable::Mode mode = r.same     ? hashtable::Mode::strict
+                               : r.case_ ? hashtable::Mode::case_sensitive
+                                         : hashtable::Mode::any_case;
+        int32_t at = hashtable::get(table, value, uint32_t(std::min(head, total)), uint32_t(step),
+                                    mode, r.last, r.reverse);
+        if (at < 0 || at > bound) return none;
+        return {at, 1};
+    }
+
     auto matches = [&](int32_t i) -> bool {
         const Cell* c = cells_of(blk);
         if (by_type) return type_id(c[i]) == uint8_t(value.w1);
@@ -610,14 +626,18 @@ Match find_in(const Cell& blk, const Cell& value, const actions::FindRefs& r) {
     };
 
     if (r.last || r.reverse) {
+        // With /skip the positions tried stay on record boundaries counted
+        // from the head, as they do forward.
         int32_t start;
         if (r.last) {
-            start = r.part ? bound : total - len;
+            start = std::min(r.part ? bound : total - len, total - len);
+            if (start > head) start = head + (start - head) / step * step;
         } else {
-            start = r.part ? bound : head - len;
+            start = std::min(r.part ? bound : head - (run ? len : step), total - len);
         }
-        start = std::min(start, total - len);
-        for (int32_t i = start; i >= 0; i -= step) {
+        // /last looks back to the head, /reverse to the buffer start.
+        int32_t floor = r.last ? head : 0;
+        for (int32_t i = start; i >= floor; i -= step) {
             if (matches(i)) return {i, len};
             if (r.match) break;
         }
@@ -669,15 +689,20 @@ void put(Args args, bool case_) {
     Match m = find_in(blk, key, r);
     int32_t at = m.at < 0 ? total_of(blk) : m.at;
     series::with_notify(blk, Change::put, at, 1, [&] {
+        int32_t total = total_of(blk);
         if (m.at < 0) {
             rs_append(blk, key);
             rs_append(blk, value);
-        } else if (m.at + 1 < total_of(blk)) {
+        } else if (m.at + 1 < total) {
             Cell old = cells_of(blk)[m.at + 1];
-            if (!cells_equal(old, value, op_find)) cells_of(blk)[m.at + 1] = value;
+            if (!cells_equal(old, value, op_find)) {
+                cells_of(blk)[m.at + 1] = value;
+                series::reindex(blk);
+            }
         } else {
             rs_append(blk, value);
         }
+        series::index_appended(blk, total);
     });
     args[0] = args[2];
 }
@@ -724,82 +749,23 @@ void eval_path(Cell& result, const Cell& parent, const actions::PathStep& s) {
 
 // --- form and mold ---------------------------------------------------------------------------------
 
-namespace {
-int32_t write(Node buffer, const char* text, int32_t budget) {
-    svc::text_append(buffer, text);
-    return budget - int32_t(std::strlen(text));
-}
-
-int32_t indent_by(Node buffer, int32_t level, int32_t budget) {
-    for (int32_t i = 0; i < level; ++i) budget = write(buffer, "    ", budget);
-    return budget;
-}
-}  // namespace
-
 int32_t form(const Cell& value, Node buffer, bool part, int32_t budget) {
-    Cell blk = value;
-    collector::Root keep(blk);
-    Node n = series_node(blk);
-    if (svc::cycle_find(n)) return write(buffer, "...", budget);
-    Guard guard;
-    guard.push(n);
-    for (int32_t i = index_of(blk); i < total_of(blk); ++i) {
-        if (part && budget < 1) break;
-        Cell c = cells_of(blk)[i];
-        collector::Root keep_c(c);
-        auto fn = datatype::row(type_of(c)).form.fn;
-        if (fn) budget = fn(c, buffer, part, budget);
-        if (i + 1 < total_of(blk)) {
-            int32_t last = svc::text_last(buffer);
-            if (last != '\n' && last != '\r' && last != '\t') budget = write(buffer, " ", budget);
-        }
-    }
-    return budget;
+    if (mold::cycle_detect(value, buffer, budget, false)) return budget;
+    return mold::form_each(series_node(value), series_index(value), buffer, part, budget);
 }
 
 int32_t mold_each(const Cell& value, Node buffer, actions::MoldFlags flags, bool part,
                   int32_t budget, int32_t indent) {
-    Cell blk = value;
-    collector::Root keep(blk);
-    int32_t first = index_of(blk);
-    bool broke = false;
-    {
-    Guard guard;
-    guard.push(series_node(blk));
-    for (int32_t i = first; i < total_of(blk); ++i) {
-        if (part && budget < 1) return budget;
-        Cell c = cells_of(blk)[i];
-        collector::Root keep_c(c);
-        if (!flags.flat && newline_before(c)) {
-            if (!flags.only && i == first) {
-                broke = true;
-                ++indent;
-            }
-            if (!(flags.only && i == first)) budget = write(buffer, "\n", budget);
-            budget = indent_by(buffer, indent, budget);
-        } else if (i != first) {
-            budget = write(buffer, " ", budget);
-        }
-        auto fn = datatype::row(type_of(c)).mold.fn;
-        actions::MoldFlags inner = flags;
-        inner.only = false;
-        if (fn) budget = fn(c, buffer, inner, part, budget, indent);
-    }
-    }
-    if (broke) {
-        --indent;
-        budget = write(buffer, "\n", budget);
-        budget = indent_by(buffer, indent, budget);
-    }
-    return budget;
+    return mold::mold_each(series_node(value), series_index(value), buffer, flags, part, budget,
+                           indent);
 }
 
 int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part,
              int32_t budget, int32_t indent) {
-    if (svc::cycle_find(series_node(value))) return write(buffer, "[...]", budget);
-    if (!flags.only) budget = write(buffer, "[", budget);
+    if (mold::cycle_detect(value, buffer, budget, true)) return budget;
+    if (!flags.only) budget = mold::append(buffer, "[", budget);
     budget = mold_each(value, buffer, flags, part, budget, indent);
-    if (!flags.only) budget = write(buffer, "]", budget);
+    if (!flags.only) budget = mold::append(buffer, "]", budget);
     return budget;
 }
 

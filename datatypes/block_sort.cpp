@@ -9,18 +9,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/series.h"
-#include "datatypes/series_services.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/sort.h"
 
 namespace zan::block {
-
-namespace svc = series::services;
 
 namespace {
 
@@ -42,10 +42,10 @@ void mark_scratch() {
 
 void make_scratch() {
     if (scratch_made) return;
+    scratch_made = true;
+    collector::register_marker(mark_scratch);
     make_at(scratch[0], 1);
     make_at(scratch[1], 1);
-    collector::register_marker(mark_scratch);
-    scratch_made = true;
 }
 
 // Fills scratch block i with the record's cells.
@@ -63,13 +63,21 @@ void shrink_scratch() {
     for (Cell& s : scratch) make_at(s, 1);
 }
 
-int32_t record_compare(const void* a, const void* b, int32_t code, int32_t flags) {
-    return sort_compare(static_cast<const Cell*>(a), static_cast<const Cell*>(b), code, flags);
+int record_compare(const void* a, const void* b, std::uintptr_t code, std::uintptr_t flags) {
+    return sort_compare(static_cast<const Cell*>(a), static_cast<const Cell*>(b), int32_t(code),
+                        int32_t(flags));
 }
 
-int32_t record_compare_func(const void* a, const void* b, int32_t, int32_t flags) {
+int record_compare_func(const void* a, const void* b, std::uintptr_t, std::uintptr_t flags) {
     return sort_compare_func(static_cast<const Cell*>(a), static_cast<const Cell*>(b),
-                             *sort_function, flags);
+                             *sort_function, int32_t(flags));
+}
+
+void sort_records(Cell* base, int32_t count, int32_t size, bool stable, int32_t code,
+                  int32_t flags, sort::Compare compare) {
+    auto run = stable ? sort::stable_merge : sort::adaptive_quick;
+    run(base, size_t(count), size_t(size) * 16, std::uintptr_t(code), std::uintptr_t(flags),
+        compare);
 }
 
 int32_t integer_refinement(const Cell& value, const char* name) {
@@ -135,10 +143,11 @@ void sort(actions::Args args, const actions::SortRefs& r) {
     if (r.part) {
         int32_t n = series::part_count(blk, *r.part, "part");
         if (n < 0) {
-            n = std::min(-n, start);
-            start -= n;
+            len = std::min(-n, start);
+            start -= len;
+        } else {
+            len = std::min(n, len);
         }
-        len = std::min(n, len);
     }
     int32_t size = 1;
     if (r.skip) {
@@ -173,8 +182,7 @@ void sort(actions::Args args, const actions::SortRefs& r) {
             const Cell* outer = sort_function;
             sort_function = r.compare;
             try {
-                svc::sort_records(base, count, uint32_t(size) * 16, r.stable, 0, flags,
-                                  record_compare_func);
+                sort_records(base, count, size, r.stable, 0, flags, record_compare_func);
             } catch (...) {
                 sort_function = outer;
                 throw;
@@ -182,9 +190,10 @@ void sort(actions::Args args, const actions::SortRefs& r) {
             sort_function = outer;
             if (r.all && uint64_t(size) * 16 >= scratch_shrink_bytes) shrink_scratch();
         } else {
-            svc::sort_records(base, count, uint32_t(size) * 16, r.stable,
-                              r.case_ ? code_sort_case : code_sort, flags, record_compare);
+            sort_records(base, count, size, r.stable, r.case_ ? code_sort_case : code_sort, flags,
+                         record_compare);
         }
+        series::reindex(blk);
     });
 }
 
@@ -198,22 +207,38 @@ bool records_equal(const Cell* a, const Cell* b, int32_t size, int32_t code) {
     return true;
 }
 
-// Whether a record equal to rec is among the whole records of blk from its head.
-bool contains(const Cell& blk, const Cell* rec, int32_t size, int32_t code) {
-    const Cell* c = memory::buffer(series_node(blk))->cells();
-    int32_t from = int32_t(series_index(blk));
-    int32_t to = series::buffer_length(blk);
-    for (int32_t i = from; i + size <= to; i += size)
-        if (records_equal(c + i, rec, size, code)) return true;
-    return false;
-}
+// A hash index over a block's cells from its head, made for the operation or
+// (a hash!'s) its own.
+struct Index {
+    Node table = 0;
+    hashtable::TableRoot root{table};
+    Cell block;
+    collector::Root keep{block};
 
-// Appends the record at absolute index i of src to out unless out holds it.
-void keep_record(const Cell& out, const Cell& src, int32_t i, int32_t size, int32_t code) {
-    const Cell* rec = memory::buffer(series_node(src))->cells() + i;
-    if (contains(out, rec, size, code)) return;
-    for (int32_t k = 0; k < size; ++k)
-        rs_append(out, memory::buffer(series_node(src))->cells()[i + k]);
+    explicit Index(const Cell& b) : block(b) {
+        table = is(b, Type::hash) && series_extra(b)
+                    ? Node(series_extra(b))
+                    : hashtable::make(uint32_t(rs_length(b)), &block, hashtable::kind_hash);
+    }
+
+    // Whether a whole record equal to rec starts at a record boundary from the head.
+    bool contains(const std::vector<Cell>& rec, int32_t code) {
+        int32_t head = int32_t(series_index(block));
+        int32_t total = series::buffer_length(block);
+        int32_t size = int32_t(rec.size());
+        hashtable::Probe probe;
+        for (int32_t at; (at = hashtable::get_next(table, rec[0], probe)) >= 0;) {
+            if (at < head || (at - head) % size != 0 || at + size > total) continue;
+            const Cell* c = memory::buffer(series_node(block))->cells() + at;
+            if (records_equal(c, rec.data(), size, code)) return true;
+        }
+        return false;
+    }
+};
+
+std::vector<Cell> record_at(const Cell& blk, int32_t i, int32_t size) {
+    const Cell* c = memory::buffer(series_node(blk))->cells() + i;
+    return std::vector<Cell>(c, c + size);
 }
 
 }  // namespace
@@ -232,17 +257,23 @@ void do_set_op(actions::Args args, bool case_, const Cell* skip, SetOp op) {
     int32_t code = case_ ? code_strict : code_find;
     int32_t capacity = rs_length(args[0]) + (op == SetOp::union_ ? rs_length(args[1]) : 0);
     Cell out;
-    collector::Root keep(out);
     make_at(out, capacity);
+    Index result(out);
 
-    auto walk = [&](const Cell& from, const Cell* other, bool keep_present) {
-        int32_t to = series::buffer_length(from);
-        for (int32_t i = int32_t(series_index(from)); i + size <= to; i += size) {
-            if (other) {
-                const Cell* rec = memory::buffer(series_node(from))->cells() + i;
-                if (contains(*other, rec, size, code) != keep_present) continue;
-            }
-            keep_record(out, from, i, size, code);
+    // Appends the record at i unless the result holds it already. The cells
+    // are read from their block again for each append: appending may move it.
+    auto keep = [&](const Cell& from, int32_t i) {
+        if (result.contains(record_at(from, i, size), code)) return;
+        for (int32_t k = 0; k < size; ++k) {
+            rs_append(result.block, memory::buffer(series_node(from))->cells()[i + k]);
+            hashtable::put(result.table, uint32_t(series::buffer_length(result.block) - 1));
+        }
+    };
+    auto walk = [&](const Cell& from, Index* other, bool keep_present) {
+        for (int32_t i = int32_t(series_index(from)); i + size <= series::buffer_length(from);
+             i += size) {
+            if (other && other->contains(record_at(from, i, size), code) != keep_present) continue;
+            keep(from, i);
         }
     };
     switch (op) {
@@ -251,14 +282,25 @@ void do_set_op(actions::Args args, bool case_, const Cell* skip, SetOp op) {
         walk(args[0], nullptr, true);
         walk(args[1], nullptr, true);
         break;
-    case SetOp::intersect: walk(args[0], &args[1], true); break;
-    case SetOp::exclude: walk(args[0], &args[1], false); break;
-    case SetOp::difference:
-        walk(args[0], &args[1], false);
-        walk(args[1], &args[0], false);
+    case SetOp::intersect: {
+        Index other(args[1]);
+        walk(args[0], &other, true);
         break;
     }
-    args[0] = out;
+    case SetOp::exclude: {
+        Index other(args[1]);
+        walk(args[0], &other, false);
+        break;
+    }
+    case SetOp::difference: {
+        Index second(args[1]);
+        walk(args[0], &second, false);
+        Index first(args[0]);
+        walk(args[1], &first, false);
+        break;
+    }
+    }
+    args[0] = result.block;
 }
 
 }  // namespace zan::block

@@ -190,4 +190,14 @@ inline bool is_truthy(const Cell& c) {
     return !(t == Type::none || (t == Type::logic && !logic_of(c)));
 }
 
+
+// native!, action!, op!, function!, routine!: w1 the code (natives-table or
+// action slot index; a function's locals context), w2 the spec block's node,
+// w3 the cache of a native, action or op, the more block of a function or
+// routine. An op! keeps the type of its source in header bits 16-23.
+inline uint32_t callable_code(const Cell& c) { return c.w1; }
+inline Node callable_spec(const Cell& c) { return c.w2; }
+inline Node callable_more(const Cell& c) { return c.w3; }
+inline Type op_source(const Cell& c) { return Type((c.header >> 16) & 0xFF); }
+
 }  // namespace zan

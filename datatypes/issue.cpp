@@ -5,6 +5,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/mold.h"
 #include "datatypes/series.h"
 #include "datatypes/series_services.h"
 #include "runtime/errors.h"
@@ -80,9 +81,9 @@ void make(actions::Args args, Type) {
 
 int32_t mold(const Cell& value, Node buffer, actions::MoldFlags, bool part, int32_t budget,
              int32_t) {
-    svc::text_append(buffer, "#");
+    budget = mold::append(buffer, "#", budget);
     auto word_form = datatype::row(Type::word).form.fn;
-    return word_form ? word_form(value, buffer, part, budget - 1) : budget - 1;
+    return word_form ? word_form(value, buffer, part, budget) : budget;
 }
 
 int32_t compare(const Cell& a, const Cell& b, int32_t op) {

@@ -34,9 +34,8 @@ struct Tables {
 };
 void set_tables(const Tables& t);
 
-// Header bits 16-23 of an op!: the type of its source.
+// Header bits 16-23 of an op!: the type of its source (op_source in cell.h).
 constexpr uint32_t op_source_shift = 16;
-inline Type op_source(const Cell& op) { return Type((op.header >> op_source_shift) & 0xFF); }
 
 // The code index of a native or action (for an op!, its source's).
 inline int32_t code_index(const Cell& v) { return int32_t(v.w1); }

@@ -2,27 +2,16 @@
 // routine and only molds between parentheses.
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
-#include "datatypes/series_services.h"
+#include "datatypes/mold.h"
 
 namespace zan::paren {
 
-namespace svc = series::services;
-
 int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part, int32_t budget,
              int32_t indent) {
-    if (svc::cycle_find(series_node(value))) {
-        svc::text_append(buffer, "(...)");
-        return budget - 5;
-    }
-    if (!flags.only) {
-        svc::text_append(buffer, "(");
-        --budget;
-    }
+    if (mold::cycle_detect(value, buffer, budget, true)) return budget;
+    if (!flags.only) budget = mold::append(buffer, "(", budget);
     budget = block::mold_each(value, buffer, flags, part, budget, indent);
-    if (!flags.only) {
-        svc::text_append(buffer, ")");
-        --budget;
-    }
+    if (!flags.only) budget = mold::append(buffer, ")", budget);
     return budget;
 }
 

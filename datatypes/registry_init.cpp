@@ -1,16 +1,20 @@
 // Start-up registration of the datatypes, in the order the runtime has always
 // used: parents before their children (series! before block!, url! before file!).
 // Each datatype adds its init call at its place in the list.
+#include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
+#include "datatypes/issue.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
+#include "datatypes/paren.h"
+#include "datatypes/series.h"
 #include "datatypes/typeset.h"
 #include "runtime/errors.h"
 
@@ -27,14 +31,18 @@ void register_all() {
     unset::init();
     none::init();
     logic::init();
-    // series!, block!, string!, binary!
+    series::init();
+    block::init();
+    // string!, binary!
     integer::init();
     // symbol!, context!, word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
     native::init();  // native!, action!, op!
     // path!, lit-path!, set-path!, get-path!
     function::init();  // function!, routine!
-    // paren!, issue!, url!, file!
+    paren::init();
+    issue::init();
+    // url!, file!
     object::init();
     // bitset!, triple!
     float_::init();

@@ -15,7 +15,9 @@
 #include "datatypes/datatype.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "datatypes/series_services.h"
+#include "datatypes/string.h"
 
 namespace zan::series {
 
@@ -172,6 +174,10 @@ Cell copy_range(const Cell& s, int32_t start, int32_t count) {
     uint32_t unit = memory::buffer(from)->unit();
     uint32_t bytes = checked_size(uint64_t(std::max(count, 0)), unit);
     Node to = memory::alloc_series(uint32_t(std::max(count, 1)), unit);
+    // The copy keeps the source's own flags, but not its owner.
+    uint32_t kept = ~(memory::flag::allocator_bits | memory::flag::owned |
+                      memory::flag::head_room | memory::flag::unit_mask);
+    memory::set_series_flags(to, memory::buffer(from)->flags & kept);
     memory::Series* src = memory::buffer(from);
     memory::Series* dst = memory::buffer(to);
     if (bytes) std::memcpy(dst->at_head(), src->at_head() + size_t(start) * unit, bytes);
@@ -179,6 +185,19 @@ Cell copy_range(const Cell& s, int32_t start, int32_t count) {
     Cell c = series_cell(type_of(s), to, 0, type_of(s) == Type::vector ? series_extra(s) : 0);
     c.header |= s.header & header::newline;
     return c;
+}
+
+Node hash_table_of(const Cell& s) { return is(s, Type::hash) ? Node(series_extra(s)) : 0; }
+
+void reindex(const Cell& s) {
+    if (Node t = hash_table_of(s)) hashtable::resize(t, uint32_t(buffer_length(s)));
+}
+
+void index_appended(const Cell& s, int32_t from) {
+    Node t = hash_table_of(s);
+    if (!t) return;
+    hashtable::TableRoot keep(t);
+    for (int32_t p = from; p < buffer_length(s); ++p) hashtable::put(t, uint32_t(p));
 }
 
 std::byte* fill_repeat(std::byte* buf, uint32_t size, uint32_t count) {
@@ -273,15 +292,7 @@ void store_element(const Cell& s, int32_t p, const Cell& value) {
     }
     if (is_string_like(t)) {
         if (!is(value, Type::char_)) errors::fire(errors::id::invalid_arg, &value);
-        uint32_t cp = uint32_t(int_of(value));
-        // Widening a string to a larger unit belongs to the string datatype.
-        if ((b->unit() == 1 && cp > 0xFF) || (b->unit() == 2 && cp > 0xFFFF))
-            errors::fire(errors::id::not_done);
-        switch (b->unit()) {
-        case 1: *at = std::byte(cp); break;
-        case 2: { uint16_t v = uint16_t(cp); std::memcpy(at, &v, 2); break; }
-        default: std::memcpy(at, &cp, 4); break;
-        }
+        string::poke_char(series_node(s), uint32_t(p), uint32_t(int_of(value)));  // may widen
         return;
     }
     errors::fire(errors::id::not_done);
@@ -300,7 +311,11 @@ void poke(Args args, int32_t index) {
         Cell i = integer_arg(index);
         errors::fire(errors::id::out_of_range, &i);
     }
-    with_notify(s, Change::poke, p, 1, [&] { store_element(s, p, args[2]); });
+    with_notify(s, Change::poke, p, 1, [&] {
+        services::ownership_release(s, p, 1);
+        store_element(s, p, args[2]);
+        reindex(s);
+    });
     args[0] = args[2];
 }
 
@@ -312,8 +327,10 @@ void clear(Args args) {
     int32_t total = buffer_length(s);
     if (index >= total) return;
     with_notify(s, Change::clear, index, total - index, [&] {
+        services::ownership_release(s, index, total - index);
         memory::Series* b = buffer_of(s);
         b->tail = b->head + uint32_t(index) * b->unit();
+        reindex(s);
     });
 }
 
@@ -325,7 +342,9 @@ void remove(Args args, const Cell* part, const Cell* key) {
     if (key) {
         Cell found[2] = {s, *key};
         collector::Root r0(found[0]), r1(found[1]);
-        datatype::row(type_of(s)).find.fn(found, actions::FindRefs{});
+        auto find = datatype::row(type_of(s)).find.fn;
+        if (!find) errors::fire(errors::id::not_done);
+        find(found, actions::FindRefs{});
         if (is(found[0], Type::none)) {
             args[0] = none_cell();
             return;
@@ -337,8 +356,10 @@ void remove(Args args, const Cell* part, const Cell* key) {
     if (start >= total) return;
     count = std::min(count, total - start);
     with_notify(s, Change::remove, start, count, [&] {
+        services::ownership_release(s, start, count);
         uint32_t unit = unit_of(s);
         close_gap(series_node(s), uint32_t(start) * unit, uint32_t(count) * unit);
+        reindex(s);
     });
 }
 
@@ -370,6 +391,7 @@ void reverse(Args args, const Cell* part, const Cell* skip) {
             lo += record;
             hi -= record;
         }
+        reindex(s);
     });
 }
 
@@ -419,9 +441,11 @@ void take(Args args, const Cell* part, bool, bool last) {
     with_notify(s, Change::take, start, count, [&] {
         Cell taken = part ? copy_range(s, start, count) : element_at(s, start);
         collector::Root keep_taken(taken);
+        services::ownership_release(s, start, count);
         uint32_t unit = unit_of(s);
         close_gap(series_node(s), uint32_t(start) * unit,
                   uint32_t(count) * unit);
+        reindex(s);
         args[0] = taken;
     });
 }
@@ -493,6 +517,7 @@ void move(Args args, const Cell* part) {
             b = memory::buffer(sn);
             b = open_gap(sn, uint32_t(at) * unit, uint32_t(bytes));
             std::memcpy(b->at_head() + size_t(at) * unit, temp.data(), bytes);
+            reindex(dst);
         });
         args[0] = dst;
         return;
@@ -500,11 +525,20 @@ void move(Args args, const Cell* part) {
     Type st = type_of(src), dt = type_of(dst);
     bool src_cells = is_block_like(st), dst_cells = is_block_like(dt);
     uint32_t su = unit_of(src), du = unit_of(dst);
-    if (src_cells != dst_cells || su != du) {
+    bool texts = is_string_like(st) && is_string_like(dt);
+    if (src_cells != dst_cells || (su != du && !texts)) {
         Cell a = datatype_cell(st), b = datatype_cell(dt);
-        // Strings of different widths need conversion, which the string
-        // datatype provides; until then they are refused like binaries.
         errors::fire(errors::id::move_bad, &a, &b);
+    }
+    if (su != du) {
+        // Text of another width is converted on the way.
+        with_notify(dst, Change::move, index_of(dst), count, [&] {
+            Cell from_value = src, to_value = dst;
+            collector::Root k1(from_value), k2(to_value);
+            string::move_chars(from_value, to_value, uint32_t(count));
+        });
+        args[0] = dst;
+        return;
     }
     int32_t to = std::min(index_of(dst), buffer_length(dst));
     with_notify(dst, Change::move, to, count, [&] {
@@ -514,6 +548,8 @@ void move(Args args, const Cell* part) {
         memory::Series* sb = memory::buffer(sn);
         std::memcpy(d->at_head() + size_t(to) * su, sb->at_head() + size_t(from) * su, bytes);
         close_gap(sn, uint32_t(from) * su, uint32_t(bytes));
+        reindex(src);
+        reindex(dst);
     });
     args[0] = dst;
 }
@@ -553,6 +589,7 @@ void random(Args args, bool seed, bool secure, bool only) {
             std::memcpy(a, b, unit);
             std::memcpy(b, temp.data(), unit);
         }
+        reindex(s);
     });
 }
 

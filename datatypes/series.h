@@ -63,6 +63,13 @@ void close_gap(Node n, uint32_t at, uint32_t bytes);
 // absolute position start; the new buffer keeps the unit.
 Cell copy_range(const Cell& s, int32_t start, int32_t count);
 
+// hash!: w3 names the hash table over its cells. After a change to the cells
+// the table is brought in line: rebuilt, or given the cells appended at the
+// tail from position `from`.
+Node hash_table_of(const Cell& s);
+void reindex(const Cell& s);
+void index_appended(const Cell& s, int32_t from);
+
 // The first size bytes of buf hold one element; repeats it count times in place.
 std::byte* fill_repeat(std::byte* buf, uint32_t size, uint32_t count);
 

@@ -65,6 +65,28 @@ constexpr Id not_done{Category::internal, 11};
 // string!, unicode
 constexpr Id invalid_char{Category::script, 62};
 constexpr Id invalid_utf8{Category::access, 4};
+// evaluator: exits without a target, calls, arguments and paths
+constexpr Id throw_break{Category::throw_, 2};
+constexpr Id throw_return{Category::throw_, 3};
+constexpr Id throw_throw{Category::throw_, 4};
+constexpr Id throw_continue{Category::throw_, 5};
+constexpr Id no_arg{Category::script, 6};
+constexpr Id no_op_arg{Category::script, 16};
+constexpr Id invalid_part{Category::script, 19};
+constexpr Id bad_func_def{Category::script, 23};
+constexpr Id no_refine{Category::script, 26};
+constexpr Id bad_refine{Category::script, 28};
+constexpr Id dup_refine{Category::script, 29};
+constexpr Id word_first{Category::script, 30};
+constexpr Id empty_path{Category::script, 31};
+constexpr Id unset_path{Category::script, 32};
+constexpr Id invalid_path{Category::script, 33};
+constexpr Id invalid_path_set{Category::script, 34};
+constexpr Id invalid_path_get{Category::script, 35};
+constexpr Id bad_path_type{Category::script, 36};
+constexpr Id bad_path_type2{Category::script, 37};
+constexpr Id no_port_action{Category::access, 12};
+constexpr Id zan_system{Category::internal, 14};
 }  // namespace id
 
 // Builds the error value from the id and up to three arguments, then unwinds

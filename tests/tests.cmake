@@ -16,3 +16,9 @@ foreach(script ${ZAN_SCRIPT_TESTS})
   add_test(NAME gc-stress.${name} COMMAND zan ${script} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
   set_tests_properties(gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7")
 endforeach()
+
+# The lexer's benchmark driver, run by bench/lexer_bench.sh.
+# It takes the unit tests' stand-ins for pieces not built yet, while there are any.
+file(GLOB ZAN_LEXBENCH_STUBS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_stub.cpp)
+add_executable(zan-lexbench bench/lexer_bench.cpp ${ZAN_LEXBENCH_STUBS})
+target_link_libraries(zan-lexbench PRIVATE zanrt)

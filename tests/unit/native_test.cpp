@@ -155,7 +155,7 @@ TEST_F(Native, OpFromEachSource) {
     collector::Root kn(n);
     Cell op = make_of(Type::op, n);
     EXPECT_TRUE(is(op, Type::op));
-    EXPECT_EQ(native::op_source(op), Type::native);
+    EXPECT_EQ(op_source(op), Type::native);
     EXPECT_EQ(op.w1, n.w1);
     EXPECT_EQ(op.w3, n.w3);
     EXPECT_EQ(test::form(op), "?op?");
@@ -168,7 +168,7 @@ TEST_F(Native, OpFromEachSource) {
     collector::Root kf(f);
     Cell fop = make_of(Type::op, f);
     collector::Root kfop(fop);
-    EXPECT_EQ(native::op_source(fop), Type::function);
+    EXPECT_EQ(op_source(fop), Type::function);
     EXPECT_EQ(test::mold(fop), "make op! func [a b] [a]");
     // The more block keeps the source function.
     EXPECT_EQ(function::more_at(f, function::more::op_source)->w3, f.w3);
@@ -179,7 +179,7 @@ TEST_F(Native, OpFromEachSource) {
     Cell r = function::make_routine(spec, none_cell(), 1, -1, false);
     collector::Root kr(r);
     Cell rop = make_of(Type::op, r);
-    EXPECT_EQ(native::op_source(rop), Type::routine);
+    EXPECT_EQ(op_source(rop), Type::routine);
 
     Cell bad = integer_cell(1);
     EXPECT_EQ(raised([&] { make_of(Type::op, bad); }), errors::id::invalid_type);

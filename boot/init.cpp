@@ -1,0 +1,229 @@
+// Runtime initialisation, in dependency order: memory and the root block, the
+// datatype rows, symbols and the global context, the value and call stacks,
+// the action and natives tables, the interpreter and tracing, the datatype
+// words, the routines, then the boot scripts. The collector is switched on
+// once every root is in place.
+#include "boot/init.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "boot/types_stub.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "evaluator/callable_stub.h"
+#include "evaluator/dispatch.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
+#include "evaluator/routines.h"
+#include "evaluator/stack.h"
+#include "evaluator/trace.h"
+#include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/output.h"
+
+namespace zan::boot {
+
+namespace {
+
+// Binds every word of the block (at any depth) to the global context, adding
+// the words it lacks.
+void bind_global(const Cell& block) {
+    std::vector<Node> todo{series_node(block)};
+    std::vector<Node> seen;
+    while (!todo.empty()) {
+        Node n = todo.back();
+        todo.pop_back();
+        if (std::find(seen.begin(), seen.end(), n) != seen.end()) continue;
+        seen.push_back(n);
+        for (uint32_t i = 0; i < memory::buffer(n)->length(); ++i) {
+            Cell v = memory::buffer(n)->cells()[i];
+            Type t = type_of(v);
+            if (t >= Type::word && t <= Type::get_word && word_context(v) == 0) {
+                Cell g = context::add_global(word_symbol(v), true, false);
+                Cell& slot = memory::buffer(n)->cells()[i];
+                slot.w1 = g.w1;
+                slot.w3 = g.w3;
+            } else if (t == Type::block || t == Type::paren || t == Type::path || t == Type::lit_path ||
+                       t == Type::set_path || t == Type::get_path) {
+                todo.push_back(series_node(v));
+            }
+        }
+    }
+}
+
+void set_global(const char* name, const Cell& value) {
+    Cell w = context::add_global(symbol::make(name), false, false);
+    context::set(w, value);
+}
+
+// The datatype words, integer! and the others: one per type id, registered
+// yet or not, so that specs may name every type.
+void define_datatype_words() {
+    static const char* const names[] = {
+        nullptr,      "datatype!", "unset!",    "none!",       "logic!",    "block!",
+        "paren!",     "string!",   "file!",     "url!",        "char!",     "integer!",
+        "float!",     "symbol!",   "context!",  "word!",       "set-word!", "lit-word!",
+        "get-word!",  "refinement!", "issue!",  "native!",     "action!",   "op!",
+        "function!",  "path!",     "lit-path!", "set-path!",   "get-path!", "routine!",
+        "bitset!",    "triple!",   "object!",   "typeset!",    "error!",    "vector!",
+        "hash!",      "pair!",     "percent!",  "tuple!",      "map!",      "binary!",
+        "series!",    "time!",     "tag!",      "email!",      "handle!",   "date!",
+        "port!",      "money!",    "ref!",      "point2D!",    "point3D!",  "image!",
+        "event!",
+    };
+    for (int t = 1; t <= int(Type::event); ++t) set_global(names[t], datatype_cell(Type(t)));
+}
+
+// The typesets that specs name, by their member type ids.
+void define_typesets() {
+    struct Set {
+        const char* name;
+        std::vector<Type> types;
+    };
+    using T = Type;
+    std::vector<Type> blocks{T::block, T::paren, T::path, T::lit_path, T::set_path, T::get_path, T::hash};
+    std::vector<Type> strings{T::string, T::file, T::url, T::tag, T::email, T::ref};
+    std::vector<Type> series = blocks;
+    series.insert(series.end(), strings.begin(), strings.end());
+    series.insert(series.end(), {T::binary, T::vector, T::image});
+    std::vector<Type> all;
+    for (int i = int(T::datatype); i <= int(T::event); ++i) all.push_back(Type(i));
+    const Set sets[] = {
+        {"any-type!", all},
+        {"number!", {T::integer, T::float_, T::percent}},
+        {"any-word!", {T::word, T::set_word, T::lit_word, T::get_word}},
+        {"all-word!", {T::word, T::set_word, T::lit_word, T::get_word, T::refinement, T::issue}},
+        {"any-block!", blocks},
+        {"any-list!", {T::block, T::paren, T::hash}},
+        {"any-path!", {T::path, T::lit_path, T::set_path, T::get_path}},
+        {"any-string!", strings},
+        {"series!", series},
+        {"any-function!", {T::native, T::action, T::op, T::function, T::routine}},
+        {"any-object!", {T::object, T::error, T::port}},
+        {"scalar!", {T::char_, T::integer, T::float_, T::pair, T::percent, T::tuple, T::time, T::date,
+                     T::money, T::point2d, T::point3d}},
+    };
+    for (const Set& s : sets) {
+        Cell ts = typeset::make();
+        for (Type m : s.types) typeset::add(ts, m);
+        set_global(s.name, ts);
+    }
+}
+
+// library/routines.zan is a block of routine names, each followed by its spec
+// block; the name is the key of the C++ function in the routine registry.
+void define_routines(const Script& s) {
+    Cell list = load_text(std::string_view(reinterpret_cast<const char*>(s.text), s.size));
+    Cell* held = stack::push(list);
+    for (int32_t i = 0; i + 1 < block::rs_length(*held); i += 2) {
+        Cell name = *block::rs_abs_at(*held, int32_t(series_index(*held)) + i);
+        Cell spec = *block::rs_abs_at(*held, int32_t(series_index(*held)) + i + 1);
+        if (!is(name, Type::word) || !is(spec, Type::block)) continue;
+        uint32_t index = routines::find(symbol::name(word_symbol(name)));
+        if (!index) continue;
+        Cell r = callable::routine_make(spec, index);
+        context::set(name, r);
+    }
+    stack::s.top = held;
+}
+
+// The definitions of natives and actions, `name: make native! [spec index]`,
+// are built as the boot image's records are: without evaluating `make`, which
+// is itself one of them.
+void define_builtins(const Script& s) {
+    Cell code = load_text(std::string_view(reinterpret_cast<const char*>(s.text), s.size));
+    Cell* held = stack::push(code);
+    uint32_t sym_make = symbol::resolve(symbol::make("make"));
+    int32_t start = int32_t(series_index(*held));
+    for (int32_t i = 0; i + 3 < block::rs_length(*held); ++i) {
+        Cell name = *block::rs_abs_at(*held, start + i);
+        Cell make = *block::rs_abs_at(*held, start + i + 1);
+        Cell type = *block::rs_abs_at(*held, start + i + 2);
+        if (!is(name, Type::set_word) || !is(make, Type::word) || !is(type, Type::word) ||
+            symbol::resolve(word_symbol(make)) != sym_make)
+            continue;
+        Cell t = *context::get(type);
+        if (!is(t, Type::datatype)) continue;
+        Cell* args = stack::push(t);
+        stack::push(*block::rs_abs_at(*held, start + i + 3));
+        datatype::row(Type(t.w1)).make.fn(args, Type(t.w1));
+        context::set(name, args[0]);
+        stack::s.top = args;
+        i += 3;
+    }
+    stack::s.top = held;
+}
+
+void run_script(const Script& s) {
+    Cell code = load_text(std::string_view(reinterpret_cast<const char*>(s.text), s.size));
+    Cell* held = stack::push(code);
+    stack::Status st = interp::eval_block(*held, false);
+    stack::raise_status(st);
+    stack::s.top = held;
+}
+
+}  // namespace
+
+Cell load_text(std::string_view utf8) {
+    Cell block = lexer::load_utf8(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()));
+    collector::Root keep(block);
+    bind_global(block);
+    return block;
+}
+
+void init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    memory::init();
+    block::init_root();
+    datatype::register_all();
+    symbol::make_table();
+    context::make_global();
+    if (!datatype::registered(Type::symbol)) symbol::init();
+    if (!datatype::registered(Type::context)) context::init();
+    callable::init();
+    types_stub::init();
+    stack::init();
+    dispatch::init();
+    natives::init_table();
+    interp::init();
+    trace::init();
+    lexer::init();
+    define_datatype_words();
+    define_typesets();
+    collector::set_enabled(true);
+
+    // The boot scripts: the natives and actions first, then what builds on them.
+    const char* order[] = {"boot.zan"};
+    std::vector<bool> ran(size_t(script_count), false);
+    for (const char* name : {"natives.zan", "actions.zan"})
+        for (int i = 0; i < script_count; ++i)
+            if (std::strcmp(scripts[i].name, name) == 0) {
+                ran[i] = true;
+                define_builtins(scripts[i]);
+            }
+    for (int i = 0; i < script_count; ++i)
+        if (std::strcmp(scripts[i].name, "routines.zan") == 0) {
+            ran[i] = true;
+            define_routines(scripts[i]);
+        }
+    for (const char* name : order)
+        for (int i = 0; i < script_count; ++i)
+            if (!ran[i] && std::strcmp(scripts[i].name, name) == 0) {
+                ran[i] = true;
+                run_script(scripts[i]);
+            }
+    for (int i = 0; i < script_count; ++i)
+        if (!ran[i]) run_script(scripts[i]);
+}
+
+}  // namespace zan::boot

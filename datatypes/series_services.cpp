@@ -1,0 +1,42 @@
+// The services of other subsystems, reached through their own interfaces.
+#include "datatypes/series_services.h"
+
+#include "datatypes/symbol.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+#include "runtime/ownership.h"
+
+namespace zan::series::services {
+
+uint32_t symbol_of(const char* name) { return symbol::make(name); }
+uint32_t symbol_of_string(const Cell& string) { return symbol::make_from_string(string); }
+uint32_t symbol_canonical(uint32_t id) { return symbol::resolve(id); }
+
+bool ownership_check(const Cell& series, const char* action, int32_t index, int32_t count) {
+    // Only an owned buffer has a record; most series have none.
+    if (!ownership::table()) return false;
+    Cell word = make_cell(Type::word, 0, symbol::make(action), uint32_t(-1));
+    return ownership::check(series, word, index, count);
+}
+
+const Cell* owner_of(Node n) { return ownership::get_owner(n); }
+
+void ownership_release(const Cell& series, int32_t index, int32_t count) {
+    memory::Series* b = memory::buffer(series_node(series));
+    if (b->unit() != 16 || !(b->flags & memory::flag::owned) || count < 1) return;
+    ownership::unset_owner_range(series, uint32_t(index), uint32_t(count));
+}
+
+void ownership_bind(const Cell& series, const Cell& owner, const Cell& word) {
+    Cell value = series;
+    ownership::bind(value, owner, word);
+}
+
+void ownership_unbind(const Cell& series) {
+    Cell value = series;
+    ownership::unbind(value);
+}
+
+uint32_t murmur3(const void* bytes, size_t length) { return hashtable::murmur3(bytes, length); }
+
+}  // namespace zan::series::services

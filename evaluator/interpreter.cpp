@@ -1,0 +1,801 @@
+// The block interpreter: expressions, calls with argument fetching, operators.
+//
+// Results are pushed: an expression leaves exactly one value above the top
+// it found. A call pushes its callable as a guard slot (keeping it alive),
+// opens its frame above it, evaluates the arguments straight into the
+// callee's slots, runs, and leaves its result where the guard was.
+//
+// Operators chain strictly left to right: after an expression, an op! word
+// that follows takes the value as its left operand and one value (without
+// look-ahead) as its right. Integer and float arithmetic and integer
+// comparisons through operators take a fast path without a frame when the
+// right operand is a literal or a word holding a number.
+//
+// The arity cache of a callable, built on its first call, is a block: one
+// typeset per argument (argument kind in header bits 20-21), a copy of each
+// refinement (w1 its slot for functions, w3 its number), an integer holding
+// the local count (functions) or the refinement count (natives and actions).
+#include "evaluator/interpreter.h"
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "evaluator/dispatch.h"
+#include "evaluator/natives.h"
+#include "evaluator/routines.h"
+#include "evaluator/trace.h"
+#include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+
+namespace zan::interp {
+
+Code* current = nullptr;
+
+namespace {
+
+constexpr uint32_t kind_mask = 0x300000;
+constexpr uint32_t kind_get = 0x100000;
+constexpr uint32_t kind_lit = 0x200000;
+constexpr uint32_t kind_return = 0x300000;
+constexpr int max_refinements = 32;
+
+uint32_t sym_set_path = 0;
+uint32_t sym_local = 0;
+uint32_t sym_return = 0;
+
+inline Cell* cells(Node n) { return memory::buffer(n)->cells(); }
+inline uint32_t length(Node n) {
+    memory::Series* s = memory::buffer(n);
+    return (s->tail - s->head) / sizeof(Cell);
+}
+
+inline Cell name_word(uint32_t sym) { return make_cell(Type::word, 0, sym, uint32_t(-1)); }
+
+bool is_callable(Type t) {
+    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
+}
+
+// A word's value slot when its context has values now, else nullptr; never
+// raises (for the operator look-ahead).
+Cell* peek_value(const Cell& word) {
+    Node ctx = word_context(word);
+    int32_t index = word_index(word);
+    if (!ctx || index < 0) return nullptr;
+    if (context::values_on_stack(ctx) && context::cell(ctx).w2 == 0) return nullptr;
+    return context::value_at(ctx, index);
+}
+
+// The typeset of a type block: datatypes and typesets, words standing for
+// their values; a word holding a word stands for object!.
+Cell typeset_of(const Cell& types) {
+    Cell set = typeset::make();
+    Node n = series_node(types);
+    for (uint32_t i = series_index(types); i < length(n); ++i) {
+        Cell item = cells(n)[i];
+        Cell value = item;
+        if (is(item, Type::word)) {
+            Cell* slot = word_context(item) ? context::get(item) : nullptr;
+            value = slot ? *slot : unset_cell();
+            if (is(value, Type::word)) {
+                typeset::add(set, Type::object);
+                continue;
+            }
+        }
+        if (is(value, Type::datatype) || is(value, Type::typeset))
+            typeset::add_type(set, value);
+        else if (!is(value, Type::block))
+            errors::fire(errors::Id{errors::Category::script, 13}, &item);
+    }
+    return set;
+}
+
+}  // namespace
+
+Code code_of(const Cell& block) {
+    Node n = series_node(block);
+    uint32_t len = length(n);
+    uint32_t pos = series_index(block);
+    return Code{n, pos > len ? len : pos, len, block};
+}
+
+const Cell* value_at(const Code& c, uint32_t pos) {
+    if (pos >= c.end) return nullptr;
+    memory::Series* s = memory::buffer(c.node);
+    if (pos >= (s->tail - s->head) / sizeof(Cell)) return nullptr;
+    return s->cells() + pos;
+}
+
+void init() {
+    sym_set_path = symbol::make("set-path");
+    sym_local = symbol::make("local");
+    sym_return = symbol::make("return");
+    context::stack_slots = [](uint32_t position) { return stack::slot_at(position); };
+    errors::set_arg_word_provider([](int position) -> Cell {
+        // The callable of the nearest interpreted call sits in the guard slot
+        // just below its frame's base.
+        stack::Frame* f = stack::top_frame();
+        for (; f && f >= stack::s.frame_bottom; --f) {
+            if (stack::frame_kind(*f) != stack::kind::native &&
+                stack::frame_kind(*f) != stack::kind::function)
+                continue;
+            Cell* base = (f + 1 < stack::s.frame_top) ? stack::s.bottom + f[1].prev_base : stack::s.base;
+            if (base > stack::s.bottom && is_callable(type_of(base[-1])))
+                return spec_word(base[-1], uint32_t(position > 0 ? position - 1 : 0));
+            break;
+        }
+        return none_cell();
+    });
+}
+
+// --- arity cache ---------------------------------------------------------------------
+
+Node arity_cache(const Cell& callable) {
+    Node more = callable_more(callable);
+    Cell& slot = cells(more)[1];
+    if (is(slot, Type::block)) return series_node(slot);
+
+    bool native_like = !is(callable, Type::function) && !is(callable, Type::routine);
+    Node spec = callable_spec(callable);
+    Cell spec_cell = series_cell(Type::block, spec);
+    collector::Root keep_spec(spec_cell);
+    Cell cache;
+    block::make_at(cache, int32_t(length(spec)) + 2);
+    collector::Root keep_cache(cache);
+
+    uint32_t slot_index = 0;  // function slots: arguments and refinements
+    int32_t refinement_number = 0;
+    int32_t local_count = -1;
+    uint32_t n = length(spec);
+    for (uint32_t i = 0; i < n; ++i) {
+        Cell v = cells(spec)[i];
+        Type t = type_of(v);
+        if (local_count >= 0) {
+            if (t == Type::set_word) break;
+            ++local_count;
+            continue;
+        }
+        if (t == Type::word || t == Type::get_word || t == Type::lit_word || t == Type::set_word) {
+            if (t == Type::set_word && symbol::resolve(word_symbol(v)) != sym_return)
+                errors::fire(errors::id::bad_func_def, &v);
+            Cell ts = typeset::default_arg();
+            if (i + 1 < n && is(cells(spec)[i + 1], Type::block)) {
+                Cell types = cells(spec)[i + 1];
+                if (length(series_node(types)) > series_index(types)) ts = typeset_of(types);
+            }
+            if (t == Type::get_word) ts.header |= kind_get;
+            if (t == Type::lit_word) ts.header |= kind_lit;
+            if (t == Type::set_word) ts.header |= kind_return;
+            block::rs_append(cache, ts);
+            if (t != Type::set_word) ++slot_index;
+        } else if (t == Type::refinement) {
+            if (symbol::resolve(word_symbol(v)) == sym_local) {
+                local_count = 1;
+                continue;
+            }
+            Cell r = v;
+            r.w1 = slot_index++;
+            r.w3 = uint32_t(++refinement_number);
+            block::rs_append(cache, r);
+        }
+    }
+    if (local_count > 0 && !native_like) block::rs_append(cache, integer_cell(local_count));
+    if (native_like && refinement_number > 0) block::rs_append(cache, integer_cell(refinement_number));
+    Node result = series_node(cache);
+    cells(more)[1] = cache;
+    return result;
+}
+
+Cell spec_word(const Cell& callable, uint32_t index) {
+    Node spec = callable_spec(callable);
+    uint32_t k = 0;
+    for (uint32_t i = 0, n = length(spec); i < n; ++i) {
+        Cell v = cells(spec)[i];
+        Type t = type_of(v);
+        if (t == Type::refinement && symbol::resolve(word_symbol(v)) == sym_local) break;
+        if (t == Type::word || t == Type::get_word || t == Type::lit_word || t == Type::set_word ||
+            t == Type::refinement) {
+            if (k++ == index) {
+                set_type(v, Type::word);
+                return v;
+            }
+        }
+    }
+    return none_cell();
+}
+
+// --- expressions ---------------------------------------------------------------------
+
+namespace {
+
+Status eval_infix(Code& c);
+
+// One argument by kind: evaluated (normal), the value itself (get-word), or
+// quoted (lit-word: parens and get-words still evaluated).
+Status fetch_one(Code& c, uint32_t kind, bool infix) {
+    const Cell* p = value_at(c, c.pos);
+    if (kind == 0) return eval_expression(c, infix, false);
+    Cell v = *p;
+    ++c.pos;
+    if (kind == kind_get) {
+        stack::push(v);
+        return stack::ok;
+    }
+    switch (type_of(v)) {
+        case Type::paren: {
+            stack::mark(stack::sym_anon, 0, stack::kind_bits(stack::kind::native) | stack::bits::interp);
+            Status st = eval_block(v, true);
+            if (st) return st;
+            stack::unwind();
+            return stack::ok;
+        }
+        case Type::get_word: stack::push(*context::get(v)); return stack::ok;
+        case Type::get_path: return eval_path(v, &c, false, true, nullptr);
+        default: stack::push(v); return stack::ok;
+    }
+}
+
+[[noreturn]] void expect_arg(const Cell& fn, const Cell& name, uint32_t entry, const Cell& value) {
+    Cell word = spec_word(fn, entry);
+    Cell type = datatype_cell(type_of(value));
+    errors::fire(errors::id::expect_arg, &name, &type, &word);
+}
+
+// The cache entry of a refinement named by a symbol, or -1.
+int32_t find_refinement(Node cache, uint32_t sym) {
+    uint32_t canon = symbol::resolve(sym);
+    for (uint32_t i = 0, n = length(cache); i < n; ++i) {
+        const Cell& e = cells(cache)[i];
+        if (is(e, Type::refinement) && symbol::resolve(word_symbol(e)) == canon) return int32_t(i);
+    }
+    return -1;
+}
+
+// The cache entry index of an argument, counting arguments and refinements
+// only (the index spec_word takes).
+uint32_t spec_entry(Node cache, uint32_t i) {
+    (void)cache;
+    return i;
+}
+
+// Fetches the arguments that follow a named refinement's cache entry.
+Status fetch_refinement_args(const Cell& fn, Code* c, const Cell& name, Node cache, uint32_t at,
+                             bool used, Cell* slot, bool function) {
+    uint32_t n = length(cache);
+    for (uint32_t i = at + 1; i < n; ++i) {
+        Cell e = cells(cache)[i];
+        if (!is(e, Type::typeset)) break;
+        uint32_t k = e.header & kind_mask;
+        if (k == kind_return) continue;
+        if (!c || !value_at(*c, c->pos)) {
+            Cell word = spec_word(fn, spec_entry(cache, i));
+            errors::fire(errors::id::no_arg, &name, &word);
+        }
+        Status st = fetch_one(*c, k, false);
+        if (st) return st;
+        Cell* v = stack::s.top - 1;
+        if (!typeset::has(e, type_of(*v))) expect_arg(fn, name, spec_entry(cache, i), *v);
+        if (function) {
+            ++slot;
+            if (used) *slot = *v;
+            stack::pop(1);
+        } else if (!used) {
+            stack::pop(1);
+        }
+    }
+    return stack::ok;
+}
+
+Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, uint32_t path_pos,
+                  int mode, bool infix) {
+    Type t = type_of(fn);
+    bool function = t == Type::function || t == Type::routine;
+    Node cache = arity_cache(fn);
+    int32_t refs[max_refinements];
+    int refinement_total = 0;
+    bool active = true;
+    bool left_pending = infix;
+    if (infix) ++stack::s.top;
+
+    uint32_t n = length(cache);
+    int32_t local_count = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        Cell e = cells(cache)[i];
+        switch (type_of(e)) {
+            case Type::typeset: {
+                uint32_t k = e.header & kind_mask;
+                if (k == kind_return) break;
+                if (!active) {
+                    if (function) stack::push(none_cell());
+                    break;
+                }
+                if (left_pending) {
+                    left_pending = false;
+                    if (!typeset::has(e, type_of(*stack::s.base))) expect_arg(fn, name, i, *stack::s.base);
+                    break;
+                }
+                if (!c || !value_at(*c, c->pos)) {
+                    if (mode > 0) {
+                        stack::push(none_cell());
+                        break;
+                    }
+                    if (k == kind_lit && typeset::has(e, Type::unset)) {
+                        stack::push(unset_cell());
+                        break;
+                    }
+                    Cell word = spec_word(fn, i);
+                    errors::fire(errors::id::no_arg, &name, &word);
+                }
+                Status st = fetch_one(*c, k, infix);
+                if (st) return st;
+                const Cell& v = stack::s.top[-1];
+                if (!typeset::has(e, type_of(v))) expect_arg(fn, name, i, v);
+                break;
+            }
+            case Type::refinement:
+                if (function) stack::push(logic_cell(false));
+                active = false;
+                break;
+            case Type::integer:
+                if (function)
+                    local_count = int_of(e);
+                else
+                    refinement_total = int_of(e);
+                break;
+            default: break;
+        }
+    }
+    if (refinement_total > max_refinements) refinement_total = max_refinements;
+    for (int r = 0; r < refinement_total; ++r) refs[r] = -1;
+
+    // Refinements named by the path items after the callable.
+    if (path) {
+        Node pn = series_node(*path);
+        for (uint32_t p = path_pos; p < length(pn); ++p) {
+            Cell item = cells(pn)[p];
+            bool used = true;
+            if (is(item, Type::get_word))
+                used = is_truthy(*context::get(item));
+            else if (!is(item, Type::word))
+                errors::fire(errors::id::bad_refine, &item);
+            int32_t at = find_refinement(cache, word_symbol(item));
+            if (at < 0) errors::fire(errors::id::no_refine, &name, &item);
+            Cell r = cells(cache)[at];
+            Cell* slot = nullptr;
+            if (function) {
+                slot = stack::s.base + r.w1;
+                if (logic_of(*slot)) errors::fire(errors::id::dup_refine, path);
+                *slot = logic_cell(used);
+            } else {
+                int32_t num = int32_t(r.w3) - 1;
+                if (num < max_refinements) {
+                    if (refs[num] != -1) errors::fire(errors::id::dup_refine, path);
+                    if (used) refs[num] = int32_t(stack::s.top - stack::s.base);
+                }
+            }
+            Status st = fetch_refinement_args(fn, c, name, cache, uint32_t(at), used, slot, function);
+            if (st) return st;
+        }
+    }
+
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::call, nullptr, -1, &fn, &name);
+
+    switch (t) {
+        case Type::native: {
+            natives::Fn entry = natives::entry(int(callable_code(fn)));
+            if (!entry) errors::fire(errors::id::not_done);
+            return entry(0, refs);
+        }
+        case Type::action: {
+            dispatch::Entry entry = dispatch::entry(int(callable_code(fn)));
+            if (!entry) errors::fire(errors::id::not_done);
+            entry(refs);
+            return stack::ok;
+        }
+        default:
+            if (local_count > 0) {
+                stack::push(logic_cell(false));
+                for (int32_t k = 1; k < local_count; ++k) stack::push(none_cell());
+            }
+            return stack::ok;
+    }
+}
+
+// Values held in a locals context while its function runs point at the
+// frame's argument base; the caller's are put back on any way out.
+class LocalsScope {
+public:
+    LocalsScope(Node ctx) : ctx_(ctx), saved_(context::cell(ctx).w2) {
+        context::set_stack_position(ctx, stack::position(stack::s.base));
+    }
+    ~LocalsScope() { context::set_stack_position(ctx_, saved_); }
+
+private:
+    Node ctx_;
+    uint32_t saved_;
+};
+
+}  // namespace
+
+Status exec_function(const Cell& fn, Node owner, const Cell& name) {
+    (void)owner;
+    if (is(fn, Type::routine)) {
+        routines::exec(fn);
+        return stack::ok;
+    }
+    Node more = callable_more(fn);
+    Cell body = cells(more)[0];
+    if (!is(body, Type::block)) return stack::ok;
+    stack::Frame* frame = stack::top_frame();
+    bool was_tracing = trace::on;
+    if (fn.header & 0x200) trace::on = false;
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::prolog, nullptr, -1, &fn, &name);
+    Status st;
+    {
+        LocalsScope locals(callable_code(fn));
+        frame->header |= stack::bits::func_entry;
+        st = eval_block(body, true);
+        frame->header &= ~stack::bits::func_entry;
+    }
+    if (st == unwind::return_ || st == unwind::exit) st = stack::ok;
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::epilog, nullptr, -1, &fn, &name);
+    trace::on = was_tracing;
+    return st;
+}
+
+Status invoke(const Cell& callable, Code* c, const Cell& name, const Cell* path, uint32_t path_pos,
+              const Cell* owner, int mode, bool infix) {
+    stack::check_native_depth();
+    Cell fn = callable;
+    Cell* guard = infix ? nullptr : stack::push(fn);
+    Cell frame_name = is(name, Type::word) ? name : name_word(stack::sym_anon);
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::open, nullptr, -1, &fn, &frame_name);
+    Type t = type_of(fn);
+    Status st;
+    if (t == Type::function) {
+        stack::mark_interp_func(frame_name);
+        st = fetch_args(fn, c, frame_name, path, path_pos, mode, infix);
+        if (st) return st;
+        Node owner_ctx = owner && is(*owner, Type::object) ? owner->w1 : 0;
+        st = exec_function(fn, owner_ctx, frame_name);
+    } else {
+        stack::mark_interp_native(frame_name);
+        st = fetch_args(fn, c, frame_name, path, path_pos, mode, infix);
+        if (!st && t == Type::routine) routines::exec(fn);
+    }
+    if (st) return st;
+    stack::unwind();
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::return_, nullptr, -1, stack::s.top - 1, &frame_name);
+    if (guard) {
+        *guard = stack::s.top[-1];
+        stack::s.top = guard + 1;
+    }
+    return stack::ok;
+}
+
+namespace {
+
+// --- operators ---------------------------------------------------------------------
+
+// Fast path of an operator on numbers; answers false when it does not apply
+// (the caller then calls the operator).
+enum class Fast : uint8_t { none, add, subtract, multiply, eq, ne, lt, gt, le, ge };
+
+Fast fast_kind(const Cell& op) {
+    Type src = op_source(op);
+    uint32_t code = callable_code(op);
+    if (src == Type::action) {
+        switch (code) {
+            case 11: return Fast::add;
+            case 18: return Fast::subtract;
+            case 13: return Fast::multiply;
+            default: return Fast::none;
+        }
+    }
+    if (src == Type::native) {
+        switch (code) {
+            case 25: return Fast::eq;
+            case 26: return Fast::ne;
+            case 28: return Fast::lt;
+            case 29: return Fast::gt;
+            case 30: return Fast::le;
+            case 31: return Fast::ge;
+            default: return Fast::none;
+        }
+    }
+    return Fast::none;
+}
+
+bool number(const Cell& v) { return is(v, Type::integer) || is(v, Type::float_); }
+
+bool fast_infix(Fast kind, Code& c) {
+    const Cell* p = value_at(c, c.pos);
+    if (!p) return false;
+    Cell right;
+    if (number(*p)) {
+        right = *p;
+    } else if (is(*p, Type::word)) {
+        Cell* v = peek_value(*p);
+        if (!v || !number(*v)) return false;
+        right = *v;
+    } else {
+        return false;
+    }
+    Cell& left = stack::s.top[-1];
+    if (!number(left)) return false;
+    bool ints = is(left, Type::integer) && is(right, Type::integer);
+    switch (kind) {
+        case Fast::add:
+        case Fast::subtract:
+        case Fast::multiply: {
+            if (ints) {
+                int64_t a = int_of(left), b = int_of(right);
+                int64_t r = kind == Fast::add ? a + b : kind == Fast::subtract ? a - b : a * b;
+                if (r >= INT32_MIN && r <= INT32_MAX)
+                    left = integer_cell(int32_t(r));
+                else
+                    left = float_cell(double(r));
+            } else {
+                double a = is(left, Type::integer) ? double(int_of(left)) : float_of(left);
+                double b = is(right, Type::integer) ? double(int_of(right)) : float_of(right);
+                left = float_cell(kind == Fast::add ? a + b : kind == Fast::subtract ? a - b : a * b);
+            }
+            break;
+        }
+        default: {
+            if (!ints) return false;
+            int32_t a = int_of(left), b = int_of(right);
+            bool r = kind == Fast::eq   ? a == b
+                     : kind == Fast::ne ? a != b
+                     : kind == Fast::lt ? a < b
+                     : kind == Fast::gt ? a > b
+                     : kind == Fast::le ? a <= b
+                                        : a >= b;
+            left = logic_cell(r);
+            break;
+        }
+    }
+    ++c.pos;
+    return true;
+}
+
+Status eval_infix(Code& c) {
+    for (;;) {
+        const Cell* p = value_at(c, c.pos);
+        if (!p || !is(*p, Type::word)) return stack::ok;
+        Cell* v = peek_value(*p);
+        if (!v || !is(*v, Type::op)) return stack::ok;
+        Cell name = *p;
+        Cell op = *v;
+        if (trace::on) [[unlikely]]
+            trace::dispatch(trace::event::fetch, &c.block, int32_t(c.pos), &name, nullptr);
+        ++c.pos;
+        if (!trace::on) {
+            Fast k = fast_kind(op);
+            if (k != Fast::none && fast_infix(k, c)) continue;
+        }
+        Type src = op_source(op);
+        op.header = uint32_t(src);
+        --stack::s.top;  // the left operand becomes slot 0 of the call
+        Status st = invoke(op, &c, name, nullptr, 0, nullptr, mode::word, true);
+        if (st) return st;
+    }
+}
+
+}  // namespace
+
+Status eval_expression(Code& c, bool no_infix, bool no_call) {
+    Cell v = *value_at(c, c.pos);
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::fetch, &c.block, int32_t(c.pos), &v, nullptr);
+    ++c.pos;
+    Status st = stack::ok;
+    switch (type_of(v)) {
+        case Type::word: {
+            Cell value = *context::get(v);
+            switch (type_of(value)) {
+                case Type::native:
+                case Type::action:
+                case Type::function:
+                case Type::routine:
+                    st = invoke(value, &c, v, nullptr, 0, nullptr, mode::word, false);
+                    if (st) return st;
+                    break;
+                case Type::op: errors::fire(errors::id::no_op_arg, &v);
+                case Type::unset: errors::fire(errors::id::no_value, &v);
+                default: stack::push(value); break;
+            }
+            break;
+        }
+        case Type::set_word: {
+            stack::mark_interp_native(v);
+            stack::push(v);
+            if (trace::on) [[unlikely]]
+                trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), &v, nullptr);
+            if (!value_at(c, c.pos)) errors::fire(errors::id::need_value, &v);
+            st = eval_expression(c, false, false);
+            if (st) return st;
+            Cell* base = stack::s.base;
+            if (trace::on) [[unlikely]]
+                trace::dispatch(trace::event::set, &c.block, int32_t(c.pos), &base[1], &base[0]);
+            if (is(base[1], Type::unset)) errors::fire(errors::id::need_value, &base[0]);
+            context::set(base[0], base[1]);
+            base[0] = base[1];
+            stack::unwind();
+            break;
+        }
+        case Type::get_word: stack::push(*context::get(v)); break;
+        case Type::lit_word: stack::push(set_type(v, Type::word)); break;
+        case Type::paren: {
+            stack::mark_body(stack::kind_bits(stack::kind::native) | stack::bits::interp);
+            st = eval_block(v, true);
+            if (st) return st;
+            stack::unwind();
+            break;
+        }
+        case Type::path:
+            st = eval_path(v, &c, false, false, nullptr);
+            if (st) return st;
+            break;
+        case Type::get_path:
+            st = eval_path(v, &c, false, true, nullptr);
+            if (st) return st;
+            break;
+        case Type::lit_path: {
+            set_type(v, Type::path);
+            v.w3 = 0;
+            stack::push(v);
+            break;
+        }
+        case Type::set_path: {
+            if (trace::on) [[unlikely]]
+                trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), &v, nullptr);
+            if (!value_at(c, c.pos)) errors::fire(errors::id::need_value, &v);
+            stack::mark_interp_native(name_word(sym_set_path));
+            stack::push(v);
+            st = eval_expression(c, false, false);
+            if (st) return st;
+            Cell* base = stack::s.base;
+            if (trace::on) [[unlikely]]
+                trace::dispatch(trace::event::set, &c.block, int32_t(c.pos), &base[1], &base[0]);
+            st = eval_path(base[0], nullptr, true, false, &base[1]);
+            if (st) return st;
+            base[0] = base[1];
+            stack::unwind();
+            break;
+        }
+        case Type::op: errors::fire(errors::id::not_done);
+        case Type::native:
+        case Type::action:
+        case Type::function:
+        case Type::routine:
+            if (no_call) {
+                stack::push(v);
+            } else {
+                st = invoke(v, &c, name_word(stack::sym_anon), nullptr, 0, nullptr, mode::word, false);
+                if (st) return st;
+            }
+            break;
+        default: stack::push(v); break;
+    }
+    if (!no_infix) {
+        st = eval_infix(c);
+        if (st) return st;
+    }
+    return stack::ok;
+}
+
+Status eval_block(const Cell& block, bool chain) {
+    stack::check_native_depth();
+    stack::mark_body(stack::kind_bits(stack::kind::eval) | stack::bits::interp);
+    Code c = code_of(block);
+    Code* saved = current;
+    current = &c;
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::enter, &block, int32_t(c.pos), nullptr, nullptr);
+    if (c.pos >= c.end) {
+        stack::push(unset_cell());
+    } else {
+        while (value_at(c, c.pos)) {
+            stack::s.top = stack::s.base;
+            Status st = eval_expression(c, false, false);
+            if (st) {
+                current = saved;
+                return st;
+            }
+            if (trace::on) [[unlikely]]
+                trace::dispatch(trace::event::expr, &block, int32_t(c.pos), stack::s.base, nullptr);
+        }
+        if (stack::s.top == stack::s.base) stack::push(unset_cell());
+    }
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::exit, &block, int32_t(c.end), stack::s.base, nullptr);
+    current = saved;
+    if (chain)
+        stack::unwind_last();
+    else
+        stack::unwind();
+    return stack::ok;
+}
+
+Status eval_next_index(const Cell& block, uint32_t& next) {
+    stack::mark_body(stack::kind_bits(stack::kind::native) | stack::bits::interp);
+    Code c = code_of(block);
+    if (!value_at(c, c.pos)) {
+        stack::push(unset_cell());
+    } else {
+        Status st = eval_expression(c, false, false);
+        if (st) return st;
+    }
+    next = c.pos;
+    stack::unwind();
+    return stack::ok;
+}
+
+Status call(const Cell& callable, const Cell* args, uint32_t count) {
+    Cell fn = callable;
+    Cell* guard = stack::push(fn);
+    Cell name = name_word(stack::sym_anon);
+    bool function = is(fn, Type::function) || is(fn, Type::routine);
+    if (function)
+        stack::mark_interp_func(name);
+    else
+        stack::mark_interp_native(name);
+    Node cache = arity_cache(fn);
+    int32_t refs[max_refinements];
+    for (int r = 0; r < max_refinements; ++r) refs[r] = -1;
+    uint32_t given = 0;
+    bool active = true;
+    int32_t local_count = 0;
+    for (uint32_t i = 0; i < length(cache); ++i) {
+        Cell e = cells(cache)[i];
+        if (is(e, Type::typeset)) {
+            if ((e.header & kind_mask) == kind_return) continue;
+            if (!active) {
+                if (function) stack::push(none_cell());
+                continue;
+            }
+            Cell v = given < count ? args[given] : none_cell();
+            ++given;
+            if (!typeset::has(e, type_of(v))) expect_arg(fn, name, i, v);
+            stack::push(v);
+        } else if (is(e, Type::refinement)) {
+            if (function) stack::push(logic_cell(false));
+            active = false;
+        } else if (is(e, Type::integer) && function) {
+            local_count = int_of(e);
+        }
+    }
+    Status st = stack::ok;
+    switch (type_of(fn)) {
+        case Type::native: {
+            natives::Fn entry = natives::entry(int(callable_code(fn)));
+            if (!entry) errors::fire(errors::id::not_done);
+            st = entry(0, refs);
+            break;
+        }
+        case Type::action: dispatch::entry(int(callable_code(fn)))(refs); break;
+        case Type::routine: routines::exec(fn); break;
+        default:
+            if (local_count > 0) {
+                stack::push(logic_cell(false));
+                for (int32_t k = 1; k < local_count; ++k) stack::push(none_cell());
+            }
+            st = exec_function(fn, 0, name);
+            break;
+    }
+    if (st) return st;
+    stack::unwind();
+    *guard = stack::s.top[-1];
+    stack::s.top = guard + 1;
+    return stack::ok;
+}
+
+}  // namespace zan::interp

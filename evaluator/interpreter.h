@@ -1,0 +1,87 @@
+// The interpreter: evaluates blocks of values expression by expression.
+//
+// Every routine here pushes its result on the value stack (one value) or, for
+// the block-level routines, leaves it in the caller's result slot. Routines
+// answer a stack::Status: ok, or the code of a break, continue, return, exit
+// or throw in flight. A non-ok status means the exit search has already set
+// the stacks up for its target: every level on the way returns the status at
+// once and touches nothing. Errors are C++ exceptions (unwind::Thrown); their
+// catchers cut the stacks back themselves (stack::cut_back).
+//
+// A position in a block is a cell index from the buffer's start; buffers may
+// move on any allocation, so values are read by index and copied out before
+// anything else runs.
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/cell.h"
+#include "evaluator/stack.h"
+
+namespace zan::interp {
+
+using stack::Status;
+
+// An evaluation cursor over a block.
+struct Code {
+    Node node;      // the block's buffer
+    uint32_t pos;   // next value to evaluate
+    uint32_t end;   // past the last value
+    Cell block;     // the block value itself, for trace events and errors
+};
+Code code_of(const Cell& block);
+// The value at a position, or nullptr past the end (or past a shrunk tail).
+const Cell* value_at(const Code& c, uint32_t pos);
+
+// Apply modes of invoke and fetch_args.
+namespace mode {
+constexpr int word = 0;   // calls through a word or a path
+constexpr int all = 1;    // apply/all
+constexpr int named = 2;  // apply without /all
+constexpr int safer = 4;  // apply/safer
+}  // namespace mode
+
+void init();
+
+// Evaluates a whole block. chain: the result goes into the caller's result
+// slot; otherwise it is left pushed as one value.
+Status eval_block(const Cell& block, bool chain);
+
+// Evaluates one expression at c.pos (operator look-ahead unless no_infix) and
+// pushes its value; c.pos moves past it.
+Status eval_expression(Code& c, bool no_infix, bool no_call);
+
+// One expression of a block at its index (do/next): answers the new index
+// through `next`; at the tail the result is unset and the index stays.
+Status eval_next_index(const Cell& block, uint32_t& next);
+
+// Calls a native!, action!, function! or routine! with its arguments taken
+// from c (null: no block, arguments completed by refinements and apply
+// rules). path and path_pos name the refinements of a call through a path.
+// The result is pushed.
+Status invoke(const Cell& callable, Code* c, const Cell& name, const Cell* path, uint32_t path_pos,
+              const Cell* owner, int mode, bool infix);
+
+// Runs a function whose arguments are in place in the top frame.
+Status exec_function(const Cell& fn, Node owner, const Cell& name);
+
+// Runs a callable with the given argument values (refinements absent): the
+// road the runtime takes to call script functions back from C++. The result
+// is pushed.
+Status call(const Cell& callable, const Cell* args, uint32_t count);
+
+// Builds (once) and answers the arity cache of a callable.
+Node arity_cache(const Cell& callable);
+
+// The spec word of entry `index` of a callable's arity cache (arguments and
+// refinements in spec order), for error reports.
+Cell spec_word(const Cell& callable, uint32_t index);
+
+// Path evaluation: with set, the value to assign is `value`; with get,
+// callables are answered, not called. The result is pushed.
+Status eval_path(const Cell& path, Code* c, bool set, bool get, const Cell* value);
+
+// The block and position evaluated now (an error's near field).
+extern Code* current;
+
+}  // namespace zan::interp

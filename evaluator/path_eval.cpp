@@ -1,0 +1,120 @@
+// Path evaluation: a walk over a path's items through the eval-path slot of
+// each value met, ending in a value, an assignment or a call.
+//
+// The current value, its parent and the item being applied live in value
+// stack slots during the walk, so a collection moving buffers cannot lose
+// them; the walk gives the slots back before it pushes its result.
+#include "datatypes/context.h"
+#include "datatypes/symbol.h"
+#include "evaluator/dispatch.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+
+namespace zan::interp {
+
+namespace {
+
+bool callable(Type t) {
+    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
+}
+
+bool block_like(Type t) {
+    return t == Type::block || t == Type::paren || t == Type::hash || t == Type::path ||
+           t == Type::lit_path || t == Type::set_path || t == Type::get_path;
+}
+
+}  // namespace
+
+Status eval_path(const Cell& path_value, Code* c, bool set, bool get, const Cell* value) {
+    Cell* mark = stack::s.top;
+    // Slots: 0 the path, 1 the current value, 2 the parent, 3 the item, 4 the value to set.
+    Cell* w = stack::push(path_value);
+    stack::push(none_cell());
+    stack::push(none_cell());
+    stack::push(none_cell());
+    stack::push(value ? *value : none_cell());
+    Cell& path = w[0];
+    Cell& cur = w[1];
+    Cell& parent = w[2];
+    Cell& item = w[3];
+
+    Node pn = series_node(path);
+    auto len = [&] {
+        memory::Series* s = memory::buffer(pn);
+        uint32_t n = (s->tail - s->head) / sizeof(Cell);
+        return n > series_index(path) ? n - series_index(path) : 0u;
+    };
+    auto at = [&](uint32_t i) { return memory::buffer(pn)->cells()[series_index(path) + i]; };
+
+    if (len() == 0) errors::fire(errors::id::empty_path, &path);
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::enter, &path, 0, nullptr, nullptr);
+    Cell head = at(0);
+    if (!is(head, Type::word)) errors::fire(errors::id::word_first, &path);
+    cur = *context::get(head);
+    if (callable(type_of(cur))) {
+        if (set) errors::fire(errors::id::invalid_path_set, &path);
+        if (get) errors::fire(errors::id::invalid_path_get, &path);
+        Cell fn = cur;
+        Cell p = path;
+        stack::s.top = mark;
+        Status st = invoke(fn, c, head, &p, series_index(p) + 1, nullptr, mode::word, false);
+        if (st) return st;
+        if (trace::on) [[unlikely]]
+            trace::dispatch(trace::event::exit, &p, -1, stack::s.top - 1, nullptr);
+        return stack::ok;
+    }
+    if (is(cur, Type::unset)) errors::fire(errors::id::unset_path, &path, &head);
+
+    Cell previous = head;
+    for (uint32_t i = 1; i < len(); ++i) {
+        item = at(i);
+        if (trace::on) [[unlikely]]
+            trace::dispatch(trace::event::fetch, &path, int32_t(i), &item, nullptr);
+        if (is(item, Type::get_word)) {
+            item = *context::get(item);
+        } else if (is(item, Type::paren)) {
+            Status st = eval_block(item, false);
+            if (st) return st;
+            item = stack::s.top[-1];
+            --stack::s.top;
+        }
+        if (is(item, Type::unset)) errors::fire(errors::id::invalid_path, &path, &item);
+        bool last = i + 1 == len();
+        bool setting = set && last;
+        bool notify = setting && ((len() >= 3 && is(parent, Type::object)) || block_like(type_of(cur)));
+        actions::PathStep step{&item,     setting ? &w[4] : nullptr,
+                               &path,     is(parent, Type::none) ? nullptr : &parent,
+                               &previous, int32_t(i),
+                               false,     get,
+                               last,      notify};
+        Cell result = none_cell();
+        dispatch::eval_path(result, cur, step);
+        if (!set && !get && callable(type_of(result))) {
+            Cell fn = result;
+            Cell owner = cur;
+            Cell name = at(i);
+            Cell p = path;
+            stack::s.top = mark;
+            stack::push(owner);  // keeps the owner alive during the call
+            Status st = invoke(fn, c, name, &p, series_index(p) + i + 1, &stack::s.top[-1], mode::word, false);
+            if (st) return st;
+            stack::s.top[-2] = stack::s.top[-1];
+            --stack::s.top;
+            return stack::ok;
+        }
+        previous = at(i);
+        parent = cur;
+        cur = result;
+    }
+    Cell result = cur;
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::exit, &path, -1, &result, nullptr);
+    stack::s.top = mark;
+    stack::push(result);
+    return stack::ok;
+}
+
+}  // namespace zan::interp

@@ -1,0 +1,46 @@
+// The routine registry: a table of (key, function) pairs, in registration order.
+#include "evaluator/routines.h"
+
+#include <string>
+#include <vector>
+
+#include "evaluator/stack.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+
+namespace zan::routines {
+
+namespace {
+struct Entry {
+    std::string key;
+    Fn fn;
+};
+std::vector<Entry>& table() {
+    static std::vector<Entry> t;
+    return t;
+}
+}  // namespace
+
+uint32_t add(std::string_view key, Fn fn) {
+    if (uint32_t i = find(key)) return i;
+    table().push_back(Entry{std::string(key), fn});
+    return uint32_t(table().size());
+}
+
+uint32_t find(std::string_view key) {
+    auto& t = table();
+    for (size_t i = 0; i < t.size(); ++i)
+        if (t[i].key == key) return uint32_t(i + 1);
+    return 0;
+}
+
+Fn at(uint32_t index) { return index >= 1 && index <= table().size() ? table()[index - 1].fn : nullptr; }
+
+void exec(const Cell& routine) {
+    const Cell& code = memory::buffer(callable_more(routine))->cells()[2];
+    Fn fn = is(code, Type::integer) ? at(uint32_t(int_of(code))) : nullptr;
+    if (!fn) errors::fire(errors::id::not_done);
+    fn(stack::s.base);
+}
+
+}  // namespace zan::routines

@@ -1,0 +1,29 @@
+// The routine registry: the C++ functions behind routine! values.
+//
+// A routine's code (more-block cell 2) is an index into this registry; the
+// boot scripts give each routine its spec and name its C++ function by a
+// stable key, so the index can change from build to build while the key stays.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "datatypes/cell.h"
+
+namespace zan::routines {
+
+// A routine reads its arguments at args (spec order, already type-checked)
+// and writes its result into args[0].
+using Fn = void (*)(Cell* args);
+
+// Registers a function under a key; answers its index (from 1). A key given
+// twice keeps its first function.
+uint32_t add(std::string_view key, Fn fn);
+// The index of a key, 0 when unknown.
+uint32_t find(std::string_view key);
+Fn at(uint32_t index);
+
+// Runs a routine value whose arguments are in place at the argument base.
+void exec(const Cell& routine);
+
+}  // namespace zan::routines

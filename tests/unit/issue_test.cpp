@@ -1,0 +1,43 @@
+// issue!: made from words, characters and strings, never equal to a word, and
+// paren!'s row taken from block!'s.
+#include "datatypes/issue.h"
+#include "series_support.h"
+
+namespace zan {
+namespace {
+
+using blocktest::Slots;
+
+class IssueTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { blocktest::start_runtime(); }
+    const actions::Row& r = blocktest::row(Type::issue);
+};
+
+TEST_F(IssueTest, MadeFromAWordKeepsItsSymbol) {
+    Slots s;
+    s[0] = datatype_cell(Type::issue);
+    s[1] = make_cell(Type::set_word, 0, 77, 3);
+    r.make.fn(s, Type::issue);
+    EXPECT_TRUE(is(s[0], Type::issue));
+    EXPECT_EQ(word_symbol(s[0]), 77u);
+    EXPECT_EQ(word_index(s[0]), -1);
+    s[1] = make_cell(Type::refinement, 0, 78, 0);
+    r.to.fn(s, Type::issue);
+    EXPECT_EQ(word_symbol(s[0]), 78u);
+}
+
+TEST_F(IssueTest, NeverEqualsAWord) {
+    Cell a = make_cell(Type::issue, 0, 5, uint32_t(-1));
+    Cell w = make_cell(Type::word, 0, 5, uint32_t(-1));
+    EXPECT_EQ(r.compare.fn(a, w, 0), -2);
+}
+
+TEST_F(IssueTest, RowShape) {
+    EXPECT_EQ(r.form.fn, blocktest::row(Type::word).form.fn);
+    EXPECT_EQ(r.append.fn, nullptr);
+    EXPECT_NE(r.mold.fn, nullptr);
+}
+
+}  // namespace
+}  // namespace zan
