@@ -18,6 +18,7 @@
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/unwind.h"
 
 namespace zan::error {
 
@@ -314,6 +315,22 @@ int32_t put_text(Node buffer, std::string_view utf8, int32_t budget) {
     return budget - int32_t(count_chars(utf8));
 }
 
+// The text of a value shown in an error report. A value that cannot be shown
+// gives "???": an error raised while an error is reported would lose both.
+template <typename Text>
+std::string shown(Text text) {
+    Cell pending = errors::pending();
+    errors::Id pending_id = errors::pending_id();
+    collector::Root keep(pending);
+    try {
+        return text();
+    } catch (const unwind::Thrown& t) {
+        if (t.code != unwind::error) throw;
+        errors::restore_pending(pending_id, pending);
+        return "???";
+    }
+}
+
 // The value of a field of the error named by a word, or none.
 Cell field_named(const Cell& error, const Cell& word) {
     Node ctx = object::context_node(error);
@@ -390,10 +407,12 @@ int32_t form(const Cell& value, Node buffer, bool, int32_t budget) {
                 collector::Root keep_v(v);
                 actions::MoldFlags flat;
                 flat.flat = true;
-                std::string text = syntax ? mold::form_text(v, 80) : mold::mold_text(v, flat, 80);
+                std::string text = shown([&] {
+                    return syntax ? mold::form_text(v, 80) : mold::mold_text(v, flat, 80);
+                });
                 budget = put_text(buffer, text, budget);
             } else {
-                budget = put_text(buffer, mold::form_text(item), budget);
+                budget = put_text(buffer, shown([&] { return mold::form_text(item); }), budget);
             }
         }
     }
@@ -401,7 +420,7 @@ int32_t form(const Cell& value, Node buffer, bool, int32_t budget) {
     budget = mold::append(buffer, "\n*** Where: ", budget);
     Cell where = *field_at(error, field::where);
     if (is(where, Type::word)) {
-        budget = put_text(buffer, mold::form_text(where), budget);
+        budget = put_text(buffer, shown([&] { return mold::form_text(where); }), budget);
     } else if (is(where, Type::string)) {
         budget = put_text(buffer, string::to_utf8(where), budget);
     } else {
@@ -412,7 +431,7 @@ int32_t form(const Cell& value, Node buffer, bool, int32_t budget) {
     actions::MoldFlags near_flags;
     near_flags.only = near_flags.flat = true;
     Cell near = *field_at(error, field::near);
-    budget = put_text(buffer, mold::mold_text(near, near_flags, 40), budget);
+    budget = put_text(buffer, shown([&] { return mold::mold_text(near, near_flags, 40); }), budget);
 
     if (stack_trace_level_ && stack_trace_level_() > 0) {
         budget = mold::append(buffer, "\n*** Stack: ", budget);
@@ -420,13 +439,13 @@ int32_t form(const Cell& value, Node buffer, bool, int32_t budget) {
         if (is(stack, Type::integer) && backtrace_) {
             budget = put_text(buffer, backtrace_(stack_trace_level_(), uint32_t(int_of(stack))), budget);
         } else if (is(stack, Type::block)) {
-            budget = put_text(buffer, mold::form_text(stack), budget);
+            budget = put_text(buffer, shown([&] { return mold::form_text(stack); }), budget);
         }
     }
     Cell files = *field_at(error, field::files);
     if (is(files, Type::block)) {
         budget = mold::append(buffer, "\n*** Files: ", budget);
-        budget = put_text(buffer, mold::mold_text(files, near_flags, 40), budget);
+        budget = put_text(buffer, shown([&] { return mold::mold_text(files, near_flags, 40); }), budget);
     }
     return budget;
 }

@@ -18,7 +18,10 @@
 #include "datatypes/mold.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
+#include "datatypes/native.h"
 #include "datatypes/typeset.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -28,8 +31,33 @@ namespace zan::object {
 
 namespace {
 
-EvalBlock eval_block_ = nullptr;
-CallHandler call_handler_ = nullptr;
+// The interpreter's own roads: a body evaluated for its effects, and a
+// handler run in a function frame named after its field, its arguments
+// fitted to its spec (missing ones none, extra ones dropped).
+void interpreter_eval(const Cell& block) {
+    Cell* top = stack::s.top;
+    stack::raise_status(interp::eval_block(block, false));
+    stack::s.top = top;
+}
+
+void interpreter_call(const Cell& handler, const Cell& object, uint32_t name, const Cell* args,
+                      int count, int32_t locals) {
+    Cell* guard = stack::push(handler);
+    Cell word = make_cell(Type::word, 0, name, uint32_t(-1));
+    int wanted = native::spec_arity(series_cell(Type::block, function::spec_node(handler)));
+    stack::mark_interp_func(word);
+    for (int i = 0; i < wanted; ++i) stack::push(i < count ? args[i] : none_cell());
+    if (locals >= 1) {
+        stack::push(logic_cell(false));
+        for (int32_t k = 1; k < locals; ++k) stack::push(none_cell());
+    }
+    stack::raise_status(interp::exec_function(handler, context_node(object), word));
+    stack::unwind();
+    stack::s.top = guard;
+}
+
+EvalBlock eval_block_ = interpreter_eval;
+CallHandler call_handler_ = interpreter_call;
 uint32_t class_counter = first_class_id;
 
 uint32_t canonical(const char* name) { return symbol::resolve(symbol::make(name)); }
@@ -92,8 +120,8 @@ int32_t locals_of(const Cell& handler) {
 }  // namespace
 
 void set_interpreter(EvalBlock eval, CallHandler call) {
-    eval_block_ = eval;
-    call_handler_ = call;
+    eval_block_ = eval ? eval : interpreter_eval;
+    call_handler_ = call ? call : interpreter_call;
 }
 
 void eval(const Cell& block) {

@@ -28,7 +28,7 @@ inline Node hooks_node(const Cell& o) { return o.w3; }
 constexpr uint32_t first_class_id = 1000000;
 constexpr uint32_t no_handler = 0xFFFF0000;
 
-// --- what the interpreter provides ---------------------------------------------------
+// --- how bodies and handlers run ---------------------------------------------------
 // Evaluates a block bound to an object's context; the result is dropped.
 using EvalBlock = void (*)(const Cell& block);
 // Calls a change handler in a function frame named `name` (on-change* or
@@ -37,6 +37,8 @@ using EvalBlock = void (*)(const Cell& block);
 // is dropped; errors and non-local exits propagate as exceptions.
 using CallHandler = void (*)(const Cell& handler, const Cell& object, uint32_t name,
                              const Cell* args, int count, int32_t locals);
+// The interpreter's evaluator and caller are used unless others are set (null
+// restores them).
 void set_interpreter(EvalBlock eval, CallHandler call);
 // Evaluates a bound body through the interpreter (internal not-done without one).
 void eval(const Cell& block);

@@ -60,6 +60,11 @@ const Cell& pending_arg(int n) {
 
 void set_builder(Builder b) { builder = b; }
 
+void restore_pending(Id id, const Cell& value) {
+    pending_id_ = id;
+    pending_value_ = value;
+}
+
 void set_call_word_provider(CallWordFn fn) { call_word_provider = fn; }
 void set_arg_word_provider(ArgWordFn fn) { arg_word_provider = fn; }
 

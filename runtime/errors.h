@@ -130,5 +130,8 @@ void check_unset(int position, const Cell& value);
 // the first argument. Installed by the error! datatype at start-up.
 using Builder = Cell (*)(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 void set_builder(Builder b);
+// Puts back an error that was pending before a nested one was raised and
+// handled (an error report that could not show a value).
+void restore_pending(Id id, const Cell& value);
 
 }  // namespace zan::errors
