@@ -1,7 +1,7 @@
 // error!: the catalogue object, making errors, their text form and mold.
 //
 // Every script error is built here: errors::fire hands its id and arguments
-// to make_from_id. Building allocates, so the error for a failed allocation
+// to make_from_ids. Building allocates, so the error for a failed allocation
 // (internal no-memory) is made once at start-up and reused, and an error
 // raised while an error is being built falls back to it as well.
 #include "datatypes/error.h"
@@ -185,7 +185,7 @@ Cell build_from_id(errors::Id id, const Cell* a1, const Cell* a2, const Cell* a3
     struct Reset {
         ~Reset() { building_ = false; }
     } reset;
-    return make_from_id(id, a1, a2, a3);
+    return make_from_ids(id, a1, a2, a3);
 }
 
 }  // namespace
@@ -199,7 +199,7 @@ Cell* field_at(const Cell& error, int index) {
     return context::value_at(object::context_node(error), index);
 }
 
-Cell make_from_id(errors::Id id, const Cell* a1, const Cell* a2, const Cell* a3) {
+Cell make_from_ids(errors::Id id, const Cell* a1, const Cell* a2, const Cell* a3) {
     Cell args[3] = {a1 ? *a1 : none_cell(), a2 ? *a2 : none_cell(), a3 ? *a3 : none_cell()};
     collector::Root k0(args[0]), k1(args[1]), k2(args[2]);
     Cell e = new_error();
@@ -503,7 +503,7 @@ void init() {
 
     standard_ = build_standard();
     catalog_ = build_catalog();
-    no_memory_ = make_from_id(errors::id::no_memory);
+    no_memory_ = make_from_ids(errors::id::no_memory);
     errors::set_builder(build_from_id);
 }
 

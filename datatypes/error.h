@@ -76,7 +76,7 @@ void set_standard(const Cell& standard);
 
 // A new error of the id with its arguments (absent arguments stay none).
 // The caller roots the answer.
-Cell make_from_id(errors::Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
+Cell make_from_ids(errors::Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                   const Cell* arg3 = nullptr);
 
 // A field's value slot; valid until the next allocation.

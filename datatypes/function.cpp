@@ -268,7 +268,7 @@ Cell collect_words(const Cell& spec_in, const Cell& body_in) {
     return c.result;
 }
 
-Cell make_value(const Cell& spec_in, const Cell& body_in, Node context, int32_t code, Node owner,
+Cell push(const Cell& spec_in, const Cell& body_in, Node context, int32_t code, Node owner,
                 uint32_t flags) {
     Cell spec = spec_in, body = body_in;
     collector::Root keep_spec(spec), keep_body(body);
@@ -311,36 +311,7 @@ void make(actions::Args args, Type) {
     if (!is(spec, Type::block) || !is(body, Type::block)) bad_def(value);
     collector::Root keep_spec(spec), keep_body(body);
     uint32_t flags = validate_spec(spec);
-    args[0] = make_value(spec, body, 0, 0, 0, flags);
-}
-
-Cell make_routine(const Cell& spec_in, const Cell& body_in, int32_t code, int32_t extra, bool flag) {
-    Cell spec = spec_in, body = body_in;
-    collector::Root keep_spec(spec), keep_body(body);
-    if (series_index(spec) != 0) spec = block::clone(spec, false, false);
-    Node context = context::make_from_spec(spec, true, false, context::Kind::locals);
-    collector::NodeRoot keep_ctx(context, collector::NodeRoot::As::context);
-    Node more = memory::alloc_cells(more::size);
-    memory::Series* b = memory::buffer(more);
-    Cell* m = b->cells();
-    for (int i = 0; i < more::size; ++i) m[i] = unset_cell();
-    b->tail = b->head + more::size * sizeof(Cell);
-    m[more::body] = is(body, Type::block) ? body : none_cell();
-    m[more::code] = integer_cell(code);
-    m[more::owner] = integer_cell(extra);
-    Cell r = make_cell(Type::routine, context, series_node(spec), more);
-    if (flag) r.header |= attr::routine_flag;
-    set_arity(r);
-    context::owner(context) = r;
-    return r;
-}
-
-void set_arity(Cell& routine) {
-    Cell spec = block_of(spec_node(routine));
-    uint32_t n = 0;
-    for (const Cell& c : cells_from_head(spec))
-        if (is(c, Type::word)) ++n;
-    routine.header = (routine.header & ~attr::arity_mask) | ((n << attr::arity_shift) & attr::arity_mask);
+    args[0] = push(spec, body, 0, 0, 0, flags);
 }
 
 void reflect(actions::Args args, uint32_t field_symbol) {
@@ -370,11 +341,8 @@ void reflect(actions::Args args, uint32_t field_symbol) {
 int32_t form(const Cell&, Node buffer, bool, int32_t budget) {
     return mold::append(buffer, "?function?", budget);
 }
-int32_t form_routine(const Cell&, Node buffer, bool, int32_t budget) {
-    return mold::append(buffer, "?routine?", budget);
-}
 
-namespace {
+namespace detail {
 int32_t mold_callable(const char* lead, const Cell& value, Node buffer, actions::MoldFlags flags,
                       bool part, int32_t budget, int32_t indent) {
     Cell f = value;
@@ -407,19 +375,17 @@ void mark_function_cell(Cell& c) {
     if (c.w2) collector::mark_series(c.w2);
     if (c.w3) collector::mark_series(c.w3);
 }
-}  // namespace
+}  // namespace detail
+using detail::compare_nodes;
+using detail::mark_function_cell;
+using detail::mold_callable;
 
 int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part, int32_t budget,
              int32_t indent) {
     return mold_callable("func ", value, buffer, flags, part, budget, indent);
 }
-int32_t mold_routine(const Cell& value, Node buffer, actions::MoldFlags flags, bool part,
-                     int32_t budget, int32_t indent) {
-    return mold_callable("routine ", value, buffer, flags, part, budget, indent);
-}
 
 int32_t compare(const Cell& a, const Cell& b, int32_t op) { return compare_nodes(a, b, op); }
-int32_t compare_routine(const Cell& a, const Cell& b, int32_t op) { return compare_nodes(a, b, op); }
 
 void init() {
     actions::Row f;
@@ -429,16 +395,73 @@ void init() {
     f.mold = mold;
     f.compare = compare;
     datatype::register_type(Type::function, Type::context, "function!", f);
-
-    actions::Row r;
-    r.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
-    r.form = form_routine;
-    r.mold = mold_routine;
-    r.compare = compare_routine;
-    datatype::register_type(Type::routine, Type::function, "routine!", r);
-
     collector::set_cell_marker(Type::function, mark_function_cell);
-    collector::set_cell_marker(Type::routine, mark_function_cell);
 }
 
 }  // namespace zan::function
+
+namespace zan::routine {
+
+using function::more_node;
+using function::spec_node;
+namespace more = function::more;
+namespace attr = function::attr;
+
+namespace {
+Cell block_of(Node n) { return series_cell(Type::block, n, 0); }
+}  // namespace
+
+Cell push(const Cell& spec_in, const Cell& body_in, int32_t code, int32_t extra, bool flag) {
+    Cell spec = spec_in, body = body_in;
+    collector::Root keep_spec(spec), keep_body(body);
+    if (series_index(spec) != 0) spec = block::clone(spec, false, false);
+    Node context = context::make_from_spec(spec, true, false, context::Kind::locals);
+    collector::NodeRoot keep_ctx(context, collector::NodeRoot::As::context);
+    Node more = memory::alloc_cells(more::size);
+    memory::Series* b = memory::buffer(more);
+    Cell* m = b->cells();
+    for (int i = 0; i < more::size; ++i) m[i] = unset_cell();
+    b->tail = b->head + more::size * sizeof(Cell);
+    m[more::body] = is(body, Type::block) ? body : none_cell();
+    m[more::code] = integer_cell(code);
+    m[more::owner] = integer_cell(extra);
+    Cell r = make_cell(Type::routine, context, series_node(spec), more);
+    if (flag) r.header |= attr::routine_flag;
+    set_arity(r);
+    context::owner(context) = r;
+    return r;
+}
+
+void set_arity(Cell& routine) {
+    Cell spec = block_of(spec_node(routine));
+    uint32_t n = 0;
+    int32_t len = block::rs_length(spec);
+    for (int32_t i = 0; i < len; ++i)
+        if (is(*block::rs_abs_at(spec, i), Type::word)) ++n;
+    routine.header = (routine.header & ~attr::arity_mask) | ((n << attr::arity_shift) & attr::arity_mask);
+}
+
+int32_t form(const Cell&, Node buffer, bool, int32_t budget) {
+    return mold::append(buffer, "?routine?", budget);
+}
+
+int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part, int32_t budget,
+             int32_t indent) {
+    return function::detail::mold_callable("routine ", value, buffer, flags, part, budget, indent);
+}
+
+int32_t compare(const Cell& a, const Cell& b, int32_t op) {
+    return function::detail::compare_nodes(a, b, op);
+}
+
+void init() {
+    actions::Row r;
+    r.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
+    r.form = form;
+    r.mold = mold;
+    r.compare = compare;
+    datatype::register_type(Type::routine, Type::function, "routine!", r);
+    collector::set_cell_marker(Type::routine, function::detail::mark_function_cell);
+}
+
+}  // namespace zan::routine

@@ -43,11 +43,12 @@ inline Node more_node(const Cell& f) { return f.w3; }
 // A cell of the more block; valid until the next allocation.
 Cell* more_at(const Cell& f, int index);
 
-// Pushes nothing: answers the new function! (the caller roots it). A spec not
-// at its head is copied from its head; the body (when not none) is deep-copied
-// and, when no context is given, bound to the new locals. code 0 and owner 0
-// leave their cells unset.
-Cell make_value(const Cell& spec, const Cell& body, Node context, int32_t code, Node owner,
+// A new function! (the caller roots it). A spec not at its head is copied from
+// its head; the body (when not none) is deep-copied and, when no context is
+// given, bound to the new locals. code 0 and owner 0 leave their cells unset.
+// The spec is taken as it is: make and the function natives check it first
+// with validate_spec.
+Cell push(const Cell& spec, const Cell& body, Node context, int32_t code, Node owner,
                 uint32_t flags);
 
 // Checks a spec; answers its attribute flags. Raises bad-func-def (with the
@@ -64,14 +65,6 @@ Cell collect_words(const Cell& spec, const Cell& body);
 // it; -1 when required and the spec has no /local.
 int32_t count_locals(Node spec, int32_t start, bool required);
 
-// --- routine! -----------------------------------------------------------------------
-// A routine value for registry entry `code` (its body kept as given, not copied).
-Cell make_routine(const Cell& spec, const Cell& body, int32_t code, int32_t extra, bool flag);
-void set_arity(Cell& routine);
-inline int get_arity(const Cell& routine) {
-    return int((routine.header & attr::arity_mask) >> attr::arity_shift);
-}
-
 // --- actions ----------------------------------------------------------------------
 void make(actions::Args args, Type type);
 void reflect(actions::Args args, uint32_t field_symbol);
@@ -79,12 +72,28 @@ int32_t form(const Cell& value, Node buffer, bool part, int32_t budget);
 int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part, int32_t budget,
              int32_t indent);
 int32_t compare(const Cell& a, const Cell& b, int32_t op);
-int32_t form_routine(const Cell& value, Node buffer, bool part, int32_t budget);
-int32_t mold_routine(const Cell& value, Node buffer, actions::MoldFlags flags, bool part,
-                     int32_t budget, int32_t indent);
-int32_t compare_routine(const Cell& a, const Cell& b, int32_t op);
-
-// Registers function! and routine!.
+// Registers function!.
 void init();
 
 }  // namespace zan::function
+
+namespace zan::routine {
+
+// A new routine! for routine-registry entry `code`, its body kept as given
+// (not copied), `extra` in more-block cell 4; the flag sets header bit 15.
+Cell push(const Cell& spec, const Cell& body, int32_t code, int32_t extra, bool flag);
+// Header bits 25-29: the number of word! entries of the spec.
+void set_arity(Cell& routine);
+inline int get_arity(const Cell& routine) {
+    return int((routine.header & function::attr::arity_mask) >> function::attr::arity_shift);
+}
+
+int32_t form(const Cell& value, Node buffer, bool part, int32_t budget);
+int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part, int32_t budget,
+             int32_t indent);
+int32_t compare(const Cell& a, const Cell& b, int32_t op);
+
+// Registers routine! (parent function!).
+void init();
+
+}  // namespace zan::routine

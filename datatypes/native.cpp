@@ -16,6 +16,33 @@
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 
+namespace zan {
+namespace {
+
+Cell block_of(Node n) { return series_cell(Type::block, n, 0); }
+
+bool is_callable_source(Type t) {
+    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
+}
+
+// The canonical symbol of a name, interned on first use.
+uint32_t canonical(const char* name) { return symbol::resolve(symbol::make(name)); }
+
+void mark_native_cell(Cell& c) {
+    if (c.w2) collector::mark_series(c.w2);
+    if (c.w3) collector::mark_series(c.w3);
+}
+void mark_op_cell(Cell& c) {
+    Type source = op_source(c);
+    if (source == Type::function || source == Type::routine) {
+        if (c.w1) collector::mark_context(c.w1);
+    }
+    mark_native_cell(c);
+}
+
+}  // namespace
+}  // namespace zan
+
 namespace zan::native {
 
 namespace {
@@ -29,15 +56,6 @@ bool default_action_filled(int index) {
 }
 
 Tables tables{default_native_filled, nullptr, default_action_filled};
-
-Cell block_of(Node n) { return series_cell(Type::block, n, 0); }
-
-bool is_callable_source(Type t) {
-    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
-}
-
-// The canonical symbol of a name, interned on first use.
-uint32_t canonical(const char* name) { return symbol::resolve(symbol::make(name)); }
 
 void check_spec(Type type, const Cell& spec, int32_t& index) {
     auto bad = [&] {
@@ -78,28 +96,6 @@ int spec_arity(const Cell& spec) {
     return n;
 }
 
-bool op_spec_ok(const Cell& spec) {
-    int count = 0;
-    uint32_t local = canonical("local"), extern_ = canonical("extern");
-    int32_t len = block::rs_length(spec);
-    for (int32_t i = 0; i < len; ++i) {
-        const Cell& v = *block::rs_abs_at(spec, int32_t(series_index(spec)) + i);
-        Type t = type_of(v);
-        if (t == Type::word) {
-            ++count;
-        } else if (t == Type::lit_word || t == Type::get_word) {
-            if (count == 0) return false;  // the left argument must be a plain word
-            ++count;
-        } else if (t == Type::set_word) {
-            break;
-        } else if (t == Type::refinement) {
-            uint32_t s = symbol::resolve(word_symbol(v));
-            if (s != local && s != extern_) return false;
-            break;
-        }
-    }
-    return count == 2;
-}
 
 Cell make_at_index(Type type, const Cell& spec_in, int32_t index) {
     Cell spec = spec_in;
@@ -121,21 +117,7 @@ void make(actions::Args args, Type type) {
     args[0] = make_at_index(type, spec, index);
 }
 
-void make_action(actions::Args args, Type) { make(args, Type::action); }
 
-void make_op(actions::Args args, Type) {
-    Cell source = args[1];
-    Type t = type_of(source);
-    if (!is_callable_source(t)) {
-        Cell dt = datatype_cell(t);
-        errors::fire(errors::id::invalid_type, &dt);
-    }
-    if (!op_spec_ok(block_of(spec_node(source)))) errors::fire(error::ids::bad_op_spec);
-    Cell op = source;
-    op.header = uint32_t(Type::op) | (uint32_t(t) << op_source_shift);
-    if (t == Type::function || t == Type::routine) *function::more_at(source, function::more::op_source) = source;
-    args[0] = op;
-}
 
 void reflect(actions::Args args, uint32_t field_symbol) {
     Cell v = args[0];
@@ -205,19 +187,6 @@ int32_t compare(const Cell& a, const Cell& b, int32_t op) {
     }
 }
 
-namespace {
-void mark_native_cell(Cell& c) {
-    if (c.w2) collector::mark_series(c.w2);
-    if (c.w3) collector::mark_series(c.w3);
-}
-void mark_op_cell(Cell& c) {
-    Type source = op_source(c);
-    if (source == Type::function || source == Type::routine) {
-        if (c.w1) collector::mark_context(c.w1);
-    }
-    mark_native_cell(c);
-}
-}  // namespace
 
 void init() {
     actions::Row n;
@@ -227,26 +196,76 @@ void init() {
     n.mold = mold;
     n.compare = compare;
     datatype::register_type(Type::native, Type::any, "native!", n);
-
-    actions::Row a;
-    a.make = make_action;
-    a.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
-    a.form = form;
-    a.mold = mold;
-    a.compare = compare;
-    datatype::register_type(Type::action, Type::native, "action!", a);
-
-    actions::Row o;
-    o.make = make_op;
-    o.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
-    o.form = form;
-    o.mold = mold;
-    o.compare = compare;
-    datatype::register_type(Type::op, Type::native, "op!", o);
-
     collector::set_cell_marker(Type::native, mark_native_cell);
-    collector::set_cell_marker(Type::action, mark_native_cell);
-    collector::set_cell_marker(Type::op, mark_op_cell);
 }
 
 }  // namespace zan::native
+
+namespace zan::action {
+
+void make(actions::Args args, Type) { native::make(args, Type::action); }
+
+void init() {
+    actions::Row a;
+    a.make = make;
+    a.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
+    a.form = native::form;
+    a.mold = native::mold;
+    a.compare = native::compare;
+    datatype::register_type(Type::action, Type::native, "action!", a);
+    collector::set_cell_marker(Type::action, mark_native_cell);
+}
+
+}  // namespace zan::action
+
+namespace zan::op {
+
+bool spec_ok(const Cell& spec) {
+    int count = 0;
+    uint32_t local = canonical("local"), extern_ = canonical("extern");
+    int32_t len = block::rs_length(spec);
+    for (int32_t i = 0; i < len; ++i) {
+        const Cell& v = *block::rs_abs_at(spec, int32_t(series_index(spec)) + i);
+        Type t = type_of(v);
+        if (t == Type::word) {
+            ++count;
+        } else if (t == Type::lit_word || t == Type::get_word) {
+            if (count == 0) return false;  // the left argument must be a plain word
+            ++count;
+        } else if (t == Type::set_word) {
+            break;
+        } else if (t == Type::refinement) {
+            uint32_t s = symbol::resolve(word_symbol(v));
+            if (s != local && s != extern_) return false;
+            break;
+        }
+    }
+    return count == 2;
+}
+
+void make(actions::Args args, Type) {
+    Cell source = args[1];
+    Type t = type_of(source);
+    if (!is_callable_source(t)) {
+        Cell dt = datatype_cell(t);
+        errors::fire(errors::id::invalid_type, &dt);
+    }
+    if (!spec_ok(block_of(native::spec_node(source)))) errors::fire(error::ids::bad_op_spec);
+    Cell op = source;
+    op.header = uint32_t(Type::op) | (uint32_t(t) << native::op_source_shift);
+    if (t == Type::function || t == Type::routine) *function::more_at(source, function::more::op_source) = source;
+    args[0] = op;
+}
+
+void init() {
+    actions::Row o;
+    o.make = make;
+    o.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
+    o.form = native::form;
+    o.mold = native::mold;
+    o.compare = native::compare;
+    datatype::register_type(Type::op, Type::native, "op!", o);
+    collector::set_cell_marker(Type::op, mark_op_cell);
+}
+
+}  // namespace zan::op

@@ -50,20 +50,30 @@ Cell make_at_index(Type type, const Cell& spec, int32_t index);
 // before the first refinement or set-word.
 int spec_arity(const Cell& spec);
 
-// Whether the spec describes exactly two arguments with a plain left one.
-bool op_spec_ok(const Cell& spec);
-
 // --- actions ----------------------------------------------------------------------
-void make(actions::Args args, Type type);         // native!
-void make_action(actions::Args args, Type type);  // action!
-void make_op(actions::Args args, Type type);      // op!
-void reflect(actions::Args args, uint32_t field_symbol);
+void make(actions::Args args, Type type);
+void reflect(actions::Args args, uint32_t field_symbol);  // inherited by action! and op!
+// The text slots of all three types.
 int32_t form(const Cell& value, Node buffer, bool part, int32_t budget);
 int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part, int32_t budget,
              int32_t indent);
 int32_t compare(const Cell& a, const Cell& b, int32_t op);
 
-// Registers native!, action! and op!.
+// Registers native!.
 void init();
 
 }  // namespace zan::native
+
+namespace zan::action {
+void make(actions::Args args, Type type);
+// Registers action! (parent native!).
+void init();
+}  // namespace zan::action
+
+namespace zan::op {
+// Whether the spec describes exactly two arguments with a plain left one.
+bool spec_ok(const Cell& spec);
+void make(actions::Args args, Type type);
+// Registers op! (parent native!).
+void init();
+}  // namespace zan::op

@@ -199,7 +199,7 @@ Cell rebind_function(const Cell& fn_in, Node ctx) {
     context::bind(copy, ctx, true);
     Cell owner = *function::more_at(fn, function::more::owner);
     uint32_t flags = fn.header & (function::attr::trace | function::attr::no_trace);
-    return function::make_value(spec, copy, 0, 0, is(owner, Type::integer) ? ctx : 0, flags);
+    return function::push(spec, copy, 0, 0, is(owner, Type::integer) ? ctx : 0, flags);
 }
 
 void duplicate_values(Node dst, Node src, bool copy_all) {

@@ -37,9 +37,12 @@ void register_all() {
     integer::init();
     // symbol!, context!, word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
-    native::init();  // native!, action!, op!
+    native::init();
+    action::init();
+    op::init();
     // path!, lit-path!, set-path!, get-path!
-    function::init();  // function!, routine!
+    function::init();
+    routine::init();
     paren::init();
     issue::init();
     // url!, file!

@@ -59,7 +59,7 @@ TEST_F(Error, RaisedIdsNameTheirCatalogueEntries) {
     };
     for (const auto& c : cases) {
         EXPECT_STREQ(error::catalog::id_name(int(c.id.category), c.id.index - 2), c.name);
-        Cell e = error::make_from_id(c.id);
+        Cell e = error::make_from_ids(c.id);
         EXPECT_EQ(int_of(*error::field_at(e, error::field::code)), c.id.code()) << c.name;
         EXPECT_EQ(error::id_of(e), c.id) << c.name;
     }
@@ -150,25 +150,25 @@ TEST_F(Error, FormOfAUserMessage) {
 
 TEST_F(Error, FormFillsTheTemplate) {
     Cell arg = w("foo");
-    Cell e = error::make_from_id(errors::id::no_value, &arg);
+    Cell e = error::make_from_ids(errors::id::no_value, &arg);
     collector::Root k(e);
     *error::field_at(e, error::field::where) = str("in a test");
     *error::field_at(e, error::field::near) = blk({w("x"), integer_cell(1)});
     EXPECT_EQ(test::form(e), "*** Script Error: foo has no value\n*** Where: in a test\n*** Near : x 1");
 
     Cell a = datatype_cell(Type::error), b = integer_cell(3);
-    Cell m = error::make_from_id(errors::id::bad_make_arg, &a, &b);
+    Cell m = error::make_from_ids(errors::id::bad_make_arg, &a, &b);
     EXPECT_TRUE(starts(test::form(m), "*** Script Error: cannot MAKE error! from: 3\n*** Where: "));
-    Cell plain = error::make_from_id(errors::id::zero_divide);
+    Cell plain = error::make_from_ids(errors::id::zero_divide);
     EXPECT_TRUE(starts(test::form(plain), "*** Math Error: attempt to divide by zero\n"));
 }
 
 TEST_F(Error, SyntaxArgumentsAreFormedOthersMolded) {
     Cell a = lw("foo");
-    Cell syn = error::make_from_id(errors::Id{errors::Category::syntax, 7}, &a);  // malconstruct
+    Cell syn = error::make_from_ids(errors::Id{errors::Category::syntax, 7}, &a);  // malconstruct
     collector::Root k(syn);
     EXPECT_TRUE(starts(test::form(syn), "*** Syntax Error: foo invalid construction spec at none\n"));
-    Cell script = error::make_from_id(errors::id::no_value, &a);
+    Cell script = error::make_from_ids(errors::id::no_value, &a);
     EXPECT_TRUE(starts(test::form(script), "*** Script Error: 'foo has no value\n"));
 }
 
@@ -177,7 +177,7 @@ TEST_F(Error, LongArgumentsAreCut) {
     collector::Root kb(big);
     block::make_at(big, 60);
     for (int i = 0; i < 60; ++i) block::rs_append(big, integer_cell(1000 + i));
-    Cell e = error::make_from_id(errors::id::invalid_arg, &big);
+    Cell e = error::make_from_ids(errors::id::invalid_arg, &big);
     collector::Root k(e);
     *error::field_at(e, error::field::near) = big;
     std::string text = test::form(e);

@@ -115,14 +115,14 @@ TEST_F(Function, SpecNotAtItsHeadIsCopied) {
     Cell spec = blk({w("x"), w("a")});
     collector::Root keep(spec);
     spec.w1 = 1;
-    Cell f = function::make_value(spec, blk({}), 0, 0, 0, 0);
+    Cell f = function::push(spec, blk({}), 0, 0, 0, 0);
     EXPECT_NE(function::spec_node(f), series_node(spec));
     EXPECT_EQ(test::mold(f), "func [a] []");
 }
 
 TEST_F(Function, Mold) {
     EXPECT_EQ(test::mold(func(blk({w("a")}), blk({w("a")}))), "func [a] [a]");
-    Cell no_body = function::make_value(blk({w("a")}), none_cell(), 0, 0, 0, 0);
+    Cell no_body = function::push(blk({w("a")}), none_cell(), 0, 0, 0, 0);
     EXPECT_EQ(test::mold(no_body), "func [a] none");
     EXPECT_EQ(test::form(no_body), "?function?");
 }
@@ -235,10 +235,10 @@ TEST_F(Function, Routine) {
     Cell spec = blk({w("a"), w("b"), ref("only"), w("c")});
     Cell body = blk({w("x")});
     collector::Root k0(spec), k1(body);
-    Cell r = function::make_routine(spec, body, 7, -1, true);
+    Cell r = routine::push(spec, body, 7, -1, true);
     collector::Root kr(r);
     EXPECT_TRUE(is(r, Type::routine));
-    EXPECT_EQ(function::get_arity(r), 3);
+    EXPECT_EQ(routine::get_arity(r), 3);
     EXPECT_TRUE(has_flag(r, function::attr::routine_flag));
     EXPECT_EQ(int_of(*function::more_at(r, function::more::code)), 7);
     EXPECT_EQ(int_of(*function::more_at(r, function::more::owner)), -1);

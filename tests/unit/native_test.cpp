@@ -140,8 +140,8 @@ TEST_F(Native, OpSpecRule) {
     for (auto& c : cases) {
         Cell spec = c.spec;
         collector::Root k(spec);
-        EXPECT_EQ(native::op_spec_ok(spec), c.ok) << test::mold(spec);
-        Cell f = function::make_value(spec, blk({}), 0, 0, 0, 0);
+        EXPECT_EQ(op::spec_ok(spec), c.ok) << test::mold(spec);
+        Cell f = function::push(spec, blk({}), 0, 0, 0, 0);
         collector::Root kf(f);
         errors::Id got = raised([&] { make_of(Type::op, f); });
         EXPECT_EQ(got, c.ok ? errors::id::not_done : error::ids::bad_op_spec);
@@ -176,7 +176,7 @@ TEST_F(Native, OpFromEachSource) {
     native::reflect(args, symbol::make("body"));
     EXPECT_EQ(test::mold(args[0]), "[a]");
 
-    Cell r = function::make_routine(spec, none_cell(), 1, -1, false);
+    Cell r = routine::push(spec, none_cell(), 1, -1, false);
     collector::Root kr(r);
     Cell rop = make_of(Type::op, r);
     EXPECT_EQ(op_source(rop), Type::routine);

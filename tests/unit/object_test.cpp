@@ -155,7 +155,7 @@ TEST_F(Object, MethodsAreReboundToTheCopy) {
 }
 
 TEST_F(Object, MethodWithoutBodyCannotBeCopied) {
-    Cell no_body = function::make_value(blk({}), none_cell(), 0, 0, 0, 0);
+    Cell no_body = function::push(blk({}), none_cell(), 0, 0, 0, 0);
     collector::Root kb(no_body);
     Cell args[1];
     EXPECT_EQ(raised([&] { object::rebind_function(no_body, context::global()); }),
@@ -443,7 +443,7 @@ TEST(CallablesUnderStress, EveryAllocationCollects) {
 
     Cell arg = blk({w("a"), integer_cell(1)});
     collector::Root ka(arg);
-    Cell e = error::make_from_id(errors::id::invalid_arg, &arg);
+    Cell e = error::make_from_ids(errors::id::invalid_arg, &arg);
     collector::Root ke(e);
     EXPECT_EQ(test::form(e), "*** Script Error: invalid argument: [a 1]\n*** Where: ???\n*** Near : none");
 
