@@ -58,6 +58,19 @@ void check_type_block(const Cell& types) {
 
 }  // namespace
 
+void mark_more(Node& more) {
+    if (!collector::mark_node(more)) return;
+    memory::Series* s = memory::buffer(more);
+    for (uint32_t i = 0, n = s->length(); i < n; ++i) {
+        Cell& c = s->cells()[i];
+        if (i == uint32_t(more::arity) && is(c, Type::block)) {
+            collector::mark_node(c.w2);
+            continue;
+        }
+        collector::mark_cell(c);
+    }
+}
+
 Cell* more_at(const Cell& f, int index) { return memory::buffer(more_node(f))->cells() + index; }
 
 uint32_t validate_spec(const Cell& spec_in) {
@@ -373,7 +386,7 @@ int32_t compare_nodes(const Cell& a, const Cell& b, int32_t op) {
 void mark_function_cell(Cell& c) {
     if (c.w1) collector::mark_context(c.w1);
     if (c.w2) collector::mark_series(c.w2);
-    if (c.w3) collector::mark_series(c.w3);
+    if (c.w3) mark_more(c.w3);
 }
 }  // namespace detail
 using detail::compare_nodes;

@@ -40,6 +40,12 @@ inline Node context_node(const Cell& f) { return f.w1; }
 inline Node spec_node(const Cell& f) { return f.w2; }
 inline Node more_node(const Cell& f) { return f.w3; }
 
+// The collector's step for a more block or a native's cache: its cells are
+// marked, except cell 1, the interpreter's arity cache, whose block is kept
+// as a buffer only: it holds typesets, counts and refinement records whose
+// payload words are slot numbers, not nodes.
+void mark_more(Node& more);
+
 // A cell of the more block; valid until the next allocation.
 Cell* more_at(const Cell& f, int index);
 

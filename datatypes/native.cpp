@@ -28,9 +28,11 @@ bool is_callable_source(Type t) {
 // The canonical symbol of a name, interned on first use.
 uint32_t canonical(const char* name) { return symbol::resolve(symbol::make(name)); }
 
+// The cache, like a function's more block, keeps the interpreter's own cache
+// in cell 1.
 void mark_native_cell(Cell& c) {
     if (c.w2) collector::mark_series(c.w2);
-    if (c.w3) collector::mark_series(c.w3);
+    if (c.w3) function::mark_more(c.w3);
 }
 void mark_op_cell(Cell& c) {
     Type source = op_source(c);

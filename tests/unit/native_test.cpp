@@ -187,3 +187,30 @@ TEST_F(Native, OpFromEachSource) {
 }
 
 }  // namespace
+
+namespace {
+
+// The interpreter's cache in cell 1 holds refinement records whose first
+// payload word is a slot number: the collector must not take it for a
+// context (a debug build aborts on marking a node that is not in use).
+TEST(NativeCache, InterpreterCacheIsNotScannedForNodes) {
+    use_test_interpreter();
+    Cell spec = blk({w("a"), ref("only")});
+    collector::Root k(spec);
+    Cell args[2] = {datatype_cell(Type::native), blk({spec, integer_cell(2)})};
+    native::make(args, Type::native);
+    Cell n = args[0];
+    collector::Root kn(n);
+    Cell f = func(blk({w("a"), ref("only")}), blk({w("a")}));
+    collector::Root kf(f);
+    for (Cell* owner : {&n, &f}) {
+        Cell cache = blk({make_cell(Type::refinement, 0x7FFFFFF0u, symbol::make("only"), 1)});
+        memory::buffer(owner->w3)->cells()[1] = cache;
+    }
+    collector::do_cycle();
+    collector::do_cycle();
+    EXPECT_EQ(block::rs_length(memory::buffer(n.w3)->cells()[1]), 1);
+    EXPECT_EQ(test::mold(f), "func [a /only] [a]");
+}
+
+}  // namespace
