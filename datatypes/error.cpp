@@ -224,6 +224,25 @@ uint32_t get_id(const Cell& error) {
     return is(t, Type::word) ? word_symbol(t) : 0;
 }
 
+Cell get_call_argument(const Cell& word, int n) {
+    const Cell* v = context::get(word);
+    if (!v) return none_cell();
+    Type t = type_of(*v);
+    if (t != Type::native && t != Type::action && t != Type::op && t != Type::function &&
+        t != Type::routine)
+        return none_cell();
+    Cell spec = series_cell(Type::block, callable_spec(*v));
+    int k = 0;
+    for (int32_t i = 0, len = block::rs_length(spec); i < len; ++i) {
+        Cell e = *block::rs_abs_at(spec, i);
+        Type et = type_of(e);
+        if (et != Type::word && et != Type::lit_word && et != Type::get_word && et != Type::refinement)
+            continue;
+        if (++k == n) return e;
+    }
+    return none_cell();
+}
+
 errors::Id id_of(const Cell& error) {
     int c = category_of(*field_at(error, field::type));
     if (c < 0) return errors::id::not_done;

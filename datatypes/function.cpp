@@ -14,6 +14,7 @@
 #include "datatypes/error.h"
 #include "datatypes/mold.h"
 #include "datatypes/symbol.h"
+#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -314,6 +315,12 @@ Cell push(const Cell& spec_in, const Cell& body_in, Node context, int32_t code, 
     if (owner) m[more::owner] = integer_cell(int32_t(owner));
     if (own_context && is(copy, Type::block)) context::bind(copy, context, false);
     return fn;
+}
+
+void init_locals(int32_t n) {
+    if (n < 1) return;
+    stack::push(logic_cell(false));
+    for (int32_t i = 1; i < n; ++i) stack::push(none_cell());
 }
 
 void make(actions::Args args, Type) {

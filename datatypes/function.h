@@ -71,6 +71,10 @@ Cell collect_words(const Cell& spec, const Cell& body);
 // it; -1 when required and the spec has no /local.
 int32_t count_locals(Node spec, int32_t start, bool required);
 
+// Pushes the local slots of a call made from native code: false for /local,
+// then n - 1 none values.
+void init_locals(int32_t n);
+
 // --- actions ----------------------------------------------------------------------
 void make(actions::Args args, Type type);
 void reflect(actions::Args args, uint32_t field_symbol);

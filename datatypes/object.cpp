@@ -47,10 +47,7 @@ void interpreter_call(const Cell& handler, const Cell& object, uint32_t name, co
     int wanted = native::spec_arity(series_cell(Type::block, function::spec_node(handler)));
     stack::mark_interp_func(word);
     for (int i = 0; i < wanted; ++i) stack::push(i < count ? args[i] : none_cell());
-    if (locals >= 1) {
-        stack::push(logic_cell(false));
-        for (int32_t k = 1; k < locals; ++k) stack::push(none_cell());
-    }
+    function::init_locals(locals);
     stack::raise_status(interp::exec_function(handler, context_node(object), word));
     stack::unwind();
     stack::s.top = guard;
@@ -136,6 +133,53 @@ Cell push(Node ctx, Node hooks, uint32_t class_id) {
     context::owner(ctx) = o;
     return o;
 }
+
+Cell init_push(Node ctx, uint32_t class_id) {
+    Node values = context::values(ctx);
+    memory::Series* b = memory::buffer(values);
+    uint32_t n = context::length(ctx);
+    if (b->length() == 0 && n > 0) {
+        if (b->capacity < n * sizeof(Cell)) b = memory::expand_series(values, n * sizeof(Cell));
+        for (uint32_t i = 0; i < n; ++i) b->cells()[i] = unset_cell();
+        b->tail = b->head + n * uint32_t(sizeof(Cell));
+    }
+    return push(ctx, 0, class_id);
+}
+
+Node attach_hooks(Cell& object, int32_t on_change, int32_t change_count, int32_t on_deep,
+                  int32_t deep_count) {
+    Node hooks = memory::alloc_cells(2);
+    memory::Series* b = memory::buffer(hooks);
+    auto entry = [](int32_t index, int32_t count) {
+        uint32_t w2 = index < 0 ? no_handler : (uint32_t(index) << 16) | uint32_t(count & 0xFFFF);
+        return make_cell(Type::pair, 0, w2, 0);
+    };
+    b->cells()[0] = entry(on_change, change_count);
+    b->cells()[1] = entry(on_deep, deep_count);
+    b->tail = b->head + 2 * sizeof(Cell);
+    object.w3 = hooks;
+    Node ctx = context_node(object);
+    context::owner(ctx) = object;
+    if (on_deep >= 0) {
+        Cell self = object;
+        collector::Root keep(self);
+        ownership::bind(self, self, none_cell());
+        context::owner(ctx) = object;
+    }
+    return hooks;
+}
+
+bool word_of_class(const Cell& word, uint32_t class_id) {
+    const Cell* v = context::get(word);
+    return v && is(*v, Type::object) && class_of(*v) == class_id;
+}
+
+bool class_at(Node ctx, int32_t index, uint32_t class_id) {
+    const Cell* v = context::value_at(ctx, index);
+    return v && is(*v, Type::object) && class_of(*v) == class_id;
+}
+
+Node get_values(const Cell& object) { return context::values(context_node(object)); }
 
 Cell& make_at(uint32_t capacity, Cell& cell) {
     Node ctx = context::create(capacity, false, true, 0, context::Kind::object);

@@ -49,6 +49,14 @@ uint32_t new_class_id();
 Cell& make_at(uint32_t capacity, Cell& cell);
 // An object of the context with these hooks and class; copied into the owner cell.
 Cell push(Node ctx, Node hooks, uint32_t class_id);
+// For objects built by start-up code: gives an empty values series as many
+// unset values as the context has words, then pushes the object (no hooks).
+Cell init_push(Node ctx, uint32_t class_id);
+// Gives the object a new hook series for the handler field indexes and local
+// counts (-1: no handler); with a deep handler the object owns its series.
+// Answers the series.
+Node attach_hooks(Cell& object, int32_t on_change, int32_t change_count, int32_t on_deep,
+                  int32_t deep_count);
 // The hook series of a context's on-change* and on-deep-change* fields, or 0
 // when it has neither; a field holding anything but a function or routine
 // raises bad-field-set.
@@ -70,6 +78,13 @@ Cell rebind_function(const Cell& fn, Node ctx);
 // A copy of an object's context with the same words and copies of its values;
 // value.w1 is set to the copy.
 Node clone_context(Cell& value);
+
+// Whether the value (of a word, or at an index of a context) is an object of
+// the class.
+bool word_of_class(const Cell& word, uint32_t class_id);
+bool class_at(Node ctx, int32_t index, uint32_t class_id);
+// The values series of an object's context.
+Node get_values(const Cell& object);
 
 // --- fields -----------------------------------------------------------------------------
 Cell select_word(const Cell& object, const Cell& word);

@@ -284,3 +284,22 @@ TEST_F(Error, MoldPathAndCompare) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ErrorCallArgument, NthSpecWord) {
+    use_test_interpreter();
+    Cell f = func(blk({w("a"), lw("b"), str("doc"), ref("only"), gw("c")}), blk({}));
+    collector::Root kf(f);
+    set_global("callee", f);
+    set_global("not-callable", integer_cell(1));
+    Cell word = w("callee");
+    EXPECT_EQ(word_name(error::get_call_argument(word, 1)), "a");
+    EXPECT_EQ(word_name(error::get_call_argument(word, 2)), "b");
+    EXPECT_TRUE(is(error::get_call_argument(word, 3), Type::refinement));
+    EXPECT_EQ(word_name(error::get_call_argument(word, 4)), "c");
+    EXPECT_TRUE(is(error::get_call_argument(word, 5), Type::none));
+    EXPECT_TRUE(is(error::get_call_argument(w("not-callable"), 1), Type::none));
+}
+
+}  // namespace

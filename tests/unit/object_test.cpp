@@ -456,3 +456,41 @@ TEST(CallablesUnderStress, EveryAllocationCollects) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ObjectStartUp, InitPushAttachHooksAndClassTests) {
+    use_test_interpreter();
+    Node ctx = context::create(3, false, true, 0, context::Kind::object);
+    collector::NodeRoot keep_ctx(ctx, collector::NodeRoot::As::context);
+    context::add(ctx, w("a"));
+    context::add(ctx, w("on-change*"));
+    // Start-up code may hand over a context whose values are not there yet.
+    memory::buffer(context::values(ctx))->tail = memory::buffer(context::values(ctx))->head;
+    Cell o = object::init_push(ctx, 42);
+    collector::Root k(o);
+    EXPECT_EQ(object::class_of(o), 42u);
+    EXPECT_EQ(memory::buffer(object::get_values(o))->length(), 2u);
+    EXPECT_TRUE(is(*context::value_at(ctx, 0), Type::unset));
+    EXPECT_EQ(context::owner(ctx).w2, 42u);
+
+    Cell h = func(blk({w("w"), w("o"), w("n"), ref("local"), w("t")}), blk({}));
+    *context::value_at(ctx, 1) = h;
+    *context::value_at(ctx, 0) = integer_cell(1);
+    object::attach_hooks(o, 1, 2, -1, 0);
+    EXPECT_FALSE(object::has_deep_handler(o));
+    EXPECT_EQ(context::owner(ctx).w3, o.w3);
+    object::set_field(o, w("a"), integer_cell(2));
+    ASSERT_EQ(handler_calls().size(), 1u);
+    EXPECT_EQ(handler_calls()[0].locals, 2);
+
+    Cell holder = make_object(blk({sw("inner"), o, sw("n"), integer_cell(0)}));
+    collector::Root kh(holder);
+    EXPECT_TRUE(object::class_at(object::context_node(holder), 0, 42));
+    EXPECT_FALSE(object::class_at(object::context_node(holder), 0, 43));
+    EXPECT_FALSE(object::class_at(object::context_node(holder), 1, 42));
+    Cell bound = make_cell(Type::word, object::context_node(holder), symbol::make("inner"), 0);
+    EXPECT_TRUE(object::word_of_class(bound, 42));
+}
+
+}  // namespace
