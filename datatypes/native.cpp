@@ -59,6 +59,18 @@ bool default_action_filled(int index) {
 
 Tables tables{default_native_filled, nullptr, default_action_filled};
 
+// The arity of the first native made for each index: start-up defines every
+// native once from its spec, and a later make of that index must agree.
+int8_t made_arity[table_size + 1];
+bool made_arity_ready = false;
+int8_t& made_arity_of(int index) {
+    if (!made_arity_ready) {
+        for (int8_t& a : made_arity) a = -1;
+        made_arity_ready = true;
+    }
+    return made_arity[index];
+}
+
 void check_spec(Type type, const Cell& spec, int32_t& index) {
     auto bad = [&] {
         Cell t = datatype_cell(type);
@@ -72,8 +84,10 @@ void check_spec(Type type, const Cell& spec, int32_t& index) {
     index = int_of(second);
     if (type == Type::native) {
         if (index < 1 || index > table_size || !tables.native_filled(index)) bad();
-        int arity = tables.native_arity ? tables.native_arity(index) : -1;
-        if (arity >= 0 && spec_arity(first) != arity) bad();
+        int arity = tables.native_arity ? tables.native_arity(index) : made_arity_of(index);
+        int given = spec_arity(first);
+        if (arity >= 0 && given != arity) bad();
+        if (made_arity_of(index) < 0) made_arity_of(index) = int8_t(given);
     } else {
         if (index < 1 || index > action_table_size || !tables.action_filled(index)) bad();
     }

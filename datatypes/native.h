@@ -25,8 +25,9 @@ constexpr int action_table_size = 62;
 // What the evaluator knows of its tables. A native or action value may only
 // name a filled entry, and a native's spec must have the registered native's
 // arity. Until the evaluator installs its own answers, natives 1-107 and every
-// action slot but 8 (set-path, which has no entry) count as filled, and any
-// arity is accepted.
+// action slot but 8 (set-path, which has no entry) count as filled, and a
+// native's arity is that of the first native made for its index (start-up
+// makes each one from its spec).
 struct Tables {
     bool (*native_filled)(int index) = nullptr;
     int (*native_arity)(int index) = nullptr;  // -1: unknown

@@ -65,6 +65,17 @@ TEST_F(Native, SpecArityMustMatchTheRegisteredNative) {
               errors::id::not_done);
 }
 
+TEST_F(Native, LaterMakesKeepTheFirstArity) {
+    EXPECT_EQ(raised([] { make_of(Type::native, blk({two_args(), integer_cell(50)})); }),
+              errors::id::not_done);
+    Cell one = blk({w("a"), ref("only"), w("b")});
+    EXPECT_EQ(raised([&] { make_of(Type::native, blk({one, integer_cell(50)})); }),
+              errors::id::bad_make_arg);
+    Cell other_names = blk({w("x"), w("y"), ref("only")});
+    EXPECT_EQ(raised([&] { make_of(Type::native, blk({other_names, integer_cell(50)})); }),
+              errors::id::not_done);
+}
+
 TEST_F(Native, ValueLayoutAndCache) {
     Cell spec = blk({w("series"), w("value"), ref("only")});
     collector::Root k(spec);
@@ -110,7 +121,7 @@ TEST_F(Native, CompareByCode) {
     collector::Root k(spec);
     Cell n1 = make_of(Type::native, blk({spec, integer_cell(1)}));
     collector::Root k1(n1);
-    Cell n1b = make_of(Type::native, blk({blk({w("x")}), integer_cell(1)}));
+    Cell n1b = make_of(Type::native, blk({blk({w("x"), w("y")}), integer_cell(1)}));
     collector::Root k2(n1b);
     Cell n2 = make_of(Type::native, blk({spec, integer_cell(2)}));
     collector::Root k3(n2);
@@ -197,7 +208,7 @@ TEST(NativeCache, InterpreterCacheIsNotScannedForNodes) {
     use_test_interpreter();
     Cell spec = blk({w("a"), ref("only")});
     collector::Root k(spec);
-    Cell args[2] = {datatype_cell(Type::native), blk({spec, integer_cell(2)})};
+    Cell args[2] = {datatype_cell(Type::native), blk({spec, integer_cell(9)})};
     native::make(args, Type::native);
     Cell n = args[0];
     collector::Root kn(n);
