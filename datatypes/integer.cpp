@@ -8,13 +8,17 @@
 #include <cmath>
 #include <cstring>
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/mold.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace zan::integer {
 
@@ -61,7 +65,30 @@ bool scan_integer(std::string_view text, int32_t& out) {
     return true;
 }
 
+// An issue's spelling read as up to eight hexadecimal digits.
+int32_t from_issue(const Cell& issue) {
+    std::string_view name = symbol::name(word_symbol(issue));
+    uint32_t value = 0;
+    int digits = 0;
+    for (size_t i = 0; i < name.size();) {
+        int32_t count = int32_t(name.size() - i);
+        int32_t cp = unicode::decode_utf8_checked(reinterpret_cast<const uint8_t*>(name.data()) + i, count);
+        if (cp < 0 || ++digits > 8) errors::fire(errors::id::invalid_data, &issue);
+        i += size_t(count);
+        uint32_t c = uint32_t(cp) % 128;
+        uint32_t d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else errors::fire(errors::id::invalid_data, &issue);
+        value = value * 16 + d;
+    }
+    return int32_t(value);
+}
+
 }  // namespace
+
+Cell* make_in(const Cell& block, int32_t n) { return block::rs_append(block, integer_cell(n)); }
 
 int32_t sign(int32_t n) { return n > 0 ? 1 : n < 0 ? -1 : 0; }
 
@@ -154,10 +181,14 @@ static void run_slot(Type t, int op, actions::Args args, const Cell& offender) {
     fn(args);
 }
 
-static void not_related(int op, Type t) {
-    Cell word = errors::call_word();
+// not-related naming the operation (`subtract` or `divide`, or the called
+// function for -1) and the type that cannot take part.
+[[noreturn]] static void not_related(int op, Type t) {
+    Cell word = op == divide     ? runtime_words::word(runtime_words::Word::divide)
+                : op == subtract ? runtime_words::word(runtime_words::Word::subtract)
+                                 : errors::call_word();
+    if (!is(word, Type::word)) word = errors::call_word();
     Cell type = datatype_cell(t);
-    (void)op;
     errors::fire(errors::id::not_related, &word, &type);
 }
 
@@ -271,6 +302,7 @@ void to(actions::Args args, Type) {
             set_int(result, int32_t(std::trunc(d)));
             break;
         }
+        case Type::issue: set_int(result, from_issue(spec)); break;
         case Type::binary: {
             // Up to four bytes from the position, big-endian.
             memory::Series* s = memory::buffer(series_node(spec));
@@ -360,7 +392,7 @@ static void power(actions::Args args) {
 
 void round(actions::Args args, const actions::RoundRefs& r) {
     const Cell* scale = r.to;
-    if (scale && is(*scale, Type::money)) not_related(0, Type::money);
+    if (scale && is(*scale, Type::money)) not_related(-1, Type::money);
     int64_t n = int_of(args[0]);
     if (scale && !is(*scale, Type::integer)) {
         args[0] = float_cell(double(n));

@@ -3,6 +3,7 @@
 // Each datatype adds its init call at its place in the list.
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
@@ -14,8 +15,11 @@
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/paren.h"
+#include "datatypes/path.h"
 #include "datatypes/series.h"
+#include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "runtime/errors.h"
 
 namespace zan::datatype {
@@ -35,12 +39,14 @@ void register_all() {
     block::init();
     // string!, binary!
     integer::init();
-    // symbol!, context!, word!, lit-word!, set-word!, get-word!, refinement!
+    symbol::init();
+    context::init();
+    word::init();  // word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
     native::init();
     action::init();
     op::init();
-    // path!, lit-path!, set-path!, get-path!
+    path::init();  // path!, lit-path!, set-path!, get-path!
     function::init();
     routine::init();
     paren::init();

@@ -6,7 +6,6 @@
 // run out.
 #include "runtime/errors.h"
 
-#include "datatypes/typeset.h"
 #include "runtime/collector.h"
 #include "runtime/unwind.h"
 
@@ -78,14 +77,5 @@ void expect_arg(const Cell& value, int position) {
 }
 
 void bad_make_arg(const Cell& value, const Cell& spec) { fire(id::bad_make_arg, &value, &spec); }
-
-const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value) {
-    if (!typeset::has(typeset, type_of(value))) expect_arg(value, position);
-    return value;
-}
-
-void check_unset(int position, const Cell& value) {
-    if (is(value, Type::unset)) expect_arg(value, position);
-}
 
 }  // namespace zan::errors

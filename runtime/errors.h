@@ -121,10 +121,6 @@ void set_arg_word_provider(ArgWordFn fn);
 // make of a value that cannot be made from the spec (native!, action! ...).
 [[noreturn]] void bad_make_arg(const Cell& value, const Cell& spec);
 
-// Checks of compiled functions' arguments against their typesets.
-const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value);
-void check_unset(int position, const Cell& value);
-
 // error!: builds the error value of each fire from the id and the arguments
 // (copies of them, kept rooted); until one is installed the pending value is
 // the first argument. Installed by the error! datatype at start-up.

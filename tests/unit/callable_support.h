@@ -135,9 +135,8 @@ inline int32_t stand_in_word_compare(const Cell& a, const Cell& b, int32_t op) {
 // Contexts, the global context, block! and paren!, and the word family's
 // text, for whatever the start-up list does not register yet.
 inline void register_blocks() {
-    if (!datatype::registered(Type::context)) context::init();
-    if (!context::global()) context::make_global();
     datatype::register_all();
+    if (!context::global()) context::make_global();
     if (!datatype::registered(Type::block)) {
         series::init();
         block::init();

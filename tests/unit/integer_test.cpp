@@ -6,6 +6,7 @@
 
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "runtime/memory.h"
 #include "value_support.h"
 
@@ -249,6 +250,21 @@ TEST(Integer, ToFromText) {
     for (const char* bad : {"12a", "", "2147483648", "-2147483649", "-", " 1", "1.5"})
         EXPECT_EQ(test::raised([&] { test::to(Type::integer, text(bad)); }), errors::id::bad_to_arg)
             << bad;
+}
+
+TEST(Integer, ToFromIssue) {
+    auto issue = [](const char* s) { return make_cell(Type::issue, 0, symbol::make(s), uint32_t(-1)); };
+    struct Case {
+        const char* text;
+        int32_t expect;
+    } good[] = {{"FF", 255}, {"ff", 255}, {"", 0}, {"7fffffff", INT_MAX}, {"FFFFFFFF", -1},
+                {"12345678", 0x12345678}};
+    for (const auto& c : good) EXPECT_EQ(int_of(test::to(Type::integer, issue(c.text))), c.expect) << c.text;
+    for (const char* bad : {"123456789", "FG", "a-b", "\xC3\xA9"})
+        EXPECT_EQ(test::raised([&] { test::to(Type::integer, issue(bad)); }), errors::id::invalid_data)
+            << bad;
+    // Code points are taken modulo 128: U+00C1 reads as "A".
+    EXPECT_EQ(int_of(test::to(Type::integer, issue("\xC3\x81"))), 10);
 }
 
 TEST(Integer, ToFromBinary) {
