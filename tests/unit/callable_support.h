@@ -15,8 +15,6 @@
 #include "datatypes/function.h"
 #include "datatypes/mold.h"
 #include "datatypes/object.h"
-#include "datatypes/paren.h"
-#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
@@ -112,45 +110,10 @@ inline void record_call(const Cell&, const Cell&, uint32_t name, const Cell* arg
         {std::string(symbol::name(name)), std::vector<Cell>(args, args + count), locals});
 }
 
-// The text of the word family, for the tests only, while the word datatype
-// is not in the tree.
-inline int32_t stand_in_word_form(const Cell& v, Node buffer, bool, int32_t budget) {
-    return mold::append(buffer, symbol::name(word_symbol(v)), budget);
-}
-inline int32_t stand_in_word_mold(const Cell& v, Node buffer, actions::MoldFlags, bool,
-                                  int32_t budget, int32_t) {
-    const char* prefix = is(v, Type::lit_word) ? "'" : is(v, Type::get_word) ? ":"
-                         : is(v, Type::refinement) ? "/" : "";
-    budget = mold::append(buffer, prefix, budget);
-    budget = mold::append(buffer, symbol::name(word_symbol(v)), budget);
-    return mold::append(buffer, is(v, Type::set_word) ? ":" : "", budget);
-}
-inline int32_t stand_in_word_compare(const Cell& a, const Cell& b, int32_t op) {
-    if (type_of(b) < Type::word || type_of(b) > Type::refinement) return -2;
-    uint32_t x = word_symbol(a), y = word_symbol(b);
-    if (op != 2 && op != 8) x = symbol::resolve(x), y = symbol::resolve(y);
-    return x < y ? -1 : x > y ? 1 : 0;
-}
-
-// Contexts, the global context, block! and paren!, and the word family's
-// text, for whatever the start-up list does not register yet.
+// The start-up the tests need: the registrations and the global context.
 inline void register_blocks() {
     datatype::register_all();
     if (!context::global()) context::make_global();
-    if (!datatype::registered(Type::block)) {
-        series::init();
-        block::init();
-        paren::init();
-    }
-    if (!datatype::registered(Type::word)) {
-        actions::Row r;
-        r.form = stand_in_word_form;
-        r.mold = stand_in_word_mold;
-        r.compare = stand_in_word_compare;
-        const char* names[] = {"word!", "set-word!", "lit-word!", "get-word!", "refinement!"};
-        Type types[] = {Type::word, Type::set_word, Type::lit_word, Type::get_word, Type::refinement};
-        for (int i = 0; i < 5; ++i) datatype::register_type(types[i], Type::any, names[i], r);
-    }
 }
 
 inline void use_test_interpreter() {
