@@ -196,6 +196,7 @@ void init() {
     dispatch::init();
     natives::init_table();
     interp::init();
+    interp::install_lexer_hooks();
     trace::init();
     lexer::init();
     define_datatype_words();

@@ -2,7 +2,8 @@
 // the rest and exits with 0, with the status given to quit/return, or with -2
 // (254) after an uncaught error, whose report goes to standard error. Without
 // a script, expressions are read from standard input, one per line, and each
-// result is printed after "== ".
+// result is printed after "== ". `zan --prelude FILE script.zan` evaluates
+// FILE first.
 #include "boot/run.h"
 
 #include <cstdio>
@@ -68,12 +69,12 @@ int evaluate(const Cell& code, bool show_result) {
         stack::s.top = mark;
         return 0;
     } catch (const unwind::Thrown& t) {
+        if (t.code != unwind::error) throw;
+        // The report names the call that failed: read it before the frames go.
+        std::string report = error_report();
         stack::s.frame_top = frame;
         stack::s.top = mark;
-        if (t.code == unwind::quiet_end) throw;
-        if (t.code != unwind::error) throw;
         output::flush();
-        std::string report = error_report();
         std::fwrite(report.data(), 1, report.size(), stderr);
         std::fflush(stderr);
         return -2;
@@ -166,7 +167,14 @@ int run(int argc, char** argv) {
     int status = 0;
     try {
         init();
-        status = argc >= 2 ? run_script(argv[1]) : read_expressions();
+        // --prelude FILE: a script evaluated first, in the same session (the
+        // script tests load their shared harness this way).
+        int first = 1;
+        if (argc >= 3 && std::string(argv[1]) == "--prelude") {
+            status = run_script(argv[2]);
+            first = 3;
+        }
+        if (status == 0) status = argc > first ? run_script(argv[first]) : read_expressions();
     } catch (const unwind::Thrown& t) {
         if (t.code == unwind::quiet_end) {
             status = quit_status;

@@ -198,7 +198,12 @@ struct Collector {
             }
         }
     }
+    std::vector<Node> walked;  // a block met again (a cycle) is not walked twice
+
     void walk(const Cell& body_in) {
+        for (Node n : walked)
+            if (n == series_node(body_in)) return;
+        walked.push_back(series_node(body_in));
         Cell body = body_in;
         collector::Root keep(body);
         std::vector<Cell> v = cells_from_head(body);

@@ -17,6 +17,7 @@
 
 #include "datatypes/cell.h"
 #include "evaluator/stack.h"
+#include "runtime/memory.h"
 
 namespace zan::interp {
 
@@ -31,7 +32,12 @@ struct Code {
 };
 Code code_of(const Cell& block);
 // The value at a position, or nullptr past the end (or past a shrunk tail).
-const Cell* value_at(const Code& c, uint32_t pos);
+inline const Cell* value_at(const Code& c, uint32_t pos) {
+    if (pos >= c.end) return nullptr;
+    memory::Series* s = memory::buffer(c.node);
+    if (pos >= (s->tail - s->head) / sizeof(Cell)) return nullptr;
+    return s->cells() + pos;
+}
 
 // Apply modes of invoke and fetch_args.
 namespace mode {
@@ -66,9 +72,13 @@ Status invoke(const Cell& callable, Code* c, const Cell& name, const Cell* path,
 Status exec_function(const Cell& fn, Node owner, const Cell& name);
 
 // Runs a callable with the given argument values (refinements absent): the
-// road the runtime takes to call script functions back from C++. The result
-// is pushed.
-Status call(const Cell& callable, const Cell* args, uint32_t count);
+// road the runtime takes to call script functions back from C++. The frame is
+// named by `name` (a symbol id; 0 for <anon>); tracing is off during the call.
+// The result is pushed. Missing arguments are none.
+Status call(const Cell& callable, const Cell* args, uint32_t count, uint32_t name = 0);
+
+// Installs the lexer's callback hooks (the <lexer-callback> calls).
+void install_lexer_hooks();
 
 // Builds (once) and answers the arity cache of a callable.
 Node arity_cache(const Cell& callable);

@@ -10,11 +10,25 @@ endif()
 
 # Script tests: every tests/scripts/*.zan runs under zan, plainly and with the collector stressed.
 file(GLOB ZAN_SCRIPT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/scripts/*.zan)
+# Each test file runs after the shared harness (tests/scripts/README.md).
+set(ZAN_HARNESS ${CMAKE_SOURCE_DIR}/tests/scripts/harness.zan)
+list(REMOVE_ITEM ZAN_SCRIPT_TESTS ${ZAN_HARNESS})
 foreach(script ${ZAN_SCRIPT_TESTS})
   get_filename_component(name ${script} NAME_WE)
-  add_test(NAME script.${name} COMMAND zan ${script} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
-  add_test(NAME gc-stress.${name} COMMAND zan ${script} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
+  add_test(NAME script.${name} COMMAND zan --prelude ${ZAN_HARNESS} ${script}
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
+  add_test(NAME gc-stress.${name} COMMAND zan --prelude ${ZAN_HARNESS} ${script}
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
   set_tests_properties(gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7")
+endforeach()
+
+# Scripts that check exit statuses and printed text (tests/scripts/exits/).
+file(GLOB ZAN_EXIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/scripts/exits/*.zan)
+foreach(script ${ZAN_EXIT_TESTS})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME exit.${name}
+           COMMAND ${CMAKE_COMMAND} -DZAN=$<TARGET_FILE:zan> -DSCRIPT=${script}
+                   -P ${CMAKE_SOURCE_DIR}/tests/scripts/expect_exit.cmake)
 endforeach()
 
 # The lexer's benchmark driver, run by bench/lexer_bench.sh.
