@@ -15,6 +15,7 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -319,8 +320,16 @@ void make(actions::Args args, Type) {
 
 namespace {
 
+// The call stack's own backtrace, formed from the bottom up to a frame count.
+std::string stack_backtrace(int level, uint32_t position) {
+    Node buffer = string::make_buffer(64, 1);
+    collector::NodeRoot keep(buffer, collector::NodeRoot::As::buffer);
+    stack::form_backtrace(level, position, buffer, mold::no_limit);
+    return string::to_utf8(string::make_cell(buffer, 0, Type::string));
+}
+
 StackTraceLevel stack_trace_level_ = nullptr;
-Backtrace backtrace_ = nullptr;
+Backtrace backtrace_ = stack_backtrace;
 
 uint32_t count_chars(std::string_view utf8) {
     uint32_t n = 0;
@@ -387,7 +396,20 @@ Cell resolve_template(Cell& error, int& category) {
 
 void set_form_services(StackTraceLevel level, Backtrace backtrace) {
     stack_trace_level_ = level;
-    backtrace_ = backtrace;
+    backtrace_ = backtrace ? backtrace : stack_backtrace;
+}
+
+void capture_stack(const Cell& error_in) {
+    Cell error = error_in;
+    collector::Root keep(error);
+    Cell position = *field_at(error, field::stack);
+    if (!is(position, Type::integer)) return;
+    Cell calls;
+    collector::Root keep_calls(calls);
+    block::make_at(calls, 20);
+    int level = stack_trace_level_ ? stack_trace_level_() : 1;
+    stack::collect_call_words(level, calls, uint32_t(int_of(position)));
+    *field_at(error, field::stack) = calls;
 }
 
 int32_t form(const Cell& value, Node buffer, bool, int32_t budget) {

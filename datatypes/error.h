@@ -97,11 +97,16 @@ Cell get_call_argument(const Cell& word, int n);
 errors::Id id_of(const Cell& error);
 
 // What the text form needs of the running system: system/state/stack-trace
-// and the backtrace of the call stack from a position. Without them no
-// "*** Stack: " line is written.
+// and the backtrace of the call stack from a position (the call stack's own
+// by default; null restores it). Without a level no "*** Stack: " line is
+// written.
 using StackTraceLevel = int (*)();
 using Backtrace = std::string (*)(int level, uint32_t position);
 void set_form_services(StackTraceLevel level, Backtrace backtrace);
+
+// When the stack field holds the call-stack position where the error was
+// raised, replaces it with a block of the calling function words up to there.
+void capture_stack(const Cell& error);
 
 // The text form with its "*** " lines, as UTF-8.
 std::string form_text(const Cell& error);

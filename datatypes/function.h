@@ -42,8 +42,9 @@ inline Node more_node(const Cell& f) { return f.w3; }
 
 // The collector's step for a more block or a native's cache: its cells are
 // marked, except cell 1, the interpreter's arity cache, whose block is kept
-// as a buffer only: it holds typesets, counts and refinement records whose
-// payload words are slot numbers, not nodes.
+// as a buffer only: it holds typesets, counts and copies of the spec's
+// refinements with numbers packed into their payload, and everything they
+// refer to is reached through the spec itself.
 void mark_more(Node& more);
 
 // A cell of the more block; valid until the next allocation.

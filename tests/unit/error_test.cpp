@@ -1,6 +1,7 @@
 #include <string>
 
 #include "callable_support.h"
+#include "evaluator/stack.h"
 
 using namespace zan;
 using namespace zan::test;
@@ -300,6 +301,43 @@ TEST(ErrorCallArgument, NthSpecWord) {
     EXPECT_EQ(word_name(error::get_call_argument(word, 4)), "c");
     EXPECT_TRUE(is(error::get_call_argument(word, 5), Type::none));
     EXPECT_TRUE(is(error::get_call_argument(w("not-callable"), 1), Type::none));
+}
+
+}  // namespace
+
+namespace {
+
+// The stack field: the call-stack position becomes the calling functions'
+// words, and the text form shows them when the stack-trace level asks.
+TEST(ErrorStack, CaptureAndBacktrace) {
+    use_test_interpreter();
+    stack::init();
+    Cell outer = func(blk({}), blk({}));
+    collector::Root ko(outer);
+    set_global("zz-outer", outer);
+    set_global("zz-inner", outer);
+    set_global("zz-data", integer_cell(1));
+    Node g = context::global();
+    stack::mark(symbol::make("zz-outer"), g, stack::kind_bits(stack::kind::function));
+    stack::mark(symbol::make("zz-data"), g, stack::kind_bits(stack::kind::function));
+    stack::mark(symbol::make("zz-inner"), g, stack::kind_bits(stack::kind::function));
+    Cell e = make_error(integer_cell(300));
+    collector::Root ke(e);
+    *error::field_at(e, error::field::stack) = stack::error_position();
+
+    error::set_form_services([] { return 1; }, nullptr);
+    std::string text = test::form(e);
+    EXPECT_NE(text.find("\n*** Stack: zz-outer zz-inner "), std::string::npos) << text;
+
+    error::capture_stack(e);
+    Cell calls = *error::field_at(e, error::field::stack);
+    ASSERT_TRUE(is(calls, Type::block));
+    EXPECT_EQ(test::mold(calls), "[zz-outer zz-inner]");
+    EXPECT_NE(test::form(e).find("\n*** Stack: zz-outer zz-inner"), std::string::npos);
+    error::capture_stack(e);  // a block stays as it is
+    EXPECT_EQ(series_node(*error::field_at(e, error::field::stack)), series_node(calls));
+    error::set_form_services(nullptr, nullptr);
+    stack::init();
 }
 
 }  // namespace
