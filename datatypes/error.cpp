@@ -180,8 +180,17 @@ int id_of_word(int category, const Cell& word) {
 
 Cell field_word(const char* name) { return word_cell(Type::word, 0, symbol::make(name), -1); }
 
+// The error kept for a failed allocation, its where, near and stack fields
+// cleared of the last report (nothing is allocated).
+Cell ready_no_memory() {
+    if (is(no_memory_, Type::error)) {
+        for (int f : {field::near, field::where, field::stack}) *field_at(no_memory_, f) = none_cell();
+    }
+    return no_memory_;
+}
+
 Cell build_from_id(errors::Id id, const Cell* a1, const Cell* a2, const Cell* a3) {
-    if (id == errors::id::no_memory || building_ || !is(catalog_, Type::object)) return no_memory_;
+    if (id == errors::id::no_memory || building_ || !is(catalog_, Type::object)) return ready_no_memory();
     building_ = true;
     struct Reset {
         ~Reset() { building_ = false; }

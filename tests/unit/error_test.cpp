@@ -248,8 +248,10 @@ TEST_F(Error, FireRaisesErrorValues) {
     // No memory: the error kept ready is raised, nothing is built.
     raised([] { errors::fire(errors::id::no_memory); });
     Node first = object::context_node(errors::pending());
+    error::set_where(errors::pending(), w("somewhere"));
     raised([] { errors::fire(errors::id::no_memory); });
     EXPECT_EQ(object::context_node(errors::pending()), first);
+    EXPECT_TRUE(is(*error::field_at(errors::pending(), error::field::where), Type::none));
     EXPECT_EQ(error::id_of(errors::pending()), errors::id::no_memory);
 }
 
