@@ -93,6 +93,8 @@ Cell parse_template(std::string_view text) {
     return block;
 }
 
+// Objects the runtime makes at start-up take no ids from the class counter:
+// the first class made by a script is 1,000,001.
 Cell build_catalog() {
     Cell catalog;
     collector::Root keep(catalog);
@@ -107,6 +109,7 @@ Cell build_catalog() {
         Node ctx = object::context_node(cat);
         context::put(ctx, word_cell(Type::word, 0, sym_code, -1), integer_cell(c * 100));
         Cell type = text_cell(catalog::category_type(c));
+        collector::Root keep_type(type);
         context::put(ctx, word_cell(Type::word, 0, sym_type, -1), type);
         for (int i = 0; i < catalog::id_count(c); ++i) {
             Cell t = parse_template(catalog::template_text(c, i));
@@ -114,12 +117,10 @@ Cell build_catalog() {
             uint32_t s = symbol::make(catalog::id_name(c, i));
             context::put(ctx, word_cell(Type::word, 0, s, -1), t);
         }
-        cat.w2 = object::new_class_id();
         context::owner(ctx) = cat;
         uint32_t s = symbol::make(catalog::category_name(c));
         context::put(top, word_cell(Type::word, 0, s, -1), cat);
     }
-    catalog.w2 = object::new_class_id();
     context::owner(top) = catalog;
     return catalog;
 }
@@ -131,7 +132,7 @@ Cell build_standard() {
     Node ctx = object::context_node(e);
     for (const char* name : field_names)
         context::put(ctx, word_cell(Type::word, 0, symbol::make(name), -1), none_cell());
-    e.w2 = object::new_class_id();
+    e.w2 = class_id;
     context::owner(ctx) = e;
     return e;
 }
