@@ -60,6 +60,20 @@ uint32_t class_counter = first_class_id;
 uint32_t canonical(const char* name) { return symbol::resolve(symbol::make(name)); }
 uint32_t sym(const char* name) { return symbol::make(name); }
 
+// Names looked up on every assignment, make and mold, interned once.
+uint32_t on_change_symbol() {
+    static const uint32_t s = symbol::make("on-change*");
+    return s;
+}
+uint32_t on_deep_change_symbol() {
+    static const uint32_t s = symbol::make("on-deep-change*");
+    return s;
+}
+uint32_t self_canonical() {
+    static const uint32_t s = symbol::resolve(symbol::make("self"));
+    return s;
+}
+
 Cell block_of(Node n) { return series_cell(Type::block, n, 0); }
 
 bool is_object_like(const Cell& v) { return is(v, Type::object) || is(v, Type::error); }
@@ -188,7 +202,7 @@ Cell& make_at(uint32_t capacity, Cell& cell) {
 }
 
 Node make_hooks(Node ctx) {
-    const uint32_t names[2] = {sym("on-change*"), sym("on-deep-change*")};
+    const uint32_t names[2] = {on_change_symbol(), on_deep_change_symbol()};
     uint32_t w2[2] = {no_handler, no_handler};
     uint32_t w3[2] = {0, 0};
     bool any = false;
@@ -396,7 +410,7 @@ void fire_on_set(const Cell& object_in, const Cell& word_in, const Cell& old_in,
     if (!call_handler_) errors::fire(errors::id::not_done);
     Cell args[3] = {word, old_value, new_value};
     collector::Root a0(args[0]), a1(args[1]), a2(args[2]);
-    call_handler_(handler, object, sym("on-change*"), args, 3, locals);
+    call_handler_(handler, object, on_change_symbol(), args, 3, locals);
 }
 
 void fire_on_deep_change(const Cell& owner_in, const Cell& word_in, const Cell& target_in,
@@ -422,7 +436,7 @@ void fire_on_deep_change(const Cell& owner_in, const Cell& word_in, const Cell& 
     Cell args[7] = {owner, word_in, target_in, action_in, new_in, integer_cell(index),
                     integer_cell(part)};
     collector::Root a0(args[0]), a1(args[1]), a2(args[2]), a3(args[3]), a4(args[4]);
-    call_handler_(handler, owner, sym("on-deep-change*"), args, 7, locals);
+    call_handler_(handler, owner, on_deep_change_symbol(), args, 7, locals);
 }
 
 namespace {
@@ -505,7 +519,8 @@ void set_many(const Cell& object_in, const Cell& source_in, bool any, bool only,
             }
         }
     }
-    const uint32_t on_change = canonical("on-change*"), on_deep = canonical("on-deep-change*");
+    const uint32_t on_change = symbol::resolve(on_change_symbol());
+    const uint32_t on_deep = symbol::resolve(on_deep_change_symbol());
     for (uint32_t i = 0; i < n; ++i) {
         bool present;
         Cell v = source_value(i, present);
@@ -773,7 +788,7 @@ void eval_path(Cell& result, const Cell& parent, const actions::PathStep& s) {
         result = v;
         return;
     }
-    if (symbol::resolve(word_symbol(element)) == canonical("self"))
+    if (symbol::resolve(word_symbol(element)) == self_canonical())
         errors::fire(error::ids::invalid_path, &path, &element);
     Cell value = *s.value_to_set;
     collector::Root keep_value(value);
@@ -791,7 +806,8 @@ int32_t mold_fields(const Cell& value, Node buffer, actions::MoldFlags flags, bo
     Cell object = value;
     collector::Root keep(object);
     Node ctx = context_node(object);
-    const uint32_t on_change = canonical("on-change*"), on_deep = canonical("on-deep-change*");
+    const uint32_t on_change = symbol::resolve(on_change_symbol());
+    const uint32_t on_deep = symbol::resolve(on_deep_change_symbol());
     actions::MoldFlags inner = flags;
     inner.only = false;
     bool first = true;
