@@ -1,11 +1,13 @@
 // Start-up registration of the datatypes, in the order the runtime has always
 // used: parents before their children (series! before block!, url! before file!).
 // Each datatype adds its init call at its place in the list.
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
@@ -17,8 +19,10 @@
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/series.h"
+#include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
 
@@ -37,7 +41,8 @@ void register_all() {
     logic::init();
     series::init();
     block::init();
-    // string!, binary!
+    string::init();
+    // binary!
     integer::init();
     symbol::init();
     context::init();
@@ -51,9 +56,11 @@ void register_all() {
     routine::init();
     paren::init();
     issue::init();
-    // url!, file!
+    url::init();
+    file::init();
     object::init();
-    // bitset!, triple!
+    bitset::init();
+    // triple!
     float_::init();
     typeset::init();
     error::init();
