@@ -15,6 +15,7 @@
 #include "boot/init.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -620,7 +621,11 @@ Status n_do(int32_t check, const int32_t* refs) {
             if (st) return st;
             return finish(stack::s.top[-1]);
         }
-        case Type::error: errors::fire(errors::id::not_done);
+        case Type::error: {
+            // The error itself is raised, not a new one describing it.
+            errors::restore_pending(error::id_of(v), v);
+            throw unwind::Thrown{unwind::error};
+        }
         default: break;
     }
     stack::keep();

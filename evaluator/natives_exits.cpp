@@ -10,6 +10,7 @@
 #include "evaluator/natives_exits.h"
 
 #include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives_control.h"
@@ -119,6 +120,7 @@ Status n_try(int32_t check, const int32_t* refs) {
         Cell error = errors::pending();
         stack::unwind_drop();
         stack::reset_last(error);
+        if (given(refs, 1)) error::capture_stack(error);
         return stack::ok;
     }
     Cell result = *stack::s.base;
