@@ -89,7 +89,23 @@ Cell spec_word(const Cell& callable, uint32_t index);
 
 // Path evaluation: with set, the value to assign is `value`; with get,
 // callables are answered, not called. The result is pushed.
-Status eval_path(const Cell& path, Code* c, bool set, bool get, const Cell* value);
+//
+// With a resume record (four value-stack cells, the first with w1 = 0 when
+// fresh) a paren item is not evaluated: the walk stops before it, keeps its
+// state in the record (cell 0: w1 the item's index + 1, w2 the kind, w3 the
+// position; cell 1 the current value; cell 2 the parent) and answers with the
+// top at cell 3. The caller evaluates the paren, leaves its value on the top
+// and calls again with the record to go on from that item.
+Status eval_path(const Cell& path, Code* c, bool set, bool get, const Cell* value,
+                 Cell* resume = nullptr);
+
+// Kinds of a resume record's current value.
+namespace resume_kind {
+constexpr uint32_t head = 0;     // the head word's value, fetched again
+constexpr uint32_t on_stack = 1; // a value-stack slot (position + 1)
+constexpr uint32_t element = 2;  // a cell of the parent's buffer (index)
+constexpr uint32_t copy = 4;     // the copy kept in cell 1
+}  // namespace resume_kind
 
 // The block and position evaluated now (an error's near field).
 extern Code* current;
