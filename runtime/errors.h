@@ -87,6 +87,11 @@ constexpr Id bad_path_type{Category::script, 36};
 constexpr Id bad_path_type2{Category::script, 37};
 constexpr Id no_port_action{Category::access, 12};
 constexpr Id zan_system{Category::internal, 14};
+// natives: loops, selectors, word natives
+constexpr Id throw_while_cond{Category::throw_, 6};
+constexpr Id expect_val{Category::script, 8};
+constexpr Id not_same_class{Category::script, 21};
+constexpr Id bad_loop_series{Category::script, 63};
 }  // namespace id
 
 // Builds the error value from the id and up to three arguments, then unwinds
