@@ -254,7 +254,7 @@ Status eval_infix(Code& c);
 // quoted (lit-word: parens and get-words still evaluated).
 Status fetch_one(Code& c, uint32_t kind, bool infix) {
     const Cell* p = value_at(c, c.pos);
-    if (kind == 0) return eval_expression(c, infix, false);
+    if (kind == 0) return eval_value(c, *p, infix, false);
     Cell v = *p;
     ++c.pos;
     if (kind == kind_get) {
@@ -709,7 +709,11 @@ Status eval_infix(Code& c) {
 }  // namespace
 
 Status eval_expression(Code& c, bool no_infix, bool no_call) {
-    Cell v = *value_at(c, c.pos);
+    return eval_value(c, *value_at(c, c.pos), no_infix, no_call);
+}
+
+// eval_expression for the value at c.pos, already read by the caller.
+Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
     if (trace::on) [[unlikely]]
         trace::dispatch(trace::event::fetch, &c.block, int32_t(c.pos), &v, nullptr);
     ++c.pos;
@@ -820,9 +824,9 @@ Status eval_block(const Cell& block, bool chain) {
     if (c.pos >= c.end) {
         stack::push(unset_cell());
     } else {
-        while (value_at(c, c.pos)) {
+        while (const Cell* p = value_at(c, c.pos)) {
             stack::s.top = stack::s.base;
-            Status st = eval_expression(c, false, false);
+            Status st = eval_value(c, *p, false, false);
             if (st) {
                 current = saved;
                 return st;

@@ -56,6 +56,8 @@ Status eval_block(const Cell& block, bool chain);
 // Evaluates one expression at c.pos (operator look-ahead unless no_infix) and
 // pushes its value; c.pos moves past it.
 Status eval_expression(Code& c, bool no_infix, bool no_call);
+// The same for a value the caller has just read at c.pos.
+Status eval_value(Code& c, Cell value, bool no_infix, bool no_call);
 
 // One expression of a block at its index (do/next): answers the new index
 // through `next`; at the tail the result is unset and the index stays.
