@@ -344,7 +344,14 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
     bool function = t == Type::function || t == Type::routine;
     Node cache = arity_cache(fn);
     int32_t refs[max_refinements];
-    for (int32_t& r : refs) r = -1;
+    // Filled with -1 when the first refinement entry shows up: a callable
+    // without refinements never reads it.
+    bool refs_ready = false;
+    auto ready_refs = [&] {
+        if (refs_ready) return;
+        refs_ready = true;
+        for (int32_t& r : refs) r = -1;
+    };
     int refinement_total = 0;
     bool active = true;
     bool left_pending = infix;
@@ -394,6 +401,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 break;
             }
             case Type::refinement: {
+                ready_refs();
                 bool at_end = !c || !value_at(*c, c->pos);
                 if ((mode & 3) == mode::all && !at_end) {
                     // apply/all: the block gives each refinement's use as a logic!.
@@ -429,6 +437,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
 
     // A refinement named by a path item or an apply block, and whether it is used.
     auto named = [&](const Cell& item, bool used, const Cell* where) -> Status {
+        ready_refs();
         int32_t at = find_refinement(cache, word_symbol(item));
         if (at < 0) errors::fire(errors::id::no_refine, &name, &item);
         Cell r = cells(cache)[at];
