@@ -342,6 +342,8 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                   int mode, bool infix) {
     Type t = type_of(fn);
     bool function = t == Type::function || t == Type::routine;
+    // The infix left operand is slot 0: cover it before anything allocates.
+    if (infix) ++stack::s.top;
     Node cache = arity_cache(fn);
     int32_t refs[max_refinements];
     // Filled with -1 when the first refinement entry shows up: a callable
@@ -355,7 +357,6 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
     int refinement_total = 0;
     bool active = true;
     bool left_pending = infix;
-    if (infix) ++stack::s.top;
 
     uint32_t n = length(cache);
     int32_t local_count = 0;
@@ -571,8 +572,12 @@ Status invoke(const Cell& callable, Code* c, const Cell& name, const Cell* path,
     Cell fn = callable;
     Cell* guard = infix ? nullptr : stack::push(fn);
     Cell frame_name = is(name, Type::word) ? name : name_word(stack::sym_anon);
-    if (trace::on) [[unlikely]]
+    if (trace::on) [[unlikely]] {
+        // The left operand of an operator lies just above the top.
+        if (infix) ++stack::s.top;
         trace::dispatch(trace::event::open, nullptr, -1, &fn, &frame_name);
+        if (infix) --stack::s.top;
+    }
     Type t = type_of(fn);
     Status st;
     if (t == Type::function) {

@@ -76,7 +76,9 @@ Status exec_function(const Cell& fn, Node owner, const Cell& name);
 // Runs a callable with the given argument values (refinements absent): the
 // road the runtime takes to call script functions back from C++. The frame is
 // named by `name` (a symbol id; 0 for <anon>); tracing is off during the call.
-// The result is pushed. Missing arguments are none.
+// The result is pushed. Missing arguments are none. The argument cells must
+// stay reachable by the collector while the call runs (on the value stack,
+// for instance): they are copied only once the frame is open.
 Status call(const Cell& callable, const Cell* args, uint32_t count, uint32_t name = 0);
 
 // Installs the lexer's callback hooks (the <lexer-callback> calls).
