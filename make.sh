@@ -6,10 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(g++ cmake ninja-build googletest libgtest-dev)
+# The decoders of outside data are fuzzed with clang's libFuzzer.
+test_packages=(clang libclang-rt-dev)
 
 install_missing() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
   done
   if ((${#missing[@]})); then
@@ -30,17 +32,20 @@ jobs=$(nproc 2>/dev/null || echo 2)
 case "${1:-}" in
   run)
     shift
-    install_missing
+    install_missing "${packages[@]}"
     build build -DCMAKE_BUILD_TYPE=Release
     exec build/zan "$@"
     ;;
   test)
-    install_missing
+    install_missing "${packages[@]}" "${test_packages[@]}"
     build build -DCMAKE_BUILD_TYPE=Release
     ctest --test-dir build --output-on-failure -j "$jobs"
     # The debug build checks the heap after every collection.
     build build-debug -DCMAKE_BUILD_TYPE=Debug
     ctest --test-dir build-debug --output-on-failure -j "$jobs"
+    echo "fuzzing the lexer for 60 s"
+    tests/fuzz/run.sh 60 >fuzz.log 2>&1 || { tail -n 40 fuzz.log; exit 1; }
+    tail -n 2 fuzz.log
     ;;
   *)
     echo "usage: $0 run [script args...] | test" >&2

@@ -11,7 +11,12 @@
 #include <iterator>
 #include <string>
 
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/symbol.h"
 #include "evaluator/lexer.h"
+#include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/unwind.h"
 
@@ -28,6 +33,11 @@ int main(int argc, char** argv) {
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
     zan::memory::init();
+    zan::block::init_root();
+    zan::datatype::register_all();
+    zan::symbol::make_table();
+    zan::context::make_global();
+    zan::collector::set_enabled(true);
     zan::lexer::init();
     double best = 1e30;
     uint32_t values = 0;

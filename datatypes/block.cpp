@@ -14,7 +14,6 @@
 #include "datatypes/block_sort.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -22,6 +21,7 @@
 #include "datatypes/mold.h"
 #include "datatypes/series.h"
 #include "datatypes/series_services.h"
+#include "datatypes/typeset.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
@@ -34,8 +34,7 @@ using series::Change;
 
 namespace {
 
-constexpr int32_t op_equal = 0, op_not_equal = 1, op_strict_equal = 2, op_same = 9,
-                  op_find = 12;
+constexpr int32_t op_strict_equal = 2, op_same = 9, op_find = 12;
 
 int32_t index_of(const Cell& b) { return int32_t(series_index(b)); }
 memory::Series* buf(const Cell& b) { return memory::buffer(series_node(b)); }
@@ -51,7 +50,6 @@ bool is_number_like(Type t) {
 }
 
 Cell root_cell;
-
 
 void mark_root() { collector::mark_cell(root_cell); }
 
@@ -80,17 +78,20 @@ Source source_of(const Cell& value, const Cell* part, bool only) {
     return src;
 }
 
-// Copies the source's cells to dst (no allocation happens here).
-void put_source(Cell* dst, const Cell& value, const Source& src, int32_t dup) {
-    if (src.count == 0 || dup == 0) return;
-    if (src.cells) {
-        const Cell* from = cells_of(value) + index_of(value);
-        std::memmove(dst, from, size_t(src.count) * sizeof(Cell));
-    } else {
-        *dst = value;
-    }
+// The cells to write: a copy of the source's cells, taken before the gap
+// opens (they may lie in the very buffer that changes), or the value itself.
+std::vector<Cell> take_source(const Cell& value, const Source& src) {
+    if (!src.cells) return src.count ? std::vector<Cell>{value} : std::vector<Cell>{};
+    const Cell* from = cells_of(value) + index_of(value);
+    return std::vector<Cell>(from, from + src.count);
+}
+
+// Writes the cells dup times from dst (no allocation happens here).
+void write_source(Cell* dst, const std::vector<Cell>& cells, int32_t dup) {
+    if (cells.empty() || dup == 0) return;
+    std::memcpy(dst, cells.data(), cells.size() * sizeof(Cell));
     if (dup > 1)
-        series::fill_repeat(reinterpret_cast<std::byte*>(dst), uint32_t(src.count) * 16,
+        series::fill_repeat(reinterpret_cast<std::byte*>(dst), uint32_t(cells.size()) * 16,
                             uint32_t(dup));
 }
 
@@ -106,24 +107,10 @@ void insert_or_append(Args args, const Cell* part, bool only, const Cell* dup_re
     series::with_notify(blk, append ? Change::append : Change::insert, at, int32_t(count), [&] {
         Node n = series_node(blk);
         series::ensure_room(n, bytes, dup < 5);
-        // Source cells may lie in this very buffer: take them before the gap opens.
-        std::vector<Cell> cells;
-        if (src.cells && src.count) {
-            const Cell* from = cells_of(value) + index_of(value);
-            cells.assign(from, from + src.count);
-        }
+        std::vector<Cell> cells = take_source(value, src);
         memory::Series* b = series::open_gap(n, uint32_t(at) * 16, bytes);
-        Cell* dst = b->cells() + at;
-        if (src.cells) {
-            if (src.count && dup) {
-                std::memcpy(dst, cells.data(), cells.size() * sizeof(Cell));
-                if (dup > 1)
-                    series::fill_repeat(reinterpret_cast<std::byte*>(dst),
-                                        uint32_t(src.count) * 16, uint32_t(dup));
-            }
-        } else {
-            put_source(dst, value, src, dup);
-        }
+        write_source(b->cells() + at, cells, dup);
+        svc::ownership_adopt(blk, at, int32_t(count));
         if (append)
             series::index_appended(blk, at);
         else
@@ -133,8 +120,8 @@ void insert_or_append(Args args, const Cell* part, bool only, const Cell* dup_re
 }
 
 bool typeset_or_datatype_match(const Cell& filter, Type t) {
-    if (is(filter, Type::datatype)) return Type(filter.w1) == t;
-    if (is(filter, Type::typeset)) return typeset_has(filter, t);
+    if (is(filter, Type::datatype)) return datatype_of(filter) == t;
+    if (is(filter, Type::typeset)) return typeset::has(filter, t);
     return false;
 }
 
@@ -467,30 +454,15 @@ void change(Args args, const Cell* part, bool only, const Cell* dup_ref) {
         Node n = series_node(blk);
         uint32_t old_bytes = uint32_t(replaced) * 16;
         if (bytes > old_bytes) series::ensure_room(n, bytes - old_bytes, dup < 5);
-        std::vector<Cell> cells;
-        if (src.cells && src.count) {
-            const Cell* from = cells_of(value) + index_of(value);
-            cells.assign(from, from + src.count);
-        }
-        memory::Series* b;
+        std::vector<Cell> cells = take_source(value, src);
         uint32_t pos = uint32_t(at) * 16;
         if (bytes > old_bytes) {
             series::open_gap(n, pos + old_bytes, bytes - old_bytes);
         } else if (bytes < old_bytes) {
             series::close_gap(n, pos + bytes, old_bytes - bytes);
         }
-        b = memory::buffer(n);
-        Cell* dst = b->cells() + at;
-        if (src.cells) {
-            if (src.count && dup) {
-                std::memcpy(dst, cells.data(), cells.size() * sizeof(Cell));
-                if (dup > 1)
-                    series::fill_repeat(reinterpret_cast<std::byte*>(dst),
-                                        uint32_t(src.count) * 16, uint32_t(dup));
-            }
-        } else {
-            put_source(dst, value, src, dup);
-        }
+        write_source(memory::buffer(n)->cells() + at, cells, dup);
+        svc::ownership_adopt(blk, at, int32_t(count));
         series::reindex(blk);
     });
     set_series_index(blk, uint32_t(std::min<int64_t>(at + int64_t(count), total_of(blk))));
@@ -609,8 +581,8 @@ Match find_in(const Cell& blk, const Cell& value, const actions::FindRefs& r) {
 
     auto matches = [&](int32_t i) -> bool {
         const Cell* c = cells_of(blk);
-        if (by_type) return type_id(c[i]) == uint8_t(value.w1);
-        if (by_typeset) return typeset_has(value, type_of(c[i]));
+        if (by_type) return type_of(c[i]) == datatype_of(value);
+        if (by_typeset) return typeset::has(value, type_of(c[i]));
         if (run) {
             if (i + run - 1 > bound && !r.last && !r.reverse) return false;
             if (i + run > total) return false;
@@ -696,6 +668,7 @@ void put(Args args, bool case_) {
         } else if (m.at + 1 < total) {
             Cell old = cells_of(blk)[m.at + 1];
             if (!cells_equal(old, value, op_find)) {
+                svc::ownership_release(blk, m.at + 1, 1);
                 cells_of(blk)[m.at + 1] = value;
                 series::reindex(blk);
             }
@@ -703,6 +676,7 @@ void put(Args args, bool case_) {
             rs_append(blk, value);
         }
         series::index_appended(blk, total);
+        svc::ownership_adopt(blk, m.at < 0 ? total : m.at + 1, 2);
     });
     args[0] = args[2];
 }

@@ -300,7 +300,13 @@ void do_set_op(actions::Args args, bool case_, const Cell* skip, SetOp op) {
         break;
     }
     }
+    // A hash! operand gives a hash! that keeps the result's index.
+    bool hashed = is(args[0], Type::hash) || (two && is(args[1], Type::hash));
     args[0] = result.block;
+    if (hashed) {
+        set_type(args[0], Type::hash);
+        set_series_extra(args[0], result.table);
+    }
 }
 
 }  // namespace zan::block

@@ -163,21 +163,14 @@ inline Cell series_cell(Type t, Node n, uint32_t index = 0, uint32_t extra = 0) 
 // series!
 inline void set_series_index(Cell& c, uint32_t index) { c.w1 = index; }
 inline uint32_t series_extra(const Cell& c) { return c.w3; }
+inline void set_series_extra(Cell& c, uint32_t extra) { c.w3 = extra; }
+
+// datatype!: the type it names, in w1.
+inline Type datatype_of(const Cell& c) { return Type(c.w1); }
 
 // pair!: x in w2, y in w3.
 inline int32_t pair_x(const Cell& c) { return int32_t(c.w2); }
 inline int32_t pair_y(const Cell& c) { return int32_t(c.w3); }
-
-// typeset!: w1, w2, w3 in memory order are bytes 0-11 of a 96-bit mask; type t
-// is present when byte t / 8 has bit 7 - t % 8 set.
-inline bool typeset_has(const Cell& c, Type t) {
-    uint8_t bytes[12];
-    std::memcpy(bytes, &c.w1, 4);
-    std::memcpy(bytes + 4, &c.w2, 4);
-    std::memcpy(bytes + 8, &c.w3, 4);
-    unsigned id = unsigned(t);
-    return id < 96 && (bytes[id / 8] & (0x80u >> (id % 8))) != 0;
-}
 
 // Word family: w1 context node, w2 symbol id, w3 index in the context (-1 unresolved).
 inline Node word_context(const Cell& c) { return c.w1; }

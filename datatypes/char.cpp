@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
@@ -90,6 +91,8 @@ void and_t(actions::Args args) { do_math(args, integer::and_); }
 void xor_t(actions::Args args) { do_math(args, integer::xor_); }
 
 }  // namespace
+
+Cell* make_in(const Cell& block, uint32_t cp) { return block::rs_append(block, char_cell(cp)); }
 
 void do_math(actions::Args args, int op) {
     const Cell right = args[1];

@@ -11,6 +11,9 @@ namespace zan::character {
 
 constexpr uint32_t max_code_point = 0x10FFFF;
 
+// Appends a char! to a block.
+Cell* make_in(const Cell& block, uint32_t cp);
+
 void do_math(actions::Args args, int op);
 int32_t compare(const Cell& a, const Cell& b, int32_t op);
 void init();

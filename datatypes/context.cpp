@@ -10,7 +10,7 @@
 // letter case of a word falls into one probe sequence.
 #include "datatypes/context.h"
 
-#include <cstring>
+#include <array>
 #include <unordered_map>
 #include <vector>
 
@@ -285,6 +285,7 @@ bool collect_set_words(Node ctx, const Cell& block_in) {
 
 Cell add_global(uint32_t symbol, bool any_case, bool alias_copy) {
     Node g = global_;
+    collector::NodeRoot keep(g);
     int32_t index;
     int32_t found = add_word(g, symbol, any_case, index);
     if (found >= 0) {
@@ -360,29 +361,60 @@ int32_t bind_word(Node ctx, Cell& word) {
     return index;
 }
 
+// The series a bind has entered, each with the lowest head index it was
+// walked from. Most blocks nest only a few others: a short list serves them
+// without allocating; a table takes over beyond it.
+class Walked {
+public:
+    // Whether to walk the series from `from`: not when it was walked from
+    // there or from before.
+    bool enter(Node n, uint32_t from) {
+        if (large_.empty()) {
+            for (uint32_t i = 0; i < count_; ++i) {
+                if (small_[i].node != n) continue;
+                if (small_[i].from <= from) return false;
+                small_[i].from = from;
+                return true;
+            }
+            if (count_ < small_.size()) {
+                small_[count_++] = {n, from};
+                return true;
+            }
+            for (const Entry& e : small_) large_.emplace(e.node, e.from);
+        }
+        auto [it, fresh] = large_.try_emplace(n, from);
+        if (fresh) return true;
+        if (it->second <= from) return false;
+        it->second = from;
+        return true;
+    }
+
+private:
+    struct Entry {
+        Node node;
+        uint32_t from;
+    };
+    std::array<Entry, 16> small_{};
+    uint32_t count_ = 0;
+    std::unordered_map<Node, uint32_t> large_;
+};
+
 // Walks with an explicit stack, so nesting depth costs heap, not native stack.
-// A series is walked once from the lowest head index met; binding twice would
-// change nothing, so a cycle or a shared block is simply not entered again.
-// Nothing here allocates from the collected heap, so buffers stay put.
+// Binding twice changes nothing, so a series met again (a cycle, or a block
+// shared by several others) is not walked again. Nothing in the walk allocates
+// from the collected heap, so buffers stay put.
 void bind(const Cell& block, Node ctx, bool self) {
     struct Pending {
         Node node;
         uint32_t index;
     };
     std::vector<Pending> stack;
-    std::unordered_map<Node, uint32_t> walked;
+    Walked walked;
     uint32_t self_sym = self ? self_symbol() : 0;
 
     auto enter = [&](const Cell& v) {
         Node n = series_node(v);
-        if (!n) return;
-        uint32_t from = series_index(v);
-        auto [it, fresh] = walked.try_emplace(n, from);
-        if (!fresh) {
-            if (it->second <= from) return;
-            it->second = from;
-        }
-        stack.push_back({n, from});
+        if (n && walked.enter(n, series_index(v))) stack.push_back({n, series_index(v)});
     };
 
     enter(block);
@@ -406,6 +438,32 @@ void bind(const Cell& block, Node ctx, bool self) {
             enter(v);  // may reallocate `stack`: `top` is not used after this
         }
     }
+}
+
+// --- checking ---------------------------------------------------------------
+
+const char* check(Node ctx) {
+    const Cell& c = cell(ctx);
+    if (!is(c, Type::context)) return "the context cell is not a context!";
+    if (!c.w1) return "no word table";
+    uint32_t n = length(ctx);
+    if (hashtable::count(c.w1) != n) return "the word table does not count every word";
+    Node v = values(ctx);
+    if (!values_on_stack(ctx) && memory::buffer(v)->length() != n)
+        return "values and words differ in length";
+    for (uint32_t i = 0; i < n; ++i) {
+        const Cell& w = word_at(ctx, int32_t(i));
+        if (!is(w, Type::word) || word_context(w) != ctx) return "a word record is not bound here";
+        int32_t index = word_index(w);
+        if (index < 0 || uint32_t(index) > i) return "a word record's index is wrong";
+        // Only a case twin shares the slot of an earlier word.
+        if (uint32_t(index) != i &&
+            symbol::resolve(word_symbol(word_at(ctx, index))) != symbol::resolve(word_symbol(w)))
+            return "a word record shares the slot of another word";
+        if (find_word(ctx, word_symbol(w), false) != int32_t(i))
+            return "the word table does not find a word at its place";
+    }
+    return nullptr;
 }
 
 // --- start-up ---------------------------------------------------------------

@@ -65,7 +65,8 @@ void set_stack_position(Node ctx, uint32_t position);
 Node make_from_spec(const Cell& spec, bool on_stack, bool self, Kind kind);
 
 // A copy of the context held by `value` (w1): same words, capacity and flags,
-// its word records rebound to the copy; value.w1 is set to the copy.
+// its word records rebound to the copy; value.w1 is set to the copy, so the
+// value must lie where allocation does not move it (a stack slot, a rooted local).
 Node clone(Cell& value, Kind kind);
 
 // --- words ------------------------------------------------------------------
@@ -120,6 +121,11 @@ int32_t bind_word(Node ctx, Cell& word);
 // it, at any depth; a block met again (a cycle) is not walked twice. With the
 // self flag a word! spelled exactly `self` is bound to the context with index -1.
 void bind(const Cell& block, Node ctx, bool self);
+
+// Checks the invariants of a context: the words bound to it, in order, each
+// found by its table; values as long as the words. Answers nullptr when sound,
+// else what is wrong.
+const char* check(Node ctx);
 
 // Registers context! and the cell marking of contexts and bound words.
 void init();

@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "datatypes/block.h"
 #include "datatypes/mold.h"
+#include "datatypes/word.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 
 namespace zan::datatype {
@@ -22,10 +25,16 @@ actions::Row table[type_count_max];
 struct NameEntry {
     const char* name = nullptr;  // with its "!"
     int length = 0;              // without the "!"
+    Cell word;                   // a word! once made
 };
 NameEntry names[type_count_max];
 
 int highest = 0;
+bool words_made = false;
+
+void mark_name_words() {
+    for (NameEntry& e : names) collector::mark_cell(e.word);
+}
 
 [[noreturn]] void fail_registration(const char* what, int type_id, long found, long expected) {
     std::printf("*** Datatype Error: %s: %d\n", what, type_id);
@@ -58,6 +67,7 @@ void register_type(Type id, Type parent, const char* name, const actions::Row& r
 
     names[t].name = name;
     names[t].length = int(std::strlen(name)) - 1;
+    if (words_made) names[t].word = word::load(name);
 
     if (slot_count != actions::slot_count)
         fail_registration("invalid actions count for type", t, slot_count, actions::slot_count);
@@ -79,9 +89,24 @@ std::string_view name(Type t) {
 
 int type_count() { return highest; }
 
+Cell name_word(Type t) {
+    const NameEntry& e = names[int(t)];
+    return is(e.word, Type::word) ? e.word : none_cell();
+}
+
+void make_name_words() {
+    if (words_made) return;
+    words_made = true;
+    collector::register_marker(mark_name_words);
+    for (int t = 1; t <= highest; ++t)
+        if (names[t].name) names[t].word = word::load(names[t].name);
+}
+
 bool registered(Type t) { return int(t) >= 1 && int(t) < type_count_max && names[int(t)].name; }
 
 // --- datatype! ----------------------------------------------------------------
+
+Cell* make_in(const Cell& block, Type t) { return block::rs_append(block, datatype_cell(t)); }
 
 int32_t form(const Cell& value, Node buffer, bool, int32_t budget) {
     std::string_view n = name(Type(value.w1));

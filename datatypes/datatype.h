@@ -22,11 +22,22 @@ const actions::Row& row(Type t);
 // The name with its "!" ("integer!"), and its length without it.
 std::string_view name(Type t);
 
+// The global word named like the type ("integer!"), made by make_name_words
+// (or at registration once that has run); none before.
+Cell name_word(Type t);
+
+// Makes the word of every type registered so far; types registering later get
+// theirs at once. Runs once, after the global context and the symbol table.
+void make_name_words();
+
 // Highest type id registered so far.
 int type_count();
 
 // Whether a row has been installed for the type.
 bool registered(Type t);
+
+// Appends a datatype! value to a block; answers the new cell.
+Cell* make_in(const Cell& block, Type t);
 
 // datatype! itself: form gives the name without "!", mold with it.
 int32_t form(const Cell& value, Node buffer, bool part, int32_t budget);

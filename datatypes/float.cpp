@@ -13,9 +13,11 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
 #include "runtime/dtoa.h"
 #include "runtime/errors.h"
@@ -34,8 +36,13 @@ bool pretty_flag = true;
     errors::fire(errors::id::invalid_type, &type);
 }
 
-[[noreturn]] void not_related(Type t) {
-    Cell word = errors::call_word();
+// not-related naming the operation (`subtract` or `divide`, or the called
+// function for any other code) and the type that cannot take part.
+[[noreturn]] void not_related(Type t, int op = -1) {
+    Cell word = op == integer::divide     ? runtime_words::word(runtime_words::Word::divide)
+                : op == integer::subtract ? runtime_words::word(runtime_words::Word::subtract)
+                                          : errors::call_word();
+    if (!is(word, Type::word)) word = errors::call_word();
     Cell type = datatype_cell(t);
     errors::fire(errors::id::not_related, &word, &type);
 }
@@ -151,6 +158,10 @@ bool scan_float(std::string_view text, double& out) {
 
 }  // namespace
 
+Cell* make_in(const Cell& block, uint32_t low, uint32_t high) {
+    return block::rs_append(block, make_cell(Type::float_, 0, low, high));
+}
+
 bool is_nan(double d) { return std::isnan(d); }
 bool special(double d) { return !std::isfinite(d); }
 
@@ -246,7 +257,7 @@ void do_math(actions::Args args, int op) {
     case Type::point2d:
     case Type::point3d: {
         if (lt == Type::time) invalid_type(right);
-        if (op == integer::subtract || op == integer::divide) not_related(rt);
+        if (op == integer::subtract || op == integer::divide) not_related(rt, op);
         double a;
         read_double(args[0], a);
         args[0] = right;

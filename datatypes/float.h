@@ -43,6 +43,9 @@ int32_t compare(const Cell& a, const Cell& b, int32_t op);
 // An integer! or float! as a double; anything else raises bad-to-arg.
 double get_number(const Cell& value);
 
+// Appends a float! made of its two 32-bit halves to a block.
+Cell* make_in(const Cell& block, uint32_t low, uint32_t high);
+
 // Slots integer! hands its decimal cases to.
 void power(actions::Args args);
 void round(actions::Args args, const actions::RoundRefs& r);

@@ -8,9 +8,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/mold.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/errors.h"
@@ -85,6 +87,8 @@ int32_t from_issue(const Cell& issue) {
 }
 
 }  // namespace
+
+Cell* make_in(const Cell& block, int32_t n) { return block::rs_append(block, integer_cell(n)); }
 
 int32_t sign(int32_t n) { return n > 0 ? 1 : n < 0 ? -1 : 0; }
 
@@ -177,10 +181,14 @@ static void run_slot(Type t, int op, actions::Args args, const Cell& offender) {
     fn(args);
 }
 
-static void not_related(int op, Type t) {
-    Cell word = errors::call_word();
+// not-related naming the operation (`subtract` or `divide`, or the called
+// function for -1) and the type that cannot take part.
+[[noreturn]] static void not_related(int op, Type t) {
+    Cell word = op == divide     ? runtime_words::word(runtime_words::Word::divide)
+                : op == subtract ? runtime_words::word(runtime_words::Word::subtract)
+                                 : errors::call_word();
+    if (!is(word, Type::word)) word = errors::call_word();
     Cell type = datatype_cell(t);
-    (void)op;
     errors::fire(errors::id::not_related, &word, &type);
 }
 
@@ -384,7 +392,7 @@ static void power(actions::Args args) {
 
 void round(actions::Args args, const actions::RoundRefs& r) {
     const Cell* scale = r.to;
-    if (scale && is(*scale, Type::money)) not_related(0, Type::money);
+    if (scale && is(*scale, Type::money)) not_related(-1, Type::money);
     int64_t n = int_of(args[0]);
     if (scale && !is(*scale, Type::integer)) {
         args[0] = float_cell(double(n));

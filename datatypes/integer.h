@@ -46,6 +46,9 @@ int32_t compare(const Cell& a, const Cell& b, int32_t op);
 // NaN raises out-of-range; other values give their integer payload.
 int32_t number_to_integer(const Cell& value);
 
+// Appends an integer! to a block (boot image and serialisation readers).
+Cell* make_in(const Cell& block, int32_t n);
+
 // Slots other datatypes call directly.
 void to(actions::Args args, Type type);
 void round(actions::Args args, const actions::RoundRefs& r);

@@ -5,6 +5,7 @@
 // none also answers none for the series actions a script may try on it.
 #include "datatypes/logic.h"
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "runtime/errors.h"
@@ -45,6 +46,8 @@ void init() {
     r.compare = compare;
     datatype::register_type(Type::unset, Type::any, "unset!", r);
 }
+
+Cell* make_in(const Cell& block) { return block::rs_append(block, unset_cell()); }
 }  // namespace unset
 
 // --- none! --------------------------------------------------------------------
@@ -83,6 +86,8 @@ void init() {
     r.take = take;
     datatype::register_type(Type::none, Type::any, "none!", r);
 }
+
+Cell* make_in(const Cell& block) { return block::rs_append(block, none_cell()); }
 }  // namespace none
 
 // --- logic! -------------------------------------------------------------------
@@ -149,6 +154,8 @@ void init() {
     r.xor_t = xor_t;
     datatype::register_type(Type::logic, Type::any, "logic!", r);
 }
+
+Cell* make_in(const Cell& block, bool flag) { return block::rs_append(block, logic_cell(flag)); }
 
 bool value_true(const Cell& value, bool check, const Cell* word) {
     if (check && is(value, Type::unset)) {

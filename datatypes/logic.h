@@ -7,15 +7,18 @@
 
 namespace zan::unset {
 void init();
+Cell* make_in(const Cell& block);
 }  // namespace zan::unset
 
 namespace zan::none {
 void init();
+Cell* make_in(const Cell& block);
 }  // namespace zan::none
 
 namespace zan::logic {
 
 void init();
+Cell* make_in(const Cell& block, bool flag);
 
 // The truth of a value. With check set, an unset value raises no-value naming
 // the word (none when no word is given).

@@ -1,18 +1,29 @@
 // Start-up registration of the datatypes, in the order the runtime has always
 // used: parents before their children (series! before block!, url! before file!).
 // Each datatype adds its init call at its place in the list.
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/paren.h"
+#include "datatypes/path.h"
 #include "datatypes/series.h"
+#include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/url.h"
+#include "datatypes/word.h"
 #include "runtime/errors.h"
 
 namespace zan::datatype {
@@ -30,19 +41,30 @@ void register_all() {
     logic::init();
     series::init();
     block::init();
-    // string!, binary!
+    string::init();
+    // binary!
     integer::init();
     symbol::init();
-    // context!, word!, lit-word!, set-word!, get-word!, refinement!
+    context::init();
+    word::init();  // word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
-    // native!, action!, op!, path!, lit-path!, set-path!, get-path!, function!,
-    // routine!
+    native::init();
+    action::init();
+    op::init();
+    path::init();  // path!, lit-path!, set-path!, get-path!
+    function::init();
+    routine::init();
     paren::init();
     issue::init();
-    // url!, file!, object!, bitset!, triple!
+    url::init();
+    file::init();
+    object::init();
+    bitset::init();
+    // triple!
     float_::init();
     typeset::init();
-    // error!, vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
+    error::init();
+    // vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
     // handle!, date!, port!, money!, ref!, point2D!, point3D!; image! after the
     // image back end starts; event! when the GUI starts.
 }

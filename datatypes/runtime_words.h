@@ -1,5 +1,6 @@
 // The runtime's own symbols and words, made once at start-up, and small
-// services that compiled and interpreted code share (finding a switch case).
+// services that compiled and interpreted code share (argument checks, finding
+// a switch case).
 //
 // Other parts of the runtime compare symbols against these (parse keywords,
 // event and date fields, object keywords) and report through these words
@@ -252,11 +253,19 @@ enum class Word : uint16_t {
 // The refinements that errors about a bad /part, /skip or /compare name.
 enum class Refinement : uint8_t { local, extern_, compare, part, skip, with, count_ };
 
-// Interns the symbols; start-up calls it once the symbol table exists.
-void init_symbols();
+// Start-up, right after the type-name words: interns the symbols and makes
+// the global words, then the refinements, then the issue.
+void init_words();
+void init_refinement_words();
+void init_issue_words();
 
 // The id of a runtime symbol.
 uint32_t symbol(Sym s);
+
+// A runtime word (a global word!), refinement, or the issue #ooo.
+const Cell& word(Word w);
+const Cell& refinement(Refinement r);
+const Cell& issue_ooo();
 
 // The spelling of a runtime symbol or word.
 const char* spelling(Sym s);
@@ -265,6 +274,21 @@ const char* spelling(Word w);
 }  // namespace zan::runtime_words
 
 namespace zan::interp {
+
+// Checks of compiled functions' arguments (base: the argument cells; position:
+// the argument's place in the spec, for the error). A value whose type is not
+// in the typeset raises expect-arg naming the function, the type and the
+// argument; the checked value is answered.
+const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value);
+// A negative index is an absent refinement argument: not checked.
+void check_arg_type_at(const Cell* base, int32_t index, const Cell& typeset, int position);
+// Checks only when the refinement cell is true.
+void check_arg_type_opt(const Cell& refinement, const Cell& typeset, int position,
+                        const Cell& value);
+void check_unset(int position, const Cell& value);
+// A used refinement makes its logic cell at index true; an unused one makes
+// its count arguments after it none.
+void init_refinements(Cell* base, const Cell& refinement, int32_t index, int32_t count);
 
 // Searches a cases block for a value: a case matches when it has the value's
 // type and is equal to it (so 1 never matches 1.0); a block value matches

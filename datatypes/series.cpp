@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
+#include "datatypes/series_services.h"
+#include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
-#include "datatypes/series_services.h"
-#include "datatypes/string.h"
 
 namespace zan::series {
 
@@ -28,8 +28,6 @@ int32_t index_of(const Cell& s) { return int32_t(series_index(s)); }
 bool same_buffer(const Cell& a, const Cell& b) {
     return type_of(a) == type_of(b) && series_node(a) == series_node(b);
 }
-
-Cell integer_arg(int32_t i) { return integer_cell(i); }
 
 }  // namespace
 
@@ -308,12 +306,13 @@ void poke(Args args, int32_t index) {
     const Cell& s = args[0];
     int32_t p = pick_position(s, index);
     if (p < 0) {
-        Cell i = integer_arg(index);
+        Cell i = integer_cell(index);
         errors::fire(errors::id::out_of_range, &i);
     }
     with_notify(s, Change::poke, p, 1, [&] {
         services::ownership_release(s, p, 1);
         store_element(s, p, args[2]);
+        services::ownership_adopt(s, p, 1);
         reindex(s);
     });
     args[0] = args[2];
@@ -548,6 +547,7 @@ void move(Args args, const Cell* part) {
         memory::Series* sb = memory::buffer(sn);
         std::memcpy(d->at_head() + size_t(to) * su, sb->at_head() + size_t(from) * su, bytes);
         close_gap(sn, uint32_t(from) * su, uint32_t(bytes));
+        services::ownership_adopt(dst, to, count);
         reindex(src);
         reindex(dst);
     });

@@ -2,6 +2,7 @@
 #include "datatypes/series_services.h"
 
 #include "datatypes/symbol.h"
+#include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -13,8 +14,12 @@ uint32_t symbol_of_string(const Cell& string) { return symbol::make_from_string(
 uint32_t symbol_canonical(uint32_t id) { return symbol::resolve(id); }
 
 bool ownership_check(const Cell& series, const char* action, int32_t index, int32_t count) {
-    // Only an owned buffer has a record; most series have none.
+    // Only a value flagged as owned has a record; most series have none.
     if (!ownership::table()) return false;
+    bool owned = is(series, Type::image)
+                     ? has_flag(series, ownership::owned_cell_flag)
+                     : (memory::buffer(series_node(series))->flags & memory::flag::owned) != 0;
+    if (!owned) return false;
     Cell word = make_cell(Type::word, 0, symbol::make(action), uint32_t(-1));
     return ownership::check(series, word, index, count);
 }
@@ -25,6 +30,24 @@ void ownership_release(const Cell& series, int32_t index, int32_t count) {
     memory::Series* b = memory::buffer(series_node(series));
     if (b->unit() != 16 || !(b->flags & memory::flag::owned) || count < 1) return;
     ownership::unset_owner_range(series, uint32_t(index), uint32_t(count));
+}
+
+void ownership_adopt(const Cell& series, int32_t index, int32_t count) {
+    Node n = series_node(series);
+    memory::Series* b = memory::buffer(n);
+    if (b->unit() != 16 || !(b->flags & memory::flag::owned) || count < 1) return;
+    const Cell* record = ownership::get_owner(n);  // the owner, then its field word
+    if (!record) return;
+    Cell owner = record[0], word = record[1];
+    collector::Root keep_owner(owner), keep_word(word);
+    collector::NodeRoot keep_series(n);
+    for (int32_t i = index; i < index + count; ++i) {
+        if (uint32_t(i) >= memory::buffer(n)->length()) break;
+        Cell value = memory::buffer(n)->cells()[i];
+        collector::Root keep_value(value);
+        ownership::set_owner_deep(value, owner, word);
+        if (uint32_t(i) < memory::buffer(n)->length()) memory::buffer(n)->cells()[i] = value;
+    }
 }
 
 void ownership_bind(const Cell& series, const Cell& owner, const Cell& word) {

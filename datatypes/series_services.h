@@ -28,6 +28,8 @@ const Cell* owner_of(Node n);
 // Before cells of an owned block are removed or overwritten: the values in them
 // leave the owner.
 void ownership_release(const Cell& series, int32_t index, int32_t count);
+// After cells were put into an owned block: the values in them join its owner.
+void ownership_adopt(const Cell& series, int32_t index, int32_t count);
 void ownership_bind(const Cell& series, const Cell& owner, const Cell& word);
 void ownership_unbind(const Cell& series);
 

@@ -3,13 +3,38 @@
 // the other bits are kept as they are (complement flips all 96).
 #include "datatypes/typeset.h"
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
+#include "datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
 
 namespace zan::typeset {
+
+Cell* make_in(const Cell& block, uint32_t w1, uint32_t w2, uint32_t w3) {
+    return block::rs_append(block, make(w1, w2, w3));
+}
+
+Cell* make_default_in(const Cell& block) { return block::rs_append(block, default_arg()); }
+
+Cell* make_in_from_spec(const Cell& block, const Cell& types) {
+    Cell set = from_spec(types);
+    return block::rs_append(block, set);
+}
+
+Cell& to_block(const Cell& set, Cell& result) {
+    Cell members = set;  // result may be set itself
+    block::make_at(result, 4);
+    for (int t = 1; t <= datatype::type_count(); ++t) {
+        if (!has(members, Type(t)) || !datatype::registered(Type(t))) continue;
+        Cell w = datatype::name_word(Type(t));
+        if (is(w, Type::none)) w = word::load(datatype::name(Type(t)).data());
+        block::rs_append(result, w);
+    }
+    return result;
+}
 
 int count(const Cell& set) {
     int n = 0;
@@ -74,7 +99,7 @@ int32_t form_mold(const Cell& value, Node buffer, bool only, bool part, int32_t 
 namespace {
 
 // A word in a type block stands for its value.
-Cell looked_up(const Cell& value) { return value; }
+Cell looked_up(const Cell& value) { return is(value, Type::word) ? word::get(value) : value; }
 
 }  // namespace
 
@@ -112,8 +137,10 @@ void make_slot(actions::Args args, Type) {
     if (is(spec, Type::block)) {
         Cell set = make();
         Node n = series_node(spec);
-        for (uint32_t i = series_index(spec); i < memory::buffer(n)->length(); ++i)
-            add_type(set, looked_up(memory::buffer(n)->cells()[i]));
+        for (uint32_t i = series_index(spec); i < memory::buffer(n)->length(); ++i) {
+            Cell item = memory::buffer(n)->cells()[i];
+            add_type(set, looked_up(item));
+        }
         args[0] = set;
         return;
     }

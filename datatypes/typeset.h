@@ -37,6 +37,15 @@ inline Cell default_arg() {
     return c;
 }
 
+// Appends a typeset to a block: from its three mask words, the default
+// argument typeset, or the typeset of a spec's type block.
+Cell* make_in(const Cell& block, uint32_t w1, uint32_t w2, uint32_t w3);
+Cell* make_default_in(const Cell& block);
+Cell* make_in_from_spec(const Cell& block, const Cell& types);
+
+// A new block of the name words of the member types, in id order.
+Cell& to_block(const Cell& set, Cell& result);
+
 // Members among the registered type ids.
 int count(const Cell& set);
 

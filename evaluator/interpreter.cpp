@@ -13,7 +13,8 @@
 //
 // The arity cache of a callable, built on its first call, is a block: one
 // typeset per argument (argument kind in header bits 20-21), a copy of each
-// refinement (w1 its slot for functions, w3 its number), an integer holding
+// refinement (w3: its number in the low 16 bits, its function slot in the
+// high 16), an integer holding
 // the local count (functions) or the refinement count (natives and actions).
 #include "evaluator/interpreter.h"
 
@@ -23,6 +24,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/dispatch.h"
+#include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/routines.h"
 #include "evaluator/trace.h"
@@ -62,11 +64,22 @@ bool is_callable(Type t) {
 // raises. Inline because every word evaluated and every operator look-ahead
 // comes here: a context is two cells, the context cell first, whose w2 holds
 // the values node (or the value-stack position of a stack-held context).
+// The global context's node and its values node, read again whenever a
+// collection may have renumbered nodes.
+struct GlobalValues {
+    Node ctx = 0;
+    Node values = 0;
+    uint32_t node_cycles = ~0u;
+};
+GlobalValues globals;
+
 inline Cell* peek_value(const Cell& word) {
     Node ctx = word_context(word);
     int32_t index = word_index(word);
     if (!ctx || index < 0) [[unlikely]]
         return nullptr;
+    if (ctx == globals.ctx && globals.node_cycles == collector::node_cycles()) [[likely]]
+        return memory::buffer(globals.values)->cells() + index;
     const Cell& cc = memory::buffer(ctx)->cells()[0];
     if (cc.w2 == 0) [[unlikely]]
         return nullptr;
@@ -128,14 +141,11 @@ Code code_of(const Cell& block) {
     return Code{n, pos > len ? len : pos, len, block};
 }
 
-const Cell* value_at(const Code& c, uint32_t pos) {
-    if (pos >= c.end) return nullptr;
-    memory::Series* s = memory::buffer(c.node);
-    if (pos >= (s->tail - s->head) / sizeof(Cell)) return nullptr;
-    return s->cells() + pos;
-}
 
 void init() {
+    globals.ctx = context::global();
+    globals.values = context::values(globals.ctx);
+    globals.node_cycles = collector::node_cycles();
     sym_set_path = symbol::make("set-path");
     sym_local = symbol::make("local");
     sym_return = symbol::make("return");
@@ -203,8 +213,9 @@ Node arity_cache(const Cell& callable) {
                 continue;
             }
             Cell r = v;
-            r.w1 = slot_index++;
-            r.w3 = uint32_t(++refinement_number);
+            // w1 stays the refinement's context (the collector follows it);
+            // w3 packs the refinement's number and its function slot.
+            r.w3 = uint32_t(++refinement_number) | (slot_index++ << 16);
             block::rs_append(cache, r);
         }
     }
@@ -243,7 +254,7 @@ Status eval_infix(Code& c);
 // quoted (lit-word: parens and get-words still evaluated).
 Status fetch_one(Code& c, uint32_t kind, bool infix) {
     const Cell* p = value_at(c, c.pos);
-    if (kind == 0) return eval_expression(c, infix, false);
+    if (kind == 0) return eval_value(c, *p, infix, false);
     Cell v = *p;
     ++c.pos;
     if (kind == kind_get) {
@@ -280,6 +291,12 @@ int32_t find_refinement(Node cache, uint32_t sym) {
     return -1;
 }
 
+bool find_any_refinement(Node cache) {
+    for (uint32_t i = 0, n = length(cache); i < n; ++i)
+        if (is(cells(cache)[i], Type::refinement)) return true;
+    return false;
+}
+
 // The cache entry index of an argument, counting arguments and refinements
 // only (the index spec_word takes).
 uint32_t spec_entry(Node cache, uint32_t i) {
@@ -289,13 +306,19 @@ uint32_t spec_entry(Node cache, uint32_t i) {
 
 // Fetches the arguments that follow a named refinement's cache entry.
 Status fetch_refinement_args(const Cell& fn, Code* c, const Cell& name, Node cache, uint32_t at,
-                             bool used, Cell* slot, bool function) {
+                             bool used, Cell* slot, bool function, bool safer) {
     uint32_t n = length(cache);
     for (uint32_t i = at + 1; i < n; ++i) {
         Cell e = cells(cache)[i];
         if (!is(e, Type::typeset)) break;
         uint32_t k = e.header & kind_mask;
         if (k == kind_return) continue;
+        if (!used && safer && c && value_at(*c, c->pos)) {
+            // apply/safer: the arguments of an unused refinement stay unevaluated.
+            ++c->pos;
+            if (function) ++slot;
+            continue;
+        }
         if (!c || !value_at(*c, c->pos)) {
             Cell word = spec_word(fn, spec_entry(cache, i));
             errors::fire(errors::id::no_arg, &name, &word);
@@ -319,22 +342,38 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                   int mode, bool infix) {
     Type t = type_of(fn);
     bool function = t == Type::function || t == Type::routine;
+    // The infix left operand is slot 0: cover it before anything allocates.
+    if (infix) ++stack::s.top;
     Node cache = arity_cache(fn);
     int32_t refs[max_refinements];
+    // Filled with -1 when the first refinement entry shows up: a callable
+    // without refinements never reads it.
+    bool refs_ready = false;
+    auto ready_refs = [&] {
+        if (refs_ready) return;
+        refs_ready = true;
+        for (int32_t& r : refs) r = -1;
+    };
     int refinement_total = 0;
     bool active = true;
     bool left_pending = infix;
-    if (infix) ++stack::s.top;
 
     uint32_t n = length(cache);
     int32_t local_count = 0;
+    const Cell* entries = cells(cache);  // refreshed after anything that may allocate
     for (uint32_t i = 0; i < n; ++i) {
-        Cell e = cells(cache)[i];
+        Cell e = entries[i];
         switch (type_of(e)) {
             case Type::typeset: {
                 uint32_t k = e.header & kind_mask;
                 if (k == kind_return) break;
                 if (!active) {
+                    if ((mode & 3) == mode::all && c && value_at(*c, c->pos)) {
+                        Status st = eval_expression(*c, true, false);
+                        if (st) return st;
+                        entries = cells(cache);
+                        --stack::s.top;
+                    }
                     if (function) stack::push(none_cell());
                     break;
                 }
@@ -357,14 +396,35 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 }
                 Status st = fetch_one(*c, k, infix);
                 if (st) return st;
+                entries = cells(cache);
                 const Cell& v = stack::s.top[-1];
                 if (!typeset::has(e, type_of(v))) expect_arg(fn, name, i, v);
                 break;
             }
-            case Type::refinement:
+            case Type::refinement: {
+                ready_refs();
+                bool at_end = !c || !value_at(*c, c->pos);
+                if ((mode & 3) == mode::all && !at_end) {
+                    // apply/all: the block gives each refinement's use as a logic!.
+                    Status st = eval_expression(*c, true, false);
+                    if (st) return st;
+                    entries = cells(cache);
+                    Cell v = stack::s.top[-1];
+                    if (!is(v, Type::logic)) expect_arg(fn, name, i, v);
+                    if (!function) {
+                        --stack::s.top;
+                        int32_t num = int32_t(e.w3 & 0xFFFF) - 1;
+                        if (logic_of(v) && num < max_refinements)
+                            refs[num] = int32_t(stack::s.top - stack::s.base);
+                    }
+                    active = logic_of(v);
+                    break;
+                }
                 if (function) stack::push(logic_cell(false));
-                active = false;
+                // At the end of an apply block the rest is completed with none.
+                active = mode > 0 && at_end;
                 break;
+            }
             case Type::integer:
                 if (function)
                     local_count = int_of(e);
@@ -374,8 +434,53 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
             default: break;
         }
     }
-    if (refinement_total > max_refinements) refinement_total = max_refinements;
-    for (int r = 0; r < refinement_total; ++r) refs[r] = -1;
+    (void)refinement_total;
+
+    // A refinement named by a path item or an apply block, and whether it is used.
+    auto named = [&](const Cell& item, bool used, const Cell* where) -> Status {
+        ready_refs();
+        int32_t at = find_refinement(cache, word_symbol(item));
+        if (at < 0) errors::fire(errors::id::no_refine, &name, &item);
+        Cell r = cells(cache)[at];
+        Cell* slot = nullptr;
+        if (function) {
+            slot = stack::s.base + (r.w3 >> 16);
+            if (logic_of(*slot)) errors::fire(errors::id::dup_refine, where);
+            *slot = logic_cell(used);
+        } else {
+            int32_t num = int32_t(r.w3 & 0xFFFF) - 1;
+            if (num < max_refinements) {
+                if (refs[num] != -1) errors::fire(errors::id::dup_refine, where);
+                if (used) refs[num] = int32_t(stack::s.top - stack::s.base);
+            }
+        }
+        return fetch_refinement_args(fn, c, name, cache, uint32_t(at), used, slot, function,
+                                     (mode & mode::safer) != 0);
+    };
+
+    // apply without /all: refinement! values in the block, each followed by
+    // the expression that says whether it is used.
+    if ((mode & 3) == mode::named && c) {
+        bool has_refinements = find_any_refinement(cache);
+        while (const Cell* p = value_at(*c, c->pos)) {
+            Cell item = *p;
+            bool used = true;
+            if (!is(item, Type::refinement) && !is(item, Type::get_word)) {
+                if (!has_refinements) break;
+                errors::fire(errors::id::bad_refine, &item);
+            }
+            ++c->pos;
+            if (is(item, Type::get_word)) {
+                used = is_truthy(*word_slot(item));
+            } else if (value_at(*c, c->pos)) {
+                Status st = eval_expression(*c, false, false);
+                if (st) return st;
+                used = is_truthy(stack::s.top[-1]);
+                --stack::s.top;
+            }
+            if (Status st = named(item, used, &c->block)) return st;
+        }
+    }
 
     // Refinements named by the path items after the callable.
     if (path) {
@@ -387,26 +492,9 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 used = is_truthy(*context::get(item));
             else if (!is(item, Type::word))
                 errors::fire(errors::id::bad_refine, &item);
-            int32_t at = find_refinement(cache, word_symbol(item));
-            if (at < 0) errors::fire(errors::id::no_refine, &name, &item);
-            Cell r = cells(cache)[at];
-            Cell* slot = nullptr;
-            if (function) {
-                slot = stack::s.base + r.w1;
-                if (logic_of(*slot)) errors::fire(errors::id::dup_refine, path);
-                *slot = logic_cell(used);
-            } else {
-                int32_t num = int32_t(r.w3) - 1;
-                if (num < max_refinements) {
-                    if (refs[num] != -1) errors::fire(errors::id::dup_refine, path);
-                    if (used) refs[num] = int32_t(stack::s.top - stack::s.base);
-                }
-            }
-            Status st = fetch_refinement_args(fn, c, name, cache, uint32_t(at), used, slot, function);
-            if (st) return st;
+            if (Status st = named(item, used, path)) return st;
         }
     }
-
     if (trace::on) [[unlikely]]
         trace::dispatch(trace::event::call, nullptr, -1, &fn, &name);
 
@@ -433,12 +521,15 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
 
 // Values held in a locals context while its function runs point at the
 // frame's argument base; the caller's are put back on any way out.
+// (The context cell's w2 is the values reference: see peek_value.)
 class LocalsScope {
 public:
-    LocalsScope(Node ctx) : ctx_(ctx), saved_(context::cell(ctx).w2) {
-        context::set_stack_position(ctx, stack::position(stack::s.base));
+    LocalsScope(Node ctx) : ctx_(ctx) {
+        Cell& cc = memory::buffer(ctx)->cells()[0];
+        saved_ = cc.w2;
+        cc.w2 = stack::position(stack::s.base);
     }
-    ~LocalsScope() { context::set_stack_position(ctx_, saved_); }
+    ~LocalsScope() { memory::buffer(ctx_)->cells()[0].w2 = saved_; }
 
 private:
     Node ctx_;
@@ -481,8 +572,12 @@ Status invoke(const Cell& callable, Code* c, const Cell& name, const Cell* path,
     Cell fn = callable;
     Cell* guard = infix ? nullptr : stack::push(fn);
     Cell frame_name = is(name, Type::word) ? name : name_word(stack::sym_anon);
-    if (trace::on) [[unlikely]]
+    if (trace::on) [[unlikely]] {
+        // The left operand of an operator lies just above the top.
+        if (infix) ++stack::s.top;
         trace::dispatch(trace::event::open, nullptr, -1, &fn, &frame_name);
+        if (infix) --stack::s.top;
+    }
     Type t = type_of(fn);
     Status st;
     if (t == Type::function) {
@@ -577,7 +672,16 @@ bool fast_infix(Fast kind, Code& c) {
             break;
         }
         default: {
-            if (!ints) return false;
+            if (!ints) {
+                // Orderings of floats are exact; float equality is tolerant,
+                // so it takes the compare routine.
+                if (kind == Fast::eq || kind == Fast::ne) return false;
+                double a = is(left, Type::integer) ? double(int_of(left)) : float_of(left);
+                double b = is(right, Type::integer) ? double(int_of(right)) : float_of(right);
+                bool r = kind == Fast::lt ? a < b : kind == Fast::gt ? a > b : kind == Fast::le ? a <= b : a >= b;
+                left = logic_cell(r);
+                break;
+            }
             int32_t a = int_of(left), b = int_of(right);
             bool r = kind == Fast::eq   ? a == b
                      : kind == Fast::ne ? a != b
@@ -619,7 +723,11 @@ Status eval_infix(Code& c) {
 }  // namespace
 
 Status eval_expression(Code& c, bool no_infix, bool no_call) {
-    Cell v = *value_at(c, c.pos);
+    return eval_value(c, *value_at(c, c.pos), no_infix, no_call);
+}
+
+// eval_expression for the value at c.pos, already read by the caller.
+Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
     if (trace::on) [[unlikely]]
         trace::dispatch(trace::event::fetch, &c.block, int32_t(c.pos), &v, nullptr);
     ++c.pos;
@@ -730,9 +838,9 @@ Status eval_block(const Cell& block, bool chain) {
     if (c.pos >= c.end) {
         stack::push(unset_cell());
     } else {
-        while (value_at(c, c.pos)) {
+        while (const Cell* p = value_at(c, c.pos)) {
             stack::s.top = stack::s.base;
-            Status st = eval_expression(c, false, false);
+            Status st = eval_value(c, *p, false, false);
             if (st) {
                 current = saved;
                 return st;
@@ -766,10 +874,15 @@ Status eval_next_index(const Cell& block, uint32_t& next) {
     return stack::ok;
 }
 
-Status call(const Cell& callable, const Cell* args, uint32_t count) {
+Status call(const Cell& callable, const Cell* args, uint32_t count, uint32_t name_symbol) {
     Cell fn = callable;
     Cell* guard = stack::push(fn);
-    Cell name = name_word(stack::sym_anon);
+    Cell name = name_word(name_symbol ? name_symbol : stack::sym_anon);
+    struct TracingOff {
+        bool was = trace::on;
+        TracingOff() { trace::on = false; }
+        ~TracingOff() { trace::on = was; }
+    } tracing_off;
     bool function = is(fn, Type::function) || is(fn, Type::routine);
     if (function)
         stack::mark_interp_func(name);
@@ -824,5 +937,62 @@ Status call(const Cell& callable, const Cell* args, uint32_t count) {
     stack::s.top = guard + 1;
     return stack::ok;
 }
+
+// --- lexer callbacks --------------------------------------------------------------------
+
+namespace {
+
+const char* const lexer_event_words[] = {"prescan", "scan", "load", "open", "close", "error"};
+
+Cell global_word_of(const char* name) {
+    return context::add_global(symbol::make(name), false, false);
+}
+
+// The callback gets the event word, the input, the token's type, the line and
+// the token; a moved input index moves the scan.
+bool lexer_call(const Cell& callback, lexer::EventArgs& a) {
+    static uint32_t sym_callback = symbol::make("<lexer-callback>");
+    Cell* top = stack::s.top;
+    Cell* args = stack::push(global_word_of(lexer_event_words[__builtin_ctz(uint32_t(a.event))]));
+    stack::push(a.input);
+    if (a.code > 0)
+        stack::push(datatype_cell(Type(a.code)));
+    else if (a.code == 0)
+        stack::push(none_cell());
+    else
+        stack::push(global_word_of(lexer::exit_state_name(-1 - a.code)));
+    stack::push(integer_cell(a.line));
+    stack::push(a.token);
+    Cell* guard = stack::s.top;
+    Status st = call(callback, args, 5, sym_callback);
+    stack::raise_status(st);
+    Cell result = stack::s.top[-1];
+    // The callback's input argument, after the guard and the event word.
+    Cell input = guard[2];
+    stack::s.top = top;
+    if (type_of(input) == type_of(a.input) && series_node(input) == series_node(a.input)) a.input = input;
+    return is_truthy(result);
+}
+
+uint32_t lexer_mask(const Cell& callback) {
+    if (!is(callback, Type::function)) return lexer::all_events;
+    Cell body = cells(callable_more(callback))[0];
+    if (!is(body, Type::block) || series_index(body) >= length(series_node(body))) return lexer::all_events;
+    Cell first = cells(series_node(body))[series_index(body)];
+    if (!is(first, Type::block)) return lexer::all_events;
+    uint32_t mask = 0;
+    for (uint32_t i = series_index(first); i < length(series_node(first)); ++i) {
+        Cell w = cells(series_node(first))[i];
+        if (!is(w, Type::word)) continue;
+        for (uint32_t k = 0; k < 6; ++k)
+            if (symbol::resolve(word_symbol(w)) == symbol::resolve(symbol::make(lexer_event_words[k])))
+                mask |= 1u << k;
+    }
+    return mask ? mask : lexer::all_events;
+}
+
+}  // namespace
+
+void install_lexer_hooks() { lexer::set_callback_hooks(lexer::CallbackHooks{lexer_call, lexer_mask}); }
 
 }  // namespace zan::interp

@@ -21,7 +21,9 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/block.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "evaluator/lexer_internal.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -96,6 +98,7 @@ void init() {
     std::memset(g_delims, 0, sizeof g_delims);
     for (uint32_t c : delimiter_points) g_delims[c >> 3] |= uint8_t(0x80 >> (c & 7));
     collector::register_marker(mark_states);
+    word::transcode = transcode_text;
 }
 
 void set_callback_hooks(const CallbackHooks& hooks) { g_hooks = hooks; }
@@ -178,6 +181,8 @@ Cell make_ascii_string(const std::string& s) {
                      reinterpret_cast<const uint8_t*>(s.data()) + s.size());
 }
 
+}  // namespace
+
 // Whether "(" at p starts a point literal: point-set characters up to a comma
 // or the input end, with at least three more bytes of input.
 bool starts_point(const State& st, const uint8_t* p) {
@@ -192,8 +197,6 @@ bool starts_point(const State& st, const uint8_t* p) {
     }
     return true;
 }
-
-}  // namespace
 
 // --- events --------------------------------------------------------------------------
 
@@ -294,6 +297,7 @@ int32_t close_level(State& st, const uint8_t* start, const uint8_t* end, int32_t
             st.start_state = st_text;
             return 0;
         }
+        m = innermost_marker(st);  // a nested scan in the callback may have moved the buffer
     }
     if (!m) {
         st.level_type = closer < 0 ? lv_block : closer;
@@ -341,6 +345,12 @@ int32_t close_level(State& st, const uint8_t* start, const uint8_t* end, int32_t
 
 // --- errors --------------------------------------------------------------------------
 
+const uint8_t* near_end(const uint8_t* start, const uint8_t* end) {
+    const uint8_t* q = start;
+    while (q < end && *q != '\n' && !(q - start >= 30 && (*q & 0xC0) != 0x80)) q++;
+    return q;
+}
+
 void datatype_not_built(Type t) {
     Cell dt = datatype_cell(t);
     errors::fire(datatype_missing, &dt);
@@ -363,9 +373,7 @@ void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t co
                     : t_error;
         if (!fire_event(st, ev_error, c, nullptr, start, end)) stop();
     }
-    const uint8_t* q = start;
-    while (q < st.in_end && *q != '\n' && !(q - start >= 30 && (*q & 0xC0) != 0x80)) q++;
-    Cell near = make_text(Type::string, start, q);
+    Cell near = make_text(Type::string, start, near_end(start, st.in_end));
     Node near_node = series_node(near);
     collector::NodeRoot keep(near_node, collector::NodeRoot::As::buffer);
     Cell line = make_ascii_string("(line " + std::to_string(st.line) + ")");
@@ -425,7 +433,7 @@ bool output_has_one_value(const State& st) {
 }
 
 constexpr int k_end = 0, k_error = 1, k_path = 9, k_comment = 11, k_comma = 12, k_string = 13,
-              k_word = 14, k_file = 19, k_point = 27, k_raw = 34;
+              k_file = 19, k_point = 27, k_raw = 34;
 
 // Whether a token's last byte (where the automaton stopped) belongs to it.
 bool ends_on_own_byte(const State& st, int kind) {
@@ -448,6 +456,7 @@ int read_token(State& st, uint32_t& flags) {
     int state = st.start_state;
     int prev = state;
     int32_t lines = 0;
+    int32_t lead = 0;  // line breaks before the token's first byte
     uint32_t f = 0;
     for (;;) {
         if (p >= end) {
@@ -471,32 +480,27 @@ int read_token(State& st, uint32_t& flags) {
         if (state > state_count) break;
         lines += cls == c_newline;
         p += step;
-        if (state == 0) start = p;
+        if (state == 0) {
+            start = p;
+            lead = lines;
+        }
     }
     flags = f;
     st.tok_start = start;
     st.tok_end = p;
     st.pos = p;
-    st.lines_in_token = lines;
+    // A value is marked as starting a line when a line break comes before
+    // it; breaks inside a multi-line token (binary, raw string) do not count.
+    st.lines_in_token = lead;
     st.line += lines;
+    st.token_line = st.line;
     st.last_state = prev;
     st.type_hint = -1;
     st.type = state_types[state];
     return state;
 }
 
-// Whether a word token is only delimiter code points.
-bool only_delimiters(const uint8_t* s, const uint8_t* e) {
-    if (s >= e) return false;
-    while (s < e) {
-        uint32_t d = delimiter_at(s, e);
-        if (!d) return false;
-        s += d;
-    }
-    return true;
-}
-
-// Runs one token's routines. Answers false when the scan must return.
+// Runs one token's routines: check, build and their events.
 void run_token(State& st, int kind, uint32_t flags, bool prescan) {
     const uint8_t* s = st.tok_start;
     const uint8_t* e = st.tok_end;
@@ -541,15 +545,15 @@ void run_token(State& st, int kind, uint32_t flags, bool prescan) {
             if (!r) return;
         }
     }
+    // A load subscriber gets the value even when the scan builds nothing; it
+    // is dropped again after the event.
     bool load_wanted = st.building || (st.has_callback && (st.event_mask & ev_load));
     if (load_wanted && build) {
-        if (!st.building) return;
         uint32_t before = st.out_tail;
-        st.pos = s;
         build(st, s, e, flags, true);
         if (st.has_callback && st.out_tail > before) {
             Cell value = g_out[st.out_tail - 1];
-            if (!fire_event(st, ev_load, st.type, &value, s, st.pos)) drop_last(st);
+            if (!fire_event(st, ev_load, st.type, &value, s, st.pos) || !st.building) drop_last(st);
         }
     }
 }
@@ -565,11 +569,6 @@ static void run(State& st, bool one, bool prescan) {
         int kind = state - final_base;
         // A raw string whose first closing run is too short searches on.
         if (kind == k_error && st.last_state == 12) kind = k_raw, st.type = int32_t(Type::string);
-        if (kind == k_word && only_delimiters(st.tok_start, st.tok_end)) {
-            if (st.pos < st.in_end) continue;
-            kind = k_end;
-            st.type = 0;
-        }
         try {
             run_token(st, kind, flags, prescan);
         } catch (const unwind::Thrown& t) {
@@ -605,17 +604,9 @@ static void run(State& st, bool one, bool prescan) {
 
 namespace {
 
+// The output buffer does not move while cells are appended from it.
 void append_to_block(const Cell& block, const Cell* cells, uint32_t count) {
-    Node n = series_node(block);
-    memory::Series* s = memory::buffer(n);
-    uint64_t need = uint64_t(s->tail) + uint64_t(count) * sizeof(Cell);
-    if (need > s->capacity) {
-        uint64_t size = s->capacity ? s->capacity : 16;
-        while (size < need - s->head) size *= 2;
-        s = memory::expand_series_copy(n, size);
-    }
-    std::memcpy(s->at_tail(), cells, count * sizeof(Cell));
-    s->tail += count * uint32_t(sizeof(Cell));
+    for (uint32_t i = 0; i < count; i++) block::rs_append(block, cells[i]);
 }
 
 }  // namespace
@@ -630,9 +621,7 @@ int32_t scan(Cell* result, const uint8_t* bytes, uint32_t length, const ScanRequ
     st.out_head = st.out_tail = st.level_start = output_base();
     st.building = req.load && req.wrap;
     st.input = req.input ? *req.input : none_cell();
-    st.input_string = req.input && (is(*req.input, Type::string) || type_id(*req.input) == uint8_t(Type::file) ||
-                                    is(*req.input, Type::url) || is(*req.input, Type::tag) ||
-                                    is(*req.input, Type::email) || is(*req.input, Type::ref));
+    st.input_string = req.input && !is(*req.input, Type::binary);
     if (req.callback && g_hooks.call) {
         st.callback = *req.callback;
         st.has_callback = true;
@@ -731,6 +720,20 @@ Cell load_utf8(const uint8_t* bytes, uint32_t length) {
     return result;
 }
 
+int32_t transcode_text(std::string_view utf8, Cell& first) {
+    Cell b;
+    try {
+        b = load_utf8(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()));
+    } catch (const unwind::Thrown& t) {
+        if (t.code != unwind::error) throw;
+        return -1;
+    }
+    memory::Series* s = memory::buffer(series_node(b));
+    uint32_t n = s->length();
+    if (n) first = s->cells()[0];
+    return int32_t(n);
+}
+
 int32_t prescan(const uint8_t* bytes, uint32_t length) {
     ScanRequest req;
     req.load = false;
@@ -756,7 +759,7 @@ Cell transcode(const Cell& source, const TranscodeRefs& refs) {
         } else {
             if (type_of(refs.part_arg) != type_of(src)) {
                 Cell a = datatype_cell(type_of(src)), c = refs.part_arg;
-                errors::fire(errors::Id{errors::Category::script, 21}, &a, &c);  // not-same-type
+                errors::fire(errors::Id{errors::Category::script, 20}, &a, &c);  // not-same-type
             }
             n = int64_t(series_index(refs.part_arg)) - index;
         }
@@ -772,7 +775,8 @@ Cell transcode(const Cell& source, const TranscodeRefs& refs) {
     req.load = !refs.prescan;
     req.wrap = !type_only;
     req.callback = refs.trace;
-    req.into = refs.into;
+    // /next answers a new block of the value and the rest, whatever /into says.
+    req.into = req.next ? nullptr : refs.into;
     Cell result = none_cell();
     uint32_t consumed = 0;
     int32_t type;

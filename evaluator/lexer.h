@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "datatypes/cell.h"
 #include "runtime/errors.h"
@@ -93,6 +94,10 @@ int32_t scan_string(Cell* result, const Cell& str, int32_t count, const ScanRequ
 
 // Loading: UTF-8 text to a new block of its values; raises syntax errors.
 Cell load_utf8(const uint8_t* bytes, uint32_t length);
+
+// For word conversions: loads UTF-8 text, stores its first value in `first`
+// and answers how many values it held; -1 when it does not load.
+int32_t transcode_text(std::string_view utf8, Cell& first);
 
 // The console's test: the type a line's text prescans to, error! (34) for an
 // invalid or unfinished line. Never raises for bad syntax.

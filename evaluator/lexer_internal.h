@@ -41,7 +41,8 @@ struct State {
     const uint8_t* tok_start = nullptr;
     const uint8_t* tok_end = nullptr;
     int32_t line = 1;
-    int32_t lines_in_token = 0;
+    int32_t lines_in_token = 0;  // line breaks before the current token
+    int32_t token_line = 1;      // the line where the automaton left the token
     int32_t type_hint = -1;
     int32_t type = 0;
     int32_t start_state = st_text;
@@ -80,8 +81,14 @@ inline bool is_path_level(int32_t t) { return t >= lv_path && t <= lv_get_path; 
 bool fire_event(State& st, Event ev, int32_t code, const Cell* token, const uint8_t* start,
                 const uint8_t* end);
 [[noreturn]] void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t code);
+// End of an error's near text: the input end, a line feed, or the first
+// character boundary 30 or more bytes on.
+const uint8_t* near_end(const uint8_t* start, const uint8_t* end);
 // Raised when building a literal whose datatype does not exist yet.
 [[noreturn]] void datatype_not_built(Type t);
+
+// Whether "(" at p starts a point literal rather than a paren.
+bool starts_point(const State& st, const uint8_t* p);
 
 // Character offset of a byte position for callbacks (incremental).
 uint32_t char_offset(State& st, const uint8_t* p);
@@ -105,6 +112,16 @@ extern const TokenRoutine build_routines[tables::kind_count];
 void build_word_as(State& st, const uint8_t* s, const uint8_t* e, Type t, bool build);
 void build_braced_string(State& st, const uint8_t* s, const uint8_t* e, bool build);
 void word_cell(Cell& c, Type t, const uint8_t* name, uint32_t length);
+
+// The fields of a date literal, checked; the date datatype builds the value.
+struct DateFields {
+    int32_t year = 0, month = 1, day = 1;
+    double seconds = 0;  // time of day
+    int32_t zone_hours = 0, zone_minutes = 0;
+    bool has_time = false;
+    int32_t week = 0, weekday = 0, yearday = 0;  // ISO week and day-of-year forms
+};
+bool read_date(const uint8_t* s, const uint8_t* e, DateFields& f);
 
 // Decodes one caret escape at p (just after the '^'); answers the code point or
 // -1 and moves p past it.

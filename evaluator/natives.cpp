@@ -1,11 +1,10 @@
-// The natives table, the loop steps, and the natives the interpreter needs to
-// run scripts end to end: conditionals, loops, func, do, print, try, the
-// comparison natives behind the operators, and the non-local exits.
+// The natives table and the loop steps. The natives live in their own files:
+// control, exits and functions in natives_control.cpp, natives_exits.cpp and
+// natives_functions.cpp; comparison and math, text and encoding, system and
+// constructors in natives_math.cpp, natives_text.cpp and natives_system.cpp.
 //
 // A native runs with its frame on top: operands at the base, result into the
-// base. Natives that evaluate blocks hand back the status of the evaluation;
-// loops stop break and continue aimed at their own loop frame, try stops
-// errors, catch stops throws.
+// base. Natives that evaluate blocks hand back the status of the evaluation.
 #include "evaluator/natives.h"
 
 #include <cstring>
@@ -19,6 +18,12 @@
 #include "evaluator/callable_stub.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives_control.h"
+#include "evaluator/natives_exits.h"
+#include "evaluator/natives_functions.h"
+#include "evaluator/natives_math.h"
+#include "evaluator/natives_system.h"
+#include "evaluator/natives_text.h"
 #include "evaluator/trace.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -54,386 +59,7 @@ const char* const words[native_count + 1] = {
 Fn table[table_size + 1] = {};
 Cell work_block = {};
 
-Cell* arg(uint32_t k) { return stack::s.base + k; }
-bool given(const int32_t* refs, int i) { return refs[i] != -1; }
-
 Status not_done(int32_t, const int32_t*) { errors::fire(errors::id::not_done); }
-
-// Evaluates a block argument into the result slot.
-Status run(const Cell& block) { return interp::eval_block(block, true); }
-
-// --- conditionals ---------------------------------------------------------------------
-
-Status n_if(int32_t, const int32_t*) {
-    if (logic::condition_true(*arg(0))) return run(*arg(1));
-    *arg(0) = none_cell();
-    return stack::ok;
-}
-Status n_unless(int32_t, const int32_t*) {
-    if (!logic::condition_true(*arg(0))) return run(*arg(1));
-    *arg(0) = none_cell();
-    return stack::ok;
-}
-Status n_either(int32_t, const int32_t*) {
-    return run(logic::condition_true(*arg(0)) ? *arg(1) : *arg(2));
-}
-
-// any and all: each expression of the block in turn.
-Status any_all(bool all) {
-    Cell block = *arg(0);
-    interp::Code c = interp::code_of(block);
-    while (interp::value_at(c, c.pos)) {
-        Status st = interp::eval_expression(c, false, false);
-        if (st) return st;
-        Cell v = stack::s.top[-1];
-        stack::reset();
-        if (is_truthy(v) != all) {
-            stack::reset_last(all ? none_cell() : v);
-            return stack::ok;
-        }
-        if (all) *arg(0) = v;
-    }
-    if (!all) *arg(0) = none_cell();
-    else if (is(*arg(0), Type::block)) *arg(0) = logic_cell(true);
-    stack::keep();
-    return stack::ok;
-}
-Status n_any(int32_t, const int32_t*) { return any_all(false); }
-Status n_all(int32_t, const int32_t*) { return any_all(true); }
-
-// --- loops ------------------------------------------------------------------------------
-
-// A loop body runs inside a loop frame opened above the native's slots; break
-// and continue land on it. Answers true when the loop must stop, with `st`
-// the status to hand on (ok after a break).
-bool body_ends(Status& st, Cell* result) {
-    if (st == unwind::continue_) {
-        stack::unwind_drop();
-        st = stack::ok;
-        return false;
-    }
-    if (st == unwind::break_) {
-        *result = *stack::s.base;
-        stack::unwind_drop();
-        st = stack::ok;
-        return true;
-    }
-    if (st) return true;
-    *result = stack::s.top[-1];
-    stack::unwind_drop();
-    return false;
-}
-
-// Runs the body once in a loop frame; the body's value goes into *result.
-bool loop_step(const Cell& body, Cell* result, Status& st) {
-    stack::mark(stack::sym_body, 0, stack::kind_bits(stack::kind::loop));
-    st = interp::eval_block(body, false);
-    return body_ends(st, result);
-}
-
-Status n_loop(int32_t, const int32_t*) {
-    loop_count_to_integer();
-    int32_t n = int_of(*arg(0));
-    Cell body = *arg(1);
-    *arg(0) = unset_cell();
-    Status st = stack::ok;
-    for (int32_t i = 0; i < n; ++i)
-        if (loop_step(body, arg(0), st)) break;
-    stack::keep();
-    return st;
-}
-
-Status n_while(int32_t, const int32_t*) {
-    Cell cond = *arg(0), body = *arg(1);
-    Cell* result = arg(2);
-    stack::s.top = stack::s.base + 3;
-    *result = unset_cell();
-    Status st = stack::ok;
-    for (;;) {
-        st = interp::eval_block(cond, false);
-        if (st) return st;
-        Cell c = stack::s.top[-1];
-        --stack::s.top;
-        if (!logic::condition_true(c)) break;
-        if (loop_step(body, result, st)) break;
-    }
-    if (st) return st;
-    stack::reset_last(*result);
-    return stack::ok;
-}
-
-Status n_until(int32_t, const int32_t*) {
-    Cell body = *arg(0);
-    Cell* result = arg(1);
-    stack::s.top = stack::s.base + 2;
-    Status st = stack::ok;
-    for (;;) {
-        *result = none_cell();
-        bool stop = loop_step(body, result, st);
-        if (st) return st;
-        if (stop || logic::condition_true(*result)) break;
-    }
-    stack::reset_last(*result);
-    return stack::ok;
-}
-
-Status n_forever(int32_t, const int32_t*) {
-    Cell body = *arg(0);
-    *arg(0) = unset_cell();
-    Status st = stack::ok;
-    while (!loop_step(body, arg(0), st)) {
-    }
-    stack::keep();
-    return st;
-}
-
-// repeat 'word count body: the word counts from 1; it is bound into a context
-// of its own so the body sees it.
-Status n_repeat(int32_t, const int32_t*) {
-    Cell* count = arg(1);
-    if (is(*count, Type::float_)) *count = integer_cell(int32_t(float_of(*count)));
-    int32_t n = int_of(*count);
-    Cell word = *arg(0);
-    Cell body = *arg(2);
-    Cell* result = arg(1);
-    *result = unset_cell();
-    Status st = stack::ok;
-    for (int32_t i = 1; i <= n; ++i) {
-        Cell v = integer_cell(i);
-        context::set(word, v);
-        if (loop_step(body, result, st)) break;
-    }
-    if (st) return st;
-    stack::reset_last(*result);
-    return stack::ok;
-}
-
-// foreach 'word series body, with one word.
-Status n_foreach(int32_t, const int32_t*) {
-    Cell word = *arg(0);
-    Cell body = *arg(2);
-    if (!is(word, Type::word)) errors::fire(errors::id::not_done);
-    stack::s.top = stack::s.base + 3;
-    // Loop state: the series, then the word, below the loop frame's base.
-    Cell* state = stack::push(*arg(1));
-    stack::push(word);
-    Cell result = unset_cell();
-    Status st = stack::ok;
-    for (;;) {
-        stack::Frame* f = stack::mark(stack::sym_body, 0, stack::kind_bits(stack::kind::loop));
-        (void)f;
-        if (!foreach_next()) {
-            stack::unwind_drop();
-            break;
-        }
-        st = interp::eval_block(body, false);
-        Cell* r = stack::s.top - 1;
-        if (body_ends(st, r)) {
-            if (!st) result = *r;
-            break;
-        }
-        result = *r;
-    }
-    (void)state;
-    if (st) return st;
-    stack::reset_last(result);
-    return stack::ok;
-}
-
-// --- functions ----------------------------------------------------------------------
-
-Status n_func(int32_t, const int32_t*) {
-    Cell spec = *arg(0), body = *arg(1);
-    stack::reset_last(callable::function_push(spec, body));
-    return stack::ok;
-}
-Status n_does(int32_t, const int32_t*) {
-    Cell body = *arg(0);
-    Cell spec;
-    block::make_at(spec, 1);
-    *arg(0) = spec;
-    stack::reset_last(callable::function_push(spec, body));
-    return stack::ok;
-}
-
-// do value: a block is evaluated, a path or word is called through, anything
-// else is its own value.
-Status n_do(int32_t, const int32_t* refs) {
-    Cell v = *arg(0);
-    if (given(refs, 3)) {  // /trace callback
-        Cell callback = *arg(refs[3]);
-        return trace::run_traced(v, callback);
-    }
-    switch (type_of(v)) {
-        case Type::block:
-        case Type::paren: return run(v);
-        default: stack::reset_last(v); return stack::ok;
-    }
-}
-
-// get and set of one word (blocks of words and paths come with the word natives).
-Status n_get(int32_t, const int32_t* refs) {
-    Cell w = *arg(0);
-    if (!is(w, Type::word) && !is(w, Type::get_word) && !is(w, Type::lit_word) && !is(w, Type::set_word))
-        errors::fire(errors::id::not_done);
-    Cell v = *context::get(w);
-    if (is(v, Type::unset) && !given(refs, 0)) errors::fire(errors::id::no_value, &w);
-    *arg(0) = v;
-    return stack::ok;
-}
-Status n_set(int32_t, const int32_t* refs) {
-    Cell* w = arg(0);
-    Cell v = *arg(1);
-    if (!is(*w, Type::word) && !is(*w, Type::get_word) && !is(*w, Type::lit_word) && !is(*w, Type::set_word))
-        errors::fire(errors::id::not_done);
-    if (is(v, Type::unset) && !given(refs, 0)) errors::fire(errors::id::need_value, w);
-    context::set(*w, v);
-    *arg(0) = v;
-    return stack::ok;
-}
-
-// --- output ---------------------------------------------------------------------------
-
-// The values of a block, each expression evaluated, in a new block.
-Status reduce_block(const Cell& block) {
-    Cell* out = stack::push(none_cell());
-    block::make_at(*out, 8);
-    interp::Code c = interp::code_of(block);
-    while (interp::value_at(c, c.pos)) {
-        Status st = interp::eval_expression(c, false, false);
-        if (st) return st;
-        block::rs_append(*out, stack::s.top[-1]);
-        --stack::s.top;
-    }
-    return stack::ok;
-}
-
-// print and prin: a block is reduced first; the text goes out as formed.
-Status print_value(bool newline) {
-    Cell* v = arg(0);
-    if (is(*v, Type::block)) {
-        Cell block = *v;
-        stack::keep();
-        Status st = reduce_block(block);
-        if (st) return st;
-        *v = stack::s.top[-1];
-    }
-    stack::keep();
-    Cell* text = stack::push(none_cell());
-    string::rs_make_at(*text, 16);
-    dispatch::form(*v, series_node(*text), false, mold::no_limit);
-    memory::Series* s = memory::buffer(series_node(*text));
-    output::print_units(s->at_head(), s->tail - s->head, s->unit(), newline);
-    output::fire_value_hooks(*v, newline);
-    return stack::ok;
-}
-
-Status n_print(int32_t, const int32_t*) {
-    if (Status st = print_value(true)) return st;
-    stack::reset_last(unset_cell());
-    return stack::ok;
-}
-Status n_prin(int32_t, const int32_t*) {
-    if (Status st = print_value(false)) return st;
-    *arg(0) = unset_cell();
-    return stack::ok;
-}
-
-// --- comparison and logic ---------------------------------------------------------------
-
-template <int32_t Code>
-Status n_compare(int32_t, const int32_t*) {
-    *arg(0) = logic_cell(dispatch::compare(*arg(0), *arg(1), Code));
-    return stack::ok;
-}
-Status n_not(int32_t, const int32_t*) {
-    *arg(0) = logic_cell(!is_truthy(*arg(0)));
-    return stack::ok;
-}
-
-// --- errors and non-local exits --------------------------------------------------------
-
-// try block: an error raised inside ends here; the error value is the result.
-Status n_try(int32_t, const int32_t* refs) {
-    Cell body = *arg(0);
-    bool all = given(refs, 0);
-    Cell* base = stack::s.base;
-    Cell* top = stack::s.top;
-    stack::Frame* frame =
-        stack::mark(stack::sym_body, 0, stack::kind_bits(all ? stack::kind::try_all : stack::kind::try_));
-    try {
-        Status st = interp::eval_block(body, true);
-        if (st) {
-            if (!all) return st;
-            // try/all stops every exit; its target search raised already.
-            return st;
-        }
-        stack::unwind_last();
-    } catch (const unwind::Thrown& t) {
-        if (t.code != unwind::error) throw;
-        stack::cut_back(frame, base, top);
-        Cell error = errors::pending();
-        stack::unwind_drop();
-        stack::reset_last(error);
-        return stack::ok;
-    }
-    stack::keep();
-    return stack::ok;
-}
-
-Status n_break(int32_t, const int32_t* refs) {
-    return stack::throw_break(given(refs, 0), false);
-}
-Status n_continue(int32_t, const int32_t*) { return stack::throw_break(false, true); }
-Status n_return(int32_t, const int32_t*) { return stack::throw_return(true, false); }
-Status n_exit(int32_t, const int32_t*) { return stack::throw_return(false, false); }
-
-Status n_throw(int32_t, const int32_t* refs) {
-    if (!given(refs, 0)) {
-        stack::s.top = stack::s.base + 1;
-        stack::push(unset_cell());
-    }
-    if (trace::on) [[unlikely]]
-        trace::dispatch(trace::event::throw_, nullptr, -1, stack::s.base, nullptr);
-    return stack::throw_value(unwind::throw_);
-}
-
-// catch block: a throw inside ends here with its value (with /name only a
-// throw of that name, else it goes on).
-Status n_catch(int32_t, const int32_t* refs) {
-    Cell body = *arg(0);
-    bool named = given(refs, 0);
-    Cell names = named ? *arg(refs[0]) : none_cell();
-    stack::mark(stack::sym_body, 0, stack::kind_bits(stack::kind::catch_));
-    Status st = interp::eval_block(body, true);
-    if (st == unwind::throw_) {
-        // The catch frame is on top; the thrown value and name follow its base.
-        Cell value = stack::s.base[0];
-        Cell name = stack::s.base[1];
-        bool ours = !named || (is(names, Type::word) && is(name, Type::word) &&
-                               symbol::resolve(word_symbol(names)) == symbol::resolve(word_symbol(name)));
-        if (!ours) {
-            stack::s.top = stack::s.base;
-            stack::push(value);
-            stack::push(name);
-            stack::unwind_drop();
-            Cell* b = stack::s.base;
-            stack::s.top = b + 1;
-            *b = value;
-            stack::push(name);
-            return stack::throw_value(unwind::throw_);
-        }
-        stack::unwind_drop();
-        stack::reset_last(value);
-        if (trace::on) [[unlikely]]
-            trace::dispatch(trace::event::catch_, nullptr, -1, stack::s.base, nullptr);
-        return stack::ok;
-    }
-    if (st) return st;
-    stack::unwind_last();
-    stack::keep();
-    return stack::ok;
-}
 
 }  // namespace
 
@@ -472,11 +98,31 @@ void init_table() {
         {"repeat", n_repeat},
         {"forever", n_forever},
         {"foreach", n_foreach},
+        {"forall", n_forall},
+        {"remove-each", n_remove_each},
         {"func", n_func},
+        {"function", n_function},
         {"does", n_does},
+        {"has", n_has},
+        {"switch", n_switch},
+        {"case", n_case},
         {"do", n_do},
         {"get", n_get},
         {"set", n_set},
+        {"type?", n_type_q},
+        {"reduce", n_reduce},
+        {"compose", n_compose},
+        {"bind", n_bind},
+        {"in", n_in},
+        {"construct", n_construct},
+        {"value?", n_value_q},
+        {"extend", n_extend},
+        {"unset", n_unset},
+        {"new-line", n_new_line},
+        {"new-line?", n_new_line_q},
+        {"context?", n_context_q},
+        {"as", n_as},
+        {"apply", n_apply},
         {"print", n_print},
         {"prin", n_prin},
         {"equal?", n_compare<dispatch::code::equal>},
@@ -495,6 +141,59 @@ void init_table() {
         {"return", n_return},
         {"throw", n_throw},
         {"catch", n_catch},
+        {"negative?", n_negative_q},
+        {"positive?", n_positive_q},
+        {"sign?", n_sign_q},
+        {"zero?", n_zero_q},
+        {"NaN?", n_nan_q},
+        {"max", n_max},
+        {"min", n_min},
+        {"shift", n_shift},
+        {"to-hex", n_to_hex},
+        {"sine", n_sine},
+        {"cosine", n_cosine},
+        {"tangent", n_tangent},
+        {"arcsine", n_arcsine},
+        {"arccosine", n_arccosine},
+        {"arctangent", n_arctangent},
+        {"arctangent2", n_arctangent2},
+        {"log-2", n_log_2},
+        {"log-10", n_log_10},
+        {"log-e", n_log_e},
+        {"exp", n_exp},
+        {"square-root", n_square_root},
+        {"stats", n_stats},
+        {"parse", n_parse},
+        {"union", n_union},
+        {"intersect", n_intersect},
+        {"unique", n_unique},
+        {"difference", n_difference},
+        {"exclude", n_exclude},
+        {"complement?", n_complement_q},
+        {"dehex", n_dehex},
+        {"enhex", n_enhex},
+        {"debase", n_debase},
+        {"enbase", n_enbase},
+        {"uppercase", n_uppercase},
+        {"lowercase", n_lowercase},
+        {"to-local-file", n_to_local_file},
+        {"checksum", n_checksum},
+        {"compress", n_compress},
+        {"decompress", n_decompress},
+        {"transcode", n_transcode},
+        {"wait", n_wait},
+        {"now", n_now},
+        {"set-env", n_set_env},
+        {"get-env", n_get_env},
+        {"list-env", n_list_env},
+        {"call", n_call},
+        {"browse", n_browse},
+        {"size?", n_size_q},
+        {"recycle", n_recycle},
+        {"as-pair", n_as_pair},
+        {"as-point2D", n_as_point2d},
+        {"as-point3D", n_as_point3d},
+        {"as-money", n_as_money},
     };
     for (const Built& b : built) table[index_of(b.word)] = b.fn;
     block::make_at(work_block, 32);
@@ -540,7 +239,7 @@ bool loop_at_tail(bool advance) {
 void forall_set() { context::set(stack::s.base[-1], stack::s.base[-2]); }
 
 void loop_count_to_integer() {
-    if (is(*stack::s.base, Type::float_)) *stack::s.base = integer_cell(int32_t(float_of(*stack::s.base)));
+    if (is(*stack::s.base, Type::float_)) *stack::s.base = integer_cell(loop_count(*stack::s.base));
 }
 
 void repeat_next(Cell& word) {

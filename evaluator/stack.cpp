@@ -7,8 +7,11 @@
 
 #include <pthread.h>
 
+#include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/mold.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -338,17 +341,50 @@ Cell get_call_word() {
     return make_cell(Type::word, 0, sym_not_found, uint32_t(-1));
 }
 
-std::string backtrace(int level, uint32_t end) {
-    (void)level;
-    std::string out;
+namespace {
+
+// The word of a frame: found in its context, else the global word.
+Cell frame_word(const Frame& f) { return word::find_in_context(f.word_context, f.symbol); }
+
+bool wanted(int level, const Frame& f) {
+    if (level > 1) return true;
+    Cell* v = context::get_by_symbol(f.symbol, f.word_context ? f.word_context : context::global());
+    return v && is(*v, Type::function);
+}
+
+}  // namespace
+
+void collect_calls(const Cell& block) {
+    for (Frame* f = s.frame_top - 1; f > s.frame_bottom; --f) {
+        if (internal_name(f->symbol)) continue;
+        block::rs_append(block, frame_word(*f));
+        block::rs_append(block, integer_cell(int32_t(f->prev_base)));
+    }
+}
+
+void collect_call_words(int level, const Cell& block, uint32_t end) {
     Frame* stop = end ? s.frame_bottom + end : s.frame_top;
     if (stop > s.frame_top) stop = s.frame_top;
     for (Frame* f = s.frame_bottom; f < stop; ++f) {
-        if (internal_name(f->symbol)) continue;
-        out += symbol::name(f->symbol);
-        out += ' ';
+        if (internal_name(f->symbol) || !wanted(level, *f)) continue;
+        Cell w;
+        word::make_at(f->symbol, w);
+        block::rs_append(block, w);
     }
-    return out;
+}
+
+int32_t form_backtrace(int level, uint32_t end, Node buffer, int32_t budget) {
+    Frame* stop = end ? s.frame_bottom + end : s.frame_top;
+    if (stop > s.frame_top) stop = s.frame_top;
+    Cell* scratch = push(none_cell());
+    for (Frame* f = s.frame_bottom; f < stop; ++f) {
+        if (internal_name(f->symbol) || !wanted(level, *f)) continue;
+        *scratch = frame_word(*f);
+        budget = word::form(*scratch, buffer, true, budget);
+        budget = mold::append(buffer, " ", budget);
+    }
+    s.top = scratch;
+    return budget;
 }
 
 }  // namespace zan::stack

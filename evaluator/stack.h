@@ -234,13 +234,20 @@ Cell get_call_word();
 // Frame where a throw started (0 when unset); the next where-lookup clears it.
 extern uint32_t throw_origin;
 
-// Appends the words of the named frames from the top down with their previous
-// base as integers.
+// Appends, for every named frame from the top down (the bottom frame left
+// out), its word and its previous base as an integer.
 void collect_calls(const Cell& block);
 
-// Forms the names of the call frames from the bottom up to frame `end` (a frame
-// count, 0 for the top), skipping internal names; with level 1 only calls of
-// function! values.
-std::string backtrace(int level, uint32_t end);
+// Appends the words of the named frames from the bottom up to `end` (a frame
+// count; 0 for the top): every one when level > 1, else only those whose word
+// holds a function! in the frame's context.
+void collect_call_words(int level, const Cell& block, uint32_t end);
+
+// Forms the same words into a string buffer, each followed by one space;
+// answers the budget left.
+int32_t form_backtrace(int level, uint32_t end, Node buffer, int32_t budget);
+
+// The call-stack position an error's stack field records (a frame count).
+inline Cell error_position() { return integer_cell(int32_t(depth())); }
 
 }  // namespace zan::stack

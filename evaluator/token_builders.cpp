@@ -11,17 +11,17 @@
 #include <limits>
 #include <string>
 
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "evaluator/lexer_internal.h"
 #include "runtime/dtoa.h"
 #include "runtime/memory.h"
 
 namespace zan::lexer {
 
-// Stand-ins until contexts and the datatype registry land (lexer_stub.cpp).
-void bind_to_global(Cell& word);
-int construct_type(const uint8_t* s, uint32_t n);
 
 using namespace tables;
 
@@ -206,11 +206,19 @@ bool text_value(State& st, Type t, const uint8_t* s, const uint8_t* e, bool esca
 
 Node make_string_node(uint32_t length, uint32_t unit) { return string::make_buffer(length, unit); }
 
+// Words are bound to the global context, which gains the word when new;
+// refinements stay unbound and issues name the global context.
 void word_cell(Cell& c, Type t, const uint8_t* name, uint32_t length) {
     uint32_t sym = symbol::make_bytes(reinterpret_cast<const char*>(name), length);
     uint32_t keep = c.header & header::newline;
-    c = make_cell(t, 0, sym, uint32_t(-1));
-    if (t != Type::issue) bind_to_global(c);
+    if (t == Type::refinement) {
+        c = make_cell(t, 0, sym, uint32_t(-1));
+    } else if (t == Type::issue) {
+        c = make_cell(t, context::global(), sym, uint32_t(-1));
+    } else {
+        word::make_at(sym, c);  // the output buffer does not move meanwhile
+        set_type(c, t);
+    }
     c.header |= keep;
 }
 
@@ -262,22 +270,9 @@ void k_block_end(State& st, const uint8_t*, const uint8_t* s, uint32_t, bool) {
     st.pos = s + 1;
 }
 
-bool point_ahead(State& st, const uint8_t* p) {
-    const uint8_t* q = p + 1;
-    if (st.in_end - q < 3) return false;
-    for (; q < st.in_end; q++) {
-        uint8_t b = *q;
-        if (b == ',') return true;
-        if (!(b == '\t' || b == ' ' || b == '#' || b == '+' || b == '-' || b == '.' || is_digit(b) ||
-              (b && std::strchr("AEFINaefin", b))))
-            return false;
-    }
-    return true;
-}
-
 void k_paren(State& st, const uint8_t*, const uint8_t* s, uint32_t, bool) {
     st.type = 0;
-    if (point_ahead(st, s)) {
+    if (starts_point(st, s)) {
         Cell* m = innermost_marker(st);
         if (m && int32_t(m->w2 & 0xFFFF) == lv_point) throw_error(st, s, s + 1, lv_point);
         st.saved_lines = st.lines_in_token;
@@ -338,6 +333,20 @@ void k_path(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build)
     st.type = 0;
     st.start_state = st_path;
     st.pos = e + 1;
+}
+
+// The registered datatype named by the text (with its "!"), letter case
+// ignored; 0 when none.
+int construct_type(const uint8_t* s, uint32_t n) {
+    for (int t = 1; t < type_count_max; t++) {
+        if (!datatype::registered(Type(t))) continue;
+        std::string_view name = datatype::name(Type(t));
+        if (name.size() != n) continue;
+        bool same = true;
+        for (uint32_t i = 0; i < n && same; i++) same = lower(s[i]) == lower(uint8_t(name[i]));
+        if (same) return t;
+    }
+    return 0;
 }
 
 void k_construct(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build) {
@@ -515,8 +524,9 @@ void k_raw(State& st, const uint8_t* s, const uint8_t*, uint32_t, bool build) {
         p++;
     }
     st.pos = p + 1 + n;
-    for (const uint8_t* q = body; q < p; q++) st.line += *q == '\n';
-    st.line -= 0;
+    // Lines past the point where the automaton gave up on the closing run.
+    st.line = st.token_line;
+    for (const uint8_t* q = st.tok_end; q < st.pos; q++) st.line += *q == '\n';
     if (!build) {
         fire_event(st, ev_open, int32_t(Type::string), nullptr, s, body);
         fire_event(st, ev_close, int32_t(Type::string), nullptr, p, st.pos);
@@ -571,13 +581,8 @@ void k_refinement(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool 
 }  // namespace
 
 void build_word_as(State& st, const uint8_t* s, const uint8_t* e, Type t, bool build) {
-    // A word ends at the first Unicode space of the delimiter set.
-    for (const uint8_t* p = s; p < e; p++) {
-        if (*p >= 0xC2 && delimiter_at(p, e)) {
-            e = p;
-            break;
-        }
-    }
+    // (The Unicode spaces of the delimiter set never reach a word: the
+    // automaton reads them as blanks.)
     st.pos = e;
     Type type = t;
     const uint8_t* name = s;
@@ -949,13 +954,16 @@ bool date_time(DateReader& r, bool iso, double& secs, int32_t& zh, int32_t& zm) 
     return true;
 }
 
-bool date_syntax(const uint8_t* s, const uint8_t* e) {
+}  // namespace
+
+bool read_date(const uint8_t* s, const uint8_t* e, DateFields& f) {
     static const char* months[] = {"january", "february", "march", "april", "may", "june", "july",
                                    "august", "september", "october", "november", "december"};
     static const int month_days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     DateReader r{s, e};
-    int32_t year = 0, month = 1, day = 1, zh = 0, zm = 0;
+    int32_t year = 0, month = 1, day = 1, zh = 0, zm = 0, week = 0, wd = 0, yd = 0;
     double secs = 0;
+    bool has_time = false;
     const uint8_t* dash = s;
     while (dash < e && is_digit(*dash)) dash++;
     int lead = int(dash - s);
@@ -964,21 +972,27 @@ bool date_syntax(const uint8_t* s, const uint8_t* e) {
         r.digits(4, 4, year), r.two(month), r.two(day);
         r.at('T');
         if (!date_time(r, true, secs, zh, zm)) return false;
+        has_time = true;
     } else if (lead == 4 && e - dash >= 2 && dash[0] == '-' && dash[1] == 'W') {
         r.digits(4, 4, year);
         r.p += 2;
-        int32_t week, wd = 1;
+        wd = 1;
         if (!r.two(week) || week > 53) return false;
         if (r.at('-') && (r.digits(1, 1, wd) < 0 || wd < 1 || wd > 7)) return false;
-        if ((r.at('T') || r.at('/')) && !date_time(r, false, secs, zh, zm)) return false;
+        if (r.at('T') || r.at('/')) {
+            if (!date_time(r, false, secs, zh, zm)) return false;
+            has_time = true;
+        }
     } else if (lead >= 1 && lead <= 4 && e - dash >= 4 && dash[0] == '-' && is_digit(dash[1]) &&
                is_digit(dash[2]) && is_digit(dash[3]) && (e - dash == 4 || !is_digit(dash[4]))) {
         r.digits(1, 4, year);
         r.p++;
-        int32_t yd;
         r.digits(3, 3, yd);
         if (yd == 0 || yd > (leap(year) ? 366 : 365)) return false;
-        if ((r.at('T') || r.at('/')) && !date_time(r, false, secs, zh, zm)) return false;
+        if (r.at('T') || r.at('/')) {
+            if (!date_time(r, false, secs, zh, zm)) return false;
+            has_time = true;
+        }
     } else {
         bool neg = r.at('-');
         int32_t a, c;
@@ -1015,17 +1029,25 @@ bool date_syntax(const uint8_t* s, const uint8_t* e) {
             year = a, day = c, ny = na;
         }
         if (year >= 0 && year < 100 && ny < 3) year += year < 50 ? 2000 : 1900;
-        if ((r.at('/') || r.at('T')) && !date_time(r, false, secs, zh, zm)) return false;
+        if (r.at('/') || r.at('T')) {
+            if (!date_time(r, false, secs, zh, zm)) return false;
+            has_time = true;
+        }
     }
     if (r.p != r.e) return false;
     if (day <= 0 || month < 1 || month > 12 || year <= -10000 || year >= 10000) return false;
     if (day > month_days[month - 1] || (month == 2 && day == 29 && !leap(year))) return false;
+    f.year = year, f.month = month, f.day = day, f.seconds = secs, f.zone_hours = zh, f.zone_minutes = zm;
+    f.has_time = has_time, f.week = week, f.weekday = wd, f.yearday = yd;
     return true;
 }
 
+namespace {
+
 void k_date(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build) {
     st.pos = e;
-    if (!date_syntax(s, e)) bad(st, Type::date);
+    DateFields f;
+    if (!read_date(s, e, f)) bad(st, Type::date);
     st.type = int32_t(Type::date);
     if (build) datatype_not_built(Type::date);
 }

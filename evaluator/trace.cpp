@@ -23,6 +23,7 @@ const char* const event_words[16] = {"init",  "end",    "prolog", "epilog", "ent
                                      "open",  "return", "fetch",  "push",   "set",   "call",
                                      "error", "throw",  "catch",  "expr"};
 uint32_t event_symbols[16] = {};
+Cell event_word_cells[16] = {};  // global words: the global context keeps them
 uint32_t sym_callback = 0;
 Cell* callback_cell = nullptr;  // in the root block
 uint32_t mask = default_mask;
@@ -47,7 +48,10 @@ bool takes_reference(uint32_t event) {
 }  // namespace
 
 void init() {
-    for (int i = 0; i < 16; ++i) event_symbols[i] = symbol::make(event_words[i]);
+    for (int i = 0; i < 16; ++i) {
+        event_symbols[i] = symbol::make(event_words[i]);
+        event_word_cells[i] = context::add_global(event_symbols[i], false, false);
+    }
     sym_callback = symbol::make("<interp-callback>");
     callback() = none_cell();
     (void)callback_cell;
@@ -81,10 +85,11 @@ void dispatch(uint32_t ev, const Cell* block, int32_t position, const Cell* valu
     Cell b = block ? *block : none_cell();
     Cell v = value ? *value : none_cell();
     Cell r = reference && takes_reference(ev) ? *reference : none_cell();
-    stack::push_slot();  // the value on top survives the call
+    // The event's values are copied into the callback's arguments: callers
+    // pass cells below the top, which the callback's frame does not touch.
     stack::push(fn);
     stack::mark_func(make_cell(Type::word, 0, sym_callback, uint32_t(-1)), callable_code(fn));
-    stack::push(context::add_global(event_symbols[event_index(ev)], false, false));
+    stack::push(event_word_cells[event_index(ev)]);
     stack::push(b);
     int32_t offset = -1;
     if (block && position >= 0 && uint32_t(position) <= uint32_t(block::rs_length(*block)) + series_index(*block))

@@ -87,6 +87,16 @@ constexpr Id bad_path_type{Category::script, 36};
 constexpr Id bad_path_type2{Category::script, 37};
 constexpr Id no_port_action{Category::access, 12};
 constexpr Id zan_system{Category::internal, 14};
+// string!, file!, url!, bitset!
+constexpr Id past_end{Category::script, 41};
+constexpr Id missing_arg{Category::script, 42};
+constexpr Id cannot_open{Category::access, 2};
+constexpr Id no_connect{Category::access, 6};
+// natives: loops, selectors, word natives
+constexpr Id throw_while_cond{Category::throw_, 6};
+constexpr Id expect_val{Category::script, 8};
+constexpr Id not_same_class{Category::script, 21};
+constexpr Id bad_loop_series{Category::script, 63};
 }  // namespace id
 
 // Builds the error value from the id and up to three arguments, then unwinds
@@ -121,8 +131,13 @@ void set_arg_word_provider(ArgWordFn fn);
 // make of a value that cannot be made from the spec (native!, action! ...).
 [[noreturn]] void bad_make_arg(const Cell& value, const Cell& spec);
 
-// Checks of compiled functions' arguments against their typesets.
-const Cell& check_arg_type(const Cell& typeset, int position, const Cell& value);
-void check_unset(int position, const Cell& value);
+// error!: builds the error value of each fire from the id and the arguments
+// (copies of them, kept rooted); until one is installed the pending value is
+// the first argument. Installed by the error! datatype at start-up.
+using Builder = Cell (*)(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+void set_builder(Builder b);
+// Puts back an error that was pending before a nested one was raised and
+// handled (an error report that could not show a value).
+void restore_pending(Id id, const Cell& value);
 
 }  // namespace zan::errors

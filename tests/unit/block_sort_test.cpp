@@ -1,5 +1,6 @@
 // Sorting blocks by records, the comparator hook, and the set operations.
 #include "datatypes/block_sort.h"
+#include "runtime/hashtable.h"
 #include "series_support.h"
 
 namespace zan {
@@ -199,6 +200,21 @@ TEST_F(BlockSortTest, UniqueOfALargeBlockKeepsFirstSeenOrder) {
     std::vector<int> v = ints(s[0]);
     ASSERT_EQ(v.size(), 1000u);
     for (int i = 0; i < 1000; ++i) EXPECT_EQ(v[i], (i * 7) % 1000);
+}
+
+TEST_F(BlockSortTest, AHashOperandGivesAnIndexedHash) {
+    Slots s;
+    s[0] = block_of({1, 2, 3});
+    s[1] = block_of({2, 4});
+    Node t = hashtable::make(2, &s[1], hashtable::kind_hash);
+    set_type(s[1], Type::hash);
+    set_series_extra(s[1], t);
+    block::do_set_op(s, false, nullptr, block::SetOp::union_);
+    ASSERT_TRUE(is(s[0], Type::hash));
+    EXPECT_EQ(ints(s[0]), (std::vector<int>{1, 2, 3, 4}));
+    Node index = Node(series_extra(s[0]));
+    EXPECT_STREQ(hashtable::check(index), "");
+    EXPECT_EQ(hashtable::get(index, integer_cell(4)), 3);
 }
 
 TEST_F(BlockSortTest, SetOperations) {

@@ -81,6 +81,17 @@ TEST_F(BlockTest, AppendOnlyAddsTheBlockAsOneValue) {
     EXPECT_EQ(molded(s[3]), "[1 [2 3]]");
 }
 
+TEST_F(BlockTest, AppendPartZeroOfAValueAddsNothing) {
+    Slots s;
+    s[3] = block_of({1});
+    s[0] = s[3];
+    s[1] = integer_cell(7);
+    s[2] = integer_cell(0);
+    r.append.fn(s, &s[2], false, nullptr);
+    r.insert.fn(s, &s[2], false, nullptr);
+    EXPECT_EQ(ints(s[3]), (std::vector<int>{1}));
+}
+
 TEST_F(BlockTest, AppendDupOfAValue) {
     Slots s;
     block::make_at(s[0], 1);
@@ -249,6 +260,64 @@ TEST_F(BlockTest, Select) {
     EXPECT_TRUE(is(s[0], Type::none));
     s[3] = block_of({1, 2, 3});
     EXPECT_EQ(int_of(block::rs_select(s[3], integer_cell(1))), 2);
+}
+
+Cell word_of(Type t, const char* name) {
+    return make_cell(t, 0, symbol::make(name), uint32_t(-1));
+}
+
+TEST_F(BlockTest, SelectWord) {
+    Slots s;
+    s[0] = block_of_cells({word_of(Type::set_word, "Alpha"), integer_cell(1),
+                           word_of(Type::refinement, "beta"), integer_cell(2),
+                           word_of(Type::lit_word, "beta"), integer_cell(3),
+                           word_of(Type::word, "last")});
+    struct Case {
+        const char* name;
+        bool case_;
+        int expect;  // 0: none
+    };
+    const Case cases[] = {
+        {"alpha", false, 1}, {"ALPHA", false, 1}, {"alpha", true, 0}, {"Alpha", true, 1},
+        {"beta", false, 3},  // a refinement is not among the words looked at
+        {"last", false, 0}, {"gamma", false, 0},
+    };
+    for (const Case& c : cases) {
+        Cell got = block::select_word(s[0], word_of(Type::word, c.name), c.case_);
+        if (c.expect)
+            EXPECT_EQ(int_of(got), c.expect) << c.name;
+        else
+            EXPECT_TRUE(is(got, Type::none)) << c.name;
+    }
+    Cell key = word_of(Type::word, "ALPHA");
+    actions::PathStep step{&key, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false};
+    r.eval_path.fn(s[1], s[0], step);
+    EXPECT_EQ(int_of(s[1]), 1);
+}
+
+TEST_F(BlockTest, RemoveValue) {
+    Slots s;
+    s[0] = block_of({1, 2, 3, 2});
+    set_series_index(s[0], 2);
+    EXPECT_TRUE(block::rs_remove_value(s[0], integer_cell(2), false));
+    EXPECT_EQ(ints(s[0]), (std::vector<int>{3}));
+    EXPECT_TRUE(block::rs_remove_value(s[0], integer_cell(2), true));
+    set_series_index(s[0], 0);
+    EXPECT_EQ(ints(s[0]), (std::vector<int>{1, 3}));
+    EXPECT_FALSE(block::rs_remove_value(s[0], integer_cell(7), true));
+}
+
+TEST_F(BlockTest, InsertValueAndBlock) {
+    Slots s;
+    s[0] = block_of({1, 2});
+    set_series_index(s[0], 1);
+    block::insert_value(s[0], integer_cell(9), true, false);
+    EXPECT_EQ(series_index(s[0]), 2u);
+    block::insert_value(s[0], integer_cell(0), false, true);
+    s[1] = block_of({7, 8});
+    block::insert_block(s[0], s[1]);
+    set_series_index(s[0], 0);
+    EXPECT_EQ(ints(s[0]), (std::vector<int>{0, 1, 7, 8, 9, 2}));  // the head index stayed
 }
 
 TEST_F(BlockTest, Put) {
@@ -480,6 +549,32 @@ TEST_F(BlockTest, MoldWithNewLineMarkers) {
     EXPECT_EQ(molded(s[1]), "[1\n2]");
 }
 
+TEST_F(BlockTest, MoldPartStopsEarly) {
+    Slots s;
+    block::make_at(s[0], 1000);
+    for (int i = 0; i < 1000; ++i) block::rs_append(s[0], integer_cell(i));
+    EXPECT_EQ(mold::mold_text(s[0], {}, 5), "[0 1 ");
+    EXPECT_EQ(mold::form_text(s[0], 3), "0 1");
+}
+
+TEST_F(BlockTest, DeepNestingRaisesTooDeep) {
+    Slots s;
+    block::make_at(s[0], 1);
+    s[1] = s[0];
+    for (int i = 0; i < 1000; ++i) {
+        block::make_at(s[2], 1);
+        block::rs_append(s[1], s[2]);
+        s[1] = s[2];
+    }
+    EXPECT_EQ(raised([&] { molded(s[0]); }), id::too_deep);
+    EXPECT_EQ(mold::cycle_depth(), 0);
+    Slots t;
+    t[0] = s[0];
+    t[1] = s[0];
+    EXPECT_EQ(raised([&] { r.copy.fn(t, nullptr, true, nullptr); }), id::too_deep);
+    EXPECT_EQ(mold::cycle_depth(), 0);
+}
+
 TEST_F(BlockTest, Paren) {
     Slots s;
     s[0] = block_of({1, 2});
@@ -586,13 +681,47 @@ TEST_F(BlockTest, RemovedValuesLeaveTheOwner) {
     collector::set_enabled(true);
 }
 
+// A value put into an owned block joins the owner.
+TEST_F(BlockTest, AddedValuesJoinTheOwner) {
+    collector::set_enabled(false);
+    ownership::init();
+    auto owned = [](const Cell& b) {
+        return (memory::buffer(series_node(b))->flags & memory::flag::owned) != 0;
+    };
+    for (int action = 0; action < 5; ++action) {
+        Slots s;
+        s[0] = block_of({1, 2});
+        Cell owner = make_cell(Type::object, 0, 0, 1);
+        Cell word = make_cell(Type::word, 0, symbol::make("field"), uint32_t(-1));
+        ownership::set_owner_deep(s[0], owner, word);
+        s[3] = block_of({5});
+        s[1] = s[3];
+        s[2] = s[3];
+        switch (action) {
+        case 0: r.append.fn(s, nullptr, true, nullptr); break;
+        case 1: r.insert.fn(s, nullptr, true, nullptr); break;
+        case 2: r.change.fn(s, nullptr, true, nullptr); break;
+        case 3: r.poke.fn(s, 2); break;
+        case 4:
+            s[1] = integer_cell(1);
+            r.put.fn(s, false);
+            break;
+        }
+        EXPECT_TRUE(owned(s[3])) << action;
+        const Cell* by = ownership::get_owner(series_node(s[3]));
+        ASSERT_NE(by, nullptr) << action;
+        EXPECT_TRUE(is(*by, Type::object)) << action;
+    }
+    collector::set_enabled(true);
+}
+
 // A hash! over the integers: a block whose w3 names a hash table of its cells.
 Cell hash_of(std::initializer_list<int> values) {
     Cell b = block_of(values);
     collector::Root keep(b);
     Node t = hashtable::make(uint32_t(values.size()), &b, hashtable::kind_hash);
     set_type(b, Type::hash);
-    b.w3 = t;
+    set_series_extra(b, t);
     return b;
 }
 

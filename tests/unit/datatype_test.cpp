@@ -33,6 +33,23 @@ TEST(Datatype, NamesAndCount) {
     EXPECT_EQ(actions::slot_word(63), nullptr);
 }
 
+TEST(Datatype, StartUpRowsInheritFromTheirParents) {
+    datatype::register_all();
+    const actions::Row& paren = datatype::row(Type::paren);
+    const actions::Row& block = datatype::row(Type::block);
+    EXPECT_NE(paren.append.fn, nullptr);
+    EXPECT_EQ(paren.append.fn, block.append.fn);
+    EXPECT_EQ(paren.find.fn, block.find.fn);
+    EXPECT_NE(block.trim.fn, nullptr);
+    EXPECT_EQ(paren.trim.fn, nullptr);
+    EXPECT_EQ(datatype::row(Type::char_).even_q.fn, datatype::row(Type::integer).even_q.fn);
+    // No datatype fills slot 8 or slot 57.
+    for (int t = 1; t <= datatype::type_count(); ++t) {
+        EXPECT_EQ(datatype::row(Type(t)).set_path.fn, nullptr) << t;
+        EXPECT_EQ(datatype::row(Type(t)).open_q.fn, nullptr) << t;
+    }
+}
+
 int32_t form_a(const Cell&, Node, bool, int32_t b) { return b - 1; }
 int32_t form_b(const Cell&, Node, bool, int32_t b) { return b - 2; }
 void add_a(actions::Args) {}

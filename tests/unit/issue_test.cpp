@@ -1,6 +1,8 @@
 // issue!: made from words, characters and strings, never equal to a word, and
 // paren!'s row taken from block!'s.
 #include "datatypes/issue.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "series_support.h"
 
 namespace zan {
@@ -25,6 +27,35 @@ TEST_F(IssueTest, MadeFromAWordKeepsItsSymbol) {
     s[1] = make_cell(Type::refinement, 0, 78, 0);
     r.to.fn(s, Type::issue);
     EXPECT_EQ(word_symbol(s[0]), 78u);
+}
+
+TEST_F(IssueTest, MadeFromTextAndCharacters) {
+    struct Case {
+        Cell spec;
+        const char* name;
+    };
+    Slots s;
+    string::make_at(s[2], 8, 1);
+    string::append_utf8(series_node(s[2]), "xabc");
+    s[3] = s[2];
+    set_series_index(s[3], 1);
+    const Case cases[] = {
+        {char_cell('q'), "q"},
+        {char_cell(0x3B1), "\u03B1"},
+        {s[2], "xabc"},
+        {s[3], "abc"},
+    };
+    for (const Case& c : cases) {
+        s[0] = datatype_cell(Type::issue);
+        s[1] = c.spec;
+        r.make.fn(s, Type::issue);
+        EXPECT_TRUE(is(s[0], Type::issue));
+        EXPECT_EQ(symbol::name(word_symbol(s[0])), c.name);
+        EXPECT_EQ(word_index(s[0]), -1);
+    }
+    Cell a;
+    issue::make_at(a, "abc");
+    EXPECT_EQ(word_symbol(a), symbol::make("abc"));
 }
 
 TEST_F(IssueTest, NeverEqualsAWord) {

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "datatypes/cell.h"
+#include "tests/unit/context_fixture.h"
+#include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/lexer.h"
@@ -117,6 +119,7 @@ inline std::string show(const Cell& c) {
 
 // Loads text; answers the rendered block, or "error <category>.<index> <first argument>".
 inline std::string load(const std::string& text) {
+    testing_contexts::start_runtime();
     try {
         Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
         return show(b);
@@ -124,14 +127,34 @@ inline std::string load(const std::string& text) {
         if (t.code != unwind::error) throw;
         errors::Id id = errors::pending_id();
         std::string s = "error " + std::to_string(int(id.category)) + "." + std::to_string(id.index);
-        const Cell& a = errors::pending();
+        const Cell& a = errors::pending_arg(1);
         if (is(a, Type::string)) s += " " + text_of(a);
         else if (is(a, Type::datatype)) s += " datatype:" + std::to_string(a.w1);
         return s;
     }
 }
 
+// Loads text that must fail; answers "<category>.<index>" and the error's
+// three arguments, each shown as show() does, separated by "|".
+inline std::string load_error(const std::string& text) {
+    testing_contexts::start_runtime();
+    try {
+        lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+        return "no error";
+    } catch (const unwind::Thrown& t) {
+        if (t.code != unwind::error) throw;
+        errors::Id id = errors::pending_id();
+        std::string s = std::to_string(int(id.category)) + "." + std::to_string(id.index);
+        for (int i = 1; i <= 3; i++) {
+            const Cell& a = errors::pending_arg(i);
+            if (!is(a, Type::unset)) s += "|" + show(a);
+        }
+        return s;
+    }
+}
+
 inline int32_t scan_type(const std::string& text, bool prescan = false, bool one = false) {
+    testing_contexts::start_runtime();
     lexer::ScanRequest r;
     r.load = !prescan;
     r.wrap = false;

@@ -1,14 +1,28 @@
 // Lexer: source text to values, by tables of text and expected shape.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
+#include "datatypes/block.h"
+#include "datatypes/mold.h"
+#include "datatypes/paren.h"
+#include "datatypes/series.h"
 #include "runtime/collector.h"
+#include "evaluator/lexer_internal.h"
 #include "tests/unit/lexer_support.h"
 
 using namespace lexer_test;
 
 namespace {
+
+// Every test starts the runtime the lexer builds on (symbols, global context).
+struct Started : ::testing::Test {
+    void SetUp() override { testing_contexts::start_runtime(); }
+};
+struct Lexer : Started {};
+struct Transcode : Started {};
+struct LexerMold : Started {};
 
 struct Case {
     const char* text;
@@ -20,7 +34,7 @@ void check(const Case* cases, size_t n) {
 }
 #define CHECK_TABLE(t) check(t, sizeof t / sizeof *t)
 
-TEST(Lexer, EmptyAndWhiteSpace) {
+TEST_F(Lexer, EmptyAndWhiteSpace) {
     static const Case cases[] = {
         {"", "[]"},
         {"   \t\r\n ", "[]"},
@@ -29,11 +43,14 @@ TEST(Lexer, EmptyAndWhiteSpace) {
         {"\xC2\xA0\xC2\xA0", "[]"},
         {"1\xE3\x80\x80" "2", "[1 2]"},
         {"x\xE2\x80\x8By", "[x y]"},
+        // Inside strings and characters they are content.
+        {"\"a\xC2\xA0" "b\" #\"\xC2\xA0\" {c\xE3\x80\x80}", "[\"a\xC2\xA0" "b\" char:160 \"c\xE3\x80\x80\"]"},
+        {"<a\xC2\xA0" "b> %{\xC2\xA0}%", "[<a\xC2\xA0" "b> \"\xC2\xA0\"]"},
     };
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, Words) {
+TEST_F(Lexer, Words) {
     static const Case cases[] = {
         {"abc", "[abc]"},
         {"a: 1", "[a: 1]"},
@@ -48,7 +65,22 @@ TEST(Lexer, Words) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, Integers) {
+TEST_F(Lexer, WordsAreBoundToTheGlobalContext) {
+    using namespace zan;
+    Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>("lexword lexword: :lexword 'lexword /lexref #lexiss"), 49);
+    collector::Root keep(b);
+    Cell* v = memory::buffer(series_node(b))->cells();
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(word_context(v[i]), context::global()) << i;
+        EXPECT_EQ(word_index(v[i]), word_index(v[0])) << i;
+        EXPECT_GE(word_index(v[i]), 0) << i;
+    }
+    EXPECT_EQ(word_context(v[4]), 0u);  // refinements stay unbound
+    EXPECT_EQ(word_context(v[5]), context::global());
+    EXPECT_EQ(word_index(v[5]), -1);
+}
+
+TEST_F(Lexer, Integers) {
     static const Case cases[] = {
         {"0 7 -12 +3", "[0 7 -12 3]"},
         {"1'000'000", "[1000000]"},
@@ -63,7 +95,7 @@ TEST(Lexer, Integers) {
     EXPECT_EQ(scan_type("-2147483648", false, true), int32_t(zan::Type::integer));
 }
 
-TEST(Lexer, FloatsAndPercents) {
+TEST_F(Lexer, FloatsAndPercents) {
     static const Case cases[] = {
         {"1.5 -0.25 .5 1e3 1.5e-2", "[1.5 -0.25 0.5 1000.0 0.015]"},
         {"1'000.5", "[1000.5]"},
@@ -73,7 +105,7 @@ TEST(Lexer, FloatsAndPercents) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, Strings) {
+TEST_F(Lexer, Strings) {
     static const Case cases[] = {
         {"\"abc\"", "[\"abc\"]"},
         {"\"a^\"b\"", "[\"a\"b\"]"},
@@ -88,7 +120,7 @@ TEST(Lexer, Strings) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, MoreLiterals) {
+TEST_F(Lexer, MoreLiterals) {
     static const Case cases[] = {
         {"007 -0", "[7 0]"},
         {"1e400", "[inf]"},
@@ -122,7 +154,7 @@ TEST(Lexer, MoreLiterals) {
     CHECK_TABLE(errors);
 }
 
-TEST(Lexer, StringUnits) {
+TEST_F(Lexer, StringUnits) {
     using namespace zan;
     Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>("\"a^(1F600)\" \"a^(41)\" \"^(0100)\""), 31);
     Cell* v = memory::buffer(series_node(b))->cells();
@@ -131,7 +163,7 @@ TEST(Lexer, StringUnits) {
     EXPECT_EQ(unit_of(v[2]), 2u);
 }
 
-TEST(Lexer, CharsFilesAndFriends) {
+TEST_F(Lexer, CharsFilesAndFriends) {
     static const Case cases[] = {
         {"#\"a\" #\"^(tab)\" #\"^\"\"", "[char:97 char:9 char:34]"},
         {"#\"\xE2\x82\xAC\"", "[char:8364]"},
@@ -145,12 +177,13 @@ TEST(Lexer, CharsFilesAndFriends) {
         {"1.2.3 255.0.0.1", "[1.2.3 255.0.0.1]"},
         {"1x2 -3x4", "[1x2 -3x4]"},
         {"1:30 1:02:03.5 -0:30", "[time:5400.0 time:3723.5 time:-1800.0]"},
+        {"-1:30 +2:00", "[time:-5400.0 time:7200.0]"},
         {"#(true) #(none) #(integer!)", "[true none datatype:11]"},
     };
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, Nesting) {
+TEST_F(Lexer, Nesting) {
     static const Case cases[] = {
         {"[a [b] (c)]", "[[a [b] (c)]]"},
         {"a/b", "[a/b]"},
@@ -167,7 +200,7 @@ TEST(Lexer, Nesting) {
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, SyntaxErrors) {
+TEST_F(Lexer, SyntaxErrors) {
     static const Case cases[] = {
         {"[a", "error 2.3 (line 1)"},
         {"]", "error 2.3 (line 1)"},
@@ -189,11 +222,43 @@ TEST(Lexer, SyntaxErrors) {
         {"a/b:/c", "error 2.2 (line 1)"},
         {"\\", "error 2.8 (line 1)"},
         {"1,5", "error 2.2 (line 1)"},
+        {"%%{a}%\nb}%%\n]", "error 2.3 (line 3)"},
+        {"{a\nb}\n]", "error 2.3 (line 3)"},
+        {"#{00\n01} \"x\n\"", "error 2.2 (line 2)"},
     };
     CHECK_TABLE(cases);
 }
 
-TEST(Lexer, LiteralsOfLaterDatatypes) {
+TEST_F(Lexer, ErrorValues) {
+    static const Case cases[] = {
+        {"a [b c", "2.3|\"(line 1)\"|char:93|\"[b c\""},
+        {"a\n]", "2.3|\"(line 2)\"|char:91|\"]\""},
+        {"(a]", "2.3|\"(line 1)\"|char:41|\"(a]\""},
+        {"x 1.2.3.256 y", "2.2|\"(line 1)\"|datatype:39|\"1.2.3.256 y\""},
+        {"\\ x", "2.8|\"(line 1)\"|\"\\ x\""},
+        {"#(foo) x", "2.7|\"(line 1)\"|\"#(foo) x\""},
+        {"a\nb {c\nd", "2.2|\"(line 3)\"|datatype:7|\"{c\""},
+        {"#\"\"", "2.2|\"(line 1)\"|datatype:10|\"#\"\"\""},
+        {"1-Jan-2024", "3.12|datatype:47"},
+    };
+    for (auto& c : cases) EXPECT_EQ(load_error(c.text), c.expected) << "source: " << c.text;
+}
+
+TEST_F(Lexer, NearTextOfErrors) {
+    auto near = [](const std::string& s) {
+        auto b = reinterpret_cast<const uint8_t*>(s.data());
+        return std::string(s.data(), size_t(zan::lexer::near_end(b, b + s.size()) - b));
+    };
+    EXPECT_EQ(near("[a b\nc]"), "[a b");
+    EXPECT_EQ(near("short"), "short");
+    std::string long_ascii(40, 'x');
+    EXPECT_EQ(near(long_ascii), std::string(30, 'x'));
+    // 29 bytes, then a 3-byte character: the cut comes after it, not inside.
+    std::string wide = std::string(29, 'y') + "\xE2\x82\xAC" + "zzz";
+    EXPECT_EQ(near(wide), std::string(29, 'y') + "\xE2\x82\xAC");
+}
+
+TEST_F(Lexer, LiteralsOfLaterDatatypes) {
     static const Case cases[] = {
         {"1-Jan-2024", "error 3.12 datatype:47"},
         {"$1.50", "error 3.12 datatype:49"},
@@ -211,11 +276,55 @@ TEST(Lexer, LiteralsOfLaterDatatypes) {
         {"(1.5, 2, 3)", Type::point3d}, {"#[a 1]", Type::map}, {"1x2", Type::pair},
     };
     for (auto& t : types) EXPECT_EQ(scan_type(t.text, false, true), int32_t(t.type)) << t.text;
+    const char* invalid[] = {
+        "$'1", "$1''0", "$1'", "ABCD$1", "$1.123456", "$1.", "$1,5'0", "$123456789012345678",
+        "29-Feb-2023", "31-Apr-2024", "0-Jan-2024", "1-Foo-2024", "1-Ja-2024", "1-Jan-2024/24:00",
+        "1-Jan-2024/10:60", "1-Jan-2024/10:00+16:00", "2024-W54", "2024-W01-8", "2024-000",
+        "2023-366", "1-13-2024", "1/Jan-2024", "20240105T2500",
+    };
+    for (const char* t : invalid) EXPECT_EQ(scan_type(t, false, true), int32_t(Type::error)) << t;
     EXPECT_EQ(scan_type("#[a]", false, true), int32_t(Type::map));
     EXPECT_EQ(load("#[a]"), "error 2.2 (line 1)");
 }
 
-TEST(Lexer, PrescanAndScanAnswerTypes) {
+TEST_F(Lexer, DateFields) {
+    struct Case { const char* text; int y, m, d; double secs; int zh, zm; bool time; } cases[] = {
+        {"05-Jan-2024", 2024, 1, 5, 0, 0, 0, false},
+        {"2024-Jan-05", 2024, 1, 5, 0, 0, 0, false},
+        {"05-Jan-07", 2007, 1, 5, 0, 0, 0, false},
+        {"1-Jan-49", 2049, 1, 1, 0, 0, 0, false},
+        {"1-Jan-50", 1950, 1, 1, 0, 0, 0, false},
+        {"5/7/2024", 2024, 7, 5, 0, 0, 0, false},
+        {"2024-07-05", 2024, 7, 5, 0, 0, 0, false},
+        {"1-September-2024", 2024, 9, 1, 0, 0, 0, false},
+        {"1-sep-2024/10:30:15.5+5:30", 2024, 9, 1, 37815.5, 5, 30, true},
+        {"1-Jan-2024T8:05-3", 2024, 1, 1, 29100, -3, 0, true},
+        {"20240105T103000Z", 2024, 1, 5, 37800, 0, 0, true},
+        {"29-Feb-2000", 2000, 2, 29, 0, 0, 0, false},
+    };
+    for (auto& c : cases) {
+        zan::lexer::DateFields f;
+        auto b = reinterpret_cast<const uint8_t*>(c.text);
+        ASSERT_TRUE(zan::lexer::read_date(b, b + std::strlen(c.text), f)) << c.text;
+        EXPECT_EQ(f.year, c.y) << c.text;
+        EXPECT_EQ(f.month, c.m) << c.text;
+        EXPECT_EQ(f.day, c.d) << c.text;
+        EXPECT_DOUBLE_EQ(f.seconds, c.secs) << c.text;
+        EXPECT_EQ(f.zone_hours, c.zh) << c.text;
+        EXPECT_EQ(f.zone_minutes, c.zm) << c.text;
+        EXPECT_EQ(f.has_time, c.time) << c.text;
+    }
+    zan::lexer::DateFields f;
+    auto week = reinterpret_cast<const uint8_t*>("2024-W10-3");
+    ASSERT_TRUE(zan::lexer::read_date(week, week + 10, f));
+    EXPECT_EQ(f.week, 10);
+    EXPECT_EQ(f.weekday, 3);
+    auto yday = reinterpret_cast<const uint8_t*>("2024-366");
+    ASSERT_TRUE(zan::lexer::read_date(yday, yday + 8, f));
+    EXPECT_EQ(f.yearday, 366);
+}
+
+TEST_F(Lexer, PrescanAndScanAnswerTypes) {
     using zan::Type;
     EXPECT_EQ(scan_type("[1 2", true), int32_t(Type::error));
     EXPECT_EQ(scan_type("[1 2]", true), int32_t(Type::block));
@@ -234,7 +343,21 @@ TEST(Lexer, PrescanAndScanAnswerTypes) {
     EXPECT_EQ(zan::lexer::prescan(reinterpret_cast<const uint8_t*>("[print 1"), 8), int32_t(Type::error));
 }
 
-TEST(Lexer, NewLineMarkers) {
+TEST_F(Lexer, TranscodeTextForWordNames) {
+    using namespace zan;
+    Cell first = none_cell();
+    EXPECT_EQ(lexer::transcode_text("abc:", first), 1);
+    EXPECT_EQ(show(first), "abc:");
+    EXPECT_EQ(lexer::transcode_text("a b", first), 2);
+    EXPECT_EQ(show(first), "a");
+    EXPECT_EQ(lexer::transcode_text("", first), 0);
+    EXPECT_EQ(lexer::transcode_text("a]", first), -1);
+    lexer::init();
+    EXPECT_EQ(word::transcode, &lexer::transcode_text);
+    EXPECT_EQ(word::transcode_name(word::load("abc")), int32_t(Type::word));
+}
+
+TEST_F(Lexer, NewLineMarkers) {
     using namespace zan;
     Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>("a\nb [\nc]"), 8);
     Cell* v = memory::buffer(series_node(b))->cells();
@@ -243,9 +366,16 @@ TEST(Lexer, NewLineMarkers) {
     EXPECT_FALSE(newline_before(v[2]));
     Cell* inner = memory::buffer(series_node(v[2]))->cells();
     EXPECT_TRUE(newline_before(inner[0]));
+    // Line breaks inside a token do not mark it; one before it does.
+    Cell m = lexer::load_utf8(reinterpret_cast<const uint8_t*>("a #{00\n01} %{x\ny}% {p\nq}\n{r}"), 31);
+    Cell* w = memory::buffer(series_node(m))->cells();
+    EXPECT_FALSE(newline_before(w[1]));
+    EXPECT_FALSE(newline_before(w[2]));
+    EXPECT_FALSE(newline_before(w[3]));
+    EXPECT_TRUE(newline_before(w[4]));
 }
 
-TEST(Lexer, DecimalReaders) {
+TEST_F(Lexer, DecimalReaders) {
     using namespace zan;
     int32_t err;
     EXPECT_EQ(lexer::scan_integer("-2147483648", 11, 1, err), INT32_MIN);
@@ -276,18 +406,24 @@ namespace {
 
 using namespace zan;
 
+// A string! or binary! of the bytes whose buffer stays alive (and in the
+// node table) for the whole test.
 Cell make_source(Type t, const std::string& utf8) {
+    static std::vector<std::unique_ptr<Node>> kept_nodes;
+    static std::vector<std::unique_ptr<collector::NodeRoot>> roots;
     Node n = memory::alloc_series(uint32_t(utf8.size() ? utf8.size() : 1), 1);
     memory::Series* s = memory::buffer(n);
     std::memcpy(s->at_head(), utf8.data(), utf8.size());
     s->tail = s->head + uint32_t(utf8.size());
+    kept_nodes.push_back(std::make_unique<Node>(n));
+    roots.push_back(std::make_unique<collector::NodeRoot>(*kept_nodes.back(), collector::NodeRoot::As::buffer));
     return series_cell(t, n);
 }
 
 Cell block_at(const Cell& b, uint32_t i) { return memory::buffer(series_node(b))->cells()[i]; }
 uint32_t block_length(const Cell& b) { return memory::buffer(series_node(b))->length(); }
 
-TEST(Transcode, ResultsByRefinement) {
+TEST_F(Transcode, ResultsByRefinement) {
     Cell src = make_source(Type::string, "1 [a] c");
     lexer::TranscodeRefs none;
     EXPECT_EQ(show(lexer::transcode(src, none)), "[1 [a] c]");
@@ -322,7 +458,7 @@ TEST(Transcode, ResultsByRefinement) {
     EXPECT_EQ(show(lexer::transcode(empty, pre)), "none");
 }
 
-TEST(Transcode, PartIsClampedToTheTail) {
+TEST_F(Transcode, PartIsClampedToTheTail) {
     Cell src = make_source(Type::binary, "12 34");
     lexer::TranscodeRefs part;
     part.part = true;
@@ -338,9 +474,35 @@ TEST(Transcode, PartIsClampedToTheTail) {
     EXPECT_EQ(show(lexer::transcode(src, part)), "[12 3]");
 }
 
-TEST(Transcode, BinaryByteOrderMarkAndInto) {
+TEST_F(Transcode, PartPositionOfAnotherTypeIsRefused) {
+    Cell src = make_source(Type::string, "1 2");
+    lexer::TranscodeRefs part;
+    part.part = true;
+    part.part_arg = make_source(Type::binary, "xx");
+    try {
+        lexer::transcode(src, part);
+        ADD_FAILURE() << "no error";
+    } catch (const unwind::Thrown&) {
+        EXPECT_EQ(errors::pending_id(), (errors::Id{errors::Category::script, 20}));
+    }
+}
+
+TEST_F(Transcode, ScanStringCountsCharacters) {
+    Cell src = make_source(Type::string, "abc def ghi");
+    src.w1 = 4;
+    Cell result = none_cell();
+    lexer::ScanRequest req;
+    uint32_t consumed = 0;
+    EXPECT_EQ(lexer::scan_string(&result, src, 3, req, &consumed), int32_t(Type::word));
+    EXPECT_EQ(show(result), "[def]");
+    EXPECT_EQ(consumed, 3u);
+}
+
+TEST_F(Transcode, BinaryByteOrderMarkAndInto) {
     Cell src = make_source(Type::binary, "\xEF\xBB\xBF" "a b");
-    Cell into = series_cell(Type::block, memory::alloc_cells(1));
+    Cell into;
+    block::make_at(into, 1);
+    collector::Root keep(into);
     lexer::TranscodeRefs r;
     r.into = &into;
     Cell out = lexer::transcode(src, r);
@@ -349,10 +511,11 @@ TEST(Transcode, BinaryByteOrderMarkAndInto) {
     EXPECT_EQ(show(into), "[a b c]");
 }
 
-TEST(Transcode, StringConsumedIsInCharacters) {
+TEST_F(Transcode, StringConsumedIsInCharacters) {
     Cell src = make_source(Type::string, "x");
     // A wide string: "é 1" with unit 2.
     Node n = memory::alloc_series(3, 2);
+    collector::NodeRoot keep(n, collector::NodeRoot::As::buffer);
     memory::Series* s = memory::buffer(n);
     const uint16_t chars[] = {0xE9, ' ', '1'};
     std::memcpy(s->at_head(), chars, sizeof chars);
@@ -395,6 +558,7 @@ uint32_t record_mask(const Cell&) { return recorder->mask; }
 struct CallbackFixture : ::testing::Test {
     Recorder rec;
     void SetUp() override {
+        testing_contexts::start_runtime();
         recorder = &rec;
         lexer::set_callback_hooks({record, record_mask});
     }
@@ -415,6 +579,18 @@ TEST_F(CallbackFixture, LoadEventsOnly) {
     rec.mask = lexer::ev_load;
     EXPECT_EQ(show(run("a [1]")), "[a [1]]");
     std::vector<std::string> want = {"load 15 a", "load 11 1"};
+    EXPECT_EQ(rec.log, want);
+}
+
+TEST_F(CallbackFixture, LoadSubscriberOfAScanSeesValues) {
+    rec.mask = lexer::ev_load;
+    Cell src = make_source(Type::string, "abc 12");
+    Cell cb = none_cell();
+    lexer::TranscodeRefs r;
+    r.trace = &cb;
+    r.scan = true;
+    EXPECT_EQ(show(lexer::transcode(src, r)), "datatype:11");
+    std::vector<std::string> want = {"load 15 abc", "load 11 12"};
     EXPECT_EQ(rec.log, want);
 }
 
@@ -461,6 +637,22 @@ TEST_F(CallbackFixture, TrueToErrorRaisesTheSyntaxError) {
     EXPECT_EQ(rec.log[0].substr(0, 8), "error 10");  // char!
 }
 
+TEST_F(CallbackFixture, MissingIsReportedAtTheOpener) {
+    rec.mask = lexer::ev_error;
+    struct Case { const char* text; const char* event; } cases[] = {
+        {"a [b c", "error 5 3x"},   // at the "["
+        {"x (y [z]", "error 6 3x"},  // at the "("
+        {"a ]", "error 5 3x"},      // at the "]"
+        {"a {b", "error 7 3x"},     // a braced string at its "{"
+    };
+    for (auto& c : cases) {
+        rec.log.clear();
+        EXPECT_THROW(run(c.text), unwind::Thrown) << c.text;
+        ASSERT_EQ(rec.log.size(), 1u) << c.text;
+        EXPECT_EQ(rec.log[0].substr(0, std::strlen(c.event)), c.event) << c.text;
+    }
+}
+
 TEST_F(CallbackFixture, MovingTheInputIndexMovesTheScan) {
     rec.mask = lexer::ev_load;
     rec.answer = [](const lexer::EventArgs& a) {
@@ -469,6 +661,50 @@ TEST_F(CallbackFixture, MovingTheInputIndexMovesTheScan) {
         return true;
     };
     EXPECT_EQ(show(run("1 skip 2")), "[1 2]");
+}
+
+TEST_F(CallbackFixture, CallbacksMayRunTheLexerAgain) {
+    // Every close event loads a big text, so the shared output buffer grows
+    // under the outer scan.
+    rec.mask = lexer::ev_close;
+    rec.answer = [](const lexer::EventArgs&) {
+        std::string big;
+        for (int i = 0; i < 3000; i++) big += "[x] ";
+        lexer::set_callback_hooks({});
+        Cell inner = lexer::load_utf8(reinterpret_cast<const uint8_t*>(big.data()), uint32_t(big.size()));
+        lexer::set_callback_hooks({record, record_mask});
+        EXPECT_EQ(block_length(inner), 3000u);
+        return true;
+    };
+    EXPECT_EQ(show(run("a [b [c] d] (e)")), "[a [b [c] d] (e)]");
+    EXPECT_EQ(rec.log.size(), 3u);
+}
+
+}  // namespace
+
+// --- the loaded values through their own mold -------------------------------------------------
+
+namespace {
+
+std::string load_mold(const std::string& text) {
+    testing_contexts::start_runtime();
+    if (!datatype::registered(Type::series)) series::init();
+    if (!datatype::registered(Type::block)) block::init();
+    if (!datatype::registered(Type::paren)) paren::init();
+    Cell b = lexer::load_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+    collector::Root keep(b);
+    return mold::mold_text(b);
+}
+
+TEST_F(LexerMold, ValuesMoldAsTheyWereWritten) {
+    static const Case cases[] = {
+        {"1 -2 2147483648 1.5 1e20", "[1 -2 2147483648.0 1.5 1.0e20]"},
+        {"#\"a\" #\"^(tab)\" #(true) #(none)", "[#\"a\" #\"^-\" true none]"},
+        {"[1 (2 3)] []", "[[1 (2 3)] []]"},
+        {"a b: :c 'd /e a/b/c :a/b 'a/b a/b:", "[a b: :c 'd /e a/b/c :a/b 'a/b a/b:]"},
+        {"1 [\n2 [\n3]]", "[1 [\n    2 [\n        3\n    ]\n]]"},
+    };
+    for (auto& c : cases) EXPECT_EQ(load_mold(c.text), c.expected) << "source: " << c.text;
 }
 
 }  // namespace
@@ -486,6 +722,7 @@ struct StressFixture : ::testing::Test {
     static void mark_block(Cell& c) { collector::mark_series(c.w2); }
     static void mark_bytes(Cell& c) { collector::mark_node(c.w2); }
     void SetUp() override {
+        testing_contexts::start_runtime();
         for (Type t : {Type::block, Type::paren, Type::path, Type::set_path, Type::lit_path, Type::get_path})
             stand_in(t, mark_block);
         for (Type t : {Type::string, Type::file, Type::url, Type::tag, Type::email, Type::ref, Type::binary})

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "datatypes/runtime_words.h"
+#include "datatypes/typeset.h"
 #include "runtime/memory.h"
 #include "value_support.h"
 
@@ -48,6 +49,28 @@ TEST(SwitchFind, Cases) {
         EXPECT_EQ(r.w1, c.expect.w1) << c.what;
         EXPECT_EQ(r.w2, c.expect.w2) << c.what;
     }
+}
+
+TEST(ArgumentChecks, RefinementsAndAbsentArguments) {
+    datatype::register_all();
+    Cell numbers = typeset::make();
+    typeset::add(numbers, Type::integer);
+    Cell args[4] = {i(1), logic_cell(false), none_cell(), i(3)};
+    interp::check_arg_type_at(args, 0, numbers, 0);
+    interp::check_arg_type_at(args, -1, numbers, 1);  // absent: not looked at
+    EXPECT_EQ(test::raised([&] { interp::check_arg_type_at(args, 2, numbers, 2); }),
+              errors::id::expect_arg);
+    interp::check_arg_type_opt(logic_cell(false), numbers, 2, args[2]);
+    EXPECT_EQ(test::raised([&] { interp::check_arg_type_opt(logic_cell(true), numbers, 2, args[2]); }),
+              errors::id::expect_arg);
+
+    // An unused refinement clears its arguments; a used one sets its flag.
+    interp::init_refinements(args, none_cell(), 1, 2);
+    EXPECT_TRUE(is(args[2], Type::none) && is(args[3], Type::none));
+    args[3] = i(3);
+    interp::init_refinements(args, i(0), 1, 2);
+    EXPECT_TRUE(logic_of(args[1]));
+    EXPECT_EQ(int_of(args[3]), 3);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include <cstring>
 
+#include "context_fixture.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "runtime/memory.h"
 #include "value_support.h"
 
@@ -43,9 +46,9 @@ TEST(Typeset, DefaultArgumentTypesetRefusesOnlyUnset) {
     Cell d = typeset::default_arg();
     for (int t = 1; t <= 54; ++t) EXPECT_EQ(typeset::has(d, Type(t)), Type(t) != Type::unset);
     Cell ok = integer_cell(1), bad = unset_cell();
-    EXPECT_EQ(&errors::check_arg_type(d, 0, ok), &ok);
-    EXPECT_EQ(test::raised([&] { errors::check_arg_type(d, 0, bad); }), errors::id::expect_arg);
-    EXPECT_EQ(test::raised([&] { errors::check_unset(0, bad); }), errors::id::expect_arg);
+    EXPECT_EQ(&interp::check_arg_type(d, 0, ok), &ok);
+    EXPECT_EQ(test::raised([&] { interp::check_arg_type(d, 0, bad); }), errors::id::expect_arg);
+    EXPECT_EQ(test::raised([&] { interp::check_unset(0, bad); }), errors::id::expect_arg);
 }
 
 TEST(Typeset, Find) {
@@ -174,6 +177,44 @@ TEST(Typeset, FromSpecTypeBlock) {
     memory::buffer(n)->cells()[2] = integer_cell(4);
     EXPECT_EQ(test::raised([&] { typeset::from_spec(make_cell(Type::block, 0, n)); }),
               errors::id::invalid_type_spec);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Typeset, WordsInBlocksStandForTheirValues) {
+    testing_contexts::start_runtime();
+    Cell integer_word = word::load("integer!"), float_word = word::load("float!");
+    word::set_checked(integer_word, datatype_cell(Type::integer));
+    word::set_checked(float_word, datatype_cell(Type::float_));
+    Cell numbers = word::load("my-numbers!");
+    word::set_checked(numbers, of({Type::integer, Type::float_, Type::percent}));
+    testing_contexts::Kept spec(testing_contexts::block_of({numbers, datatype_cell(Type::string)}));
+    Cell made = test::make(Type::typeset, spec.v);
+    EXPECT_EQ(typeset::count(made), 4);
+    EXPECT_TRUE(typeset::has(made, Type::percent));
+
+    // In a function spec, a word naming a word stands for object!.
+    Cell named = word::load("a-word-valued-word");
+    word::set_checked(named, integer_word);
+    testing_contexts::Kept types(testing_contexts::block_of({float_word, named}));
+    Cell set = typeset::from_spec(types.v);
+    EXPECT_TRUE(typeset::has(set, Type::float_));
+    EXPECT_TRUE(typeset::has(set, Type::object));
+    EXPECT_EQ(typeset::count(set), 2);
+    // Made from a block, the same word is refused.
+    EXPECT_EQ(test::raised([&] { test::make(Type::typeset, types.v); }), errors::id::invalid_arg);
+}
+
+TEST(Typeset, ToBlockListsTheNameWords) {
+    testing_contexts::start_runtime();
+    testing_contexts::Kept result(none_cell());
+    typeset::to_block(of({Type::float_, Type::integer, Type::block}), result.v);
+    EXPECT_EQ(test::mold(result.v), "[block! integer! float!]");
+    EXPECT_TRUE(is(testing_contexts::at(result.v, 0), Type::word));
+    typeset::to_block(typeset::make(), result.v);
+    EXPECT_EQ(test::mold(result.v), "[]");
 }
 
 }  // namespace
