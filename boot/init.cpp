@@ -108,6 +108,7 @@ void define_typesets() {
         {"series!", series},
         {"any-function!", {T::native, T::action, T::op, T::function, T::routine}},
         {"any-object!", {T::object, T::error, T::port}},
+        {"any-point!", {T::point2d, T::point3d}},
         {"scalar!", {T::char_, T::integer, T::float_, T::pair, T::percent, T::tuple, T::time, T::date,
                      T::money, T::point2d, T::point3d}},
     };

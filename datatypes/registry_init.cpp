@@ -1,10 +1,12 @@
 // Start-up registration of the datatypes, in the order the runtime has always
 // used: parents before their children (series! before block!, url! before file!).
 // Each datatype adds its init call at its place in the list.
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
@@ -13,8 +15,10 @@
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/series.h"
+#include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
 
@@ -33,7 +37,8 @@ void register_all() {
     logic::init();
     series::init();
     block::init();
-    // string!, binary!
+    string::init();
+    // binary!
     integer::init();
     symbol::init();
     context::init();
@@ -44,7 +49,11 @@ void register_all() {
     // function!, routine!
     paren::init();
     issue::init();
-    // url!, file!, object!, bitset!, triple!
+    url::init();
+    file::init();
+    // object!
+    bitset::init();
+    // triple!
     float_::init();
     typeset::init();
     // error!, vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,

@@ -64,11 +64,22 @@ bool is_callable(Type t) {
 // raises. Inline because every word evaluated and every operator look-ahead
 // comes here: a context is two cells, the context cell first, whose w2 holds
 // the values node (or the value-stack position of a stack-held context).
+// The global context's node and its values node, read again whenever a
+// collection may have renumbered nodes.
+struct GlobalValues {
+    Node ctx = 0;
+    Node values = 0;
+    uint32_t node_cycles = ~0u;
+};
+GlobalValues globals;
+
 inline Cell* peek_value(const Cell& word) {
     Node ctx = word_context(word);
     int32_t index = word_index(word);
     if (!ctx || index < 0) [[unlikely]]
         return nullptr;
+    if (ctx == globals.ctx && globals.node_cycles == collector::node_cycles()) [[likely]]
+        return memory::buffer(globals.values)->cells() + index;
     const Cell& cc = memory::buffer(ctx)->cells()[0];
     if (cc.w2 == 0) [[unlikely]]
         return nullptr;
@@ -132,6 +143,9 @@ Code code_of(const Cell& block) {
 
 
 void init() {
+    globals.ctx = context::global();
+    globals.values = context::values(globals.ctx);
+    globals.node_cycles = collector::node_cycles();
     sym_set_path = symbol::make("set-path");
     sym_local = symbol::make("local");
     sym_return = symbol::make("return");

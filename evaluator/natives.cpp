@@ -1,6 +1,7 @@
-// The natives table, the loop steps, print and the comparison natives behind
-// the operators. The control, exit and function natives live in
-// natives_control.cpp, natives_exits.cpp and natives_functions.cpp.
+// The natives table and the loop steps. The natives live in their own files:
+// control, exits and functions in natives_control.cpp, natives_exits.cpp and
+// natives_functions.cpp; comparison and math, text and encoding, system and
+// constructors in natives_math.cpp, natives_text.cpp and natives_system.cpp.
 //
 // A native runs with its frame on top: operands at the base, result into the
 // base. Natives that evaluate blocks hand back the status of the evaluation.
@@ -20,6 +21,9 @@
 #include "evaluator/natives_control.h"
 #include "evaluator/natives_exits.h"
 #include "evaluator/natives_functions.h"
+#include "evaluator/natives_math.h"
+#include "evaluator/natives_system.h"
+#include "evaluator/natives_text.h"
 #include "evaluator/trace.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -55,68 +59,7 @@ const char* const words[native_count + 1] = {
 Fn table[table_size + 1] = {};
 Cell work_block = {};
 
-Cell* arg(uint32_t k) { return stack::s.base + k; }
-
 Status not_done(int32_t, const int32_t*) { errors::fire(errors::id::not_done); }
-
-// --- output ---------------------------------------------------------------------------
-
-// The values of a block, each expression evaluated, in a new block.
-Status reduce_block(const Cell& block) {
-    Cell* out = stack::push(none_cell());
-    block::make_at(*out, 8);
-    interp::Code c = interp::code_of(block);
-    while (interp::value_at(c, c.pos)) {
-        Status st = interp::eval_expression(c, false, false);
-        if (st) return st;
-        block::rs_append(*out, stack::s.top[-1]);
-        --stack::s.top;
-    }
-    return stack::ok;
-}
-
-// print and prin: a block is reduced first; the text goes out as formed.
-Status print_value(bool newline) {
-    Cell* v = arg(0);
-    if (is(*v, Type::block)) {
-        Cell block = *v;
-        stack::keep();
-        Status st = reduce_block(block);
-        if (st) return st;
-        *v = stack::s.top[-1];
-    }
-    stack::keep();
-    Cell* text = stack::push(none_cell());
-    string::rs_make_at(*text, 16);
-    dispatch::form(*v, series_node(*text), false, mold::no_limit);
-    memory::Series* s = memory::buffer(series_node(*text));
-    output::print_units(s->at_head(), s->tail - s->head, s->unit(), newline);
-    output::fire_value_hooks(*v, newline);
-    return stack::ok;
-}
-
-Status n_print(int32_t, const int32_t*) {
-    if (Status st = print_value(true)) return st;
-    stack::reset_last(unset_cell());
-    return stack::ok;
-}
-Status n_prin(int32_t, const int32_t*) {
-    if (Status st = print_value(false)) return st;
-    *arg(0) = unset_cell();
-    return stack::ok;
-}
-
-// --- comparison and logic ---------------------------------------------------------------
-
-template <int32_t Code>
-Status n_compare(int32_t, const int32_t*) {
-    *arg(0) = logic_cell(dispatch::compare(*arg(0), *arg(1), Code));
-    return stack::ok;
-}
-Status n_not(int32_t, const int32_t*) {
-    *arg(0) = logic_cell(!is_truthy(*arg(0)));
-    return stack::ok;
-}
 
 }  // namespace
 
@@ -198,6 +141,59 @@ void init_table() {
         {"return", n_return},
         {"throw", n_throw},
         {"catch", n_catch},
+        {"negative?", n_negative_q},
+        {"positive?", n_positive_q},
+        {"sign?", n_sign_q},
+        {"zero?", n_zero_q},
+        {"NaN?", n_nan_q},
+        {"max", n_max},
+        {"min", n_min},
+        {"shift", n_shift},
+        {"to-hex", n_to_hex},
+        {"sine", n_sine},
+        {"cosine", n_cosine},
+        {"tangent", n_tangent},
+        {"arcsine", n_arcsine},
+        {"arccosine", n_arccosine},
+        {"arctangent", n_arctangent},
+        {"arctangent2", n_arctangent2},
+        {"log-2", n_log_2},
+        {"log-10", n_log_10},
+        {"log-e", n_log_e},
+        {"exp", n_exp},
+        {"square-root", n_square_root},
+        {"stats", n_stats},
+        {"parse", n_parse},
+        {"union", n_union},
+        {"intersect", n_intersect},
+        {"unique", n_unique},
+        {"difference", n_difference},
+        {"exclude", n_exclude},
+        {"complement?", n_complement_q},
+        {"dehex", n_dehex},
+        {"enhex", n_enhex},
+        {"debase", n_debase},
+        {"enbase", n_enbase},
+        {"uppercase", n_uppercase},
+        {"lowercase", n_lowercase},
+        {"to-local-file", n_to_local_file},
+        {"checksum", n_checksum},
+        {"compress", n_compress},
+        {"decompress", n_decompress},
+        {"transcode", n_transcode},
+        {"wait", n_wait},
+        {"now", n_now},
+        {"set-env", n_set_env},
+        {"get-env", n_get_env},
+        {"list-env", n_list_env},
+        {"call", n_call},
+        {"browse", n_browse},
+        {"size?", n_size_q},
+        {"recycle", n_recycle},
+        {"as-pair", n_as_pair},
+        {"as-point2D", n_as_point2d},
+        {"as-point3D", n_as_point3d},
+        {"as-money", n_as_money},
     };
     for (const Built& b : built) table[index_of(b.word)] = b.fn;
     block::make_at(work_block, 32);

@@ -87,6 +87,11 @@ constexpr Id bad_path_type{Category::script, 36};
 constexpr Id bad_path_type2{Category::script, 37};
 constexpr Id no_port_action{Category::access, 12};
 constexpr Id zan_system{Category::internal, 14};
+// string!, file!, url!, bitset!
+constexpr Id past_end{Category::script, 41};
+constexpr Id missing_arg{Category::script, 42};
+constexpr Id cannot_open{Category::access, 2};
+constexpr Id no_connect{Category::access, 6};
 // natives: loops, selectors, word natives
 constexpr Id throw_while_cond{Category::throw_, 6};
 constexpr Id expect_val{Category::script, 8};

@@ -189,3 +189,22 @@ TEST(StackBacktrace, NamedFramesFromTheBottomUpWithTheirLevels) {
 
 }  // namespace
 }  // namespace zan
+
+namespace zan {
+namespace {
+
+// Evaluation that nears the end of the native stack stops with the
+// language's stack-overflow error instead of a crash.
+TEST(StackNativeDepth, NearTheNativeStackEndEvaluationRaisesOverflow) {
+    test::start();
+    const char* saved = stack::s.native_limit;
+    char here;
+    stack::s.native_limit = &here + 4096;  // everything deeper is "too deep"
+    errors::Id id = test::raised_id([] { test::eval_text("1 + 2"); });
+    stack::s.native_limit = saved;
+    EXPECT_EQ(id, errors::id::stack_overflow);
+    EXPECT_EQ(int_of(test::eval_text("1 + 2")), 3);
+}
+
+}  // namespace
+}  // namespace zan

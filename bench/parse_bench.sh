@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Parse next to Python's re on the same work, in one run: scanning a generated
+# log with to/thru/copy, and a character-class tokenizer over a 4 MB text.
+#
+#   bench/parse_bench.sh [BUILD_DIR]
+#
+# Builds zan in a release build (build-release by default), checks that both
+# sides print the same findings, and prints each side's time and the ratio.
+# zan's time is its whole run less a run that only makes the inputs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-release}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target zan -j3 >/dev/null
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+now() { date +%s.%N; }
+best_of() {  # best_of <runs> <command...>: the shortest wall time
+  local runs=$1 best="" t0 t1 t; shift
+  for ((k = 0; k < runs; k++)); do
+    t0=$(now); "$@" >"$tmp/out" 2>"$tmp/err"; t1=$(now)
+    t=$(echo "$t1 - $t0" | bc -l)
+    if [ -z "$best" ] || (( $(echo "$t < $best" | bc -l) )); then best=$t; fi
+  done
+  echo "$best"
+}
+
+if ! "$build/zan" bench/parse_bench.zan >"$tmp/zan.out" 2>"$tmp/zan.err"; then
+  echo "zan could not run bench/parse_bench.zan:"; head -5 "$tmp/zan.err"; exit 1
+fi
+python3 bench/parse_bench.py >"$tmp/py.out" 2>"$tmp/py.err"
+if ! diff "$tmp/zan.out" "$tmp/py.out" >/dev/null; then
+  echo "findings differ:"; diff "$tmp/zan.out" "$tmp/py.out" || true; exit 1
+fi
+cat "$tmp/zan.out"
+
+whole=$(best_of 3 "$build/zan" bench/parse_bench.zan)
+gen=$(best_of 3 env PARSE_BENCH_GEN_ONLY=1 "$build/zan" bench/parse_bench.zan)
+zan_t=$(echo "$whole - $gen" | bc -l)
+py_best=""
+for k in 1 2 3; do
+  python3 bench/parse_bench.py >/dev/null 2>"$tmp/py.err"
+  t=$(awk '/^total/ {print $2}' "$tmp/py.err")
+  if [ -z "$py_best" ] || (( $(echo "$t < $py_best" | bc -l) )); then py_best=$t; fi
+done
+printf "zan parse: %.3f s   python re: %.3f s   ratio zan/python: %.2f\n" \
+  "$zan_t" "$py_best" "$(echo "$zan_t / $py_best" | bc -l)"
