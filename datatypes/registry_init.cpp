@@ -6,12 +6,16 @@
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/series.h"
@@ -44,19 +48,23 @@ void register_all() {
     context::init();
     word::init();  // word!, lit-word!, set-word!, get-word!, refinement!
     character::init();
-    // native!, action!, op!
+    native::init();
+    action::init();
+    op::init();
     path::init();  // path!, lit-path!, set-path!, get-path!
-    // function!, routine!
+    function::init();
+    routine::init();
     paren::init();
     issue::init();
     url::init();
     file::init();
-    // object!
+    object::init();
     bitset::init();
     // triple!
     float_::init();
     typeset::init();
-    // error!, vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
+    error::init();
+    // vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
     // handle!, date!, port!, money!, ref!, point2D!, point3D!; image! after the
     // image back end starts; event! when the GUI starts.
 }

@@ -1,8 +1,9 @@
 // Raising script errors.
 //
-// Until error! values exist, the pending error is its id and its arguments,
-// kept in static cells: fire() must not allocate, because the memory manager
-// itself raises no-memory when pages run out.
+// The pending error is its id, its arguments (kept in static cells) and the
+// error! value the installed builder made of them. The builder must not
+// allocate for no-memory, which the memory manager itself raises when pages
+// run out.
 #include "runtime/errors.h"
 
 #include "runtime/collector.h"
@@ -16,6 +17,7 @@ Cell pending_value_;
 Cell pending_args_[3];
 
 CallWordFn call_word_provider = nullptr;
+Builder builder = nullptr;
 ArgWordFn arg_word_provider = nullptr;
 
 // The arguments may hold series (a string that could not be converted).
@@ -37,7 +39,13 @@ void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     pending_args_[0] = arg1 ? *arg1 : unset_cell();
     pending_args_[1] = arg2 ? *arg2 : unset_cell();
     pending_args_[2] = arg3 ? *arg3 : unset_cell();
-    pending_value_ = arg1 ? *arg1 : none_cell();
+    if (builder) {
+        auto given = [](const Cell* arg, const Cell& copy) { return arg ? &copy : nullptr; };
+        pending_value_ = builder(id, given(arg1, pending_args_[0]), given(arg2, pending_args_[1]),
+                                 given(arg3, pending_args_[2]));
+    } else {
+        pending_value_ = arg1 ? *arg1 : none_cell();
+    }
     throw unwind::Thrown{unwind::error};
 }
 
@@ -47,6 +55,13 @@ Id pending_id() { return pending_id_; }
 const Cell& pending_arg(int n) {
     static const Cell unset = unset_cell();
     return n >= 1 && n <= 3 ? pending_args_[n - 1] : unset;
+}
+
+void set_builder(Builder b) { builder = b; }
+
+void restore_pending(Id id, const Cell& value) {
+    pending_id_ = id;
+    pending_value_ = value;
 }
 
 void set_call_word_provider(CallWordFn fn) { call_word_provider = fn; }

@@ -131,4 +131,13 @@ void set_arg_word_provider(ArgWordFn fn);
 // make of a value that cannot be made from the spec (native!, action! ...).
 [[noreturn]] void bad_make_arg(const Cell& value, const Cell& spec);
 
+// error!: builds the error value of each fire from the id and the arguments
+// (copies of them, kept rooted); until one is installed the pending value is
+// the first argument. Installed by the error! datatype at start-up.
+using Builder = Cell (*)(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+void set_builder(Builder b);
+// Puts back an error that was pending before a nested one was raised and
+// handled (an error report that could not show a value).
+void restore_pending(Id id, const Cell& value);
+
 }  // namespace zan::errors

@@ -241,7 +241,10 @@ TEST_F(BitsetTest, SurvivesCollections) {
     memory::set_gc_stress(3);
     collector::set_enabled(true);
     uint32_t cycles = collector::cycles();
-    Cell spec = block({chr('a'), minus(), chr('z'), str("\u00e9"), integer_cell(3000)});
+    // The string is rooted before block() allocates: a collection may run there.
+    Cell e_acute = str("\u00e9");
+    collector::Root keep_string(e_acute);
+    Cell spec = block({chr('a'), minus(), chr('z'), e_acute, integer_cell(3000)});
     collector::Root keep(spec);
     Cell bits = make_bits(spec);
     collector::Root keep_bits(bits);

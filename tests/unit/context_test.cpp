@@ -47,6 +47,21 @@ TEST_F(Context, WordsGetIndexesInOrderAndStayParallelToValues) {
     }
 }
 
+// A new symbol that the table does not find at the index once the record
+// there holds it: a symbol whose probe sequence passes that record's bucket
+// would be found there, and the context would be sound. Which symbols do
+// depends on the symbol ids handed out before the test.
+uint32_t misplaced_symbol(Node ctx, int32_t index) {
+    Cell saved = context::word_at(ctx, index);
+    for (int i = 0;; ++i) {
+        uint32_t s = symbol::make(("three" + std::to_string(i)).c_str());
+        context::word_at(ctx, index).w2 = s;
+        bool found_there = context::find_word(ctx, s, false) == index;
+        context::word_at(ctx, index) = saved;
+        if (!found_there) return s;
+    }
+}
+
 TEST_F(Context, CheckFindsBrokenContexts) {
     Node ctx = plain_context({"one", "two"});
     collector::NodeRoot keep(ctx);
@@ -57,7 +72,7 @@ TEST_F(Context, CheckFindsBrokenContexts) {
     } breaks[] = {
         {&Cell::w3, 0},                        // shares the slot of another word
         {&Cell::w1, context::global()},        // bound elsewhere
-        {&Cell::w2, symbol::make("three")},    // not where the table finds it
+        {&Cell::w2, misplaced_symbol(ctx, 1)},  // not where the table finds it
     };
     for (const auto& b : breaks) {
         context::word_at(ctx, 1).*b.field = b.value;

@@ -127,7 +127,7 @@ inline std::string load(const std::string& text) {
         if (t.code != unwind::error) throw;
         errors::Id id = errors::pending_id();
         std::string s = "error " + std::to_string(int(id.category)) + "." + std::to_string(id.index);
-        const Cell& a = errors::pending();
+        const Cell& a = errors::pending_arg(1);
         if (is(a, Type::string)) s += " " + text_of(a);
         else if (is(a, Type::datatype)) s += " datatype:" + std::to_string(a.w1);
         return s;

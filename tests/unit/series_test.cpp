@@ -130,7 +130,7 @@ TEST_F(SeriesTest, PokeStoresOrRaisesOutOfRange) {
     EXPECT_EQ(ints(s[3]), (std::vector<int>{1, 9, 3}));
     s[0] = s[3];
     EXPECT_EQ(raised([&] { r.poke.fn(s, 4); }), id::out_of_range);
-    EXPECT_EQ(int_of(errors::pending()), 4);
+    EXPECT_EQ(int_of(errors::pending_arg(1)), 4);
     EXPECT_EQ(raised([&] { r.poke.fn(s, 0); }), id::out_of_range);
 }
 

@@ -31,7 +31,7 @@ std::optional<errors::Id> raised(F&& f) {
 
 // The bytes of the binary! argument of the last error.
 Bytes error_bytes() {
-    const Cell& arg = errors::pending();
+    const Cell& arg = errors::pending_arg(1);
     EXPECT_TRUE(is(arg, Type::binary));
     memory::Series* s = memory::buffer(series_node(arg));
     auto* p = reinterpret_cast<const uint8_t*>(s->at_head());
@@ -384,8 +384,8 @@ TEST(Encode, AboveTheLastCodePointRaisesInvalidChar) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(raised([&] { c.f(buf); }), errors::id::invalid_char);
-        EXPECT_TRUE(is(errors::pending(), Type::integer));
-        EXPECT_EQ(errors::pending().w2, c.cp);
+        EXPECT_TRUE(is(errors::pending_arg(1), Type::integer));
+        EXPECT_EQ(errors::pending_arg(1).w2, c.cp);
     }
     EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{1, 2, 3, 4}));  // nothing written
 }
