@@ -254,7 +254,7 @@ Status eval_infix(Code& c);
 // quoted (lit-word: parens and get-words still evaluated).
 Status fetch_one(Code& c, uint32_t kind, bool infix) {
     const Cell* p = value_at(c, c.pos);
-    if (kind == 0) return eval_expression(c, infix, false);
+    if (kind == 0) return eval_value(c, *p, infix, false);
     Cell v = *p;
     ++c.pos;
     if (kind == kind_get) {
@@ -342,13 +342,21 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                   int mode, bool infix) {
     Type t = type_of(fn);
     bool function = t == Type::function || t == Type::routine;
+    // The infix left operand is slot 0: cover it before anything allocates.
+    if (infix) ++stack::s.top;
     Node cache = arity_cache(fn);
     int32_t refs[max_refinements];
-    for (int32_t& r : refs) r = -1;
+    // Filled with -1 when the first refinement entry shows up: a callable
+    // without refinements never reads it.
+    bool refs_ready = false;
+    auto ready_refs = [&] {
+        if (refs_ready) return;
+        refs_ready = true;
+        for (int32_t& r : refs) r = -1;
+    };
     int refinement_total = 0;
     bool active = true;
     bool left_pending = infix;
-    if (infix) ++stack::s.top;
 
     uint32_t n = length(cache);
     int32_t local_count = 0;
@@ -394,6 +402,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 break;
             }
             case Type::refinement: {
+                ready_refs();
                 bool at_end = !c || !value_at(*c, c->pos);
                 if ((mode & 3) == mode::all && !at_end) {
                     // apply/all: the block gives each refinement's use as a logic!.
@@ -429,6 +438,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
 
     // A refinement named by a path item or an apply block, and whether it is used.
     auto named = [&](const Cell& item, bool used, const Cell* where) -> Status {
+        ready_refs();
         int32_t at = find_refinement(cache, word_symbol(item));
         if (at < 0) errors::fire(errors::id::no_refine, &name, &item);
         Cell r = cells(cache)[at];
@@ -562,8 +572,12 @@ Status invoke(const Cell& callable, Code* c, const Cell& name, const Cell* path,
     Cell fn = callable;
     Cell* guard = infix ? nullptr : stack::push(fn);
     Cell frame_name = is(name, Type::word) ? name : name_word(stack::sym_anon);
-    if (trace::on) [[unlikely]]
+    if (trace::on) [[unlikely]] {
+        // The left operand of an operator lies just above the top.
+        if (infix) ++stack::s.top;
         trace::dispatch(trace::event::open, nullptr, -1, &fn, &frame_name);
+        if (infix) --stack::s.top;
+    }
     Type t = type_of(fn);
     Status st;
     if (t == Type::function) {
@@ -709,7 +723,11 @@ Status eval_infix(Code& c) {
 }  // namespace
 
 Status eval_expression(Code& c, bool no_infix, bool no_call) {
-    Cell v = *value_at(c, c.pos);
+    return eval_value(c, *value_at(c, c.pos), no_infix, no_call);
+}
+
+// eval_expression for the value at c.pos, already read by the caller.
+Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
     if (trace::on) [[unlikely]]
         trace::dispatch(trace::event::fetch, &c.block, int32_t(c.pos), &v, nullptr);
     ++c.pos;
@@ -820,9 +838,9 @@ Status eval_block(const Cell& block, bool chain) {
     if (c.pos >= c.end) {
         stack::push(unset_cell());
     } else {
-        while (value_at(c, c.pos)) {
+        while (const Cell* p = value_at(c, c.pos)) {
             stack::s.top = stack::s.base;
-            Status st = eval_expression(c, false, false);
+            Status st = eval_value(c, *p, false, false);
             if (st) {
                 current = saved;
                 return st;

@@ -56,6 +56,8 @@ Status eval_block(const Cell& block, bool chain);
 // Evaluates one expression at c.pos (operator look-ahead unless no_infix) and
 // pushes its value; c.pos moves past it.
 Status eval_expression(Code& c, bool no_infix, bool no_call);
+// The same for a value the caller has just read at c.pos.
+Status eval_value(Code& c, Cell value, bool no_infix, bool no_call);
 
 // One expression of a block at its index (do/next): answers the new index
 // through `next`; at the tail the result is unset and the index stays.
@@ -74,7 +76,9 @@ Status exec_function(const Cell& fn, Node owner, const Cell& name);
 // Runs a callable with the given argument values (refinements absent): the
 // road the runtime takes to call script functions back from C++. The frame is
 // named by `name` (a symbol id; 0 for <anon>); tracing is off during the call.
-// The result is pushed. Missing arguments are none.
+// The result is pushed. Missing arguments are none. The argument cells must
+// stay reachable by the collector while the call runs (on the value stack,
+// for instance): they are copied only once the frame is open.
 Status call(const Cell& callable, const Cell* args, uint32_t count, uint32_t name = 0);
 
 // Installs the lexer's callback hooks (the <lexer-callback> calls).
@@ -89,7 +93,23 @@ Cell spec_word(const Cell& callable, uint32_t index);
 
 // Path evaluation: with set, the value to assign is `value`; with get,
 // callables are answered, not called. The result is pushed.
-Status eval_path(const Cell& path, Code* c, bool set, bool get, const Cell* value);
+//
+// With a resume record (four value-stack cells, the first with w1 = 0 when
+// fresh) a paren item is not evaluated: the walk stops before it, keeps its
+// state in the record (cell 0: w1 the item's index + 1, w2 the kind, w3 the
+// position; cell 1 the current value; cell 2 the parent) and answers with the
+// top at cell 3. The caller evaluates the paren, leaves its value on the top
+// and calls again with the record to go on from that item.
+Status eval_path(const Cell& path, Code* c, bool set, bool get, const Cell* value,
+                 Cell* resume = nullptr);
+
+// Kinds of a resume record's current value.
+namespace resume_kind {
+constexpr uint32_t head = 0;     // the head word's value, fetched again
+constexpr uint32_t on_stack = 1; // a value-stack slot (position + 1)
+constexpr uint32_t element = 2;  // a cell of the parent's buffer (index)
+constexpr uint32_t copy = 4;     // the copy kept in cell 1
+}  // namespace resume_kind
 
 // The block and position evaluated now (an error's near field).
 extern Code* current;

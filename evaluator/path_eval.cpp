@@ -27,7 +27,10 @@ bool block_like(Type t) {
 
 }  // namespace
 
-Status eval_path(const Cell& path_value, Code* c, bool set, bool get, const Cell* value) {
+Status eval_path(const Cell& path_value, Code* c, bool set, bool get, const Cell* value, Cell* resume) {
+    bool resuming = resume && resume[0].w1 != 0;
+    Cell paren_value = resuming ? stack::s.top[-1] : none_cell();
+    if (resume) stack::s.top = resume + 3;
     Cell* mark = stack::s.top;
     // Slots: 0 the path, 1 the current value, 2 the parent, 3 the item, 4 the value to set.
     Cell* w = stack::push(path_value);
@@ -49,9 +52,31 @@ Status eval_path(const Cell& path_value, Code* c, bool set, bool get, const Cell
     auto at = [&](uint32_t i) { return memory::buffer(pn)->cells()[series_index(path) + i]; };
 
     if (len() == 0) errors::fire(errors::id::empty_path, &path);
-    if (trace::on) [[unlikely]]
+    if (trace::on && !resuming) [[unlikely]]
         trace::dispatch(trace::event::enter, &path, 0, nullptr, nullptr);
     Cell head = at(0);
+    uint32_t start = 1;
+    // Where the current value lies, for a resume record.
+    uint32_t kind = resume_kind::head, where = 0;
+    if (resuming) {
+        start = resume[0].w1 - 1;
+        kind = resume[0].w2;
+        where = resume[0].w3;
+        resume[0].w1 = 0;
+        parent = resume[2];
+        if (kind == resume_kind::head) {
+            cur = *context::get(head);
+        } else if (kind == resume_kind::on_stack) {
+            cur = *stack::slot_at(where);
+        } else if (kind == resume_kind::element && block_like(type_of(parent)) &&
+                   where < memory::buffer(series_node(parent))->length()) {
+            cur = memory::buffer(series_node(parent))->cells()[where];
+        } else {
+            cur = resume[1];
+        }
+        if (is(parent, Type::unset)) parent = none_cell();
+        goto walk;
+    }
     if (!is(head, Type::word)) errors::fire(errors::id::word_first, &path);
     cur = *context::get(head);
     if (callable(type_of(cur))) {
@@ -68,12 +93,21 @@ Status eval_path(const Cell& path_value, Code* c, bool set, bool get, const Cell
     }
     if (is(cur, Type::unset)) errors::fire(errors::id::unset_path, &path, &head);
 
-    Cell previous = head;
-    for (uint32_t i = 1; i < len(); ++i) {
+walk:
+    Cell previous = start > 0 ? at(start - 1) : head;
+    for (uint32_t i = start; i < len(); ++i) {
         item = at(i);
         if (trace::on) [[unlikely]]
             trace::dispatch(trace::event::fetch, &path, int32_t(i), &item, nullptr);
-        if (is(item, Type::get_word)) {
+        if (resuming && i == start && is(item, Type::paren)) {
+            item = paren_value;  // evaluated by the caller
+        } else if (is(item, Type::paren) && resume) {
+            resume[0] = make_cell(Type::integer, i + 1, kind, where);
+            resume[1] = cur;
+            resume[2] = is(parent, Type::none) ? unset_cell() : parent;
+            stack::s.top = resume + 3;
+            return stack::ok;
+        } else if (is(item, Type::get_word)) {
             item = *context::get(item);
         } else if (is(item, Type::paren)) {
             Status st = eval_block(item, false);
@@ -106,6 +140,13 @@ Status eval_path(const Cell& path_value, Code* c, bool set, bool get, const Cell
             return stack::ok;
         }
         previous = at(i);
+        // A block-like parent picked by an integer: the value is its element.
+        if (block_like(type_of(cur)) && is(item, Type::integer) && int_of(item) >= 1) {
+            kind = resume_kind::element;
+            where = series_index(cur) + uint32_t(int_of(item) - 1);
+        } else {
+            kind = resume_kind::copy;
+        }
         parent = cur;
         cur = result;
     }

@@ -160,3 +160,39 @@ TEST(InterpreterApply, ModesTakeTheirArgumentsFromABlock) {
 
 }  // namespace
 }  // namespace zan
+
+namespace zan {
+namespace {
+
+// A walk given a resume record stops before a paren, leaves its state in
+// the record, and goes on from there once the caller has the paren's value.
+TEST(InterpreterPathResume, StopsBeforeParensAndGoesOn) {
+    test::start();
+    test::eval_text("rb: [10 [20 30] 40]");
+    Cell code = boot::load_text("rb/(1 + 1)/(0 + 1)");
+    Cell* held = stack::push(code);
+    Cell path = *block::rs_abs_at(*held, 0);
+    ASSERT_TRUE(is(path, Type::path));
+    Cell* record = stack::s.top;
+    for (int i = 0; i < 4; ++i) stack::push(none_cell());
+    record[0] = integer_cell(0);
+
+    int stops = 0;
+    for (;;) {
+        ASSERT_EQ(interp::eval_path(path, nullptr, false, false, nullptr, record), stack::ok);
+        if (record[0].w1 == 0) break;
+        ++stops;
+        ASSERT_EQ(stack::s.top, record + 3);
+        // The caller evaluates the paren item itself.
+        Cell paren = *block::rs_abs_at(path, int32_t(record[0].w1 - 1));
+        ASSERT_TRUE(is(paren, Type::paren));
+        ASSERT_EQ(interp::eval_block(paren, false), stack::ok);
+    }
+    EXPECT_EQ(stops, 2);
+    EXPECT_EQ(int_of(stack::s.top[-1]), 20);
+    EXPECT_EQ(stack::s.top, record + 4);
+    stack::s.top = held;
+}
+
+}  // namespace
+}  // namespace zan
