@@ -15,7 +15,6 @@
 #include "datatypes/mold.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/callable_stub.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives_control.h"
