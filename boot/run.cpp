@@ -2,8 +2,7 @@
 // the rest and exits with 0, with the status given to quit/return, or with -2
 // (254) after an uncaught error, whose report goes to standard error. Without
 // a script, expressions are read from standard input, one per line, and each
-// result is printed after "== ". `zan --prelude FILE script.zan` evaluates
-// FILE first.
+// result is printed after "== ".
 #include "boot/run.h"
 
 #include <cstdio>
@@ -138,14 +137,7 @@ int run(int argc, char** argv) {
     int status = 0;
     try {
         init();
-        // --prelude FILE: a script evaluated first, in the same session (the
-        // script tests load their shared harness this way).
-        int first = 1;
-        if (argc >= 3 && std::string(argv[1]) == "--prelude") {
-            status = run_script(argv[2]);
-            first = 3;
-        }
-        if (status == 0) status = argc > first ? run_script(argv[first]) : read_expressions();
+        status = argc > 1 ? run_script(argv[1]) : read_expressions();
     } catch (const unwind::Thrown& t) {
         if (t.code == unwind::quiet_end) {
             status = quit_status;
