@@ -23,6 +23,7 @@
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "library/system.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -223,6 +224,7 @@ void init() {
             }
     for (int i = 0; i < script_count; ++i)
         if (!ran[i]) run_script(scripts[i]);
+    system_object::install();
 }
 
 }  // namespace zan::boot
