@@ -6,6 +6,8 @@
 // run out.
 #include "runtime/errors.h"
 
+#include <utility>
+
 #include "runtime/collector.h"
 #include "runtime/unwind.h"
 
@@ -85,8 +87,8 @@ void restore_pending(const Pending& p) {
     for (int i = 0; i < 3; ++i) pending_args_[i] = p.args[i];
 }
 
-void set_trace_hook(RaiseHook trace) { trace_hook = trace; }
-void set_locate_hook(RaiseHook locate) { locate_hook = locate; }
+RaiseHook set_trace_hook(RaiseHook trace) { return std::exchange(trace_hook, trace); }
+RaiseHook set_locate_hook(RaiseHook locate) { return std::exchange(locate_hook, locate); }
 
 void set_call_word_provider(CallWordFn fn) { call_word_provider = fn; }
 void set_arg_word_provider(ArgWordFn fn) { arg_word_provider = fn; }

@@ -153,9 +153,10 @@ void restore_pending(const Pending& p);
 
 // The evaluator's steps between building an error value and unwinding: `trace`
 // sends the trace error event (it checks whether tracing is on itself), then
-// `locate` records where the error was raised. Either may be null.
+// `locate` records where the error was raised. Either may be null. Each
+// setter answers the hook it replaced.
 using RaiseHook = void (*)(const Cell& error);
-void set_trace_hook(RaiseHook trace);
-void set_locate_hook(RaiseHook locate);
+RaiseHook set_trace_hook(RaiseHook trace);
+RaiseHook set_locate_hook(RaiseHook locate);
 
 }  // namespace zan::errors
