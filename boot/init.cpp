@@ -10,13 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "boot/types_stub.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/function.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
-#include "evaluator/callable_stub.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
@@ -24,6 +23,7 @@
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "library/system.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -130,7 +130,7 @@ void define_routines(const Script& s) {
         if (!is(name, Type::word) || !is(spec, Type::block)) continue;
         uint32_t index = routines::find(symbol::name(word_symbol(name)));
         if (!index) continue;
-        Cell r = callable::routine_make(spec, index);
+        Cell r = routine::push(spec, none_cell(), int32_t(index), -1, false);
         context::set(name, r);
     }
     stack::s.top = held;
@@ -191,8 +191,6 @@ void init() {
     context::make_global();
     if (!datatype::registered(Type::symbol)) symbol::init();
     if (!datatype::registered(Type::context)) context::init();
-    callable::init();
-    types_stub::init();
     stack::init();
     dispatch::init();
     natives::init_table();
@@ -226,6 +224,7 @@ void init() {
             }
     for (int i = 0; i < script_count; ++i)
         if (!ran[i]) run_script(scripts[i]);
+    system_object::install();
 }
 
 }  // namespace zan::boot

@@ -2,8 +2,7 @@
 // the rest and exits with 0, with the status given to quit/return, or with -2
 // (254) after an uncaught error, whose report goes to standard error. Without
 // a script, expressions are read from standard input, one per line, and each
-// result is printed after "== ". `zan --prelude FILE script.zan` evaluates
-// FILE first.
+// result is printed after "== ".
 #include "boot/run.h"
 
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "boot/init.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/mold.h"
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
@@ -28,11 +28,6 @@ namespace zan::boot {
 namespace {
 
 int32_t quit_status = 0;
-
-const char* const category_names[] = {"Throw Error",     "note",            "Syntax Error",
-                                       "Script Error",    "Math Error",      "Access Error",
-                                       "Reserved1 Error", "Reserved2 Error", "User Error",
-                                       "Internal Error"};
 
 // quit-return status: the routine behind quit/return.
 void quit_return(Cell* args) { quit(is(args[0], Type::integer) ? int_of(args[0]) : 0); }
@@ -131,50 +126,18 @@ void quit(int32_t status) {
     throw unwind::Thrown{unwind::quiet_end};
 }
 
-namespace {
-// The text of an error argument; falls back to a word's spelling or the type
-// name when the value cannot be molded.
-std::string argument_text(const Cell& a) {
-    Type t = type_of(a);
-    if (t >= Type::word && t <= Type::refinement) return std::string(symbol::name(word_symbol(a)));
-    try {
-        return mold::mold_text(a);
-    } catch (const unwind::Thrown&) {
-        return "?" + std::string(datatype::name(t)) + "?";
-    }
-}
-}  // namespace
-
 std::string error_report() {
-    errors::Id id = errors::pending_id();
     const Cell& e = errors::pending();
-    if (is(e, Type::error)) return mold::form_text(e) + "\n";
-    std::string out = "*** ";
-    int cat = int(id.category);
-    out += cat >= 0 && cat < 10 ? category_names[cat] : "Error";
-    out += ": " + std::to_string(id.code());
-    for (int i = 1; i <= 3; ++i) {
-        const Cell& a = errors::pending_arg(i);
-        if (is(a, Type::unset)) continue;
-        out += " " + argument_text(a);
-    }
-    Cell where = stack::get_call_word();
-    out += "\n*** Where: " + std::string(symbol::name(word_symbol(where))) + "\n";
-    return out;
+    // Only an error raised before error! was registered is not an error! value.
+    if (!is(e, Type::error)) return "*** Error: " + std::to_string(errors::pending_id().code()) + "\n";
+    return error::form_text(e) + "\n";
 }
 
 int run(int argc, char** argv) {
     int status = 0;
     try {
         init();
-        // --prelude FILE: a script evaluated first, in the same session (the
-        // script tests load their shared harness this way).
-        int first = 1;
-        if (argc >= 3 && std::string(argv[1]) == "--prelude") {
-            status = run_script(argv[2]);
-            first = 3;
-        }
-        if (status == 0) status = argc > first ? run_script(argv[first]) : read_expressions();
+        status = argc > 1 ? run_script(argv[1]) : read_expressions();
     } catch (const unwind::Thrown& t) {
         if (t.code == unwind::quiet_end) {
             status = quit_status;

@@ -10,12 +10,14 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/block_sort.h"
 #include "datatypes/context.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
+#include "datatypes/string_search.h"
 #include "datatypes/symbol.h"
-#include "evaluator/callable_stub.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives_control.h"
@@ -76,6 +78,24 @@ int index_of(const char* w) {
 void set_entry(int index, Fn fn) {
     if (index >= 1 && index <= table_size) table[index] = fn;
 }
+
+namespace {
+
+// sort/compare with a function: the sorts call back here for each pair. The
+// values go onto the value stack so the collector sees them during the call;
+// an exit out of the comparator crosses the sort as the unwinding exception.
+Cell call_comparator(const Cell& function, const Cell& first, const Cell& second) {
+    Cell* top = stack::s.top;
+    Cell* args = stack::push(first);
+    stack::push(second);
+    uint32_t name = word_symbol(runtime_words::word(runtime_words::Word::compare_callback_frame));
+    stack::raise_status(interp::call(function, args, 2, name));
+    Cell result = stack::s.top[-1];
+    stack::s.top = top;
+    return result;
+}
+
+}  // namespace
 
 void init_table() {
     static bool made = false;
@@ -198,6 +218,8 @@ void init_table() {
     for (const Built& b : built) table[index_of(b.word)] = b.fn;
     block::make_at(work_block, 32);
     block::rs_append(block::root(), work_block);
+    block::set_compare_callback(call_comparator);
+    string::set_compare_callback(call_comparator);
 }
 
 // --- loop steps -------------------------------------------------------------------------

@@ -105,6 +105,7 @@ Status n_try(int32_t check, const int32_t* refs) {
     if (!sym_try) sym_try = symbol::make("try");
     Cell body = *arg(0);
     bool all = given(refs, 0);
+    bool keep_calls = given(refs, 1);
     stack::keep();
     Cell* base = stack::s.base;
     Cell* top = stack::s.top;
@@ -116,6 +117,9 @@ Status n_try(int32_t check, const int32_t* refs) {
         if (st) return st;
     } catch (const unwind::Thrown& t) {
         if (t.code != unwind::error) throw;
+        // The frames up to the raising call are still in place: their words
+        // go into the error before they are cut back.
+        if (keep_calls && is(errors::pending(), Type::error)) error::capture_stack(errors::pending());
         stack::cut_back(frame, base, top);
         Cell error = errors::pending();
         stack::unwind_drop();

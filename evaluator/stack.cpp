@@ -9,6 +9,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/mold.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -66,6 +67,18 @@ const char* find_native_limit() {
 
 }  // namespace
 
+namespace {
+
+// Every raised error learns where it came from: the nearest named call and
+// the call-stack top, which try/keep and the error's text form walk.
+void locate_error(const Cell& error) {
+    if (!is(error, Type::error) || s.frame_top == s.frame_bottom) return;
+    error::set_where(error, get_call_word());
+    record_error_position(error);
+}
+
+}  // namespace
+
 void init() {
     static bool made = false;
     if (!made) {
@@ -76,6 +89,7 @@ void init() {
         s.frame_end = s.frame_bottom + frame_capacity;
         collector::register_marker(mark_gc);
         errors::set_call_word_provider(get_call_word);
+        errors::set_locate_hook(locate_error);
         sym_body = symbol::make("<body>");
         sym_anon = symbol::make("<anon>");
         sym_self = symbol::make("self");
@@ -339,6 +353,11 @@ Cell get_call_word() {
         return make_cell(Type::word, f->word_context, f->symbol, uint32_t(-1));
     }
     return make_cell(Type::word, 0, sym_not_found, uint32_t(-1));
+}
+
+void record_error_position(const Cell& error) {
+    Cell* field = error::field_at(error, error::stack_index());
+    if (!is(*field, Type::block)) *field = integer_cell(int32_t(s.frame_top - s.frame_bottom));
 }
 
 namespace {

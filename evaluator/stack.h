@@ -234,6 +234,10 @@ Cell get_call_word();
 // Frame where a throw started (0 when unset); the next where-lookup clears it.
 extern uint32_t throw_origin;
 
+// Stores the call-stack top into the error's stack field as an integer,
+// unless that field already holds a block.
+void record_error_position(const Cell& error);
+
 // Appends, for every named frame from the top down (the bottom frame left
 // out), its word and its previous base as an integer.
 void collect_calls(const Cell& block);

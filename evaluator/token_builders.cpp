@@ -589,9 +589,18 @@ void build_word_as(State& st, const uint8_t* s, const uint8_t* e, Type t, bool b
     const uint8_t* end = e;
     bool lead_colon = *s == ':', lit = *s == '\'';
     bool trail_colon = e - s > 1 && e[-1] == ':';
+    // The automaton ends a word of equal signs at a colon without taking it
+    // (`=:`): outside a path that colon is the word's own and makes it a
+    // set-word, consumed with it.
+    bool colon_after = t == Type::word && st.start_state != st_path && !trail_colon &&
+                       e < st.in_end && *e == ':';
+    if (colon_after) {
+        trail_colon = true;
+        st.pos = e + 1;
+    }
     if (t == Type::word) {
         if (lead_colon && !trail_colon) type = Type::get_word, name++;
-        else if (trail_colon && !lead_colon) type = lit ? Type::lit_word : Type::set_word, end--;
+        else if (trail_colon && !lead_colon) type = lit ? Type::lit_word : Type::set_word, end -= !colon_after;
         else if (lead_colon && trail_colon) bad(st, Type::word);
         if (lit) {
             if (trail_colon) bad(st, Type::lit_word);
@@ -600,7 +609,7 @@ void build_word_as(State& st, const uint8_t* s, const uint8_t* e, Type t, bool b
         }
     }
     if (end <= name) bad(st, type);
-    if (type != Type::set_word && e < st.in_end && *e == ':') {
+    if (type != Type::set_word && !colon_after && e < st.in_end && *e == ':') {
         // In a path a colon ends it as a set-path when a delimiter or the end
         // follows (":/" is the path's own error); anywhere else it is an error.
         const uint8_t* after = e + 1;

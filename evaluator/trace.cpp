@@ -10,6 +10,7 @@
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 
@@ -45,6 +46,21 @@ bool takes_reference(uint32_t event) {
            event == event::return_ || event == event::call;
 }
 
+// The error event, sent by errors::fire while tracing: the callback runs
+// with no error pending, and the one being raised is put back afterwards.
+void error_event(const Cell& error_in) {
+    if (!on) return;
+    Cell error = error_in;
+    collector::Root keep(error);
+    errors::Pending saved = errors::save_pending();
+    collector::Root k0(saved.value), k1(saved.args[0]), k2(saved.args[1]), k3(saved.args[2]);
+    // Off until the callback is running: a stack overflow while its frame is
+    // built must not come back here.
+    on = false;
+    dispatch(event::error, nullptr, -1, &error, nullptr);
+    errors::restore_pending(saved);
+}
+
 }  // namespace
 
 void init() {
@@ -53,6 +69,7 @@ void init() {
         event_word_cells[i] = context::add_global(event_symbols[i], false, false);
     }
     sym_callback = symbol::make("<interp-callback>");
+    errors::set_trace_hook(error_event);
     callback() = none_cell();
     (void)callback_cell;
 }

@@ -6,6 +6,8 @@
 // run out.
 #include "runtime/errors.h"
 
+#include <utility>
+
 #include "runtime/collector.h"
 #include "runtime/unwind.h"
 
@@ -19,6 +21,8 @@ Cell pending_args_[3];
 CallWordFn call_word_provider = nullptr;
 Builder builder = nullptr;
 ArgWordFn arg_word_provider = nullptr;
+RaiseHook trace_hook = nullptr;
+RaiseHook locate_hook = nullptr;
 
 // The arguments may hold series (a string that could not be converted).
 void mark_pending() {
@@ -46,6 +50,12 @@ void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     } else {
         pending_value_ = arg1 ? *arg1 : none_cell();
     }
+    if (trace_hook || locate_hook) {
+        Cell error = pending_value_;
+        collector::Root keep(error);
+        if (trace_hook) trace_hook(error);
+        if (locate_hook) locate_hook(error);
+    }
     throw unwind::Thrown{unwind::error};
 }
 
@@ -63,6 +73,22 @@ void restore_pending(Id id, const Cell& value) {
     pending_id_ = id;
     pending_value_ = value;
 }
+
+Pending save_pending() {
+    Pending p{pending_id_, pending_value_, {pending_args_[0], pending_args_[1], pending_args_[2]}};
+    pending_value_ = none_cell();
+    for (Cell& a : pending_args_) a = unset_cell();
+    return p;
+}
+
+void restore_pending(const Pending& p) {
+    pending_id_ = p.id;
+    pending_value_ = p.value;
+    for (int i = 0; i < 3; ++i) pending_args_[i] = p.args[i];
+}
+
+RaiseHook set_trace_hook(RaiseHook trace) { return std::exchange(trace_hook, trace); }
+RaiseHook set_locate_hook(RaiseHook locate) { return std::exchange(locate_hook, locate); }
 
 void set_call_word_provider(CallWordFn fn) { call_word_provider = fn; }
 void set_arg_word_provider(ArgWordFn fn) { arg_word_provider = fn; }

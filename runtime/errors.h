@@ -140,4 +140,23 @@ void set_builder(Builder b);
 // handled (an error report that could not show a value).
 void restore_pending(Id id, const Cell& value);
 
+// The pending error as a whole, for code that runs script code while an error
+// is being raised. save_pending clears it; the caller keeps the saved cells
+// reachable by the collector until it restores them.
+struct Pending {
+    Id id;
+    Cell value;
+    Cell args[3];
+};
+Pending save_pending();
+void restore_pending(const Pending& p);
+
+// The evaluator's steps between building an error value and unwinding: `trace`
+// sends the trace error event (it checks whether tracing is on itself), then
+// `locate` records where the error was raised. Either may be null. Each
+// setter answers the hook it replaced.
+using RaiseHook = void (*)(const Cell& error);
+RaiseHook set_trace_hook(RaiseHook trace);
+RaiseHook set_locate_hook(RaiseHook locate);
+
 }  // namespace zan::errors

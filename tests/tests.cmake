@@ -9,18 +9,34 @@ if(ZAN_UNIT_SOURCES)
 endif()
 
 # Script tests: every tests/scripts/*.zan runs under zan, plainly and with the collector stressed.
+# Each runs as one script made at build time in the build directory: its header, the shared
+# harness, then its own code (tests/scripts/README.md).
 file(GLOB ZAN_SCRIPT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/scripts/*.zan)
-# Each test file runs after the shared harness (tests/scripts/README.md).
 set(ZAN_HARNESS ${CMAKE_SOURCE_DIR}/tests/scripts/harness.zan)
+set(ZAN_COMBINE ${CMAKE_SOURCE_DIR}/tests/scripts/combine.cmake)
 list(REMOVE_ITEM ZAN_SCRIPT_TESTS ${ZAN_HARNESS})
+set(ZAN_COMBINED_SCRIPTS)
 foreach(script ${ZAN_SCRIPT_TESTS})
   get_filename_component(name ${script} NAME_WE)
-  add_test(NAME script.${name} COMMAND zan --prelude ${ZAN_HARNESS} ${script}
+  file(RELATIVE_PATH shown ${CMAKE_SOURCE_DIR} ${script})
+  set(combined ${CMAKE_BINARY_DIR}/script-tests/${name}.zan)
+  add_custom_command(
+    OUTPUT ${combined}
+    COMMAND ${CMAKE_COMMAND} -DHARNESS=${ZAN_HARNESS} -DTEST=${script} -DNAME=${shown}
+            -DOUT=${combined} -P ${ZAN_COMBINE}
+    DEPENDS ${ZAN_HARNESS} ${script} ${ZAN_COMBINE})
+  list(APPEND ZAN_COMBINED_SCRIPTS ${combined})
+  add_test(NAME script.${name} COMMAND zan ${combined}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
-  add_test(NAME gc-stress.${name} COMMAND zan --prelude ${ZAN_HARNESS} ${script}
+  add_test(NAME gc-stress.${name} COMMAND zan ${combined}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
   set_tests_properties(gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7")
 endforeach()
+add_custom_target(zan-script-tests ALL DEPENDS ${ZAN_COMBINED_SCRIPTS})
+add_test(NAME script-combine
+         COMMAND ${CMAKE_COMMAND} -DZAN=$<TARGET_FILE:zan> -DHARNESS=${ZAN_HARNESS}
+                 -DCOMBINE=${ZAN_COMBINE} -DDIR=${CMAKE_BINARY_DIR}/script-combine-check
+                 -P ${CMAKE_SOURCE_DIR}/tests/scripts/combine_check.cmake)
 
 # Scripts that check exit statuses and printed text (tests/scripts/exits/).
 file(GLOB ZAN_EXIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/scripts/exits/*.zan)
