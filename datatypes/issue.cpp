@@ -4,6 +4,7 @@
 #include "datatypes/issue.h"
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "datatypes/series.h"
@@ -16,7 +17,7 @@ namespace svc = series::services;
 
 namespace {
 Cell issue_cell(uint32_t symbol) {
-    return make_cell(Type::issue, svc::global_context(), symbol, uint32_t(-1));
+    return make_cell(Type::issue, context::global(), symbol, uint32_t(-1));
 }
 
 // UTF-8 of one code point, NUL-terminated.

@@ -25,10 +25,10 @@ inline void start_runtime() {
     if (done) return;
     done = true;
     memory::init();
-    block::init_root();
+    if (!is(block::root(), Type::block)) block::init_root();
     datatype::register_all();
     symbol::make_table();
-    context::make_global();
+    if (!context::global()) context::make_global();
     collector::set_enabled(true);
 }
 
