@@ -204,6 +204,7 @@ bool marked(Node n) {
 void set_cell_marker(Type t, CellMarker m) { cell_markers[size_t(t)] = m; }
 CellMarker cell_marker(Type t) { return cell_markers[size_t(t)]; }
 void set_context_marker(ContextMarker m) { g.context_marker = m; }
+ContextMarker context_marker() { return g.context_marker; }
 void set_owner_sweep(Marker m) { g.owner_sweep = m; }
 void set_relocation_hook(Marker m) { g.relocation_hook = m; }
 Node relocated(Node n) { return memory::relocated(n); }

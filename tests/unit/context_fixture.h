@@ -69,10 +69,7 @@ errors::Id raised(Fn&& fn) {
 
 class Runtime : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        start_runtime();
-        context::init();  // again: a collector test replaces the context marker
-    }
+    static void SetUpTestSuite() { start_runtime(); }
 };
 
 }  // namespace zan::testing_contexts
