@@ -28,8 +28,6 @@ FireOnSet fire_on_set = nullptr;
 
 namespace {
 
-constexpr errors::Id not_in_context{errors::Category::script, 5};
-
 Node global_ = 0;
 uint32_t self_symbol_ = 0;  // interned on first use, outside any collection
 
@@ -314,12 +312,12 @@ Cell* get_by_symbol(uint32_t symbol, Node ctx) {
 
 Cell* get_in(const Cell& word, Node ctx) {
     int32_t index = word_index(word);
-    if (!ctx) errors::fire(index == -1 ? errors::id::no_value : not_in_context, &word);
+    if (!ctx) errors::fire(index == -1 ? errors::id::no_value : errors::id::not_in_context, &word);
     if (index == -1) {
         if (word_symbol(word) == self_symbol()) return &owner(ctx);
         errors::fire(errors::id::no_value, &word);
     }
-    return slot_or_fail(ctx, word, index, not_in_context);
+    return slot_or_fail(ctx, word, index, errors::id::not_in_context);
 }
 
 Cell* get(const Cell& word) { return get_in(word, word_context(word)); }

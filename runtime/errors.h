@@ -65,6 +65,9 @@ constexpr Id not_done{Category::internal, 11};
 // string!, unicode
 constexpr Id invalid_char{Category::script, 62};
 constexpr Id invalid_utf8{Category::access, 4};
+// context!, word!
+constexpr Id not_in_context{Category::script, 5};
+constexpr Id invalid_chars{Category::script, 44};
 }  // namespace id
 
 // Builds the error value from the id and up to three arguments, then unwinds

@@ -11,7 +11,6 @@ namespace {
 using namespace testing_contexts;
 using context::Kind;
 
-constexpr errors::Id not_in_context{errors::Category::script, 5};
 constexpr errors::Id no_error{errors::Category::throw_, 0};
 
 class Context : public Runtime {};
@@ -150,7 +149,7 @@ TEST_F(Context, ErrorsOfGetAndSet) {
     Cell unresolved = make_cell(Type::word, ctx, symbol::make("a"), uint32_t(-1));
     Cell on_stack = make_cell(Type::word, stack_ctx, symbol::make("x"), 0);
     EXPECT_EQ(raised([&] { context::get(unresolved); }), errors::id::no_value);
-    EXPECT_EQ(raised([&] { context::get(on_stack); }), not_in_context);
+    EXPECT_EQ(raised([&] { context::get(on_stack); }), errors::id::not_in_context);
     EXPECT_EQ(raised([&] { context::set(on_stack, integer_cell(1)); }), errors::id::not_defined);
     // An unresolved word being set takes its index from the context.
     EXPECT_EQ(raised([&] { context::set(unresolved, integer_cell(5)); }), no_error);
