@@ -264,6 +264,12 @@ Cell* get_owner(Node series) {
     return r ? r + 1 : nullptr;
 }
 
+Cell* get_owner_word(Node series) {
+    if (!g_table || series == 0) return nullptr;
+    Cell* r = hashtable::get_ptr(g_table, series);
+    return r ? r + 2 : nullptr;
+}
+
 bool check(const Cell& series, const Cell& action, int32_t index, int32_t count, int32_t part) {
     if (!g_table || !g_deep_change) return false;
     Node key = key_of(series);
