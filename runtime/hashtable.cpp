@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -159,14 +160,7 @@ struct Text {
     uint32_t length;
     uint32_t unit;
     uint32_t operator[](uint32_t i) const {
-        const std::byte* p = at + size_t(i) * unit;
-        switch (unit) {
-            case 1: return uint32_t(p[0]);
-            case 2: return uint32_t(p[0]) | uint32_t(p[1]) << 8;
-            default:
-                return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                       uint32_t(p[3]) << 24;
-        }
+        return string::get_char(at + size_t(i) * unit, unit);
     }
 };
 
@@ -406,18 +400,9 @@ void rebuild_records(Node t, uint32_t requested) {
     memory::buffer(records)->tail = memory::buffer(records)->head;
     Node old = hdr(t)->series;
     collector::NodeRoot keep_old(old, collector::NodeRoot::As::buffer);
-    Node flags = new_bytes(buckets / 4, 0xAA);
-    collector::NodeRoot keep_flags(flags, collector::NodeRoot::As::buffer);
-    Node keys = new_bytes(buckets * 4, 0);
+    fresh_buckets(t, buckets, upper);
     // No allocation from here on.
-    Header* h = hdr(t);
-    h->flags = flags;
-    h->keys = keys;
-    h->buckets = buckets;
-    h->upper = upper;
-    h->count = 0;
-    h->used = 0;
-    h->series = records;
+    hdr(t)->series = records;
     memory::Series* from = memory::buffer(old);
     memory::Series* to = memory::buffer(records);
     for (uint32_t off = 0; off < from->tail - from->head; off += size) {
