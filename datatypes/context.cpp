@@ -249,8 +249,10 @@ int32_t add(Node ctx, const Cell& word) {
     return index;
 }
 
-Cell* add_value(Node ctx, const Cell& word, const Cell& value) {
-    if (find_word(ctx, word_symbol(word), true) >= 0) return nullptr;
+namespace {
+// The word's slot (added when absent) set to the value; nullptr when the values
+// are on the stack.
+Cell* set_slot(Node ctx, const Cell& word, const Cell& value) {
     Cell v = value;
     collector::Root keep_value(v);
     collector::NodeRoot keep(ctx);
@@ -259,15 +261,14 @@ Cell* add_value(Node ctx, const Cell& word, const Cell& value) {
     if (slot) *slot = v;
     return slot;
 }
+}  // namespace
 
-void put(Node ctx, const Cell& word, const Cell& value) {
-    Cell v = value;
-    collector::Root keep_value(v);
-    collector::NodeRoot keep(ctx);
-    int32_t index = add(ctx, word);
-    Cell* slot = value_at(ctx, index);
-    if (slot) *slot = v;
+Cell* add_value(Node ctx, const Cell& word, const Cell& value) {
+    if (find_word(ctx, word_symbol(word), true) >= 0) return nullptr;
+    return set_slot(ctx, word, value);
 }
+
+void put(Node ctx, const Cell& word, const Cell& value) { set_slot(ctx, word, value); }
 
 bool collect_set_words(Node ctx, const Cell& block_in) {
     Cell block = block_in;
