@@ -56,7 +56,7 @@ TEST_F(Context, CheckFindsBrokenContexts) {
     } breaks[] = {
         {&Cell::w3, 0},                        // shares the slot of another word
         {&Cell::w1, context::global()},        // bound elsewhere
-        {&Cell::w2, symbol::make("three")},    // not where the table finds it
+        {&Cell::w2, symbol::make("one")},      // the table finds that name elsewhere
     };
     for (const auto& b : breaks) {
         context::word_at(ctx, 1).*b.field = b.value;

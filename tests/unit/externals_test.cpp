@@ -26,10 +26,13 @@ void* resource(intptr_t i) { return reinterpret_cast<void*>(i * 16 + 0x1000); }
 
 TEST(Externals, KindsAreNumberedFromOneInOrder) {
     externals::init();
+    released().clear();
     int a = kind();
     int b = externals::register_kind("quiet", nullptr);
+    int c = externals::register_kind("quiet too", nullptr);
     EXPECT_GE(a, 1);
-    EXPECT_EQ(b, a + 1);
+    EXPECT_GT(b, a);
+    EXPECT_EQ(c, b + 1);
     EXPECT_STREQ(externals::kind_name(a), "test");
     EXPECT_EQ(externals::kind_name(0), nullptr);
     // A kind without callback, and kind 0, release nothing.
