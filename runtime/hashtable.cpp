@@ -154,6 +154,18 @@ uint32_t mix_block(uint32_t h, uint32_t k) {
     return h * 5 + 0xE6546B64;
 }
 
+// The tail block (k: the last length % 4 bytes, or 0), the length, the final mix.
+uint32_t finish(uint32_t h, uint32_t k, size_t length) {
+    if (length & 3) {
+        k *= c1;
+        k = rotl(k, 15);
+        k *= c2;
+        h ^= k;
+    }
+    h ^= uint32_t(length);
+    return fmix32(h);
+}
+
 // A string-like value: its head, length in characters and unit.
 struct Text {
     const std::byte* at;
@@ -443,15 +455,9 @@ uint32_t murmur3(const void* bytes, size_t length, uint32_t seed) {
     switch (length & 3) {
         case 3: k ^= uint32_t(tail[2]) << 16; [[fallthrough]];
         case 2: k ^= uint32_t(tail[1]) << 8; [[fallthrough]];
-        case 1:
-            k ^= tail[0];
-            k *= c1;
-            k = rotl(k, 15);
-            k *= c2;
-            h ^= k;
+        case 1: k ^= tail[0];
     }
-    h ^= uint32_t(length);
-    return fmix32(h);
+    return finish(h, k, length);
 }
 
 uint32_t murmur3(const void* bytes, size_t length) { return murmur3(bytes, length, g_seed); }
@@ -478,15 +484,9 @@ uint32_t hash_symbol_name(const char* name, size_t length) {
     switch (length & 3) {
         case 3: k ^= lower(t + 2) << 16; [[fallthrough]];
         case 2: k ^= lower(t + 1) << 8; [[fallthrough]];
-        case 1:
-            k ^= lower(t);
-            k *= c1;
-            k = rotl(k, 15);
-            k *= c2;
-            h ^= k;
+        case 1: k ^= lower(t);
     }
-    h ^= uint32_t(length);
-    return fmix32(h);
+    return finish(h, k, length);
 }
 
 uint32_t hash_string(const Cell& s, bool case_sensitive) {
