@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 
+#include "runtime/fatal.h"
 #include "runtime/unicode.h"
 
 namespace zan::output {
@@ -40,20 +41,8 @@ void leave() {
     busy = 0;
 }
 
-void write_fd1(const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(1, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        data += n;
-        length -= size_t(n);
-    }
-}
-
 void write_out() {
-    write_fd1(buffer, used);
+    runtime::write_all(1, buffer, used);
     used = 0;
 }
 
@@ -186,7 +175,7 @@ void flush() {
 
 void flush_after_fault() noexcept {
     if (busy || used > buffer_size) return;
-    write_fd1(buffer, used);
+    runtime::write_all(1, buffer, used);
     used = 0;
 }
 
