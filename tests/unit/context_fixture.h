@@ -22,6 +22,7 @@ namespace zan::testing_contexts {
 
 inline void start_runtime() {
     static bool done = false;
+    collector::set_enabled(true);
     if (done) return;
     done = true;
     memory::init();

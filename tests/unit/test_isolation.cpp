@@ -1,7 +1,9 @@
 // Every unit test starts with the collector stress that ZAN_GC_STRESS asks for,
 // and leaves the collector switched on or off as it found it, whatever it set
 // for itself: otherwise one test that turns stress or collection off would
-// quietly take them away from every test after it in the same run.
+// quietly take them away from every test after it in the same run. A suite
+// starts with collection off, as in a process of its own; its set-up switches
+// it on where the suite wants it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -19,6 +21,7 @@ uint32_t requested_stress() {
 }
 
 class Isolation : public ::testing::EmptyTestEventListener {
+    void OnTestSuiteStart(const ::testing::TestSuite&) override { collector::set_enabled(false); }
     void OnTestStart(const ::testing::TestInfo&) override {
         enabled_ = collector::enabled();
         reset_stress();
