@@ -9,6 +9,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -23,19 +24,11 @@ namespace {
     errors::fire(errors::id::bad_to_arg, &target, &spec);
 }
 
-bool string_like(Type t) {
-    switch (t) {
-    case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email:
-    case Type::ref: return true;
-    default: return false;
-    }
-}
-
 void make(actions::Args args, Type) {
     const Cell spec = args[1];
     Type t = type_of(spec);
     int64_t cp;
-    if (string_like(t)) {
+    if (series::is_string_like(t)) {
         Node n = series_node(spec);
         if (series_index(spec) >= string::buffer_length(n)) bad_to_arg(spec);
         args[0] = char_cell(string::char_at(n, series_index(spec)));

@@ -28,8 +28,6 @@ FireOnSet fire_on_set = nullptr;
 
 namespace {
 
-constexpr errors::Id not_in_context{errors::Category::script, 5};
-
 Node global_ = 0;
 uint32_t self_symbol_ = 0;  // interned on first use, outside any collection
 
@@ -251,8 +249,10 @@ int32_t add(Node ctx, const Cell& word) {
     return index;
 }
 
-Cell* add_value(Node ctx, const Cell& word, const Cell& value) {
-    if (find_word(ctx, word_symbol(word), true) >= 0) return nullptr;
+namespace {
+// The word's slot (added when absent) set to the value; nullptr when the values
+// are on the stack.
+Cell* set_slot(Node ctx, const Cell& word, const Cell& value) {
     Cell v = value;
     collector::Root keep_value(v);
     collector::NodeRoot keep(ctx);
@@ -261,15 +261,14 @@ Cell* add_value(Node ctx, const Cell& word, const Cell& value) {
     if (slot) *slot = v;
     return slot;
 }
+}  // namespace
 
-void put(Node ctx, const Cell& word, const Cell& value) {
-    Cell v = value;
-    collector::Root keep_value(v);
-    collector::NodeRoot keep(ctx);
-    int32_t index = add(ctx, word);
-    Cell* slot = value_at(ctx, index);
-    if (slot) *slot = v;
+Cell* add_value(Node ctx, const Cell& word, const Cell& value) {
+    if (find_word(ctx, word_symbol(word), true) >= 0) return nullptr;
+    return set_slot(ctx, word, value);
 }
+
+void put(Node ctx, const Cell& word, const Cell& value) { set_slot(ctx, word, value); }
 
 bool collect_set_words(Node ctx, const Cell& block_in) {
     Cell block = block_in;
@@ -314,12 +313,12 @@ Cell* get_by_symbol(uint32_t symbol, Node ctx) {
 
 Cell* get_in(const Cell& word, Node ctx) {
     int32_t index = word_index(word);
-    if (!ctx) errors::fire(index == -1 ? errors::id::no_value : not_in_context, &word);
+    if (!ctx) errors::fire(index == -1 ? errors::id::no_value : errors::id::not_in_context, &word);
     if (index == -1) {
         if (word_symbol(word) == self_symbol()) return &owner(ctx);
         errors::fire(errors::id::no_value, &word);
     }
-    return slot_or_fail(ctx, word, index, not_in_context);
+    return slot_or_fail(ctx, word, index, errors::id::not_in_context);
 }
 
 Cell* get(const Cell& word) { return get_in(word, word_context(word)); }

@@ -17,6 +17,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
+#include "datatypes/series.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
 #include "runtime/dtoa.h"
@@ -45,14 +46,6 @@ bool pretty_flag = true;
     if (!is(word, Type::word)) word = errors::call_word();
     Cell type = datatype_cell(t);
     errors::fire(errors::id::not_related, &word, &type);
-}
-
-bool string_like(Type t) {
-    switch (t) {
-    case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email:
-    case Type::ref: return true;
-    default: return false;
-    }
 }
 
 // Doubles in float!, percent! and time! cells; integers and chars as numbers.
@@ -380,7 +373,7 @@ void make(actions::Args args, Type target) {
     if (target != Type::percent) target = Type::float_;
     const Cell spec = args[1];
     double d;
-    if (string_like(type_of(spec)) && target == Type::float_) {
+    if (series::is_string_like(type_of(spec)) && target == Type::float_) {
         if (!scan_float(string::to_utf8(spec), d)) {
             Cell t = datatype_cell(target);
             errors::fire(errors::id::bad_to_arg, &t, &spec);

@@ -12,6 +12,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/mold.h"
+#include "datatypes/series.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -33,14 +34,6 @@ struct Overflowed {};  // leaves the power loop
 [[noreturn]] void bad_to_arg(const Cell& value) {
     Cell target = datatype_cell(Type::integer);
     errors::fire(errors::id::bad_to_arg, &target, &value);
-}
-
-bool string_like(Type t) {
-    switch (t) {
-    case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email:
-    case Type::ref: return true;
-    default: return false;
-    }
 }
 
 // Optional sign, decimal digits, apostrophes between them skipped.
@@ -284,7 +277,7 @@ void to(actions::Args args, Type) {
     Cell spec = args[1];
     Cell result = integer_cell(0);
     Type t = type_of(spec);
-    if (string_like(t)) {
+    if (series::is_string_like(t)) {
         int32_t v;
         if (!scan_integer(string::to_utf8(spec), v)) bad_to_arg(spec);
         set_int(result, v);

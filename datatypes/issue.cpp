@@ -4,11 +4,13 @@
 #include "datatypes/issue.h"
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "datatypes/series.h"
 #include "datatypes/series_services.h"
 #include "runtime/errors.h"
+#include "runtime/unicode.h"
 
 namespace zan::issue {
 
@@ -16,31 +18,7 @@ namespace svc = series::services;
 
 namespace {
 Cell issue_cell(uint32_t symbol) {
-    return make_cell(Type::issue, svc::global_context(), symbol, uint32_t(-1));
-}
-
-// UTF-8 of one code point, NUL-terminated.
-void encode(uint32_t cp, char out[5]) {
-    auto* o = reinterpret_cast<unsigned char*>(out);
-    if (cp < 0x80) {
-        o[0] = uint8_t(cp);
-        o[1] = 0;
-    } else if (cp < 0x800) {
-        o[0] = uint8_t(0xC0 | (cp >> 6));
-        o[1] = uint8_t(0x80 | (cp & 0x3F));
-        o[2] = 0;
-    } else if (cp < 0x10000) {
-        o[0] = uint8_t(0xE0 | (cp >> 12));
-        o[1] = uint8_t(0x80 | ((cp >> 6) & 0x3F));
-        o[2] = uint8_t(0x80 | (cp & 0x3F));
-        o[3] = 0;
-    } else {
-        o[0] = uint8_t(0xF0 | (cp >> 18));
-        o[1] = uint8_t(0x80 | ((cp >> 12) & 0x3F));
-        o[2] = uint8_t(0x80 | ((cp >> 6) & 0x3F));
-        o[3] = uint8_t(0x80 | (cp & 0x3F));
-        o[4] = 0;
-    }
+    return make_cell(Type::issue, context::global(), symbol, uint32_t(-1));
 }
 
 bool is_word_family(Type t) {
@@ -67,7 +45,7 @@ void make(actions::Args args, Type) {
         args[0] = issue_cell(word_symbol(spec));
     } else if (t == Type::char_) {
         char name[5];
-        encode(uint32_t(int_of(spec)), name);
+        name[unicode::cp_to_utf8(uint32_t(int_of(spec)), reinterpret_cast<uint8_t*>(name))] = 0;
         args[0] = issue_cell(svc::symbol_of(name));
     } else if (t == Type::string) {
         args[0] = issue_cell(svc::symbol_of_string(spec));

@@ -36,9 +36,9 @@ void ownership_adopt(const Cell& series, int32_t index, int32_t count) {
     Node n = series_node(series);
     memory::Series* b = memory::buffer(n);
     if (b->unit() != 16 || !(b->flags & memory::flag::owned) || count < 1) return;
-    const Cell* record = ownership::get_owner(n);  // the owner, then its field word
-    if (!record) return;
-    Cell owner = record[0], word = record[1];
+    const Cell* owner_cell = ownership::get_owner(n);
+    if (!owner_cell) return;
+    Cell owner = *owner_cell, word = *ownership::get_owner_word(n);
     collector::Root keep_owner(owner), keep_word(word);
     collector::NodeRoot keep_series(n);
     for (int32_t i = index; i < index + count; ++i) {

@@ -15,8 +15,6 @@ uint32_t symbol_of(const char* name);
 
 // The symbol id of a string!'s text from its head.
 uint32_t symbol_of_string(const Cell& string);
-// The node of the global context.
-Node global_context();
 
 // The canonical id of a symbol's case-insensitive class.
 uint32_t symbol_canonical(uint32_t id);

@@ -1,6 +1,5 @@
-// Stand-ins for subsystems that have not been merged yet (the global context,
-// the random generator). Each is replaced by a call to the real interface when
-// it lands.
+// Stand-in for the random generator, which belongs to a subsystem not built
+// yet: a small xorshift, replaced by a call to the real generator when it lands.
 #include "datatypes/series_services.h"
 
 namespace zan::series::services {
@@ -8,8 +7,6 @@ namespace zan::series::services {
 namespace {
 uint32_t random_state = 1;
 }
-
-Node global_context() { return 0; }
 
 void random_seed(uint32_t seed) { random_state = seed ? seed : 1; }
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/series.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/unicode.h"
@@ -37,11 +38,6 @@ Series* room_at_tail(Node s, uint32_t bytes) {
     uint64_t used = b->tail - b->head;
     uint64_t want = std::max<uint64_t>(used + bytes, uint64_t(b->capacity - b->head) * 2);
     return memory::expand_series_copy(s, want);
-}
-
-bool is_string_like(Type t) {
-    return t == Type::string || t == Type::file || t == Type::url || t == Type::tag ||
-           t == Type::email || t == Type::ref;
 }
 
 // Characters from a value's position, without writing the clamp back.
@@ -395,7 +391,7 @@ bool match_at_q(const Cell& input, const Cell& pattern, int32_t op) {
         inner.w1 = head_of(input) + 1;
         return compare_text(inner, pattern, op, true) == 0;
     }
-    if (is_string_like(t)) return compare_text(input, pattern, op, true) == 0;
+    if (series::is_string_like(t)) return compare_text(input, pattern, op, true) == 0;
     if (t == Type::char_) {
         if (length(input) == 0) return false;
         uint32_t c = char_at(series_node(input), head_of(input)), p = pattern.w2;

@@ -25,9 +25,6 @@ Transcode transcode = nullptr;
 
 namespace {
 
-constexpr errors::Id invalid_chars{errors::Category::script, 44};
-constexpr errors::Id bad_to_arg{errors::Category::script, 56};
-
 std::string_view spelling(uint32_t symbol) { return symbol::name(symbol); }
 
 // A copy of the spelling: the name's buffer may move while the text is written.
@@ -51,7 +48,7 @@ Cell word_from_text(std::string_view utf8) {
     Cell first;
     if (!transcode || transcode(utf8, first) != 1 || !(is_word_family(type_of(first)) ||
                                                       is(first, Type::issue)))
-        errors::fire(invalid_chars);
+        errors::fire(errors::id::invalid_chars);
     return first;
 }
 
@@ -191,7 +188,7 @@ void make(actions::Args args, Type type) {
             int32_t t = transcode_name(spec);
             if (t < 0 || !is_plain_word_type(Type(t))) {
                 Cell target = datatype_cell(type);
-                errors::fire(bad_to_arg, &target, &spec);
+                errors::fire(errors::id::bad_to_arg, &target, &spec);
             }
             // An unbound refinement gets the global word of its name.
             w = spec;
@@ -200,7 +197,7 @@ void make(actions::Args args, Type type) {
         }
         default: {
             Cell target = datatype_cell(type);
-            errors::fire(bad_to_arg, &target, &spec);
+            errors::fire(errors::id::bad_to_arg, &target, &spec);
         }
     }
     clear_newline(w);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "runtime/externals.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 
 namespace zan::collector {
@@ -66,6 +67,12 @@ void mark_block_cell(Cell& c) {
     if (c.w2) mark_series(c.w2);
 }
 
+// A hash! keeps its index table in w3.
+void mark_hash_cell(Cell& c) {
+    if (c.w2) mark_series(c.w2);
+    if (c.w3) hashtable::mark(c.w3);
+}
+
 void mark_string_cell(Cell& c) {
     if (c.w2) mark_node(c.w2);
     if (c.w3) mark_node(c.w3);
@@ -90,8 +97,9 @@ void mark_event_cell(Cell& c) {
 constexpr std::array<CellMarker, 256> standard_markers() {
     std::array<CellMarker, 256> t{};
     for (Type ty : {Type::block, Type::paren, Type::path, Type::lit_path, Type::set_path, Type::get_path,
-                    Type::hash, Type::map})
+                    Type::map})
         t[size_t(ty)] = mark_block_cell;
+    t[size_t(Type::hash)] = mark_hash_cell;
     for (Type ty : {Type::string, Type::file, Type::url, Type::tag, Type::email, Type::ref})
         t[size_t(ty)] = mark_string_cell;
     for (Type ty : {Type::bitset, Type::vector, Type::binary}) t[size_t(ty)] = mark_buffer_cell;
@@ -204,6 +212,7 @@ bool marked(Node n) {
 void set_cell_marker(Type t, CellMarker m) { cell_markers[size_t(t)] = m; }
 CellMarker cell_marker(Type t) { return cell_markers[size_t(t)]; }
 void set_context_marker(ContextMarker m) { g.context_marker = m; }
+ContextMarker context_marker() { return g.context_marker; }
 void set_owner_sweep(Marker m) { g.owner_sweep = m; }
 void set_relocation_hook(Marker m) { g.relocation_hook = m; }
 Node relocated(Node n) { return memory::relocated(n); }

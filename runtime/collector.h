@@ -70,6 +70,7 @@ CellMarker cell_marker(Type t);
 // values and owner cells); installed by the context! datatype.
 using ContextMarker = void (*)(Node n);
 void set_context_marker(ContextMarker m);
+ContextMarker context_marker();
 
 // Hooks of the sweeps: the owner table's sweep of dead records runs after the
 // externals sweep; the relocation hook runs after marking in a cycle that

@@ -97,6 +97,9 @@ constexpr Id throw_while_cond{Category::throw_, 6};
 constexpr Id expect_val{Category::script, 8};
 constexpr Id not_same_class{Category::script, 21};
 constexpr Id bad_loop_series{Category::script, 63};
+// context!, word!
+constexpr Id not_in_context{Category::script, 5};
+constexpr Id invalid_chars{Category::script, 44};
 }  // namespace id
 
 // Builds the error value from the id and up to three arguments, then unwinds

@@ -136,18 +136,6 @@ uint32_t append(char* out, uint32_t at, const char* text) {
     return at;
 }
 
-void write_all(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        data += n;
-        length -= size_t(n);
-    }
-}
-
 void on_fault(int signal, siginfo_t* info, void* context) {
     int32_t code = fault_code(signal, info->si_code);
     if (signal == SIGSEGV && info->si_code > 0 &&
@@ -163,6 +151,18 @@ void on_fault(int signal, siginfo_t* info, void* context) {
 }
 
 }  // namespace
+
+void write_all(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        data += n;
+        length -= size_t(n);
+    }
+}
 
 const char* error_text(int32_t code) {
     for (const auto& e : error_texts)

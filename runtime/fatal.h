@@ -8,6 +8,7 @@
 // load base, so it stays the same from run to run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
 
@@ -51,6 +52,10 @@ uint32_t code_offset(const void* address);
 constexpr int32_t align_up(int32_t value, int32_t alignment) {
     return int32_t((uint32_t(value) + uint32_t(alignment) - 1) & (0u - uint32_t(alignment)));
 }
+
+// Writes all of data to fd, again after an interruption; a failed write ends it
+// quietly. Safe inside a signal handler.
+void write_all(int fd, const char* data, size_t length);
 
 // Runtime error number of a processor fault: signal number and its si_code.
 int32_t fault_code(int signal, int si_code);

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -153,20 +154,25 @@ uint32_t mix_block(uint32_t h, uint32_t k) {
     return h * 5 + 0xE6546B64;
 }
 
+// The tail block (k: the last length % 4 bytes, or 0), the length, the final mix.
+uint32_t finish(uint32_t h, uint32_t k, size_t length) {
+    if (length & 3) {
+        k *= c1;
+        k = rotl(k, 15);
+        k *= c2;
+        h ^= k;
+    }
+    h ^= uint32_t(length);
+    return fmix32(h);
+}
+
 // A string-like value: its head, length in characters and unit.
 struct Text {
     const std::byte* at;
     uint32_t length;
     uint32_t unit;
     uint32_t operator[](uint32_t i) const {
-        const std::byte* p = at + size_t(i) * unit;
-        switch (unit) {
-            case 1: return uint32_t(p[0]);
-            case 2: return uint32_t(p[0]) | uint32_t(p[1]) << 8;
-            default:
-                return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                       uint32_t(p[3]) << 24;
-        }
+        return string::get_char(at + size_t(i) * unit, unit);
     }
 };
 
@@ -406,18 +412,9 @@ void rebuild_records(Node t, uint32_t requested) {
     memory::buffer(records)->tail = memory::buffer(records)->head;
     Node old = hdr(t)->series;
     collector::NodeRoot keep_old(old, collector::NodeRoot::As::buffer);
-    Node flags = new_bytes(buckets / 4, 0xAA);
-    collector::NodeRoot keep_flags(flags, collector::NodeRoot::As::buffer);
-    Node keys = new_bytes(buckets * 4, 0);
+    fresh_buckets(t, buckets, upper);
     // No allocation from here on.
-    Header* h = hdr(t);
-    h->flags = flags;
-    h->keys = keys;
-    h->buckets = buckets;
-    h->upper = upper;
-    h->count = 0;
-    h->used = 0;
-    h->series = records;
+    hdr(t)->series = records;
     memory::Series* from = memory::buffer(old);
     memory::Series* to = memory::buffer(records);
     for (uint32_t off = 0; off < from->tail - from->head; off += size) {
@@ -458,15 +455,9 @@ uint32_t murmur3(const void* bytes, size_t length, uint32_t seed) {
     switch (length & 3) {
         case 3: k ^= uint32_t(tail[2]) << 16; [[fallthrough]];
         case 2: k ^= uint32_t(tail[1]) << 8; [[fallthrough]];
-        case 1:
-            k ^= tail[0];
-            k *= c1;
-            k = rotl(k, 15);
-            k *= c2;
-            h ^= k;
+        case 1: k ^= tail[0];
     }
-    h ^= uint32_t(length);
-    return fmix32(h);
+    return finish(h, k, length);
 }
 
 uint32_t murmur3(const void* bytes, size_t length) { return murmur3(bytes, length, g_seed); }
@@ -493,15 +484,9 @@ uint32_t hash_symbol_name(const char* name, size_t length) {
     switch (length & 3) {
         case 3: k ^= lower(t + 2) << 16; [[fallthrough]];
         case 2: k ^= lower(t + 1) << 8; [[fallthrough]];
-        case 1:
-            k ^= lower(t);
-            k *= c1;
-            k = rotl(k, 15);
-            k *= c2;
-            h ^= k;
+        case 1: k ^= lower(t);
     }
-    h ^= uint32_t(length);
-    return fmix32(h);
+    return finish(h, k, length);
 }
 
 uint32_t hash_string(const Cell& s, bool case_sensitive) {

@@ -390,6 +390,8 @@ void set_gc_stress(uint32_t every) {
     m.allocations = 0;
 }
 
+uint32_t gc_stress() { return m.stress; }
+
 // --- allocation -------------------------------------------------------------------
 
 Node alloc_series(uint32_t count, uint32_t unit, int32_t offset) {

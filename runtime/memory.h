@@ -114,6 +114,7 @@ void init();
 
 // Every Nth allocation collects (0: off); ZAN_GC_STRESS sets it at init.
 void set_gc_stress(uint32_t every);
+uint32_t gc_stress();
 
 // Bytes currently taken from the page allocator.
 uint64_t total_bytes();

@@ -17,6 +17,9 @@
 #include <cstring>
 #include <memory>
 
+#include "runtime/fatal.h"
+#include "runtime/unicode.h"
+
 namespace zan::output {
 
 namespace {
@@ -38,20 +41,8 @@ void leave() {
     busy = 0;
 }
 
-void write_fd1(const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(1, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        data += n;
-        length -= size_t(n);
-    }
-}
-
 void write_out() {
-    write_fd1(buffer, used);
+    runtime::write_all(1, buffer, used);
     used = 0;
 }
 
@@ -66,22 +57,7 @@ void put(uint32_t c) {
         return;
     }
     if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
-    if (c < 0x800) {
-        p[0] = char(0xC0 | (c >> 6));
-        p[1] = char(0x80 | (c & 0x3F));
-        used += 2;
-    } else if (c < 0x10000) {
-        p[0] = char(0xE0 | (c >> 12));
-        p[1] = char(0x80 | ((c >> 6) & 0x3F));
-        p[2] = char(0x80 | (c & 0x3F));
-        used += 3;
-    } else {
-        p[0] = char(0xF0 | (c >> 18));
-        p[1] = char(0x80 | ((c >> 12) & 0x3F));
-        p[2] = char(0x80 | ((c >> 6) & 0x3F));
-        p[3] = char(0x80 | (c & 0x3F));
-        used += 4;
-    }
+    used += unicode::cp_to_utf8(c, reinterpret_cast<uint8_t*>(p));
 }
 
 template <typename Unit>
@@ -199,7 +175,7 @@ void flush() {
 
 void flush_after_fault() noexcept {
     if (busy || used > buffer_size) return;
-    write_fd1(buffer, used);
+    runtime::write_all(1, buffer, used);
     used = 0;
 }
 

@@ -122,6 +122,12 @@ public:
             items_.push_back({f.values, i, memory::buffer(f.words)->cells()[i]});
         }
     }
+    // Queues the fields of an object met for the first time, unless the object
+    // owns its series itself.
+    void enter_object(Node ctx, const Cell* skip_owner) {
+        if (ctx == 0 || (context_cell(ctx).header & owned_cell_flag) || !first_visit(ctx)) return;
+        push_fields(ctx, skip_owner);
+    }
     bool next(Item& it) {
         if (items_.empty()) return false;
         it = items_.back();
@@ -184,10 +190,7 @@ void set_owner_deep(Cell& value, const Cell& owner_in, const Cell& word_in) {
         Group g = group_of(type_of(v));
         if (g == Group::none) continue;
         if (g == Group::object) {
-            Node ctx = v.w1;
-            if (ctx == 0 || (context_cell(ctx).header & owned_cell_flag) || !walk.first_visit(ctx))
-                continue;
-            walk.push_fields(ctx, &owner);
+            walk.enter_object(v.w1, &owner);
             continue;
         }
         if (g == Group::image) {
@@ -224,10 +227,7 @@ void unbind(Cell& value) {
         Group g = group_of(type_of(v));
         if (g == Group::none) continue;
         if (g == Group::object) {
-            Node ctx = v.w1;
-            if (ctx == 0 || (context_cell(ctx).header & owned_cell_flag) || !walk.first_visit(ctx))
-                continue;
-            walk.push_fields(ctx, nullptr);
+            walk.enter_object(v.w1, nullptr);
             continue;
         }
         if (g == Group::image) {
@@ -262,6 +262,12 @@ Cell* get_owner(Node series) {
     if (!g_table || series == 0) return nullptr;
     Cell* r = hashtable::get_ptr(g_table, series);
     return r ? r + 1 : nullptr;
+}
+
+Cell* get_owner_word(Node series) {
+    if (!g_table || series == 0) return nullptr;
+    Cell* r = hashtable::get_ptr(g_table, series);
+    return r ? r + 2 : nullptr;
 }
 
 bool check(const Cell& series, const Cell& action, int32_t index, int32_t count, int32_t part) {

@@ -37,6 +37,9 @@ void unset_owner_range(const Cell& series, uint32_t index, uint32_t count);
 // The owner object cell of a series node's record, or nullptr. Valid until the
 // next allocation.
 Cell* get_owner(Node series);
+// The owner's field word of a series node's record, or nullptr. Valid until the
+// next allocation.
+Cell* get_owner_word(Node series);
 
 // After a modifying action: when the series has an owner whose object has a
 // change-hook series, calls the deep-change hook and answers true.

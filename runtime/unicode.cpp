@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
 #include <optional>
 
@@ -418,15 +419,7 @@ uint32_t to_utf8_bounded(const Cell& str, uint8_t* dest, int32_t room, int32_t c
 }
 
 uint32_t to_utf8_buffer(const Cell& str, uint8_t* dest, int32_t count, bool terminate) {
-    Cell c = str;
-    uint32_t n = part_length(c, count);
-    Series* s = memory::buffer(series_node(c));
-    uint32_t unit = s->unit();
-    const std::byte* h = string::rs_head(c);
-    uint32_t written = 0;
-    for (uint32_t i = 0; i < n; i++) written += cp_to_utf8(string::get_char(h + i * unit, unit), dest + written);
-    if (terminate) dest[written] = 0;
-    return written;
+    return to_utf8_bounded(str, dest, INT32_MAX, count, terminate);
 }
 
 // --- encoding to UTF-16 ----------------------------------------------------------

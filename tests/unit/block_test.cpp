@@ -744,6 +744,19 @@ Cell hash_of(std::initializer_list<int> values) {
     return ::testing::AssertionSuccess();
 }
 
+// A hash! held only by a cell keeps its index table through collections.
+TEST_F(BlockTest, HashTableLivesAsLongAsItsHash) {
+    Slots s;
+    s[0] = hash_of({1, 2, 3, 4});
+    for (int i = 0; i < 3; ++i) {
+        memory::alloc_bytes(64);
+        collector::do_cycle();
+    }
+    Node t = Node(series_extra(s[0]));
+    ASSERT_TRUE(memory::node_in_use(t));
+    EXPECT_TRUE(index_matches(s[0]));
+}
+
 // Every action that moves or replaces the cells of a hash! keeps its index right.
 TEST_F(BlockTest, HashIndexFollowsTheCells) {
     struct Case {

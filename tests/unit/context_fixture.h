@@ -22,13 +22,14 @@ namespace zan::testing_contexts {
 
 inline void start_runtime() {
     static bool done = false;
+    collector::set_enabled(true);
     if (done) return;
     done = true;
     memory::init();
-    block::init_root();
+    if (!is(block::root(), Type::block)) block::init_root();
     datatype::register_all();
     symbol::make_table();
-    context::make_global();
+    if (!context::global()) context::make_global();
     collector::set_enabled(true);
 }
 
@@ -69,10 +70,7 @@ errors::Id raised(Fn&& fn) {
 
 class Runtime : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        start_runtime();
-        context::init();  // again: a collector test replaces the context marker
-    }
+    static void SetUpTestSuite() { start_runtime(); }
 };
 
 }  // namespace zan::testing_contexts

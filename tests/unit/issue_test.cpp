@@ -1,5 +1,6 @@
 // issue!: made from words, characters and strings, never equal to a word, and
 // paren!'s row taken from block!'s.
+#include "datatypes/context.h"
 #include "datatypes/issue.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -27,6 +28,18 @@ TEST_F(IssueTest, MadeFromAWordKeepsItsSymbol) {
     s[1] = make_cell(Type::refinement, 0, 78, 0);
     r.to.fn(s, Type::issue);
     EXPECT_EQ(word_symbol(s[0]), 78u);
+}
+
+TEST_F(IssueTest, BelongsToTheGlobalContext) {
+    ASSERT_NE(context::global(), 0u);
+    Slots s;
+    s[0] = datatype_cell(Type::issue);
+    s[1] = make_cell(Type::word, 0, symbol::make("abc"), uint32_t(-1));
+    r.make.fn(s, Type::issue);
+    EXPECT_EQ(word_context(s[0]), context::global());
+    Cell a;
+    issue::make_at(a, "def");
+    EXPECT_EQ(word_context(a), context::global());
 }
 
 TEST_F(IssueTest, MadeFromTextAndCharacters) {

@@ -115,7 +115,11 @@ TEST_F(Ownership, BoundFieldFiresDeepChange) {
     ASSERT_NE(owner, nullptr);
     EXPECT_EQ(owner->w1, o.value.w1);
     // Nested series report with the field word that reached them.
-    EXPECT_EQ(word_symbol(owner[1]), symbol::make("items"));
+    Cell* word = ownership::get_owner_word(series_node(inner));
+    ASSERT_NE(word, nullptr);
+    EXPECT_EQ(word_symbol(*word), symbol::make("items"));
+    Cell loose = block_of({});
+    EXPECT_EQ(ownership::get_owner_word(series_node(loose)), nullptr);
 
     Cell action = make_cell(Type::word, 0, symbol::make("appended"));
     EXPECT_TRUE(ownership::check(inner, action, 1, 1));
@@ -161,7 +165,8 @@ TEST_F(Ownership, FieldHoldingTheOwnerIsSkipped) {
     Cell* x_owner = ownership::get_owner(series_node(child.field(1)));
     ASSERT_NE(x_owner, nullptr);
     EXPECT_EQ(x_owner->w1, parent.value.w1);
-    EXPECT_EQ(word_symbol(x_owner[1]), symbol::make("x"));
+    EXPECT_EQ(word_symbol(*ownership::get_owner_word(series_node(child.field(1)))),
+              symbol::make("x"));
     EXPECT_EQ(ownership::get_owner(series_node(parent.field(0))), nullptr);
 }
 

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "datatypes/series.h"
+#include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -25,6 +27,8 @@ inline void start_runtime() {
     memory::init();
     datatype::register_all();
     if (!is(block::root(), Type::block)) block::init_root();
+    symbol::make_table();
+    if (!context::global()) context::make_global();
     collector::set_enabled(true);
 }
 

@@ -17,8 +17,10 @@ namespace {
 
 // A symbol table of its own, so ids and aliases can be read off exactly.
 struct Table {
-    Node block;
-    Node table;
+    Node block = 0;
+    Node table = 0;
+    collector::NodeRoot keep_block{block};
+    hashtable::TableRoot keep_table{table};
     explicit Table(uint32_t size = 0) {
         block = memory::alloc_cells(4);
         memory::buffer(block)->tail = memory::buffer(block)->head;
@@ -229,6 +231,7 @@ TEST(Symbol, SpellingsAreCopiesAndCached) {
 
 TEST(Symbol, MakeFromString) {
     Node n = string::make_buffer(4);
+    collector::NodeRoot keep(n);
     string::append_utf8(n, "from-\xC3\xA9\xE2\x82\xAC");
     Cell s = string::make_cell(n);
     EXPECT_EQ(symbol::make_from_string(s), symbol::make("from-\xC3\xA9\xE2\x82\xAC"));

@@ -11,8 +11,6 @@ namespace {
 
 using namespace testing_contexts;
 
-constexpr errors::Id invalid_chars{errors::Category::script, 44};
-constexpr errors::Id bad_to_arg{errors::Category::script, 56};
 constexpr errors::Id no_error{errors::Category::throw_, 0};
 
 // Stands in for the lexer: words are runs of letters, '-', '!' and '?', with
@@ -165,15 +163,15 @@ TEST_F(Word, ConversionErrors) {
         const Cell* spec;
         errors::Id id;
     } cases[] = {
-        {&a.v, invalid_chars},
-        {&b.v, invalid_chars},
+        {&a.v, errors::id::invalid_chars},
+        {&b.v, errors::id::invalid_chars},
         {&c.v, no_error},
     };
     for (const auto& k : cases)
         EXPECT_EQ(raised([&] { to_word(Type::word, *k.spec); }), k.id);
     Cell numeric_ref = make_cell(Type::refinement, 0, symbol::make("12"), uint32_t(-1));
-    EXPECT_EQ(raised([&] { to_word(Type::word, numeric_ref); }), bad_to_arg);
-    EXPECT_EQ(raised([&] { to_word(Type::word, integer_cell(3)); }), bad_to_arg);
+    EXPECT_EQ(raised([&] { to_word(Type::word, numeric_ref); }), errors::id::bad_to_arg);
+    EXPECT_EQ(raised([&] { to_word(Type::word, integer_cell(3)); }), errors::id::bad_to_arg);
     EXPECT_EQ(errors::pending_arg(1).w1, uint32_t(Type::word));
 }
 

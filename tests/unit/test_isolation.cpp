@@ -1,0 +1,45 @@
+// Every unit test starts with the collector stress that ZAN_GC_STRESS asks for,
+// and leaves the collector switched on or off as it found it, whatever it set
+// for itself: otherwise one test that turns stress or collection off would
+// quietly take them away from every test after it in the same run. A suite
+// starts with collection off, as in a process of its own; its set-up switches
+// it on where the suite wants it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "runtime/collector.h"
+#include "runtime/memory.h"
+
+namespace zan {
+namespace {
+
+uint32_t requested_stress() {
+    const char* s = std::getenv("ZAN_GC_STRESS");
+    long v = s ? std::strtol(s, nullptr, 10) : 0;
+    return v > 0 ? uint32_t(v) : 0;
+}
+
+class Isolation : public ::testing::EmptyTestEventListener {
+    void OnTestSuiteStart(const ::testing::TestSuite&) override { collector::set_enabled(false); }
+    void OnTestStart(const ::testing::TestInfo&) override {
+        enabled_ = collector::enabled();
+        reset_stress();
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        reset_stress();
+        collector::set_enabled(enabled_);
+    }
+    static void reset_stress() {
+        if (memory::gc_stress() != requested_stress()) memory::set_gc_stress(requested_stress());
+    }
+    bool enabled_ = false;
+};
+
+const bool installed = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new Isolation);
+    return true;
+}();
+
+}  // namespace
+}  // namespace zan
