@@ -66,20 +66,33 @@ bool is_callable(Type t) {
 // the values node (or the value-stack position of a stack-held context).
 // The global context's node and its values node, read again whenever a
 // collection may have renumbered nodes.
+// Its cells are kept while the moves epoch stands (a collection, which is
+// also what renumbers nodes, always bumps it).
 struct GlobalValues {
     Node ctx = 0;
     Node values = 0;
-    uint32_t node_cycles = ~0u;
+    Cell* cells = nullptr;
+    uint32_t epoch = 0;
 };
 GlobalValues globals;
+
+inline void refresh_globals() {
+    if (globals.epoch == memory::moves()) [[likely]]
+        return;
+    globals.ctx = context::global();
+    globals.values = context::values(globals.ctx);
+    globals.cells = memory::buffer(globals.values)->cells();
+    globals.epoch = memory::moves();
+}
 
 inline Cell* peek_value(const Cell& word) {
     Node ctx = word_context(word);
     int32_t index = word_index(word);
     if (!ctx || index < 0) [[unlikely]]
         return nullptr;
-    if (ctx == globals.ctx && globals.node_cycles == collector::node_cycles()) [[likely]]
-        return memory::buffer(globals.values)->cells() + index;
+    refresh_globals();
+    if (ctx == globals.ctx) [[likely]]
+        return globals.cells + index;
     const Cell& cc = memory::buffer(ctx)->cells()[0];
     if (cc.w2 == 0) [[unlikely]]
         return nullptr;
@@ -138,14 +151,13 @@ Code code_of(const Cell& block) {
     Node n = series_node(block);
     uint32_t len = length(n);
     uint32_t pos = series_index(block);
-    return Code{n, pos > len ? len : pos, len, block};
+    return Code{n, pos > len ? len : pos, len, block, memory::buffer(n), memory::moves()};
 }
 
 
 void init() {
-    globals.ctx = context::global();
-    globals.values = context::values(globals.ctx);
-    globals.node_cycles = collector::node_cycles();
+    globals.epoch = memory::moves() - 1;
+    refresh_globals();
     sym_set_path = symbol::make("set-path");
     sym_local = symbol::make("local");
     sym_return = symbol::make("return");
