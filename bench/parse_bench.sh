@@ -6,7 +6,8 @@
 #
 # Builds zan in a release build (build-release by default), checks that both
 # sides print the same findings, and prints each side's time and the ratio.
-# zan's time is its whole run less a run that only makes the inputs.
+# zan's time for a task is its run with that task alone less a run that only
+# makes the inputs; Python times each task inside its run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-release}
@@ -35,14 +36,21 @@ if ! diff "$tmp/zan.out" "$tmp/py.out" >/dev/null; then
 fi
 cat "$tmp/zan.out"
 
-whole=$(best_of 3 "$build/zan" bench/parse_bench.zan)
 gen=$(best_of 3 env PARSE_BENCH_GEN_ONLY=1 "$build/zan" bench/parse_bench.zan)
-zan_t=$(echo "$whole - $gen" | bc -l)
-py_best=""
+py_times=(0 0 0)
 for k in 1 2 3; do
   python3 bench/parse_bench.py >/dev/null 2>"$tmp/py.err"
-  t=$(awk '/^total/ {print $2}' "$tmp/py.err")
-  if [ -z "$py_best" ] || (( $(echo "$t < $py_best" | bc -l) )); then py_best=$t; fi
+  read -r _ a b c < <(grep '^times' "$tmp/py.err")
+  t=($a $b $c)
+  for i in 0 1 2; do
+    if [ "${py_times[$i]}" = 0 ] || (( $(echo "${t[$i]} < ${py_times[$i]}" | bc -l) )); then py_times[$i]=${t[$i]}; fi
+  done
 done
-printf "zan parse: %.3f s   python re: %.3f s   ratio zan/python: %.2f\n" \
-  "$zan_t" "$py_best" "$(echo "$zan_t / $py_best" | bc -l)"
+names=("log: thru/copy/to" "log: thru/copy digits" "tokenizer")
+for k in 1 2 3; do
+  whole=$(best_of 3 env PARSE_BENCH_PART=$k "$build/zan" bench/parse_bench.zan)
+  zan_t=$(echo "$whole - $gen" | bc -l)
+  py_t=${py_times[$((k - 1))]}
+  printf "%-24s zan parse: %.3f s   python re: %.3f s   ratio zan/python: %.2f\n" \
+    "${names[$((k - 1))]}" "$zan_t" "$py_t" "$(echo "$zan_t / $py_t" | bc -l)"
+done

@@ -370,14 +370,20 @@ void make(Args args, Type type) {
     clear_newline(args[0]);
 }
 
+LoadString load_string = nullptr;
+
 void to(Args args, Type type) {
     const Cell& spec = args[1];
     Type st = type_of(spec);
-    if (st == Type::object || st == Type::map || st == Type::vector || st == Type::typeset) {
+    if (st == Type::typeset) {
+        typeset::to_block(spec, args[0]);
+    } else if (st == Type::object || st == Type::map || st == Type::vector) {
         args[0] = block_form_of(spec);
-    } else if (series::is_string_like(st) && st == Type::string) {
-        // Scanning text into values belongs to the lexer.
-        errors::fire(errors::id::not_done);
+    } else if (st == Type::string) {
+        if (!load_string) errors::fire(errors::id::not_done);
+        Cell text = spec;
+        collector::Root keep(text);
+        load_string(args[0], text);
     } else if (series::is_block_like(st)) {
         args[0] = clone(spec, false, false);
     } else {

@@ -75,6 +75,11 @@ int32_t compare_values(const Cell& a, const Cell& b, int32_t op);
 
 // --- actions -----------------------------------------------------------------------
 
+// Filled by the lexer: the values of a string!'s text from its index, as a new
+// block written into the result; raises the syntax error of malformed text.
+using LoadString = void (*)(Cell& result, const Cell& string);
+extern LoadString load_string;
+
 void make(Args args, Type type);
 void to(Args args, Type type);
 void eval_path(Cell& result, const Cell& parent, const actions::PathStep& s);

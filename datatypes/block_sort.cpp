@@ -143,7 +143,7 @@ void sort(actions::Args args, const actions::SortRefs& r) {
     if (r.part) {
         int32_t n = series::part_count(blk, *r.part, "part");
         if (n < 0) {
-            len = std::min(-n, start);
+            len = int32_t(std::min(-int64_t(n), int64_t(start)));
             start -= len;
         } else {
             len = std::min(n, len);

@@ -424,7 +424,7 @@ void take(Args args, const Cell* part, bool, bool last) {
             return;
         }
         if (n < 0) {
-            count = std::min(-n, index);
+            count = int32_t(std::min(-int64_t(n), int64_t(index)));
             start = index - count;
             if (count == 0) {
                 args[0] = copy_range(s, index, 0);
@@ -461,12 +461,12 @@ void copy(Args args, const Cell* part, bool, const Cell*) {
             int32_t x = pair_x(*part), y = pair_y(*part);
             int32_t from = x < 0 ? index_of(s) + x : index_of(s) + x - 1;
             start = std::clamp(from, 0, total);
-            count = y < x ? 0 : y - x;
+            count = y < x ? 0 : int32_t(std::min(int64_t(y) - x, int64_t(INT32_MAX)));
         } else {
             count = part_count(s, *part, "part");
         }
         if (count < 0) {
-            count = std::min(-count, start);
+            count = int32_t(std::min(-int64_t(count), int64_t(start)));
             start -= count;
         }
         count = std::min(count, total - start);

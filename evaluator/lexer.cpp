@@ -99,6 +99,9 @@ void init() {
     for (uint32_t c : delimiter_points) g_delims[c >> 3] |= uint8_t(0x80 >> (c & 7));
     collector::register_marker(mark_states);
     word::transcode = transcode_text;
+    block::load_string = [](Cell& result, const Cell& text) {
+        scan_string(&result, text, -1, ScanRequest{}, nullptr);
+    };
 }
 
 void set_callback_hooks(const CallbackHooks& hooks) { g_hooks = hooks; }

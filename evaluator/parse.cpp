@@ -33,6 +33,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -172,8 +173,8 @@ Units units_of(const Cell& s) {
     return Units{b->at_head(), b->unit(), units_in(b)};
 }
 
-// The bits of a bitset!: bytes, most significant bit first; a code point
-// beyond them is in the set exactly when the set is complemented.
+// A bitset!'s bytes taken once for a loop over many characters; a code
+// point beyond them is in the set exactly when the set is complemented.
 struct Bits {
     const uint8_t* bytes;
     uint32_t count;
@@ -184,10 +185,7 @@ struct Bits {
     }
 };
 Bits bits_of(const Cell& bs) {
-    constexpr uint32_t complemented = 1u << 19;
-    memory::Series* b = memory::buffer(series_node(bs));
-    return Bits{reinterpret_cast<const uint8_t*>(b->at_head()), b->tail - b->head,
-                (b->flags & complemented) != 0};
+    return Bits{bitset::rs_head(bs), bitset::byte_count(bs), bitset::complemented(bs)};
 }
 
 void append_utf8(std::string& out, uint32_t cp) {

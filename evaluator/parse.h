@@ -33,8 +33,8 @@ constexpr errors::Id into_type{errors::Category::script, 76};
 // Cells each stack may hold.
 constexpr uint32_t stack_limit = 10000;
 
-// What the engine asks of the rest of the runtime. The evaluator installs
-// these once the interpreter and the word routines exist.
+// What the engine asks of the rest of the runtime: contexts, interpreter and
+// lexer (parse_hooks.cpp, installed by init); tests set their own.
 struct Hooks {
     // The value of a word (unset when it has none; the engine reports that).
     Cell (*get_word)(const Cell& word) = nullptr;
@@ -44,7 +44,7 @@ struct Hooks {
     void (*eval_paren)(const Cell& paren, Cell& result) = nullptr;
     // Calls the trace callback under a frame named <parse-callback> with the
     // five arguments (event word, match logic!, rules, input, rule stack)
-    // and answers its result as a condition.
+    // (a copy of this parse's frames) and answers its result as a condition.
     bool (*call_callback)(const Cell& callback, const Cell* args) = nullptr;
     // The word for a symbol handed to the trace callback (the event names);
     // without it the word is left unbound.

@@ -670,7 +670,7 @@ int32_t read_integer(const uint8_t* s, const uint8_t* e, int& err) {
             continue;
         }
         if (!is_digit(*p)) return err = 1, 0;
-        if (v || *p != '0') digits++;
+        digits++;
         v = v * 10 + (*p - '0');
         if (digits > 10) return err = 2, 0;
     }
