@@ -335,7 +335,7 @@ Status fetch_refinement_args(const Cell& fn, Code* c, const Cell& name, Node cac
             Cell word = spec_word(fn, spec_entry(cache, i));
             errors::fire(errors::id::no_arg, &name, &word);
         }
-        Status st = fetch_one(*c, k, false);
+        Status st = fetch_one(*c, k, safer);
         if (st) return st;
         Cell* v = stack::s.top - 1;
         if (!typeset::has(e, type_of(*v))) expect_arg(fn, name, spec_entry(cache, i), *v);
@@ -381,7 +381,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 if (k == kind_return) break;
                 if (!active) {
                     if ((mode & 3) == mode::all && c && value_at(*c, c->pos)) {
-                        Status st = eval_expression(*c, true, false);
+                        Status st = eval_expression(*c, (mode & mode::safer) != 0, false);
                         if (st) return st;
                         entries = cells(cache);
                         --stack::s.top;
@@ -406,7 +406,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                     Cell word = spec_word(fn, i);
                     errors::fire(errors::id::no_arg, &name, &word);
                 }
-                Status st = fetch_one(*c, k, infix);
+                Status st = fetch_one(*c, k, infix || (mode & mode::safer) != 0);
                 if (st) return st;
                 entries = cells(cache);
                 const Cell& v = stack::s.top[-1];
@@ -417,8 +417,9 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 ready_refs();
                 bool at_end = !c || !value_at(*c, c->pos);
                 if ((mode & 3) == mode::all && !at_end) {
-                    // apply/all: the block gives each refinement's use as a logic!.
-                    Status st = eval_expression(*c, true, false);
+                    // apply/all: the block gives each refinement's use as a logic!,
+                    // fetched as an argument is (operators included).
+                    Status st = eval_expression(*c, (mode & mode::safer) != 0, false);
                     if (st) return st;
                     entries = cells(cache);
                     Cell v = stack::s.top[-1];
