@@ -111,6 +111,10 @@ inline Cell* word_slot(const Cell& word) {
 // context is an object's (assignments there may fire change hooks).
 inline void store(Cell& word, const Cell& value) {
     if (Cell* slot = peek_value(word)) {
+        if (word_context(word) == globals.ctx) {
+            *slot = value;
+            return;
+        }
         const Cell& cc = memory::buffer(word_context(word))->cells()[0];
         if (((cc.header & header::context_kind_mask) >> header::context_kind_shift) !=
             uint32_t(context::Kind::object)) {
@@ -149,9 +153,10 @@ Cell typeset_of(const Cell& types) {
 
 Code code_of(const Cell& block) {
     Node n = series_node(block);
-    uint32_t len = length(n);
+    memory::Series* s = memory::buffer(n);
+    uint32_t len = (s->tail - s->head) / sizeof(Cell);
     uint32_t pos = series_index(block);
-    return Code{n, pos > len ? len : pos, len, block, memory::buffer(n), memory::moves()};
+    return Code{n, pos > len ? len : pos, len, block, s, memory::moves()};
 }
 
 
@@ -350,13 +355,21 @@ Status fetch_refinement_args(const Cell& fn, Code* c, const Cell& name, Node cac
     return stack::ok;
 }
 
+// The arity cache, built on the first call.
+inline Node cached_arity(const Cell& fn) {
+    const Cell& slot = cells(callable_more(fn))[1];
+    if (is(slot, Type::block)) [[likely]]
+        return series_node(slot);
+    return arity_cache(fn);
+}
+
 Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, uint32_t path_pos,
                   int mode, bool infix) {
     Type t = type_of(fn);
     bool function = t == Type::function || t == Type::routine;
     // The infix left operand is slot 0: cover it before anything allocates.
     if (infix) ++stack::s.top;
-    Node cache = arity_cache(fn);
+    Node cache = cached_arity(fn);
     int32_t refs[max_refinements];
     // Filled with -1 when the first refinement entry shows up: a callable
     // without refinements never reads it.
@@ -370,9 +383,18 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
     bool active = true;
     bool left_pending = infix;
 
-    uint32_t n = length(cache);
+    memory::Series* cache_series = memory::buffer(cache);
+    uint32_t n = (cache_series->tail - cache_series->head) / sizeof(Cell);
     int32_t local_count = 0;
-    const Cell* entries = cells(cache);  // refreshed after anything that may allocate
+    // Refreshed only when buffers may have moved.
+    const Cell* entries = cache_series->cells();
+    uint32_t epoch = memory::moves();
+    auto refresh = [&] {
+        if (epoch != memory::moves()) [[unlikely]] {
+            entries = cells(cache);
+            epoch = memory::moves();
+        }
+    };
     for (uint32_t i = 0; i < n; ++i) {
         Cell e = entries[i];
         switch (type_of(e)) {
@@ -383,7 +405,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                     if ((mode & 3) == mode::all && c && value_at(*c, c->pos)) {
                         Status st = eval_expression(*c, (mode & mode::safer) != 0, false);
                         if (st) return st;
-                        entries = cells(cache);
+                        refresh();
                         --stack::s.top;
                     }
                     if (function) stack::push(none_cell());
@@ -408,7 +430,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 }
                 Status st = fetch_one(*c, k, infix || (mode & mode::safer) != 0);
                 if (st) return st;
-                entries = cells(cache);
+                refresh();
                 const Cell& v = stack::s.top[-1];
                 if (!typeset::has(e, type_of(v))) expect_arg(fn, name, i, v);
                 break;
@@ -421,7 +443,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                     // fetched as an argument is (operators included).
                     Status st = eval_expression(*c, (mode & mode::safer) != 0, false);
                     if (st) return st;
-                    entries = cells(cache);
+                    refresh();
                     Cell v = stack::s.top[-1];
                     if (!is(v, Type::logic)) expect_arg(fn, name, i, v);
                     if (!function) {
