@@ -269,8 +269,7 @@ Status eval_infix(Code& c);
 
 // One argument by kind: evaluated (normal), the value itself (get-word), or
 // quoted (lit-word: parens and get-words still evaluated).
-Status fetch_one(Code& c, uint32_t kind, bool infix) {
-    const Cell* p = value_at(c, c.pos);
+Status fetch_one(Code& c, const Cell* p, uint32_t kind, bool infix) {
     if (kind == 0) return eval_value(c, *p, infix, false);
     Cell v = *p;
     ++c.pos;
@@ -336,11 +335,12 @@ Status fetch_refinement_args(const Cell& fn, Code* c, const Cell& name, Node cac
             if (function) ++slot;
             continue;
         }
-        if (!c || !value_at(*c, c->pos)) {
+        const Cell* p = c ? value_at(*c, c->pos) : nullptr;
+        if (!p) {
             Cell word = spec_word(fn, spec_entry(cache, i));
             errors::fire(errors::id::no_arg, &name, &word);
         }
-        Status st = fetch_one(*c, k, safer);
+        Status st = fetch_one(*c, p, k, safer);
         if (st) return st;
         Cell* v = stack::s.top - 1;
         if (!typeset::has(e, type_of(*v))) expect_arg(fn, name, spec_entry(cache, i), *v);
@@ -416,7 +416,8 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                     if (!typeset::has(e, type_of(*stack::s.base))) expect_arg(fn, name, i, *stack::s.base);
                     break;
                 }
-                if (!c || !value_at(*c, c->pos)) {
+                const Cell* p = c ? value_at(*c, c->pos) : nullptr;
+                if (!p) {
                     if (mode > 0) {
                         stack::push(none_cell());
                         break;
@@ -428,7 +429,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                     Cell word = spec_word(fn, i);
                     errors::fire(errors::id::no_arg, &name, &word);
                 }
-                Status st = fetch_one(*c, k, infix || (mode & mode::safer) != 0);
+                Status st = fetch_one(*c, p, k, infix || (mode & mode::safer) != 0);
                 if (st) return st;
                 refresh();
                 const Cell& v = stack::s.top[-1];
@@ -789,8 +790,9 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             stack::push(v);
             if (trace::on) [[unlikely]]
                 trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), &v, nullptr);
-            if (!value_at(c, c.pos)) errors::fire(errors::id::need_value, &v);
-            st = eval_expression(c, false, false);
+            const Cell* next = value_at(c, c.pos);
+            if (!next) errors::fire(errors::id::need_value, &v);
+            st = eval_value(c, *next, false, false);
             if (st) return st;
             Cell* base = stack::s.base;
             if (trace::on) [[unlikely]]
