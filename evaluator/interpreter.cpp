@@ -66,20 +66,33 @@ bool is_callable(Type t) {
 // the values node (or the value-stack position of a stack-held context).
 // The global context's node and its values node, read again whenever a
 // collection may have renumbered nodes.
+// Its cells are kept while the moves epoch stands (a collection, which is
+// also what renumbers nodes, always bumps it).
 struct GlobalValues {
     Node ctx = 0;
     Node values = 0;
-    uint32_t node_cycles = ~0u;
+    Cell* cells = nullptr;
+    uint32_t epoch = 0;
 };
 GlobalValues globals;
+
+inline void refresh_globals() {
+    if (globals.epoch == memory::moves()) [[likely]]
+        return;
+    globals.ctx = context::global();
+    globals.values = context::values(globals.ctx);
+    globals.cells = memory::buffer(globals.values)->cells();
+    globals.epoch = memory::moves();
+}
 
 inline Cell* peek_value(const Cell& word) {
     Node ctx = word_context(word);
     int32_t index = word_index(word);
     if (!ctx || index < 0) [[unlikely]]
         return nullptr;
-    if (ctx == globals.ctx && globals.node_cycles == collector::node_cycles()) [[likely]]
-        return memory::buffer(globals.values)->cells() + index;
+    refresh_globals();
+    if (ctx == globals.ctx) [[likely]]
+        return globals.cells + index;
     const Cell& cc = memory::buffer(ctx)->cells()[0];
     if (cc.w2 == 0) [[unlikely]]
         return nullptr;
@@ -98,6 +111,10 @@ inline Cell* word_slot(const Cell& word) {
 // context is an object's (assignments there may fire change hooks).
 inline void store(Cell& word, const Cell& value) {
     if (Cell* slot = peek_value(word)) {
+        if (word_context(word) == globals.ctx) {
+            *slot = value;
+            return;
+        }
         const Cell& cc = memory::buffer(word_context(word))->cells()[0];
         if (((cc.header & header::context_kind_mask) >> header::context_kind_shift) !=
             uint32_t(context::Kind::object)) {
@@ -136,16 +153,16 @@ Cell typeset_of(const Cell& types) {
 
 Code code_of(const Cell& block) {
     Node n = series_node(block);
-    uint32_t len = length(n);
+    memory::Series* s = memory::buffer(n);
+    uint32_t len = (s->tail - s->head) / sizeof(Cell);
     uint32_t pos = series_index(block);
-    return Code{n, pos > len ? len : pos, len, block};
+    return Code{n, pos > len ? len : pos, len, block, s, memory::moves()};
 }
 
 
 void init() {
-    globals.ctx = context::global();
-    globals.values = context::values(globals.ctx);
-    globals.node_cycles = collector::node_cycles();
+    globals.epoch = memory::moves() - 1;
+    refresh_globals();
     sym_set_path = symbol::make("set-path");
     sym_local = symbol::make("local");
     sym_return = symbol::make("return");
@@ -252,8 +269,7 @@ Status eval_infix(Code& c);
 
 // One argument by kind: evaluated (normal), the value itself (get-word), or
 // quoted (lit-word: parens and get-words still evaluated).
-Status fetch_one(Code& c, uint32_t kind, bool infix) {
-    const Cell* p = value_at(c, c.pos);
+Status fetch_one(Code& c, const Cell* p, uint32_t kind, bool infix) {
     if (kind == 0) return eval_value(c, *p, infix, false);
     Cell v = *p;
     ++c.pos;
@@ -319,11 +335,12 @@ Status fetch_refinement_args(const Cell& fn, Code* c, const Cell& name, Node cac
             if (function) ++slot;
             continue;
         }
-        if (!c || !value_at(*c, c->pos)) {
+        const Cell* p = c ? value_at(*c, c->pos) : nullptr;
+        if (!p) {
             Cell word = spec_word(fn, spec_entry(cache, i));
             errors::fire(errors::id::no_arg, &name, &word);
         }
-        Status st = fetch_one(*c, k, false);
+        Status st = fetch_one(*c, p, k, safer);
         if (st) return st;
         Cell* v = stack::s.top - 1;
         if (!typeset::has(e, type_of(*v))) expect_arg(fn, name, spec_entry(cache, i), *v);
@@ -338,13 +355,21 @@ Status fetch_refinement_args(const Cell& fn, Code* c, const Cell& name, Node cac
     return stack::ok;
 }
 
+// The arity cache, built on the first call.
+inline Node cached_arity(const Cell& fn) {
+    const Cell& slot = cells(callable_more(fn))[1];
+    if (is(slot, Type::block)) [[likely]]
+        return series_node(slot);
+    return arity_cache(fn);
+}
+
 Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, uint32_t path_pos,
                   int mode, bool infix) {
     Type t = type_of(fn);
     bool function = t == Type::function || t == Type::routine;
     // The infix left operand is slot 0: cover it before anything allocates.
     if (infix) ++stack::s.top;
-    Node cache = arity_cache(fn);
+    Node cache = cached_arity(fn);
     int32_t refs[max_refinements];
     // Filled with -1 when the first refinement entry shows up: a callable
     // without refinements never reads it.
@@ -358,9 +383,18 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
     bool active = true;
     bool left_pending = infix;
 
-    uint32_t n = length(cache);
+    memory::Series* cache_series = memory::buffer(cache);
+    uint32_t n = (cache_series->tail - cache_series->head) / sizeof(Cell);
     int32_t local_count = 0;
-    const Cell* entries = cells(cache);  // refreshed after anything that may allocate
+    // Refreshed only when buffers may have moved.
+    const Cell* entries = cache_series->cells();
+    uint32_t epoch = memory::moves();
+    auto refresh = [&] {
+        if (epoch != memory::moves()) [[unlikely]] {
+            entries = cells(cache);
+            epoch = memory::moves();
+        }
+    };
     for (uint32_t i = 0; i < n; ++i) {
         Cell e = entries[i];
         switch (type_of(e)) {
@@ -369,9 +403,9 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 if (k == kind_return) break;
                 if (!active) {
                     if ((mode & 3) == mode::all && c && value_at(*c, c->pos)) {
-                        Status st = eval_expression(*c, true, false);
+                        Status st = eval_expression(*c, (mode & mode::safer) != 0, false);
                         if (st) return st;
-                        entries = cells(cache);
+                        refresh();
                         --stack::s.top;
                     }
                     if (function) stack::push(none_cell());
@@ -382,7 +416,8 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                     if (!typeset::has(e, type_of(*stack::s.base))) expect_arg(fn, name, i, *stack::s.base);
                     break;
                 }
-                if (!c || !value_at(*c, c->pos)) {
+                const Cell* p = c ? value_at(*c, c->pos) : nullptr;
+                if (!p) {
                     if (mode > 0) {
                         stack::push(none_cell());
                         break;
@@ -394,9 +429,9 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                     Cell word = spec_word(fn, i);
                     errors::fire(errors::id::no_arg, &name, &word);
                 }
-                Status st = fetch_one(*c, k, infix);
+                Status st = fetch_one(*c, p, k, infix || (mode & mode::safer) != 0);
                 if (st) return st;
-                entries = cells(cache);
+                refresh();
                 const Cell& v = stack::s.top[-1];
                 if (!typeset::has(e, type_of(v))) expect_arg(fn, name, i, v);
                 break;
@@ -405,10 +440,11 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                 ready_refs();
                 bool at_end = !c || !value_at(*c, c->pos);
                 if ((mode & 3) == mode::all && !at_end) {
-                    // apply/all: the block gives each refinement's use as a logic!.
-                    Status st = eval_expression(*c, true, false);
+                    // apply/all: the block gives each refinement's use as a logic!,
+                    // fetched as an argument is (operators included).
+                    Status st = eval_expression(*c, (mode & mode::safer) != 0, false);
                     if (st) return st;
-                    entries = cells(cache);
+                    refresh();
                     Cell v = stack::s.top[-1];
                     if (!is(v, Type::logic)) expect_arg(fn, name, i, v);
                     if (!function) {
@@ -754,8 +790,9 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             stack::push(v);
             if (trace::on) [[unlikely]]
                 trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), &v, nullptr);
-            if (!value_at(c, c.pos)) errors::fire(errors::id::need_value, &v);
-            st = eval_expression(c, false, false);
+            const Cell* next = value_at(c, c.pos);
+            if (!next) errors::fire(errors::id::need_value, &v);
+            st = eval_value(c, *next, false, false);
             if (st) return st;
             Cell* base = stack::s.base;
             if (trace::on) [[unlikely]]

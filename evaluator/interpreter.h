@@ -29,12 +29,20 @@ struct Code {
     uint32_t pos;   // next value to evaluate
     uint32_t end;   // past the last value
     Cell block;     // the block value itself, for trace events and errors
+    // The buffer as last read, valid while the memory manager's moves epoch
+    // still reads `epoch`.
+    mutable memory::Series* series = nullptr;
+    mutable uint32_t epoch = 0;
 };
 Code code_of(const Cell& block);
 // The value at a position, or nullptr past the end (or past a shrunk tail).
 inline const Cell* value_at(const Code& c, uint32_t pos) {
     if (pos >= c.end) return nullptr;
-    memory::Series* s = memory::buffer(c.node);
+    if (c.epoch != memory::moves()) [[unlikely]] {
+        c.series = memory::buffer(c.node);
+        c.epoch = memory::moves();
+    }
+    memory::Series* s = c.series;
     if (pos >= (s->tail - s->head) / sizeof(Cell)) return nullptr;
     return s->cells() + pos;
 }

@@ -248,6 +248,7 @@ void do_cycle() {
     if (g.collecting) return;
     memory::init();
     g.collecting = true;
+    memory::note_moves();
     if (g.evacuation && g.node_compaction_allowed && memory::evacuate_node_frames(history_depth))
         ++g.node_cycles;
     mark_roots();
@@ -261,6 +262,7 @@ void do_cycle() {
     memory::sweep_node_frames();
     memory::drop_relocations();
     ++g.cycles;
+    memory::note_moves();
     g.collecting = false;
 #ifdef ZAN_DEBUG
     check_heap();

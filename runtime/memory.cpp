@@ -29,6 +29,7 @@
 namespace zan::memory {
 
 uintptr_t** detail::node_slots = nullptr;
+uint32_t detail::moves = 0;
 
 namespace {
 
@@ -216,6 +217,7 @@ NodeFrame* frame_of(Node n) {
 }
 
 void free_node(Node n) {
+    note_moves();
     NodeFrame* f = frame_of(n);
     uint32_t slot = (n - 1) % node_frame_nodes;
     f->slots[slot] = (uintptr_t(f->free_head) << 1) | 1;
@@ -471,6 +473,7 @@ Moved rebuffer(Node n, uint64_t new_size) {
     fresh->head = 0;
     fresh->tail = std::min(old->tail - old->head, fresh->capacity);
     slot_of(n) = reinterpret_cast<uintptr_t>(fresh);
+    note_moves();
     old->node = 0;
     old->pins = 0;
     old->flags &= ~flag::in_use;

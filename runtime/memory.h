@@ -71,6 +71,9 @@ constexpr uint64_t max_capacity = 0xFFFFFF00u;
 namespace detail {
 // Slot arrays of the node frames, by directory index (null for a free entry).
 extern uintptr_t** node_slots;
+// Bumped whenever a live node may get a new buffer address: by every
+// collection (compaction, freed and moved nodes) and by every expansion.
+extern uint32_t moves;
 }  // namespace detail
 
 // The buffer a node designates now. Re-read after any allocation.
@@ -78,6 +81,12 @@ inline Series* buffer(Node n) {
     uint32_t i = n - 1;
     return reinterpret_cast<Series*>(detail::node_slots[i / node_frame_nodes][i % node_frame_nodes]);
 }
+
+// The buffers-moved epoch: while it reads the same, every Series* taken from
+// buffer() is still the node's buffer. Hot loops may keep one across
+// evaluation and re-read it only when the epoch changed.
+inline uint32_t moves() { return detail::moves; }
+inline void note_moves() { ++detail::moves; }
 
 // --- allocation ---------------------------------------------------------------
 // Every allocation may run a collection (when the frames are full, or under
