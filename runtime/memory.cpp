@@ -143,6 +143,8 @@ void free_pages(void* p, uint64_t size) {
 NodeFrame* make_node_frame() {
     uint32_t index = 0;
     while (index < m.directory_size && m.directory[index]) ++index;
+    // Every handle must fit in 32 bits.
+    if (index > (UINT32_MAX >> node_handle_shift) - 1) errors::fire(errors::id::no_memory);
     if (index == m.directory_size) {
         uint32_t size = m.directory_size ? m.directory_size * 2 : 16;
         m.directory = static_cast<NodeFrame**>(reallocate(m.directory, size * sizeof(NodeFrame*)));
@@ -187,7 +189,7 @@ void free_node_frame(NodeFrame* f) {
     free_pages(f, sizeof(NodeFrame));
 }
 
-Node handle_of(const NodeFrame* f, uint32_t slot) { return f->index * node_frame_nodes + slot + 1; }
+Node handle_of(const NodeFrame* f, uint32_t slot) { return (f->index << node_handle_shift) + slot + 1; }
 
 bool slot_free(uintptr_t v) { return v & 1; }
 
@@ -212,20 +214,20 @@ Node alloc_node() {
 }
 
 NodeFrame* frame_of(Node n) {
-    uint32_t i = (n - 1) / node_frame_nodes;
+    uint32_t i = (n - 1) >> node_handle_shift;
     return i < m.directory_size ? m.directory[i] : nullptr;
 }
 
 void free_node(Node n) {
     note_moves();
     NodeFrame* f = frame_of(n);
-    uint32_t slot = (n - 1) % node_frame_nodes;
+    uint32_t slot = (n - 1) & node_handle_mask;
     f->slots[slot] = (uintptr_t(f->free_head) << 1) | 1;
     f->free_head = slot + 1;
     --f->used;
 }
 
-uintptr_t& slot_of(Node n) { return detail::node_slots[(n - 1) / node_frame_nodes][(n - 1) % node_frame_nodes]; }
+uintptr_t& slot_of(Node n) { return detail::node_slots[(n - 1) >> node_handle_shift][(n - 1) & node_handle_mask]; }
 
 // --- series frames ------------------------------------------------------------
 
@@ -660,7 +662,7 @@ bool relocating() { return m.relocating; }
 bool node_in_use(Node n) {
     if (n == 0) return false;
     NodeFrame* f = frame_of(n);
-    return f && !slot_free(f->slots[(n - 1) % node_frame_nodes]);
+    return f && !slot_free(f->slots[(n - 1) & node_handle_mask]);
 }
 
 void drop_relocations() {

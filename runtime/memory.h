@@ -59,6 +59,11 @@ struct Series {
 static_assert(sizeof(Series) % 16 == 0);
 
 constexpr uint32_t node_frame_nodes = 10000;
+// Handles of one frame start at a multiple of a power of two, so that finding a
+// node's slot is a shift and a mask; a frame's last 6,384 handles go unused.
+constexpr uint32_t node_handle_shift = 14;
+constexpr uint32_t node_handle_mask = (1u << node_handle_shift) - 1;
+static_assert(node_frame_nodes <= node_handle_mask + 1);
 constexpr uint32_t series_frame_size = 1u << 20;      // the first series frame
 constexpr uint32_t max_frame_size = 2u << 20;         // later frames; big-series threshold
 constexpr uint32_t reuse_threshold = 52428;           // a frame with less free is not reused
@@ -79,7 +84,7 @@ extern uint32_t moves;
 // The buffer a node designates now. Re-read after any allocation.
 inline Series* buffer(Node n) {
     uint32_t i = n - 1;
-    return reinterpret_cast<Series*>(detail::node_slots[i / node_frame_nodes][i % node_frame_nodes]);
+    return reinterpret_cast<Series*>(detail::node_slots[i >> node_handle_shift][i & node_handle_mask]);
 }
 
 // The buffers-moved epoch: while it reads the same, every Series* taken from
