@@ -87,6 +87,22 @@ Status finish(const Cell& result) {
     return stack::ok;
 }
 
+// Runs the body again and again while go(i) lets it (i counts the runs from
+// 1), until a break or an exit, and answers the last run's value. With
+// until_true a normal run whose value is true ends the loop too.
+template <typename Go>
+Status run_loop(const Cell& body, Cell* result, Go go, bool until_true = false) {
+    *result = unset_cell();
+    for (int64_t i = 1; go(i); ++i) {
+        Status st;
+        End e = run_body(body, result, st);
+        if (e == End::exit) return st;
+        if (e == End::broke) break;
+        if (until_true && e == End::normal && is_truthy(*result)) break;
+    }
+    return finish(*result);
+}
+
 Cell pick_at(const Cell& series, int32_t index) {
     Cell* a = stack::push(series);
     stack::push(integer_cell(index));
@@ -214,15 +230,7 @@ Status n_until(int32_t check, const int32_t* refs) {
     Cell body = *arg(0);
     Cell* result = arg(1);
     stack::s.top = stack::s.base + 2;
-    *result = unset_cell();
-    for (;;) {
-        Status st;
-        End e = run_body(body, result, st);
-        if (e == End::exit) return st;
-        if (e == End::broke) break;
-        if (e == End::normal && is_truthy(*result)) break;
-    }
-    return finish(*result);
+    return run_loop(body, result, [](int64_t) { return true; }, true);
 }
 
 Status n_loop(int32_t check, const int32_t* refs) {
@@ -232,14 +240,7 @@ Status n_loop(int32_t check, const int32_t* refs) {
     Cell body = *arg(1);
     Cell* result = arg(2);
     stack::s.top = stack::s.base + 3;
-    *result = unset_cell();
-    for (int32_t i = 0; i < n; ++i) {
-        Status st;
-        End e = run_body(body, result, st);
-        if (e == End::exit) return st;
-        if (e == End::broke) break;
-    }
-    return finish(*result);
+    return run_loop(body, result, [n](int64_t i) { return i <= n; });
 }
 
 // repeat: the word is set in its own context (not made local) before each
@@ -252,16 +253,11 @@ Status n_repeat(int32_t check, const int32_t* refs) {
     Cell body = *arg(2);
     Cell* result = arg(3);
     stack::s.top = stack::s.base + 4;
-    *result = unset_cell();
-    for (int32_t i = 1; i <= n; ++i) {
-        context::set(*word, integer_cell(i));
-        Status st;
-        End e = run_body(body, result, st);
-        if (e == End::exit) return st;
-        if (e == End::broke) break;
-        if (i == INT32_MAX) break;
-    }
-    return finish(*result);
+    return run_loop(body, result, [n, word](int64_t i) {
+        if (i > n) return false;
+        context::set(*word, integer_cell(int32_t(i)));
+        return true;
+    });
 }
 
 Status n_forever(int32_t check, const int32_t* refs) {
@@ -269,14 +265,7 @@ Status n_forever(int32_t check, const int32_t* refs) {
     Cell body = *arg(0);
     Cell* result = arg(1);
     stack::s.top = stack::s.base + 2;
-    *result = unset_cell();
-    for (;;) {
-        Status st;
-        End e = run_body(body, result, st);
-        if (e == End::exit) return st;
-        if (e == End::broke) break;
-    }
-    return finish(*result);
+    return run_loop(body, result, [](int64_t) { return true; });
 }
 
 // --- foreach and remove-each ------------------------------------------------------------
@@ -347,16 +336,7 @@ Status n_foreach(int32_t check, const int32_t* refs) {
     // Loop state: a copy of the series (it alone advances), then the word.
     Cell* state = stack::push(*arg(1));
     stack::push(*arg(0));
-    *result = unset_cell();
-    bool ran = false;
-    while (step(state, n)) {
-        ran = true;
-        Status st;
-        End e = run_body(body, result, st);
-        if (e == End::exit) return st;
-        if (e == End::broke) break;
-    }
-    return finish(ran ? *result : unset_cell());
+    return run_loop(body, result, [state, n](int64_t) { return step(state, n); });
 }
 
 Status n_remove_each(int32_t check, const int32_t* refs) {
