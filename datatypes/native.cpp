@@ -42,6 +42,19 @@ void mark_op_cell(Cell& c) {
     mark_native_cell(c);
 }
 
+// action! and op! take native!'s reflect and show and compare as natives do.
+void register_native_kind(Type t, const char* name, actions::Fn_make make,
+                          collector::CellMarker marker) {
+    actions::Row r;
+    r.make = make;
+    r.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
+    r.form = native::form;
+    r.mold = native::mold;
+    r.compare = native::compare;
+    datatype::register_type(t, Type::native, name, r);
+    collector::set_cell_marker(t, marker);
+}
+
 }  // namespace
 }  // namespace zan
 
@@ -221,16 +234,7 @@ namespace zan::action {
 
 void make(actions::Args args, Type) { native::make(args, Type::action); }
 
-void init() {
-    actions::Row a;
-    a.make = make;
-    a.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
-    a.form = native::form;
-    a.mold = native::mold;
-    a.compare = native::compare;
-    datatype::register_type(Type::action, Type::native, "action!", a);
-    collector::set_cell_marker(Type::action, mark_native_cell);
-}
+void init() { register_native_kind(Type::action, "action!", make, mark_native_cell); }
 
 }  // namespace zan::action
 
@@ -273,15 +277,6 @@ void make(actions::Args args, Type) {
     args[0] = op;
 }
 
-void init() {
-    actions::Row o;
-    o.make = make;
-    o.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
-    o.form = native::form;
-    o.mold = native::mold;
-    o.compare = native::compare;
-    datatype::register_type(Type::op, Type::native, "op!", o);
-    collector::set_cell_marker(Type::op, mark_op_cell);
-}
+void init() { register_native_kind(Type::op, "op!", make, mark_op_cell); }
 
 }  // namespace zan::op
