@@ -32,23 +32,17 @@ using stack::Status;
 
 namespace {
 
-Cell* arg(uint32_t k) { return stack::s.base + k; }
-bool given(const int32_t* refs, int i) { return refs[i] != -1; }
-
 bool any_block(Type t) {
     return t == Type::block || t == Type::paren || t == Type::hash || t == Type::path ||
            t == Type::lit_path || t == Type::set_path || t == Type::get_path;
-}
-bool any_word(Type t) {
-    return t == Type::word || t == Type::set_word || t == Type::get_word || t == Type::lit_word;
 }
 bool callable(Type t) {
     return t == Type::native || t == Type::action || t == Type::op || t == Type::function ||
            t == Type::routine;
 }
 
-// An exit that crossed plain C++ code arrives as an exception with its target
-// already on top; from here on it travels as a status again.
+}  // namespace
+
 Status guarded(const Cell& block, bool chain) {
     try {
         return interp::eval_block(block, chain);
@@ -57,6 +51,13 @@ Status guarded(const Cell& block, bool chain) {
         throw;
     }
 }
+
+Status finish(const Cell& result) {
+    stack::reset_last(result);
+    return stack::ok;
+}
+
+namespace {
 
 // How one run of a loop body ended.
 enum class End { normal, continued, broke, exit };
@@ -80,11 +81,6 @@ End run_body(const Cell& body, Cell* result, Status& st) {
         return e;
     }
     return End::exit;
-}
-
-Status finish(const Cell& result) {
-    stack::reset_last(result);
-    return stack::ok;
 }
 
 // Runs the body again and again while go(i) lets it (i counts the runs from
