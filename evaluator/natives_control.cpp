@@ -321,28 +321,37 @@ int32_t word_count(const Cell& word, const Cell& series) {
     return 1;
 }
 
+// What foreach and remove-each set up from their operands (words, series,
+// body): the body's slot takes each run's value, and the loop state follows
+// the operands: a copy of the series (it alone advances), then the words.
+struct Each {
+    Cell body;
+    int32_t n;
+    Cell* result;
+    Cell* state;
+};
+
+Each start_each() {
+    Each e{*arg(2), word_count(*arg(0), *arg(1)), nullptr, nullptr};
+    stack::s.top = stack::s.base + 3;
+    e.result = arg(2);
+    e.state = stack::push(*arg(1));
+    stack::push(*arg(0));
+    return e;
+}
+
 }  // namespace
 
 Status n_foreach(int32_t check, const int32_t* refs) {
     check_args(check, 11, refs);
-    Cell body = *arg(2);
-    int32_t n = word_count(*arg(0), *arg(1));
-    stack::s.top = stack::s.base + 3;
-    Cell* result = arg(2);
-    // Loop state: a copy of the series (it alone advances), then the word.
-    Cell* state = stack::push(*arg(1));
-    stack::push(*arg(0));
-    return run_loop(body, result, [state, n](int64_t) { return step(state, n); });
+    Each each = start_each();
+    return run_loop(each.body, each.result,
+                    [&each](int64_t) { return step(each.state, each.n); });
 }
 
 Status n_remove_each(int32_t check, const int32_t* refs) {
     check_args(check, 13, refs);
-    Cell body = *arg(2);
-    int32_t n = word_count(*arg(0), *arg(1));
-    stack::s.top = stack::s.base + 3;
-    Cell* result = arg(2);
-    Cell* state = stack::push(*arg(1));
-    stack::push(*arg(0));
+    auto [body, n, result, state] = start_each();
     while (step(state, n)) {
         Status st;
         End e = run_body(body, result, st);
