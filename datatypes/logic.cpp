@@ -12,16 +12,14 @@
 
 namespace zan {
 
-namespace {
-
-bool equality_or_sort(int32_t op) {
+bool logic::equality_or_sort(int32_t op) {
     switch (op) {
     case 0: case 1: case 2: case 7: case 8: case 9: case 12: return true;
     default: return false;
     }
 }
 
-}  // namespace
+using logic::equality_or_sort;
 
 // --- unset! -------------------------------------------------------------------
 

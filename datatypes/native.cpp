@@ -10,6 +10,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/logic.h"
 #include "datatypes/mold.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
@@ -206,14 +207,9 @@ int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part
 }
 
 int32_t compare(const Cell& a, const Cell& b, int32_t op) {
-    if (type_of(b) != type_of(a)) return -2;
-    switch (op) {
-        case 0: case 1: case 2: case 7: case 8: case 9: case 12: {
-            int32_t x = int32_t(a.w1), y = int32_t(b.w1);
-            return x < y ? -1 : x > y ? 1 : 0;
-        }
-        default: return -2;
-    }
+    if (type_of(b) != type_of(a) || !logic::equality_or_sort(op)) return -2;
+    int32_t x = int32_t(a.w1), y = int32_t(b.w1);
+    return x < y ? -1 : x > y ? 1 : 0;
 }
 
 
