@@ -95,13 +95,26 @@ void write_source(Cell* dst, const std::vector<Cell>& cells, int32_t dup) {
                             uint32_t(dup));
 }
 
-void insert_or_append(Args args, const Cell* part, bool only, const Cell* dup_ref, bool append) {
-    Cell& blk = args[0];
-    const Cell& value = args[1];
+// What an insert, append or change puts in: the source, its repeat count, the
+// cells in all and their bytes (checked against the size limit).
+struct Incoming {
+    Source src;
+    int32_t dup;
+    uint64_t count;
+    uint32_t bytes;
+};
+
+Incoming incoming(const Cell& value, const Cell* part, bool only, const Cell* dup_ref) {
     Source src = source_of(value, part, only);
     int32_t dup = dup_count(dup_ref);
     uint64_t count = uint64_t(src.count) * uint64_t(dup);
-    uint32_t bytes = series::checked_size(count, 16);
+    return {src, dup, count, series::checked_size(count, 16)};
+}
+
+void insert_or_append(Args args, const Cell* part, bool only, const Cell* dup_ref, bool append) {
+    Cell& blk = args[0];
+    const Cell& value = args[1];
+    auto [src, dup, count, bytes] = incoming(value, part, only, dup_ref);
     int32_t total = total_of(blk);
     int32_t at = append ? total : std::min(index_of(blk), total);
     series::with_notify(blk, append ? Change::append : Change::insert, at, int32_t(count), [&] {
@@ -446,10 +459,7 @@ void insert(Args args, const Cell* part, bool only, const Cell* dup) {
 void change(Args args, const Cell* part, bool only, const Cell* dup_ref) {
     Cell& blk = args[0];
     const Cell& value = args[1];
-    Source src = source_of(value, nullptr, only);
-    int32_t dup = dup_count(dup_ref);
-    uint64_t count = uint64_t(src.count) * uint64_t(dup);
-    uint32_t bytes = series::checked_size(count, 16);
+    auto [src, dup, count, bytes] = incoming(value, nullptr, only, dup_ref);
     int32_t total = total_of(blk);
     int32_t at = std::min(index_of(blk), total);
     int32_t rest = total - at;

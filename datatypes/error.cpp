@@ -43,6 +43,9 @@ Cell word_cell(Type t, Node ctx, uint32_t symbol, int32_t index) {
     return make_cell(t, ctx, symbol, uint32_t(index));
 }
 
+// A word bound to nothing.
+Cell unbound_word(uint32_t symbol, Type t = Type::word) { return word_cell(t, 0, symbol, -1); }
+
 Cell text_cell(std::string_view utf8) {
     Node n = string::make_buffer(uint32_t(utf8.size() + 1), 1);
     collector::NodeRoot keep(n, collector::NodeRoot::As::buffer);
@@ -67,7 +70,7 @@ Cell parse_template(std::string_view text) {
     };
     skip_space();
     if (text[i] == '"') return read_string();
-    if (text[i] != '[') return word_cell(Type::word, 0, symbol::make(text.substr(i)), -1);
+    if (text[i] != '[') return unbound_word(symbol::make(text.substr(i)));
     Cell block;
     collector::Root keep(block);
     block::make_at(block, 6);
@@ -88,7 +91,7 @@ Cell parse_template(std::string_view text) {
         size_t start = i;
         while (i < text.size() && text[i] != ' ' && text[i] != ']') ++i;
         uint32_t s = symbol::make(text.substr(start, i - start));
-        block::rs_append(block, word_cell(t, 0, s, -1));
+        block::rs_append(block, unbound_word(s, t));
     }
     return block;
 }
@@ -107,19 +110,19 @@ Cell build_catalog() {
         collector::Root keep_cat(cat);
         object::make_at(uint32_t(catalog::id_count(c) + 2), cat);
         Node ctx = object::context_node(cat);
-        context::put(ctx, word_cell(Type::word, 0, sym_code, -1), integer_cell(c * 100));
+        context::put(ctx, unbound_word(sym_code), integer_cell(c * 100));
         Cell type = text_cell(catalog::category_type(c));
         collector::Root keep_type(type);
-        context::put(ctx, word_cell(Type::word, 0, sym_type, -1), type);
+        context::put(ctx, unbound_word(sym_type), type);
         for (int i = 0; i < catalog::id_count(c); ++i) {
             Cell t = parse_template(catalog::template_text(c, i));
             collector::Root keep_t(t);
             uint32_t s = symbol::make(catalog::id_name(c, i));
-            context::put(ctx, word_cell(Type::word, 0, s, -1), t);
+            context::put(ctx, unbound_word(s), t);
         }
         context::owner(ctx) = cat;
         uint32_t s = symbol::make(catalog::category_name(c));
-        context::put(top, word_cell(Type::word, 0, s, -1), cat);
+        context::put(top, unbound_word(s), cat);
     }
     context::owner(top) = catalog;
     return catalog;
@@ -131,7 +134,7 @@ Cell build_standard() {
     object::make_at(field::count, e);
     Node ctx = object::context_node(e);
     for (const char* name : field_names)
-        context::put(ctx, word_cell(Type::word, 0, symbol::make(name), -1), none_cell());
+        context::put(ctx, unbound_word(symbol::make(name)), none_cell());
     e.w2 = class_id;
     context::owner(ctx) = e;
     return e;
@@ -179,7 +182,7 @@ int id_of_word(int category, const Cell& word) {
     return i >= 2 ? i - 2 : -1;
 }
 
-Cell field_word(const char* name) { return word_cell(Type::word, 0, symbol::make(name), -1); }
+Cell field_word(const char* name) { return unbound_word(symbol::make(name)); }
 
 // The error kept for a failed allocation, its where, near and stack fields
 // cleared of the last report (nothing is allocated).

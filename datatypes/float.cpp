@@ -390,13 +390,8 @@ void make(actions::Args args, Type target) {
         double e = std::trunc(get_number(exponent));
         d = get_number(mantissa) * std::pow(10.0, e);
     } else if (is(spec, Type::binary)) {
-        // Up to eight bytes from the position: the double's bit pattern, big-endian.
-        memory::Series* s = memory::buffer(series_node(spec));
-        uint32_t at = series_index(spec), length = s->length();
-        uint64_t bits = 0;
-        for (uint32_t k = at; k < length && k < at + 8; ++k)
-            bits = (bits << 8) | uint8_t(s->at_head()[k]);
-        d = std::bit_cast<double>(bits);
+        // Up to eight bytes from the position: the double's bit pattern.
+        d = std::bit_cast<double>(integer::leading_bytes(spec, 8));
     } else if (!read_double(spec, d)) {
         Cell t = datatype_cell(target);
         errors::fire(errors::id::bad_to_arg, &t, &spec);

@@ -12,6 +12,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/logic.h"
 #include "datatypes/mold.h"
 #include "datatypes/symbol.h"
 #include "evaluator/stack.h"
@@ -385,14 +386,9 @@ int32_t mold_callable(const char* lead, const Cell& value, Node buffer, actions:
 }
 
 int32_t compare_nodes(const Cell& a, const Cell& b, int32_t op) {
-    if (type_of(a) != type_of(b)) return -2;
-    switch (op) {
-        case 0: case 1: case 2: case 7: case 8: case 9: case 12: {
-            int32_t x = int32_t(more_node(a)), y = int32_t(more_node(b));
-            return x < y ? -1 : x > y ? 1 : 0;
-        }
-        default: return -2;
-    }
+    if (type_of(a) != type_of(b) || !logic::equality_or_sort(op)) return -2;
+    int32_t x = int32_t(more_node(a)), y = int32_t(more_node(b));
+    return x < y ? -1 : x > y ? 1 : 0;
 }
 
 void mark_function_cell(Cell& c) {

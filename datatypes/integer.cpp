@@ -273,6 +273,24 @@ int32_t number_to_integer(const Cell& value) {
     return int_of(value);
 }
 
+uint64_t leading_bytes(const Cell& binary, uint32_t count) {
+    memory::Series* s = memory::buffer(series_node(binary));
+    uint32_t at = series_index(binary), length = s->length();
+    uint64_t v = 0;
+    for (uint32_t k = at; k < length && k < at + count; ++k)
+        v = (v << 8) | uint8_t(s->at_head()[k]);
+    return v;
+}
+
+// A number's integral part; one beyond the 32-bit range raises type-limit.
+static int32_t truncated(double d) {
+    if (float_out_of_range(d)) {
+        Cell target = datatype_cell(Type::integer);
+        errors::fire(errors::id::type_limit, &target);
+    }
+    return int32_t(std::trunc(d));
+}
+
 void to(actions::Args args, Type) {
     Cell spec = args[1];
     Cell result = integer_cell(0);
@@ -286,35 +304,10 @@ void to(actions::Args args, Type) {
         case Type::integer:
         case Type::char_: set_int(result, int_of(spec)); break;
         case Type::float_:
-        case Type::percent: {
-            double d = float_of(spec);
-            if (float_out_of_range(d)) {
-                Cell target = datatype_cell(Type::integer);
-                errors::fire(errors::id::type_limit, &target);
-            }
-            set_int(result, int32_t(std::trunc(d)));
-            break;
-        }
+        case Type::percent: set_int(result, truncated(float_of(spec))); break;
         case Type::issue: set_int(result, from_issue(spec)); break;
-        case Type::binary: {
-            // Up to four bytes from the position, big-endian.
-            memory::Series* s = memory::buffer(series_node(spec));
-            uint32_t at = series_index(spec), length = s->length();
-            uint32_t v = 0;
-            for (uint32_t k = at; k < length && k < at + 4; ++k)
-                v = (v << 8) | uint8_t(s->at_head()[k]);
-            set_int(result, int32_t(v));
-            break;
-        }
-        case Type::time: {
-            double d = float_of(spec) + 0.5;
-            if (float_out_of_range(d)) {
-                Cell target = datatype_cell(Type::integer);
-                errors::fire(errors::id::type_limit, &target);
-            }
-            set_int(result, int32_t(std::trunc(d)));
-            break;
-        }
+        case Type::binary: set_int(result, int32_t(uint32_t(leading_bytes(spec, 4)))); break;
+        case Type::time: set_int(result, truncated(float_of(spec) + 0.5)); break;
         default: bad_to_arg(spec);
         }
     }

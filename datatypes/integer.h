@@ -27,6 +27,10 @@ int32_t abs(int32_t n);  // the minimum value raises overflow
 // Above 2147483647.0, below -2147483648.0, or NaN.
 bool float_out_of_range(double d);
 
+// Up to `count` (at most 8) bytes of a binary! from its position, read
+// big-endian.
+uint64_t leading_bytes(const Cell& binary, uint32_t count);
+
 // Decimal text in a static area, valid until the next call.
 std::string_view form_signed(int32_t n);
 

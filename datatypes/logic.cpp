@@ -12,13 +12,33 @@
 
 namespace zan {
 
-namespace {
-
-bool equality_or_sort(int32_t op) {
+bool logic::equality_or_sort(int32_t op) {
     switch (op) {
     case 0: case 1: case 2: case 7: case 8: case 9: case 12: return true;
     default: return false;
     }
+}
+
+using logic::equality_or_sort;
+
+namespace {
+
+// unset! and none! equal only a value of their own type and have no order.
+template <Type T>
+int32_t compare_unit(const Cell&, const Cell& b, int32_t op) {
+    return is(b, T) && equality_or_sort(op) ? 0 : -2;
+}
+
+// The row both start from: make and to answer the value itself.
+actions::Row unit_row(actions::Fn_make make, actions::Fn_form form, actions::Fn_mold mold,
+                      actions::Fn_compare compare) {
+    actions::Row r;
+    r.make = make;
+    r.to = make;
+    r.form = form;
+    r.mold = mold;
+    r.compare = compare;
+    return r;
 }
 
 }  // namespace
@@ -32,18 +52,10 @@ int32_t form(const Cell&, Node, bool, int32_t budget) { return budget; }
 int32_t mold(const Cell&, Node buffer, actions::MoldFlags f, bool, int32_t budget, int32_t) {
     return mold::append(buffer, f.all ? "#(unset)" : "unset", budget);
 }
-int32_t compare(const Cell&, const Cell& b, int32_t op) {
-    return is(b, Type::unset) && equality_or_sort(op) ? 0 : -2;
-}
 }  // namespace
 
 void init() {
-    actions::Row r;
-    r.make = make;
-    r.to = make;
-    r.form = form;
-    r.mold = mold;
-    r.compare = compare;
+    actions::Row r = unit_row(make, form, mold, compare_unit<Type::unset>);
     datatype::register_type(Type::unset, Type::any, "unset!", r);
 }
 
@@ -62,9 +74,6 @@ int32_t form(const Cell&, Node buffer, bool, int32_t budget) {
 int32_t mold(const Cell&, Node buffer, actions::MoldFlags f, bool, int32_t budget, int32_t) {
     return mold::append(buffer, f.all ? "#(none)" : "none", budget);
 }
-int32_t compare(const Cell&, const Cell& b, int32_t op) {
-    return is(b, Type::none) && equality_or_sort(op) ? 0 : -2;
-}
 void find(actions::Args args, const actions::FindRefs&) { answer_none(args); }
 void remove(actions::Args args, const Cell*, const Cell*) { answer_none(args); }
 void take(actions::Args args, const Cell*, bool, bool) { answer_none(args); }
@@ -72,12 +81,7 @@ int32_t length(const Cell&) { return -1; }
 }  // namespace
 
 void init() {
-    actions::Row r;
-    r.make = make;
-    r.to = make;
-    r.form = form;
-    r.mold = mold;
-    r.compare = compare;
+    actions::Row r = unit_row(make, form, mold, compare_unit<Type::none>);
     r.clear = answer_none;
     r.find = find;
     r.length_q = length;

@@ -27,4 +27,8 @@ bool value_true(const Cell& value, bool check = false, const Cell* word = nullpt
 // The truth of a condition's result: an unset result raises no-return.
 bool condition_true(const Cell& result);
 
+// Whether a compare op is one that types without an order still answer: the
+// equalities, sameness, the sorts and find.
+bool equality_or_sort(int32_t op);
+
 }  // namespace zan::logic

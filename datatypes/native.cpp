@@ -10,6 +10,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/logic.h"
 #include "datatypes/mold.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
@@ -40,6 +41,19 @@ void mark_op_cell(Cell& c) {
         if (c.w1) collector::mark_context(c.w1);
     }
     mark_native_cell(c);
+}
+
+// action! and op! take native!'s reflect and show and compare as natives do.
+void register_native_kind(Type t, const char* name, actions::Fn_make make,
+                          collector::CellMarker marker) {
+    actions::Row r;
+    r.make = make;
+    r.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
+    r.form = native::form;
+    r.mold = native::mold;
+    r.compare = native::compare;
+    datatype::register_type(t, Type::native, name, r);
+    collector::set_cell_marker(t, marker);
 }
 
 }  // namespace
@@ -193,14 +207,9 @@ int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part
 }
 
 int32_t compare(const Cell& a, const Cell& b, int32_t op) {
-    if (type_of(b) != type_of(a)) return -2;
-    switch (op) {
-        case 0: case 1: case 2: case 7: case 8: case 9: case 12: {
-            int32_t x = int32_t(a.w1), y = int32_t(b.w1);
-            return x < y ? -1 : x > y ? 1 : 0;
-        }
-        default: return -2;
-    }
+    if (type_of(b) != type_of(a) || !logic::equality_or_sort(op)) return -2;
+    int32_t x = int32_t(a.w1), y = int32_t(b.w1);
+    return x < y ? -1 : x > y ? 1 : 0;
 }
 
 
@@ -221,16 +230,7 @@ namespace zan::action {
 
 void make(actions::Args args, Type) { native::make(args, Type::action); }
 
-void init() {
-    actions::Row a;
-    a.make = make;
-    a.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
-    a.form = native::form;
-    a.mold = native::mold;
-    a.compare = native::compare;
-    datatype::register_type(Type::action, Type::native, "action!", a);
-    collector::set_cell_marker(Type::action, mark_native_cell);
-}
+void init() { register_native_kind(Type::action, "action!", make, mark_native_cell); }
 
 }  // namespace zan::action
 
@@ -273,15 +273,6 @@ void make(actions::Args args, Type) {
     args[0] = op;
 }
 
-void init() {
-    actions::Row o;
-    o.make = make;
-    o.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
-    o.form = native::form;
-    o.mold = native::mold;
-    o.compare = native::compare;
-    datatype::register_type(Type::op, Type::native, "op!", o);
-    collector::set_cell_marker(Type::op, mark_op_cell);
-}
+void init() { register_native_kind(Type::op, "op!", make, mark_op_cell); }
 
 }  // namespace zan::op

@@ -304,13 +304,7 @@ void write(Args args, const actions::WriteRefs& r) {
 
 #define ZAN_INHERIT(slot) row.slot = decltype(row.slot)::inherited()
 
-void init() {
-    actions::Row row;
-    row.make = &make;
-    row.to = &to;
-    ZAN_INHERIT(form);
-    row.mold = &mold;
-    row.eval_path = &eval_path;
+void inherit_series(actions::Row& row) {
     ZAN_INHERIT(compare);
     ZAN_INHERIT(append);
     ZAN_INHERIT(at);
@@ -337,6 +331,16 @@ void init() {
     ZAN_INHERIT(tail_q);
     ZAN_INHERIT(take);
     ZAN_INHERIT(modify);
+}
+
+void init() {
+    actions::Row row;
+    row.make = &make;
+    row.to = &to;
+    ZAN_INHERIT(form);
+    row.mold = &mold;
+    row.eval_path = &eval_path;
+    inherit_series(row);
     row.open = &open;
     row.read = &read;
     row.write = &write;

@@ -58,6 +58,10 @@ void open(Args args, const actions::OpenRefs& r);
 void read(Args args, const actions::ReadRefs& r);
 void write(Args args, const actions::WriteRefs& r);
 
+// Marks the series slots (compare, the series actions, modify) that url! and
+// file! take unchanged from their parent.
+void inherit_series(actions::Row& row);
+
 // Registers url! (parent string!).
 void init();
 

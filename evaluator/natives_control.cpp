@@ -32,23 +32,17 @@ using stack::Status;
 
 namespace {
 
-Cell* arg(uint32_t k) { return stack::s.base + k; }
-bool given(const int32_t* refs, int i) { return refs[i] != -1; }
-
 bool any_block(Type t) {
     return t == Type::block || t == Type::paren || t == Type::hash || t == Type::path ||
            t == Type::lit_path || t == Type::set_path || t == Type::get_path;
-}
-bool any_word(Type t) {
-    return t == Type::word || t == Type::set_word || t == Type::get_word || t == Type::lit_word;
 }
 bool callable(Type t) {
     return t == Type::native || t == Type::action || t == Type::op || t == Type::function ||
            t == Type::routine;
 }
 
-// An exit that crossed plain C++ code arrives as an exception with its target
-// already on top; from here on it travels as a status again.
+}  // namespace
+
 Status guarded(const Cell& block, bool chain) {
     try {
         return interp::eval_block(block, chain);
@@ -57,6 +51,13 @@ Status guarded(const Cell& block, bool chain) {
         throw;
     }
 }
+
+Status finish(const Cell& result) {
+    stack::reset_last(result);
+    return stack::ok;
+}
+
+namespace {
 
 // How one run of a loop body ended.
 enum class End { normal, continued, broke, exit };
@@ -82,9 +83,20 @@ End run_body(const Cell& body, Cell* result, Status& st) {
     return End::exit;
 }
 
-Status finish(const Cell& result) {
-    stack::reset_last(result);
-    return stack::ok;
+// Runs the body again and again while go(i) lets it (i counts the runs from
+// 1), until a break or an exit, and answers the last run's value. With
+// until_true a normal run whose value is true ends the loop too.
+template <typename Go>
+Status run_loop(const Cell& body, Cell* result, Go go, bool until_true = false) {
+    *result = unset_cell();
+    for (int64_t i = 1; go(i); ++i) {
+        Status st;
+        End e = run_body(body, result, st);
+        if (e == End::exit) return st;
+        if (e == End::broke) break;
+        if (until_true && e == End::normal && is_truthy(*result)) break;
+    }
+    return finish(*result);
 }
 
 Cell pick_at(const Cell& series, int32_t index) {
@@ -214,15 +226,7 @@ Status n_until(int32_t check, const int32_t* refs) {
     Cell body = *arg(0);
     Cell* result = arg(1);
     stack::s.top = stack::s.base + 2;
-    *result = unset_cell();
-    for (;;) {
-        Status st;
-        End e = run_body(body, result, st);
-        if (e == End::exit) return st;
-        if (e == End::broke) break;
-        if (e == End::normal && is_truthy(*result)) break;
-    }
-    return finish(*result);
+    return run_loop(body, result, [](int64_t) { return true; }, true);
 }
 
 Status n_loop(int32_t check, const int32_t* refs) {
@@ -232,14 +236,7 @@ Status n_loop(int32_t check, const int32_t* refs) {
     Cell body = *arg(1);
     Cell* result = arg(2);
     stack::s.top = stack::s.base + 3;
-    *result = unset_cell();
-    for (int32_t i = 0; i < n; ++i) {
-        Status st;
-        End e = run_body(body, result, st);
-        if (e == End::exit) return st;
-        if (e == End::broke) break;
-    }
-    return finish(*result);
+    return run_loop(body, result, [n](int64_t i) { return i <= n; });
 }
 
 // repeat: the word is set in its own context (not made local) before each
@@ -252,16 +249,11 @@ Status n_repeat(int32_t check, const int32_t* refs) {
     Cell body = *arg(2);
     Cell* result = arg(3);
     stack::s.top = stack::s.base + 4;
-    *result = unset_cell();
-    for (int32_t i = 1; i <= n; ++i) {
-        context::set(*word, integer_cell(i));
-        Status st;
-        End e = run_body(body, result, st);
-        if (e == End::exit) return st;
-        if (e == End::broke) break;
-        if (i == INT32_MAX) break;
-    }
-    return finish(*result);
+    return run_loop(body, result, [n, word](int64_t i) {
+        if (i > n) return false;
+        context::set(*word, integer_cell(int32_t(i)));
+        return true;
+    });
 }
 
 Status n_forever(int32_t check, const int32_t* refs) {
@@ -269,14 +261,7 @@ Status n_forever(int32_t check, const int32_t* refs) {
     Cell body = *arg(0);
     Cell* result = arg(1);
     stack::s.top = stack::s.base + 2;
-    *result = unset_cell();
-    for (;;) {
-        Status st;
-        End e = run_body(body, result, st);
-        if (e == End::exit) return st;
-        if (e == End::broke) break;
-    }
-    return finish(*result);
+    return run_loop(body, result, [](int64_t) { return true; });
 }
 
 // --- foreach and remove-each ------------------------------------------------------------
@@ -336,37 +321,37 @@ int32_t word_count(const Cell& word, const Cell& series) {
     return 1;
 }
 
+// What foreach and remove-each set up from their operands (words, series,
+// body): the body's slot takes each run's value, and the loop state follows
+// the operands: a copy of the series (it alone advances), then the words.
+struct Each {
+    Cell body;
+    int32_t n;
+    Cell* result;
+    Cell* state;
+};
+
+Each start_each() {
+    Each e{*arg(2), word_count(*arg(0), *arg(1)), nullptr, nullptr};
+    stack::s.top = stack::s.base + 3;
+    e.result = arg(2);
+    e.state = stack::push(*arg(1));
+    stack::push(*arg(0));
+    return e;
+}
+
 }  // namespace
 
 Status n_foreach(int32_t check, const int32_t* refs) {
     check_args(check, 11, refs);
-    Cell body = *arg(2);
-    int32_t n = word_count(*arg(0), *arg(1));
-    stack::s.top = stack::s.base + 3;
-    Cell* result = arg(2);
-    // Loop state: a copy of the series (it alone advances), then the word.
-    Cell* state = stack::push(*arg(1));
-    stack::push(*arg(0));
-    *result = unset_cell();
-    bool ran = false;
-    while (step(state, n)) {
-        ran = true;
-        Status st;
-        End e = run_body(body, result, st);
-        if (e == End::exit) return st;
-        if (e == End::broke) break;
-    }
-    return finish(ran ? *result : unset_cell());
+    Each each = start_each();
+    return run_loop(each.body, each.result,
+                    [&each](int64_t) { return step(each.state, each.n); });
 }
 
 Status n_remove_each(int32_t check, const int32_t* refs) {
     check_args(check, 13, refs);
-    Cell body = *arg(2);
-    int32_t n = word_count(*arg(0), *arg(1));
-    stack::s.top = stack::s.base + 3;
-    Cell* result = arg(2);
-    Cell* state = stack::push(*arg(1));
-    stack::push(*arg(0));
+    auto [body, n, result, state] = start_each();
     while (step(state, n)) {
         Status st;
         End e = run_body(body, result, st);

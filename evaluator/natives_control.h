@@ -1,5 +1,6 @@
-// The control natives (conditionals, loops, selectors, block evaluators) and
-// the loop helpers they share with the word natives.
+// The control natives (conditionals, loops, selectors, block evaluators), the
+// loop helpers they share with the word natives and the small helpers every
+// natives file uses.
 #pragma once
 
 #include <cstdint>
@@ -48,5 +49,26 @@ stack::Status eval_single(const Cell& value);
 // A count for loop and repeat: floats truncated toward zero and saturated to
 // the 32-bit range (NaN counts as 0).
 int32_t loop_count(const Cell& count);
+
+// --- Helpers every natives file shares ----------------------------------------------
+
+// Operand k of the running native.
+inline Cell* arg(uint32_t k) { return stack::s.base + k; }
+
+// Whether the native's refinement i was given.
+inline bool given(const int32_t* refs, int i) { return refs[i] != -1; }
+
+// Leaves the native's result as the last value; answers ok.
+stack::Status finish(const Cell& result);
+
+// Evaluates a block. An exit that crossed plain C++ code arrives as an
+// exception with its target already on top; from here on it travels as a
+// status again.
+stack::Status guarded(const Cell& block, bool chain);
+
+// word!, set-word!, get-word! or lit-word!.
+inline bool any_word(Type t) {
+    return t == Type::word || t == Type::set_word || t == Type::get_word || t == Type::lit_word;
+}
 
 }  // namespace zan::natives

@@ -23,20 +23,6 @@ using stack::Status;
 
 namespace {
 
-Cell* arg(uint32_t k) { return stack::s.base + k; }
-bool given(const int32_t* refs, int i) { return refs[i] != -1; }
-
-// Evaluates a block in the frame just opened, an exit that crossed plain C++
-// code turned back into its status.
-Status eval_in_frame(const Cell& block) {
-    try {
-        return interp::eval_block(block, false);
-    } catch (const unwind::Thrown& t) {
-        if (t.code >= unwind::throw_ && t.code <= unwind::break_) return t.code;
-        throw;
-    }
-}
-
 // The base in force inside frame f.
 Cell* base_inside(stack::Frame* f) {
     return f + 1 < stack::s.frame_top ? stack::s.bottom + f[1].prev_base : stack::s.base;
@@ -113,7 +99,7 @@ Status n_try(int32_t check, const int32_t* refs) {
     try {
         // try/all stops every exit: their searches end at its frame and
         // raise their no-target errors, which land here.
-        Status st = eval_in_frame(body);
+        Status st = guarded(body, false);
         if (st) return st;
     } catch (const unwind::Thrown& t) {
         if (t.code != unwind::error) throw;
@@ -172,7 +158,7 @@ Status n_catch(int32_t check, const int32_t* refs) {
     stack::s.top = stack::s.base + 2;
     stack::push(names);  // read by the throw search, just below the frame
     stack::Frame* frame = stack::mark(sym_catch, 0, stack::kind_bits(stack::kind::catch_));
-    Status st = eval_in_frame(body);
+    Status st = guarded(body, false);
     // A throw whose names this catch refused has landed further out.
     if (st && (st != unwind::throw_ || stack::top_frame() != frame)) return st;
     Cell result = *stack::s.base;

@@ -20,17 +20,6 @@ using stack::Status;
 
 namespace {
 
-Cell* arg(uint32_t k) { return stack::s.base + k; }
-bool given(const int32_t* refs, int i) { return refs[i] != -1; }
-
-Status finish(const Cell& result) {
-    stack::reset_last(result);
-    return stack::ok;
-}
-
-bool any_word(Type t) {
-    return t == Type::word || t == Type::set_word || t == Type::get_word || t == Type::lit_word;
-}
 bool any_path(Type t) {
     return t == Type::path || t == Type::lit_path || t == Type::set_path || t == Type::get_path;
 }

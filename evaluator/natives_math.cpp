@@ -29,14 +29,6 @@ namespace {
 constexpr double pi = 3.141592653589793;
 constexpr double rounding_floor = 2.220446049250313e-16;
 
-Cell* arg(uint32_t k) { return stack::s.base + k; }
-bool given(const int32_t* refs, int i) { return refs[i] != -1; }
-
-Status finish(const Cell& result) {
-    stack::reset_last(result);
-    return stack::ok;
-}
-
 bool float_like(Type t) { return t == Type::float_ || t == Type::percent || t == Type::time; }
 bool number_like(Type t) { return t == Type::integer || t == Type::float_ || t == Type::percent; }
 

@@ -36,21 +36,9 @@ namespace {
 
 SystemServices services;
 
-Cell* arg(uint32_t k) { return stack::s.base + k; }
-bool given(const int32_t* refs, int i) { return refs[i] != -1; }
-
-Status finish(const Cell& result) {
-    stack::reset_last(result);
-    return stack::ok;
-}
-
 [[noreturn]] void missing(Type t) {
     Cell dt = datatype_cell(t);
     errors::fire(errors::id::invalid_type, &dt);
-}
-
-bool any_word(Type t) {
-    return t == Type::word || t == Type::set_word || t == Type::get_word || t == Type::lit_word;
 }
 
 // A name given as text or as a word.

@@ -52,14 +52,6 @@ namespace {
 constexpr errors::Id not_same_type{errors::Category::script, 20};
 constexpr errors::Id too_long{errors::Category::script, 61};
 
-Cell* arg(uint32_t k) { return stack::s.base + k; }
-bool given(const int32_t* refs, int i) { return refs[i] != -1; }
-
-Status finish(const Cell& result) {
-    stack::reset_last(result);
-    return stack::ok;
-}
-
 [[noreturn]] void service_missing() { errors::fire(errors::id::not_done); }
 
 TextServices services;

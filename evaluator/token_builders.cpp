@@ -695,6 +695,13 @@ void put_value(State& st, const Cell& v) {
     c.header |= keep;
 }
 
+// A number read as a double (float!, percent!, time!): the token's type, and
+// its value when building.
+void put_float(State& st, double d, Type t, bool build) {
+    st.type = int32_t(t);
+    if (build) put_value(st, float_cell(d, t));
+}
+
 void k_integer(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build) {
     st.pos = e;
     int err;
@@ -703,8 +710,7 @@ void k_integer(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool bui
     if (err == 2) {
         double d;
         if (!read_float(s, e, d)) bad(st, Type::integer);
-        st.type = int32_t(Type::float_);
-        if (build) put_value(st, float_cell(d));
+        put_float(st, d, Type::float_, build);
         return;
     }
     st.type = int32_t(Type::integer);
@@ -715,16 +721,14 @@ void k_float(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build
     st.pos = e;
     double d;
     if (!read_float(s, e, d)) bad(st, Type::float_);
-    st.type = int32_t(Type::float_);
-    if (build) put_value(st, float_cell(d));
+    put_float(st, d, Type::float_, build);
 }
 
 void k_percent(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build) {
     st.pos = e + 1;
     double d;
     if (!read_float(s, e, d, -2)) bad(st, Type::float_);
-    st.type = int32_t(Type::percent);
-    if (build) put_value(st, float_cell(d, Type::percent));
+    put_float(st, d, Type::percent, build);
 }
 
 bool special_float(const uint8_t* s, const uint8_t* e, double& d) {
@@ -742,8 +746,7 @@ void k_special_float(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bo
     st.pos = e;
     double d;
     if (!special_float(s, e, d)) bad(st, Type::float_);
-    st.type = int32_t(Type::float_);
-    if (build) put_value(st, float_cell(d));
+    put_float(st, d, Type::float_, build);
 }
 
 bool read_tuple(const uint8_t* s, const uint8_t* e, uint8_t bytes[12], int& count) {
@@ -865,8 +868,7 @@ void k_time(State& st, const uint8_t* s, const uint8_t* e, uint32_t flags, bool 
     st.pos = e;
     double v;
     if (!read_time(s, e, flags, v)) bad(st, Type::time);
-    st.type = int32_t(Type::time);
-    if (build) put_value(st, float_cell(v, Type::time));
+    put_float(st, v, Type::time, build);
 }
 
 // Money: [+-][CUR]$digits[.decimals]; true when well formed.
