@@ -13,8 +13,11 @@ namespace ids = errors::id;
 namespace {
 
 struct StringSearch : ::testing::Test {
-    void SetUp() override { setup_strings(); }
-    void TearDown() override { string::set_compare_callback(nullptr); }
+    // Sorting starts with no script comparator, as before the evaluator is up.
+    void SetUp() override {
+        setup_strings();
+        string::set_compare_callback(nullptr);
+    }
 };
 
 Cell at(Cell s, uint32_t i) {
