@@ -88,6 +88,7 @@ int32_t integer_refinement(const Cell& value, const char* name) {
 }  // namespace
 
 void set_compare_callback(CompareCallback cb) { compare_callback = cb; }
+CompareCallback compare_callback_installed() { return compare_callback; }
 
 int32_t sort_compare(const Cell* a, const Cell* b, int32_t code, int32_t flags) {
     if (flags & sort_reverse) std::swap(a, b);

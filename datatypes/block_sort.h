@@ -22,6 +22,7 @@ int32_t sort_compare(const Cell* a, const Cell* b, int32_t code, int32_t flags);
 // raises not-done. The records it receives stay in place while it runs.
 using CompareCallback = Cell (*)(const Cell& function, const Cell& first, const Cell& second);
 void set_compare_callback(CompareCallback cb);
+CompareCallback compare_callback_installed();
 int32_t sort_compare_func(const Cell* a, const Cell* b, const Cell& function, int32_t flags);
 
 // The set operations behind the union, intersect, unique, difference and

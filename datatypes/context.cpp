@@ -476,6 +476,7 @@ void init() {
 }
 
 void make_global() {
+    if (global_) return;  // a second start-up keeps the words already bound
     global_ = create(4000, false, false, 0, Kind::plain);
     collector::register_marker(mark_global);
 }

@@ -131,7 +131,7 @@ const char* check(Node ctx);
 void init();
 
 // Makes the global context (4,000 words) and keeps it alive; runs once at
-// start-up, before the symbol table is made.
+// start-up, before the symbol table is made. Later calls keep the one made.
 void make_global();
 
 }  // namespace zan::context

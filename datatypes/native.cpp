@@ -109,6 +109,8 @@ void check_spec(Type type, const Cell& spec, int32_t& index) {
 
 }  // namespace
 
+void forget_made_arities() { made_arity_ready = false; }
+
 void set_tables(const Tables& t) {
     tables.native_filled = t.native_filled ? t.native_filled : default_native_filled;
     tables.native_arity = t.native_arity;

@@ -34,6 +34,9 @@ struct Tables {
     bool (*action_filled)(int index) = nullptr;
 };
 void set_tables(const Tables& t);
+// Forgets the arities of the natives made so far, as before start-up: the
+// unit tests' set-up, whose own makes must not meet those of another test.
+void forget_made_arities();
 
 // Header bits 16-23 of an op!: the type of its source (op_source in cell.h).
 constexpr uint32_t op_source_shift = 16;

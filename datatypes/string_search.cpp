@@ -233,6 +233,7 @@ int compare_chars_4(const void* a, const void* b, std::uintptr_t cs, std::uintpt
 }
 
 void set_compare_callback(CompareCallback cb) { compare_callback = cb; }
+CompareCallback compare_callback_installed() { return compare_callback; }
 
 // --- actions ----------------------------------------------------------------------
 

@@ -18,6 +18,7 @@ void sort(actions::Args args, const actions::SortRefs& r);
 // raises not-done. The sorted buffer is pinned while it runs.
 using CompareCallback = Cell (*)(const Cell& function, const Cell& first, const Cell& second);
 void set_compare_callback(CompareCallback cb);
+CompareCallback compare_callback_installed();
 
 // Character comparators of sort, one per unit: below, at or above 0. mode:
 // bit 0 reverse, bit 1 whole records, from bit 2 the record size in units

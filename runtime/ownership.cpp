@@ -285,6 +285,7 @@ bool check(const Cell& series, const Cell& action, int32_t index, int32_t count,
 }
 
 void set_deep_change_hook(DeepChange fn) { g_deep_change = fn; }
+DeepChange deep_change_hook() { return g_deep_change; }
 
 void sweep() { sweep_records(); }
 

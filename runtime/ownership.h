@@ -51,6 +51,7 @@ bool check(const Cell& series, const Cell& action, int32_t index, int32_t count,
 using DeepChange = void (*)(const Cell& owner, const Cell& word, const Cell& series,
                             const Cell& action, int32_t index, int32_t count, int32_t part);
 void set_deep_change_hook(DeepChange fn);
+DeepChange deep_change_hook();
 
 // For the collector, after marking: drops the records of dead keys or owners.
 void sweep();

@@ -124,6 +124,16 @@ TEST_F(Context, GetAndSetThroughBoundWords) {
     EXPECT_EQ(absent.w3, before.w3);
 }
 
+TEST_F(Context, MakingTheGlobalContextAgainKeepsItsWords) {
+    Node before = context::global();
+    Cell w = context::add_global(symbol::make("kept-by-restart"), false, false);
+    context::set(w, integer_cell(42));
+    context::make_global();
+    EXPECT_EQ(context::global(), before);
+    Cell again = context::add_global(symbol::make("kept-by-restart"), false, false);
+    EXPECT_EQ(int_of(*context::get(again)), 42);
+}
+
 TEST_F(Context, AddValueAndPut) {
     Node ctx = plain_context({"a"});
     collector::NodeRoot keep(ctx);

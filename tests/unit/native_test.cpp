@@ -8,8 +8,14 @@ namespace {
 
 class Native : public ::testing::Test {
 protected:
-    void SetUp() override { use_test_interpreter(); }
-    void TearDown() override { native::set_tables({}); }
+    void SetUp() override {
+        use_test_interpreter();
+        native::forget_made_arities();
+    }
+    void TearDown() override {
+        native::set_tables({});
+        native::forget_made_arities();
+    }
 };
 
 Cell make_of(Type t, const Cell& spec) {
@@ -204,8 +210,9 @@ namespace {
 // The interpreter's cache in cell 1 holds refinement records whose first
 // payload word is a slot number: the collector must not take it for a
 // context (a debug build aborts on marking a node that is not in use).
-TEST(NativeCache, InterpreterCacheIsNotScannedForNodes) {
-    use_test_interpreter();
+class NativeCache : public Native {};
+
+TEST_F(NativeCache, InterpreterCacheIsNotScannedForNodes) {
     Cell spec = blk({w("a"), ref("only")});
     collector::Root k(spec);
     Cell args[2] = {datatype_cell(Type::native), blk({spec, integer_cell(9)})};

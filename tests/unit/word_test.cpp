@@ -42,8 +42,13 @@ int32_t fake_transcode(std::string_view text, Cell& first) {
 
 class Word : public Runtime {
 protected:
-    void SetUp() override { word::transcode = fake_transcode; }
-    void TearDown() override { word::transcode = nullptr; }
+    // The lexer's transcoder, when it is up, is given back afterwards.
+    void SetUp() override {
+        saved_ = word::transcode;
+        word::transcode = fake_transcode;
+    }
+    void TearDown() override { word::transcode = saved_; }
+    word::Transcode saved_ = nullptr;
 };
 
 Cell to_word(Type target, const Cell& spec) {
