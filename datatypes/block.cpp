@@ -114,7 +114,12 @@ Incoming incoming(const Cell& value, const Cell* part, bool only, const Cell* du
 void insert_or_append(Args args, const Cell* part, bool only, const Cell* dup_ref, bool append) {
     Cell& blk = args[0];
     const Cell& value = args[1];
-    auto [src, dup, count, bytes] = incoming(value, part, only, dup_ref);
+    // Plain locals, not a structured binding: lambdas below capture them.
+    const Incoming in = incoming(value, part, only, dup_ref);
+    const Source& src = in.src;
+    const int32_t dup = in.dup;
+    const uint64_t count = in.count;
+    const uint32_t bytes = in.bytes;
     int32_t total = total_of(blk);
     int32_t at = append ? total : std::min(index_of(blk), total);
     series::with_notify(blk, append ? Change::append : Change::insert, at, int32_t(count), [&] {
@@ -459,7 +464,12 @@ void insert(Args args, const Cell* part, bool only, const Cell* dup) {
 void change(Args args, const Cell* part, bool only, const Cell* dup_ref) {
     Cell& blk = args[0];
     const Cell& value = args[1];
-    auto [src, dup, count, bytes] = incoming(value, nullptr, only, dup_ref);
+    // Plain locals, not a structured binding: lambdas below capture them.
+    const Incoming in = incoming(value, nullptr, only, dup_ref);
+    const Source& src = in.src;
+    const int32_t dup = in.dup;
+    const uint64_t count = in.count;
+    const uint32_t bytes = in.bytes;
     int32_t total = total_of(blk);
     int32_t at = std::min(index_of(blk), total);
     int32_t rest = total - at;

@@ -13,7 +13,7 @@ build=${2:-build-fuzz}
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$flags" >/dev/null
-cmake --build "$build" --target zanrt -j3 >/dev/null
+cmake --build "$build" --target zanrt -j3
 # The unit tests' stand-ins for pieces not built yet, while there are any.
 stubs=$(ls tests/unit/*_stub.cpp 2>/dev/null || true)
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
