@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "datatypes/actions.h"
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::bitset {
 

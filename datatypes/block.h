@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "datatypes/actions.h"
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::block {
 

@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::context {
 

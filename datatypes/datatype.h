@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "datatypes/actions.h"
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::datatype {
 

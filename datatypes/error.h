@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "datatypes/actions.h"
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/errors.h"
 
 namespace zan::error {

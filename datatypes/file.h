@@ -11,7 +11,7 @@
 #include <string>
 
 #include "datatypes/actions.h"
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::file {
 

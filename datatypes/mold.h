@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "datatypes/actions.h"
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::mold {
 

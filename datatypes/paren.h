@@ -2,7 +2,7 @@
 #pragma once
 
 #include "datatypes/actions.h"
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::paren {
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 // X(identifier, spelling)
 #define ZAN_RUNTIME_SYMBOLS(X) \

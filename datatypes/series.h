@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "datatypes/actions.h"
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 namespace zan::series {

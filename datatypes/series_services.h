@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::series::services {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "datatypes/actions.h"
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 namespace zan::string {

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::symbol {
 

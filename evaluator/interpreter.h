@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "evaluator/stack.h"
 #include "runtime/memory.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "evaluator/natives.h"
 
 namespace zan::natives {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "evaluator/natives.h"
 
 namespace zan::natives {

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/errors.h"
 
 namespace zan::parse {

@@ -23,7 +23,7 @@
 #include <cstdint>
 #include <string>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/unwind.h"
 
 namespace zan::stack {

@@ -5,7 +5,7 @@
 
 #include <initializer_list>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::system_object {
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::errors {
 

@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::hashtable {
 

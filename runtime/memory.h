@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zan::memory {
 

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 namespace zan::unicode {

@@ -4,7 +4,7 @@
 The rows name classes and states; this turns them into the byte tables the
 lexer's inner loop indexes: the class table (class in the low byte, flags
 above), the transition table (65 states by 40 classes), and the per-state
-type and skip tables. Datatype ids are read from datatypes/cell.h so the
+type and skip tables. Datatype ids are read from runtime/cell.h so the
 tables follow the one enum.
 
     python3 tools/gen_lexer_tables.py [--check]
@@ -18,7 +18,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 ROWS = ROOT / "tools" / "lexer_rows.txt"
-CELL_H = ROOT / "datatypes" / "cell.h"
+CELL_H = ROOT / "runtime" / "cell.h"
 OUT = ROOT / "evaluator" / "lexer_tables.cpp"
 
 STATES = 65

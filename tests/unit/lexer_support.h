@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "tests/unit/context_fixture.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
