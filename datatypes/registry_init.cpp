@@ -14,6 +14,7 @@
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/paren.h"
@@ -65,8 +66,10 @@ void register_all() {
     typeset::init();
     error::init();
     // vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
-    // handle!, date!, port!, money!, ref!, point2D!, point3D!; image! after the
-    // image back end starts; event! when the GUI starts.
+    // handle!, date!, port!
+    money::init();
+    // ref!, point2D!, point3D!; image! after the image back end starts; event!
+    // when the GUI starts.
 }
 
 }  // namespace zan::datatype

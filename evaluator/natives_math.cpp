@@ -15,6 +15,7 @@
 
 #include "datatypes/float.h"
 #include "datatypes/issue.h"
+#include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "evaluator/dispatch.h"
 #include "runtime/errors.h"
@@ -104,7 +105,7 @@ bool same(const Cell& a, const Cell& b) {
             tuple_bytes(b, y);
             return std::memcmp(x, y, size_t(tuple_length(a))) == 0;
         }
-        case Type::money: missing(Type::money);
+        case Type::money: return money::same(a, b);
         case Type::native:
         case Type::action:
         case Type::point2d: return a.w1 == b.w1 && a.w2 == b.w2;
@@ -144,7 +145,7 @@ int32_t sign_of(const Cell& v) {
         double d = float_of(v);
         return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
     }
-    if (t == Type::money) missing(Type::money);
+    if (t == Type::money) return money::sign(v);
     errors::expect_arg(v, 1);
 }
 
@@ -181,7 +182,7 @@ Status n_zero_q(int32_t check, const int32_t* refs) {
             for (int i = 0; i < tuple_length(v); ++i) zero = zero && b[i] == 0;
             break;
         }
-        case Type::money:
+        case Type::money: zero = money::zero_q(v); break;
         case Type::point2d:
         case Type::point3d: missing(type_of(v));
         default: break;
