@@ -1,6 +1,7 @@
 // Start-up registration of the datatypes, in the order the runtime has always
 // used: parents before their children (series! before block!, url! before file!).
 // Each datatype adds its init call at its place in the list.
+#include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -46,7 +47,7 @@ void register_all() {
     series::init();
     block::init();
     string::init();
-    // binary!
+    binary::init();
     integer::init();
     symbol::init();
     context::init();
