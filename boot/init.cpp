@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/random.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -24,6 +25,7 @@
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "library/system.h"
+#include "platform/services.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -184,6 +186,7 @@ void init() {
     static bool done = false;
     if (done) return;
     done = true;
+    random::init();
     memory::init();
     block::init_root();
     datatype::register_all();
@@ -211,6 +214,7 @@ void init() {
                 ran[i] = true;
                 define_builtins(scripts[i]);
             }
+    platform::install_services();
     for (int i = 0; i < script_count; ++i)
         if (std::strcmp(scripts[i].name, "routines.zan") == 0) {
             ran[i] = true;
