@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/services.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -194,6 +195,7 @@ void init() {
     stack::init();
     dispatch::init();
     natives::init_table();
+    codecs::install();
     interp::init();
     interp::install_lexer_hooks();
     trace::init();
