@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/random.h"
 #include "codecs/services.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -185,6 +186,7 @@ void init() {
     static bool done = false;
     if (done) return;
     done = true;
+    random::init();
     memory::init();
     block::init_root();
     datatype::register_all();

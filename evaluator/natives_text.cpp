@@ -584,7 +584,12 @@ Status n_transcode(int32_t check, const int32_t* refs) {
         }
     }
     if (given(refs, 5)) r.into = arg(uint32_t(refs[5]));
-    if (given(refs, 6)) r.trace = arg(uint32_t(refs[6]));
+    if (given(refs, 6)) {
+        r.trace = arg(uint32_t(refs[6]));
+        // The spec leaves the callback untyped; anything but a function would
+        // be called blind on the first event.
+        if (!interp::is_callable(type_of(*r.trace))) errors::expect_arg(*r.trace, 11);
+    }
     Cell result = lexer::transcode(src, r);
     return finish(result);
 }
