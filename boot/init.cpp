@@ -231,6 +231,7 @@ void init() {
     for (int i = 0; i < script_count; ++i)
         if (!ran[i]) run_script(scripts[i]);
     system_object::install();
+    platform::after_boot();
 }
 
 }  // namespace zan::boot
