@@ -3,6 +3,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/system_info.h"
 
 namespace zan::platform {
 
@@ -12,6 +13,9 @@ void install_services() {
     done = true;
     files::install();
     process::install();
+    system_info::install();
 }
+
+void after_boot() { system_info::after_boot(); }
 
 }  // namespace zan::platform

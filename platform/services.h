@@ -7,5 +7,7 @@
 namespace zan::platform {
 
 void install_services();
+// After the boot scripts: the facts they leave room for (system/script/args).
+void after_boot();
 
 }  // namespace zan::platform
