@@ -25,6 +25,7 @@
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "library/system.h"
+#include "platform/services.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -213,6 +214,7 @@ void init() {
                 ran[i] = true;
                 define_builtins(scripts[i]);
             }
+    platform::install_services();
     for (int i = 0; i < script_count; ++i)
         if (std::strcmp(scripts[i].name, "routines.zan") == 0) {
             ran[i] = true;
@@ -227,6 +229,7 @@ void init() {
     for (int i = 0; i < script_count; ++i)
         if (!ran[i]) run_script(scripts[i]);
     system_object::install();
+    platform::after_boot();
 }
 
 }  // namespace zan::boot
