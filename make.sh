@@ -6,8 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev)
-# The decoders of outside data are fuzzed with clang's libFuzzer.
-test_packages=(clang libclang-rt-dev)
+# The decoders of outside data are fuzzed with clang's libFuzzer; the date tests
+# also run in named time zones (tzdata).
+test_packages=(clang libclang-rt-dev tzdata)
 
 install_missing() {
   local missing=()
