@@ -14,6 +14,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/mold.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -65,7 +66,9 @@ void register_all() {
     float_::init();
     typeset::init();
     error::init();
-    // vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
+    // vector!
+    map::init();
+    // hash!, pair!, percent!, tuple!, time!, tag!, email!,
     // handle!, date!, port!, money!, ref!, point2D!, point3D!; image! after the
     // image back end starts; event! when the GUI starts.
 }
