@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "codecs/random.h"
+#include "codecs/services.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -24,6 +26,7 @@
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "library/system.h"
+#include "platform/services.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -184,6 +187,7 @@ void init() {
     static bool done = false;
     if (done) return;
     done = true;
+    random::init();
     memory::init();
     block::init_root();
     datatype::register_all();
@@ -194,6 +198,7 @@ void init() {
     stack::init();
     dispatch::init();
     natives::init_table();
+    codecs::install();
     interp::init();
     interp::install_lexer_hooks();
     trace::init();
@@ -211,6 +216,7 @@ void init() {
                 ran[i] = true;
                 define_builtins(scripts[i]);
             }
+    platform::install_services();
     for (int i = 0; i < script_count; ++i)
         if (std::strcmp(scripts[i].name, "routines.zan") == 0) {
             ran[i] = true;
@@ -225,6 +231,7 @@ void init() {
     for (int i = 0; i < script_count; ++i)
         if (!ran[i]) run_script(scripts[i]);
     system_object::install();
+    platform::after_boot();
 }
 
 }  // namespace zan::boot

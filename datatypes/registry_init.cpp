@@ -11,6 +11,7 @@
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
@@ -19,10 +20,13 @@
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/paren.h"
+#include "datatypes/percent.h"
 #include "datatypes/path.h"
 #include "datatypes/series.h"
 #include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
+#include "datatypes/text_kinds.h"
+#include "datatypes/time.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
@@ -62,15 +66,23 @@ void register_all() {
     file::init();
     object::init();
     bitset::init();
-    // triple!
+    triple::init();
     float_::init();
     typeset::init();
     error::init();
     // vector!
     map::init();
-    // hash!, pair!, percent!, tuple!, time!, tag!, email!,
-    // handle!, date!, port!, money!, ref!, point2D!, point3D!; image! after the
-    // image back end starts; event! when the GUI starts.
+    // hash!, pair!
+    percent::init();
+    // tuple!
+    time_::init();
+    tag::init();
+    email::init();
+    handle::init();
+    // date!, port!, money!
+    ref::init();
+    // point2D!, point3D!; image! after the image back end starts; event! when
+    // the GUI starts.
 }
 
 }  // namespace zan::datatype
