@@ -73,14 +73,10 @@ void register_all() {
     float_::init();
     typeset::init();
     error::init();
-<<<<<<< HEAD
     // vector!
     map::init();
-    // hash!, pair!
-=======
-    // vector!, map!, hash!
+    // hash!
     pair::init();
->>>>>>> main
     percent::init();
     tuple::init();
     time_::init();
