@@ -17,6 +17,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/mold.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
@@ -83,7 +84,8 @@ void register_all() {
     tag::init();
     email::init();
     handle::init();
-    // date!, port!, money!
+    // date!, port!
+    money::init();
     ref::init();
     point::init();  // point2D!, point3D!
     // image! after the image back end starts; event! when
