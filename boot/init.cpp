@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codecs/random.h"
+#include "codecs/services.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -197,6 +198,7 @@ void init() {
     stack::init();
     dispatch::init();
     natives::init_table();
+    codecs::install();
     interp::init();
     interp::install_lexer_hooks();
     trace::init();
