@@ -5,11 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-<<<<<<< HEAD
-packages=(g++ cmake ninja-build googletest libgtest-dev libcurl4-openssl-dev)
-=======
-packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev)
->>>>>>> main
+packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev libcurl4-openssl-dev)
 # The decoders of outside data are fuzzed with clang's libFuzzer.
 test_packages=(clang libclang-rt-dev)
 # The HTTP tests talk to a Python server.
