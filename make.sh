@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake ninja-build googletest libgtest-dev)
+packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev)
 # The decoders of outside data are fuzzed with clang's libFuzzer.
 test_packages=(clang libclang-rt-dev)
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "codecs/random.h"
+#include "codecs/services.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -25,6 +27,7 @@
 #include "evaluator/trace.h"
 #include "library/library.h"
 #include "library/system.h"
+#include "platform/services.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -193,6 +196,7 @@ void init() {
     static bool done = false;
     if (done) return;
     done = true;
+    random::init();
     memory::init();
     block::init_root();
     datatype::register_all();
@@ -203,6 +207,7 @@ void init() {
     stack::init();
     dispatch::init();
     natives::init_table();
+    codecs::install();
     interp::init();
     interp::install_lexer_hooks();
     trace::init();
@@ -226,6 +231,7 @@ void init() {
             }
     library::register_routines();
     library::register_predicates();
+    platform::install_services();
     for (int i = 0; i < script_count; ++i)
         if (std::strcmp(scripts[i].name, "routines.zan") == 0) {
             ran[i] = true;
@@ -241,6 +247,7 @@ void init() {
         if (!ran[i]) run_script(scripts[i]);
     system_object::install();
     library::finish_boot();
+    platform::after_boot();
 }
 
 }  // namespace zan::boot

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "codecs/random.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
@@ -416,6 +417,16 @@ void multiply_(actions::Args args) { do_math(args, integer::multiply); }
 void divide_(actions::Args args) { do_math(args, integer::divide); }
 void remainder_(actions::Args args) { do_math(args, integer::remainder); }
 
+// percent! and time! inherit this slot: the double changes, the type stays.
+void random_(actions::Args args, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(int32_t(args[0].w2 ^ args[0].w3));
+        args[0] = unset_cell();
+        return;
+    }
+    set_float(args[0], random::up_to(float_of(args[0]), secure));
+}
+
 // The parity of the integral part, also beyond the int32 range.
 bool even_q(const Cell& v) { return std::fmod(std::trunc(float_of(v)), 2.0) == 0.0; }
 bool odd_q(const Cell& v) { return std::fabs(std::fmod(std::trunc(float_of(v)), 2.0)) == 1.0; }
@@ -425,6 +436,7 @@ bool odd_q(const Cell& v) { return std::fabs(std::fmod(std::trunc(float_of(v)), 
 void init() {
     actions::Row row;
     row.make = make;
+    row.random = random_;
     row.to = make;
     row.form = form;
     row.mold = mold;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "codecs/random.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
@@ -350,6 +351,16 @@ static void or_t(actions::Args args) { do_math(args, or_); }
 static void and_t(actions::Args args) { do_math(args, and_); }
 static void xor_t(actions::Args args) { do_math(args, xor_); }
 
+// char! inherits this slot: only the payload changes, so a char stays a char.
+static void random_(actions::Args args, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(int_of(args[0]));
+        args[0] = unset_cell();
+        return;
+    }
+    set_int(args[0], random::int_range(secure, int_of(args[0])));
+}
+
 static bool even_q(const Cell& v) { return (int_of(v) & 1) == 0; }
 static bool odd_q(const Cell& v) { return (int_of(v) & 1) != 0; }
 
@@ -415,6 +426,7 @@ static void round_slot(actions::Args args, const actions::RoundRefs& r) { round(
 void init() {
     actions::Row row;
     row.make = make;
+    row.random = random_;
     row.to = to;
     row.form = form;
     row.mold = mold;

@@ -1,6 +1,7 @@
 // The services of other subsystems, reached through their own interfaces.
 #include "datatypes/series_services.h"
 
+#include "codecs/random.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
@@ -61,5 +62,8 @@ void ownership_unbind(const Cell& series) {
 }
 
 uint32_t murmur3(const void* bytes, size_t length) { return hashtable::murmur3(bytes, length); }
+
+void random_seed(uint32_t seed) { random::seed(int32_t(seed)); }
+int32_t random_int_range(bool secure, int32_t n) { return random::int_range(secure, n); }
 
 }  // namespace zan::series::services

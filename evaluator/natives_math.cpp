@@ -54,12 +54,6 @@ double to_float_arg(uint32_t k) {
 Status float_result(double d) { return finish(float_cell(d)); }
 
 // Tuple bytes: the count in header bits 19-22, the bytes in w1-w3.
-int tuple_length(const Cell& t) { return int((t.header >> 19) & 0xF); }
-void tuple_bytes(const Cell& t, uint8_t out[12]) {
-    std::memcpy(out, &t.w1, 4);
-    std::memcpy(out + 4, &t.w2, 4);
-    std::memcpy(out + 8, &t.w3, 4);
-}
 void set_tuple_bytes(Cell& t, const uint8_t in[12]) {
     std::memcpy(&t.w1, in, 4);
     std::memcpy(&t.w2, in + 4, 4);

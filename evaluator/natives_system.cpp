@@ -55,6 +55,7 @@ std::string os_text(const Cell& v) {
 }  // namespace
 
 void set_system_services(const SystemServices& s) { services = s; }
+const SystemServices& system_services() { return services; }
 
 // --- wait ------------------------------------------------------------------------
 
@@ -164,12 +165,6 @@ Status n_call(int32_t check, const int32_t* refs) {
     check_args(check, 99, refs);
     Cell cmd = *arg(0);
     if (string::length(cmd) == 0) return finish(integer_cell(0));
-    if (is(cmd, Type::file)) {
-        Cell* local = stack::push(none_cell());
-        string::rs_make_at(*local, string::length(cmd) + 1);
-        file::to_local_path(cmd, series_node(*local), false);
-        cmd = *local;
-    }
     if (!services.run) errors::fire(errors::id::not_done);
     const Cell* in = given(refs, 4) ? arg(uint32_t(refs[4])) : nullptr;
     const Cell* out = given(refs, 5) ? arg(uint32_t(refs[5])) : nullptr;

@@ -769,16 +769,6 @@ bool read_tuple(const uint8_t* s, const uint8_t* e, uint8_t bytes[12], int& coun
     return count > 0;
 }
 
-Cell tuple_cell(const uint8_t bytes[12], int count) {
-    uint8_t all[12] = {};
-    std::memcpy(all, bytes, size_t(count));
-    Cell c = make_cell(Type::tuple);
-    c.header |= uint32_t(count) << 19;
-    std::memcpy(&c.w1, all, 4);
-    std::memcpy(&c.w2, all + 4, 4);
-    std::memcpy(&c.w3, all + 8, 4);
-    return c;
-}
 
 void k_tuple(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build) {
     st.pos = e;

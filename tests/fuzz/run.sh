@@ -17,7 +17,7 @@ cmake --build "$build" --target zanrt -j3
 # The unit tests' stand-ins for pieces not built yet, while there are any.
 stubs=$(ls tests/unit/*_stub.cpp 2>/dev/null || true)
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
-  tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -o "$build/lexer_fuzz"
+  tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -o "$build/lexer_fuzz"
 corpus="$build/lexer_corpus"
 mkdir -p "$corpus"
 i=0
