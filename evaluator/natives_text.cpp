@@ -494,13 +494,15 @@ Status n_checksum(int32_t check, const int32_t* refs) {
     if (m->id == method_hash) with_not_allowed(with ? &spec : nullptr);
     if (sum ? !services.sum : !services.digest) service_missing();
     // Everything that allocates comes first: a binary! is then read in place.
-    std::string file_bytes, key;
+    std::string owned, key;
     if (is(data, Type::file)) {
         if (!services.read_file) service_missing();
-        file_bytes = services.read_file(data);
+        owned = services.read_file(data);
+    } else if (is(data, Type::string)) {
+        owned = string::to_utf8(data);
     }
     if (with) key = bytes_of(spec);
-    ByteView in = is(data, Type::file) ? ByteView::of(file_bytes) : view_bytes(data);
+    ByteView in = is(data, Type::binary) ? view_bytes(data) : ByteView::of(owned);
     if (sum) return finish(integer_cell(services.sum(m->id, in.data, in.size)));
     uint8_t out[64];
     const auto* k = reinterpret_cast<const uint8_t*>(key.data());
