@@ -241,6 +241,8 @@ void do_math(actions::Args args, int op) {
         run_slot(rt, op, args, right);
         return;
     case Type::tuple: {
+        // A number minus or divided by a tuple has no meaning.
+        if (op == integer::subtract || op == integer::divide) not_related(lt, op);
         Cell left = args[0];
         args[0] = right;
         args[1] = left;

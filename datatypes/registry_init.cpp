@@ -18,14 +18,17 @@
 #include "datatypes/mold.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
+#include "datatypes/pair.h"
 #include "datatypes/paren.h"
 #include "datatypes/percent.h"
 #include "datatypes/path.h"
+#include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
 #include "datatypes/text_kinds.h"
 #include "datatypes/time.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
@@ -69,16 +72,18 @@ void register_all() {
     float_::init();
     typeset::init();
     error::init();
-    // vector!, map!, hash!, pair!
+    // vector!, map!, hash!
+    pair::init();
     percent::init();
-    // tuple!
+    tuple::init();
     time_::init();
     tag::init();
     email::init();
     handle::init();
     // date!, port!, money!
     ref::init();
-    // point2D!, point3D!; image! after the image back end starts; event! when
+    point::init();  // point2D!, point3D!
+    // image! after the image back end starts; event! when
     // the GUI starts.
 }
 

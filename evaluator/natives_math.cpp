@@ -15,6 +15,9 @@
 
 #include "datatypes/float.h"
 #include "datatypes/issue.h"
+#include "datatypes/pair.h"
+#include "datatypes/point.h"
+#include "datatypes/tuple.h"
 #include "datatypes/string.h"
 #include "evaluator/dispatch.h"
 #include "runtime/errors.h"
@@ -168,16 +171,13 @@ Status n_zero_q(int32_t check, const int32_t* refs) {
         case Type::percent:
         case Type::time: zero = float_of(v) == 0.0; break;
         case Type::pair: zero = pair_x(v) == 0 && pair_y(v) == 0; break;
-        case Type::tuple: {
-            uint8_t b[12];
-            tuple_bytes(v, b);
-            zero = true;
-            for (int i = 0; i < tuple_length(v); ++i) zero = zero && b[i] == 0;
-            break;
-        }
-        case Type::money:
+        case Type::tuple: zero = tuple::zero_q(v); break;
         case Type::point2d:
-        case Type::point3d: missing(type_of(v));
+        case Type::point3d:
+            zero = true;
+            for (int i = 0; i < point::axes(type_of(v)); ++i) zero = zero && point_coord(v, i) == 0.0f;
+            break;
+        case Type::money: missing(type_of(v));
         default: break;
     }
     return finish(logic_cell(zero));
@@ -225,10 +225,21 @@ Status min_max(bool max) {
         std::swap(ta, tb);
     }
     auto pick = [max](auto x, auto y) { return max ? (y > x ? y : x) : (y < x ? y : x); };
+    if (ta == Type::pair && (tb == Type::integer || tb == Type::float_)) {
+        double s = number_as_float(b);
+        if (!std::isfinite(s) || s < -2147483648.0 || s >= 2147483648.0) {
+            // No integer coordinate can hold it: the comparison moves to points.
+            a = pair::to_point(a);
+            ta = Type::point2d;
+        }
+    }
+    if (ta == Type::pair && tb == Type::point2d) {
+        a = pair::to_point(a);
+        ta = Type::point2d;
+    }
     if (ta == Type::pair) {
         if (tb == Type::integer || tb == Type::float_) {
             double s = number_as_float(b);
-            if (!std::isfinite(s) || s < -2147483648.0 || s >= 2147483648.0) missing(Type::point2d);
             int32_t x = pair_x(a), y = pair_y(a);
             double nx = pick(double(x), s), ny = pick(double(y), s);
             a.w2 = uint32_t(nx == double(x) ? x : int32_t(s));
@@ -240,9 +251,21 @@ Status min_max(bool max) {
             a.w3 = uint32_t(pick(pair_y(a), pair_y(b)));
             return finish(a);
         }
-        if (tb == Type::point2d) missing(Type::point2d);
     }
-    if (ta == Type::point2d || ta == Type::point3d) missing(ta);
+    if ((ta == Type::point2d || ta == Type::point3d) &&
+        (tb == Type::integer || tb == Type::float_ || tb == Type::pair || tb == Type::point2d ||
+         tb == Type::point3d)) {
+        // Coordinate by coordinate in binary32; a NaN of the second value wins.
+        Cell other = tb == Type::pair ? pair::to_point(b) : b;
+        int other_axes = tb == Type::integer || tb == Type::float_ ? 3 : point::axes(type_of(other));
+        for (int i = 0; i < point::axes(ta) && i < other_axes; ++i) {
+            float x = point_coord(a, i);
+            float y = tb == Type::integer || tb == Type::float_ ? float(number_as_float(b))
+                                                                : point_coord(other, i);
+            set_point_coord(a, i, std::isnan(y) ? y : pick(x, y));
+        }
+        return finish(a);
+    }
     if (ta == Type::tuple) {
         if (tb == Type::integer || tb == Type::float_) {
             uint8_t s = tuple_scalar(b), bytes[12];

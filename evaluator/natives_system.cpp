@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "datatypes/file.h"
+#include "datatypes/point.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
@@ -242,13 +243,15 @@ Status n_as_pair(int32_t check, const int32_t* refs) {
     return finish(make_cell(Type::pair, 0, uint32_t(x), uint32_t(y)));
 }
 
+// Each coordinate rounded to a binary32 (integers by value).
 Status n_as_point2d(int32_t check, const int32_t* refs) {
     check_args(check, 74, refs);
-    missing(Type::point2d);
+    return finish(point_cell(Type::point2d, point::get_coord(*arg(0)), point::get_coord(*arg(1))));
 }
 Status n_as_point3d(int32_t check, const int32_t* refs) {
     check_args(check, 75, refs);
-    missing(Type::point3d);
+    return finish(point_cell(Type::point3d, point::get_coord(*arg(0)), point::get_coord(*arg(1)),
+                             point::get_coord(*arg(2))));
 }
 
 Status n_as_money(int32_t check, const int32_t* refs) {

@@ -813,9 +813,8 @@ void k_point(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build
     }
     if (n < 2) bad(st, Type::point2d);
     Type t = n == 2 ? Type::point2d : Type::point3d;
-    (void)v;  // kept for the point datatypes' make-at
     st.type = int32_t(t);
-    if (build) datatype_not_built(t);
+    if (build) put_value(st, point_cell(t, v[0], v[1], n == 3 ? v[2] : 0.0f));
 }
 
 // Time: [+-]h:m[:s] or m:s.f; seconds as a double.
