@@ -16,6 +16,7 @@
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
 #include "datatypes/mold.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
@@ -80,7 +81,8 @@ void register_all() {
     tag::init();
     email::init();
     handle::init();
-    // date!, port!, money!
+    // date!, port!
+    money::init();
     ref::init();
     point::init();  // point2D!, point3D!
     // image! after the image back end starts; event! when
