@@ -5,9 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev)
+packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev libcurl4-openssl-dev)
 # The decoders of outside data are fuzzed with clang's libFuzzer.
 test_packages=(clang libclang-rt-dev)
+# The HTTP tests talk to a Python server.
+test_packages+=(python3)
 
 install_missing() {
   local missing=()

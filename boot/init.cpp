@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "codecs/random.h"
@@ -39,13 +40,14 @@ namespace {
 // Binds every word of the block (at any depth) to the global context, adding
 // the words it lacks.
 void bind_global(const Cell& block) {
+    // Loaded code may hold hundreds of thousands of blocks and paths: the set of
+    // series walked already must answer in constant time.
     std::vector<Node> todo{series_node(block)};
-    std::vector<Node> seen;
+    std::unordered_set<Node> seen;
     while (!todo.empty()) {
         Node n = todo.back();
         todo.pop_back();
-        if (std::find(seen.begin(), seen.end(), n) != seen.end()) continue;
-        seen.push_back(n);
+        if (!seen.insert(n).second) continue;
         for (uint32_t i = 0; i < memory::buffer(n)->length(); ++i) {
             Cell v = memory::buffer(n)->cells()[i];
             Type t = type_of(v);

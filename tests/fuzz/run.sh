@@ -17,7 +17,7 @@ cmake --build "$build" --target zanrt -j3
 # The unit tests' stand-ins for pieces not built yet, while there are any.
 stubs=$(ls tests/unit/*_stub.cpp 2>/dev/null || true)
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
-  tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -o "$build/lexer_fuzz"
+  tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl -o "$build/lexer_fuzz"
 corpus="$build/lexer_corpus"
 mkdir -p "$corpus"
 i=0
@@ -26,5 +26,13 @@ for seed in 'a b: [1 2.5 "s" #"c"] (x/y) %f.txt' '{br {ace}} %{raw}% #{0A0B} 64#
   'a/b: :a/b '"'"'a/b #(true) #[a 1] FFh 1.#INF ; c' '"^(41)^(tab)^-" #"^(1F600)"'; do
   printf '%s' "$seed" > "$corpus/seed$i"; i=$((i + 1))
 done
+# The HTTP response header parser gets a short slice of its own.
+clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
+  tests/fuzz/http_headers_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl \
+  -o "$build/http_headers_fuzz"
+mkdir -p "$build/http_headers_corpus"
+printf 'HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX:v\r\nX-Pad: \t p \r\n\r\n' \
+  > "$build/http_headers_corpus/seed0"
 cd "$build"
+./http_headers_fuzz -max_total_time=20 -max_len=1024 -timeout=10 http_headers_corpus
 ./lexer_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 lexer_corpus
