@@ -5,10 +5,13 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev)
-# The decoders of outside data are fuzzed with clang's libFuzzer; the date tests
-# also run in named time zones (tzdata).
-test_packages=(clang libclang-rt-dev tzdata)
+packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev libcurl4-openssl-dev)
+# The decoders of outside data are fuzzed with clang's libFuzzer.
+test_packages=(clang libclang-rt-dev)
+# The HTTP tests talk to a Python server.
+test_packages+=(python3)
+# The date tests also run in named time zones.
+test_packages+=(tzdata)
 
 install_missing() {
   local missing=()
@@ -44,7 +47,7 @@ case "${1:-}" in
     # The debug build checks the heap after every collection.
     build build-debug -DCMAKE_BUILD_TYPE=Debug
     ctest --test-dir build-debug --output-on-failure -j "$jobs"
-    echo "fuzzing the lexer for 60 s"
+    echo "fuzzing the lexer for 60 s and each codec for 15 s"
     tests/fuzz/run.sh 60 >fuzz.log 2>&1 || { tail -n 40 fuzz.log; exit 1; }
     tail -n 2 fuzz.log
     ;;

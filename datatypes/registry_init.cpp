@@ -11,10 +11,12 @@
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/hash.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/mold.h"
 #include "datatypes/date.h"
 #include "datatypes/money.h"
@@ -74,7 +76,9 @@ void register_all() {
     float_::init();
     typeset::init();
     error::init();
-    // vector!, map!, hash!
+    // vector!
+    map::init();
+    hash::init();
     pair::init();
     percent::init();
     tuple::init();
