@@ -15,6 +15,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/mold.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
@@ -73,7 +74,9 @@ void register_all() {
     float_::init();
     typeset::init();
     error::init();
-    // vector!, map!, hash!
+    // vector!
+    map::init();
+    // hash!
     pair::init();
     percent::init();
     tuple::init();

@@ -305,17 +305,18 @@ Status n_min(int32_t check, const int32_t* refs) {
 
 Status n_shift(int32_t check, const int32_t* refs) {
     check_args(check, 53, refs);
-    int32_t data = int_of(*arg(0));
-    int32_t bits = int_of(*arg(1));
+    Shift how = given(refs, 0) ? Shift::left : given(refs, 1) ? Shift::logical : Shift::right;
+    return finish(integer_cell(shift_bits(int_of(*arg(0)), int_of(*arg(1)), how)));
+}
+
+int32_t shift_bits(int32_t data, int32_t bits, Shift how) {
     if (bits < 0) bits = 0;
-    int32_t r;
-    if (given(refs, 0))
-        r = bits >= 32 ? 0 : int32_t(uint32_t(data) << bits);
-    else if (given(refs, 1))
-        r = bits >= 32 ? 0 : int32_t(uint32_t(data) >> bits);
-    else
-        r = bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
-    return finish(integer_cell(r));
+    switch (how) {
+    case Shift::left: return bits >= 32 ? 0 : int32_t(uint32_t(data) << bits);
+    case Shift::logical: return bits >= 32 ? 0 : int32_t(uint32_t(data) >> bits);
+    case Shift::right: break;
+    }
+    return bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
 }
 
 Status n_to_hex(int32_t check, const int32_t* refs) {

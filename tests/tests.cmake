@@ -55,6 +55,10 @@ file(GLOB ZAN_LEXBENCH_STUBS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_
 add_executable(zan-lexbench bench/lexer_bench.cpp ${ZAN_LEXBENCH_STUBS})
 target_link_libraries(zan-lexbench PRIVATE zanrt)
 
+# The LZ decoder next to zlib's inflate, run by bench/codecs.sh.
+add_executable(zan-lzbench bench/codecs_lz.cpp)
+target_link_libraries(zan-lzbench PRIVATE zanrt)
+
 # GUI tests (tests/gui/*.zan): combined with the harness like the script tests and run under a
 # virtual X server, plainly and with the collector stressed.
 find_program(ZAN_XVFB_RUN xvfb-run)
