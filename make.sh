@@ -45,7 +45,7 @@ case "${1:-}" in
     # The debug build checks the heap after every collection.
     build build-debug -DCMAKE_BUILD_TYPE=Debug
     ctest --test-dir build-debug --output-on-failure -j "$jobs"
-    echo "fuzzing the lexer for 60 s"
+    echo "fuzzing the lexer for 60 s and each codec for 15 s"
     tests/fuzz/run.sh 60 >fuzz.log 2>&1 || { tail -n 40 fuzz.log; exit 1; }
     tail -n 2 fuzz.log
     ;;

@@ -54,3 +54,7 @@ endforeach()
 file(GLOB ZAN_LEXBENCH_STUBS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_stub.cpp)
 add_executable(zan-lexbench bench/lexer_bench.cpp ${ZAN_LEXBENCH_STUBS})
 target_link_libraries(zan-lexbench PRIVATE zanrt)
+
+# The LZ decoder next to zlib's inflate, run by bench/codecs.sh.
+add_executable(zan-lzbench bench/codecs_lz.cpp)
+target_link_libraries(zan-lzbench PRIVATE zanrt)
