@@ -26,6 +26,7 @@
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "library/library.h"
 #include "library/system.h"
 #include "platform/services.h"
 #include "runtime/collector.h"
@@ -87,39 +88,47 @@ void define_datatype_words() {
     for (int t = 1; t <= int(Type::event); ++t) set_global(names[t], datatype_cell(Type(t)));
 }
 
-// The typesets that specs name, by their member type ids.
+// The boot typesets, in definition order: each row's members, then the
+// earlier rows it unites. Natives' specs name them, so they exist before any
+// native is made.
 void define_typesets() {
     struct Set {
         const char* name;
         std::vector<Type> types;
+        std::vector<const char*> unites;
     };
     using T = Type;
-    std::vector<Type> blocks{T::block, T::paren, T::path, T::lit_path, T::set_path, T::get_path, T::hash};
-    std::vector<Type> strings{T::string, T::file, T::url, T::tag, T::email, T::ref};
-    std::vector<Type> series = blocks;
-    series.insert(series.end(), strings.begin(), strings.end());
-    series.insert(series.end(), {T::binary, T::vector, T::image});
-    std::vector<Type> all;
-    for (int i = int(T::datatype); i <= int(T::event); ++i) all.push_back(Type(i));
     const Set sets[] = {
-        {"any-type!", all},
-        {"number!", {T::integer, T::float_, T::percent}},
-        {"any-word!", {T::word, T::set_word, T::lit_word, T::get_word}},
-        {"all-word!", {T::word, T::set_word, T::lit_word, T::get_word, T::refinement, T::issue}},
-        {"any-block!", blocks},
-        {"any-list!", {T::block, T::paren, T::hash}},
-        {"any-path!", {T::path, T::lit_path, T::set_path, T::get_path}},
-        {"any-string!", strings},
-        {"series!", series},
-        {"any-function!", {T::native, T::action, T::op, T::function, T::routine}},
-        {"any-object!", {T::object, T::error, T::port}},
-        {"any-point!", {T::point2d, T::point3d}},
-        {"scalar!", {T::char_, T::integer, T::float_, T::pair, T::percent, T::tuple, T::time, T::date,
-                     T::money, T::point2d, T::point3d}},
+        {"internal!", {T::unset}, {}},
+        {"external!", {T::event}, {}},
+        {"number!", {T::integer, T::float_, T::percent}, {}},
+        {"planar!", {T::pair, T::point2d}, {}},
+        {"any-point!", {T::point2d, T::point3d}, {}},
+        {"scalar!", {T::money, T::char_, T::pair, T::tuple, T::time, T::date}, {"number!", "any-point!"}},
+        {"any-word!", {T::word, T::set_word, T::lit_word, T::get_word}, {}},
+        {"all-word!", {T::refinement, T::issue}, {"any-word!"}},
+        {"any-list!", {T::block, T::paren, T::hash}, {}},
+        {"any-path!", {T::path, T::lit_path, T::set_path, T::get_path}, {}},
+        {"any-block!", {}, {"any-path!", "any-list!"}},
+        {"any-function!", {T::native, T::action, T::op, T::function, T::routine}, {}},
+        {"any-object!", {T::object, T::error, T::port}, {}},
+        {"any-string!", {T::string, T::file, T::url, T::tag, T::email, T::ref}, {}},
+        {"series!", {T::binary, T::image, T::vector}, {"any-block!", "any-string!"}},
+        {"immediate!", {T::none, T::logic, T::datatype, T::typeset, T::handle, T::date},
+         {"scalar!", "all-word!"}},
+        {"default!", {T::map, T::bitset},
+         {"series!", "immediate!", "any-object!", "external!", "any-function!"}},
+        {"any-type!", {}, {"default!", "internal!"}},
     };
     for (const Set& s : sets) {
         Cell ts = typeset::make();
         for (Type m : s.types) typeset::add(ts, m);
+        for (const char* other : s.unites) {
+            const Cell* o = context::get_by_symbol(symbol::make(other), context::global());
+            ts.w1 |= o->w1;
+            ts.w2 |= o->w2;
+            ts.w3 |= o->w3;
+        }
         set_global(s.name, ts);
     }
 }
@@ -207,10 +216,14 @@ void init() {
     lexer::init();
     define_datatype_words();
     define_typesets();
+    set_global("null-handle", make_cell(Type::handle));
     collector::set_enabled(true);
 
     // The boot scripts: the natives and actions first, then what builds on them.
-    const char* order[] = {"boot.zan"};
+    // The library's own scripts in their order; any other script runs after
+    // them, in name order.
+    const char* order[] = {"boot.zan",   "constants.zan", "base.zan",  "predicates.zan", "conversions.zan",
+                           "utility.zan", "series.zan",   "math.zan",  "system.zan", "operators.zan"};
     std::vector<bool> ran(size_t(script_count), false);
     for (const char* name : {"natives.zan", "actions.zan"})
         for (int i = 0; i < script_count; ++i)
@@ -218,6 +231,8 @@ void init() {
                 ran[i] = true;
                 define_builtins(scripts[i]);
             }
+    library::register_routines();
+    library::register_predicates();
     platform::install_services();
     for (int i = 0; i < script_count; ++i)
         if (std::strcmp(scripts[i].name, "routines.zan") == 0) {
@@ -233,6 +248,7 @@ void init() {
     for (int i = 0; i < script_count; ++i)
         if (!ran[i]) run_script(scripts[i]);
     system_object::install();
+    library::finish_boot();
     platform::after_boot();
 }
 

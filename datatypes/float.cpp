@@ -18,6 +18,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
+#include "datatypes/money.h"
 #include "datatypes/series.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
@@ -284,6 +285,12 @@ void do_math(actions::Args args, int op) {
 
 int32_t compare(const Cell& a, const Cell& b, int32_t op) {
     if ((op == 2 || op == 9 || op == 12) && type_id(a) != type_id(b)) return 1;
+    if (is(b, Type::money)) {
+        // NaN is neither below nor above any amount.
+        if (std::isnan(float_of(a))) return op == 3 || op == 4 ? 1 : op == 5 || op == 6 ? -1 : op == 7 || op == 8 ? 0 : 1;
+        int32_t r = money::compare(b, a, op);
+        return r == -2 ? -2 : -r;
+    }
     double x = float_of(a), y;
     if (is(b, Type::char_) || !read_double(b, y)) return -2;
     switch (op) {
@@ -392,6 +399,8 @@ void make(actions::Args args, Type target) {
         Cell mantissa = s->cells()[at], exponent = s->cells()[at + 1];
         double e = std::trunc(get_number(exponent));
         d = get_number(mantissa) * std::pow(10.0, e);
+    } else if (is(spec, Type::money)) {
+        d = money::to_float(spec);
     } else if (is(spec, Type::binary)) {
         // Up to eight bytes from the position: the double's bit pattern.
         d = std::bit_cast<double>(integer::leading_bytes(spec, 8));

@@ -13,6 +13,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/mold.h"
+#include "datatypes/money.h"
 #include "datatypes/series.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
@@ -309,6 +310,7 @@ void to(actions::Args args, Type) {
         case Type::issue: set_int(result, from_issue(spec)); break;
         case Type::binary: set_int(result, int32_t(uint32_t(leading_bytes(spec, 4)))); break;
         case Type::time: set_int(result, truncated(float_of(spec) + 0.5)); break;
+        case Type::money: set_int(result, money::to_integer(spec)); break;
         default: bad_to_arg(spec);
         }
     }

@@ -15,7 +15,9 @@
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/mold.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
@@ -72,7 +74,9 @@ void register_all() {
     float_::init();
     typeset::init();
     error::init();
-    // vector!, map!, hash!
+    // vector!
+    map::init();
+    // hash!
     pair::init();
     percent::init();
     tuple::init();
@@ -80,7 +84,8 @@ void register_all() {
     tag::init();
     email::init();
     handle::init();
-    // date!, port!, money!
+    // date!, port!
+    money::init();
     ref::init();
     point::init();  // point2D!, point3D!
     // image! after the image back end starts; event! when

@@ -232,12 +232,12 @@ const char* change_word(Change c, bool after) {
     return after ? w.after : w.before;
 }
 
-bool notify_before(const Cell& s, Change c, int32_t index, int32_t count) {
-    return services::ownership_check(s, change_word(c, false), index, count);
+bool notify_before(const Cell& s, Change c, int32_t index, int32_t count, const Cell* value) {
+    return services::ownership_check(s, change_word(c, false), index, count, value);
 }
 
-void notify_after(const Cell& s, Change c, int32_t index, int32_t count) {
-    services::ownership_check(s, change_word(c, true), index, count);
+void notify_after(const Cell& s, Change c, int32_t index, int32_t count, const Cell* value) {
+    services::ownership_check(s, change_word(c, true), index, count, value);
 }
 
 // --- navigation --------------------------------------------------------------------

@@ -15,6 +15,7 @@
 
 #include "datatypes/float.h"
 #include "datatypes/issue.h"
+#include "datatypes/money.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/tuple.h"
@@ -101,7 +102,7 @@ bool same(const Cell& a, const Cell& b) {
             tuple_bytes(b, y);
             return std::memcmp(x, y, size_t(tuple_length(a))) == 0;
         }
-        case Type::money: missing(Type::money);
+        case Type::money: return money::same(a, b);
         case Type::native:
         case Type::action:
         case Type::point2d: return a.w1 == b.w1 && a.w2 == b.w2;
@@ -141,7 +142,7 @@ int32_t sign_of(const Cell& v) {
         double d = float_of(v);
         return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
     }
-    if (t == Type::money) missing(Type::money);
+    if (t == Type::money) return money::sign(v);
     errors::expect_arg(v, 1);
 }
 
@@ -177,7 +178,7 @@ Status n_zero_q(int32_t check, const int32_t* refs) {
             zero = true;
             for (int i = 0; i < point::axes(type_of(v)); ++i) zero = zero && point_coord(v, i) == 0.0f;
             break;
-        case Type::money: missing(type_of(v));
+        case Type::money: zero = money::zero_q(v); break;
         default: break;
     }
     return finish(logic_cell(zero));
@@ -304,17 +305,18 @@ Status n_min(int32_t check, const int32_t* refs) {
 
 Status n_shift(int32_t check, const int32_t* refs) {
     check_args(check, 53, refs);
-    int32_t data = int_of(*arg(0));
-    int32_t bits = int_of(*arg(1));
+    Shift how = given(refs, 0) ? Shift::left : given(refs, 1) ? Shift::logical : Shift::right;
+    return finish(integer_cell(shift_bits(int_of(*arg(0)), int_of(*arg(1)), how)));
+}
+
+int32_t shift_bits(int32_t data, int32_t bits, Shift how) {
     if (bits < 0) bits = 0;
-    int32_t r;
-    if (given(refs, 0))
-        r = bits >= 32 ? 0 : int32_t(uint32_t(data) << bits);
-    else if (given(refs, 1))
-        r = bits >= 32 ? 0 : int32_t(uint32_t(data) >> bits);
-    else
-        r = bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
-    return finish(integer_cell(r));
+    switch (how) {
+    case Shift::left: return bits >= 32 ? 0 : int32_t(uint32_t(data) << bits);
+    case Shift::logical: return bits >= 32 ? 0 : int32_t(uint32_t(data) >> bits);
+    case Shift::right: break;
+    }
+    return bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
 }
 
 Status n_to_hex(int32_t check, const int32_t* refs) {

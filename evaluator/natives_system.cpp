@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "datatypes/file.h"
+#include "datatypes/money.h"
 #include "datatypes/point.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -260,7 +261,13 @@ Status n_as_point3d(int32_t check, const int32_t* refs) {
 
 Status n_as_money(int32_t check, const int32_t* refs) {
     check_args(check, 76, refs);
-    missing(Type::money);
+    Cell currency = *arg(0), amount = *arg(1);
+    int32_t index = money::find_currency_symbol(word_symbol(currency));
+    if (index < 0) errors::fire(errors::id::bad_denom, &currency);
+    Cell m = is(amount, Type::integer) ? money::from_integer(int_of(amount))
+                                       : money::from_float(float_of(amount), true);
+    money::set_currency(m, index);
+    return finish(m);
 }
 
 }  // namespace zan::natives

@@ -5,6 +5,7 @@
 // stack slots during the walk, so a collection moving buffers cannot lose
 // them; the walk gives the slots back before it pushes its result.
 #include "datatypes/context.h"
+#include "datatypes/series_services.h"
 #include "datatypes/symbol.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
@@ -145,6 +146,18 @@ walk:
             if (i == 1) {
                 Cell word = head;
                 context::set(word, cur);
+            } else if ((is(parent, Type::block) || is(parent, Type::paren)) &&
+                       is(reached_by, Type::integer) && int_of(reached_by) >= 1 &&
+                       series_index(parent) + uint32_t(int_of(reached_by)) <=
+                           memory::buffer(series_node(parent))->length()) {
+                // In place in its block; the owner hears of a set-path.
+                int32_t at = int32_t(series_index(parent)) + int_of(reached_by) - 1;
+                Cell& slot = memory::buffer(series_node(parent))->cells()[at];
+                bool line_break = newline_before(slot);
+                slot = cur;
+                if (line_break) set_flag(slot, header::newline);
+                else clear_newline(slot);
+                series::services::ownership_check(parent, "set-path", at, 1);
             } else {
                 Cell where = reached_by;
                 actions::PathStep back{&where, &cur, &path, nullptr, nullptr, int32_t(i - 1),

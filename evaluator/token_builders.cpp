@@ -13,6 +13,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -892,11 +893,30 @@ bool money_syntax(const uint8_t* s, const uint8_t* e) {
     return decimals >= 1 && decimals <= 5;
 }
 
+// Builds a money literal already checked by money_syntax; false for an
+// unknown currency.
+bool build_money(const uint8_t* s, const uint8_t* e, Cell& out) {
+    const uint8_t* p = s;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    const uint8_t* dollar = p;
+    while (*dollar != '$') dollar++;
+    auto text = [](const uint8_t* a, const uint8_t* b) {
+        return std::string_view(reinterpret_cast<const char*>(a), size_t(b - a));
+    };
+    const uint8_t* q = dollar + 1;
+    while (q < e && *q != '.' && *q != ',') q++;
+    std::string_view fraction = q < e ? text(q + 1, e) : std::string_view();
+    return money::make_at(out, negative, text(p, dollar), text(dollar + 1, q), fraction);
+}
+
 void k_money(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build) {
     st.pos = e;
     if (!money_syntax(s, e)) bad(st, Type::money);
     st.type = int32_t(Type::money);
-    if (build) datatype_not_built(Type::money);
+    Cell m;
+    if (!build_money(s, e, m)) bad(st, Type::money);
+    if (build) put_value(st, m);
 }
 
 // --- dates ---------------------------------------------------------------------------------
@@ -1228,13 +1248,12 @@ void scan_tuple(const void* text, uint32_t count, uint32_t unit, int32_t& err, C
     result = tuple_cell(bytes, n);
 }
 
-void scan_money(const void* text, uint32_t count, uint32_t unit, int32_t& err, Cell&) {
+void scan_money(const void* text, uint32_t count, uint32_t unit, int32_t& err, Cell& result) {
     std::string s;
     err = 0;
     if (!narrow(text, count, unit, s, false)) return void(err = -1);
     auto b = reinterpret_cast<const uint8_t*>(s.data());
-    if (!money_syntax(b, b + s.size())) return void(err = -1);
-    datatype_not_built(Type::money);
+    if (!money_syntax(b, b + s.size()) || !build_money(b, b + s.size(), result)) err = -1;
 }
 
 }  // namespace zan::lexer

@@ -28,6 +28,7 @@
 #include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
+#include "evaluator/natives_text.h"
 #include "evaluator/routines.h"
 #include "platform/io.h"
 #include "platform/text.h"
@@ -291,6 +292,13 @@ void install() {
     s.rename = &rename;
     s.query = &query;
     file::set_services(s);
+    // checksum reads a file! whole, as binary.
+    natives::TextServices t = natives::text_services();
+    t.read_file = [](const Cell& f) {
+        Cell bin = read(f, none_cell(), none_cell(), true, false);
+        return std::string(text::binary_bytes(bin));
+    };
+    natives::set_text_services(t);
     routines::add("create-dir", create_dir);
     routines::add("exists?", exists_q);
     routines::add("get-current-dir", get_current_dir);

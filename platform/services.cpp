@@ -2,6 +2,7 @@
 #include "platform/services.h"
 
 #include "platform/files.h"
+#include "platform/http.h"
 #include "platform/process.h"
 #include "platform/system_info.h"
 
@@ -12,6 +13,7 @@ void install_services() {
     if (done) return;
     done = true;
     files::install();
+    http::install();
     process::install();
     system_info::install();
 }

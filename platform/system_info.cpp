@@ -8,10 +8,7 @@
 #include <sstream>
 
 #include "datatypes/block.h"
-#if __has_include("datatypes/map.h")
 #include "datatypes/map.h"
-#define ZAN_HAVE_MAP 1
-#endif
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
@@ -97,25 +94,22 @@ OsInfo os_info() {
 }
 
 Cell environment() {
-    Cell block;
-    block::make_at(block, 100);
-    collector::Root keep(block);
+    Cell map;
+    map::make_at(map, nullptr, 64);
+    collector::Root keep(map);
     for (char** e = environ; e && *e; ++e) {
         std::string_view entry = *e;
         // The first "=" after the first character splits the entry.
         size_t eq = entry.find('=', 1);
         if (eq == std::string_view::npos) continue;
         Cell name = text::decode(entry.substr(0, eq), false);
-        block::rs_append(block, name);
+        collector::Root keep_name(name);
         Cell value = text::decode(entry.substr(eq + 1), false);
-        block::rs_append(block, value);
+        collector::Root keep_value(value);
+        // Names are case-sensitive here: PATH and path are two variables.
+        map::put(map, name, value, true);
     }
-#ifdef ZAN_HAVE_MAP
-    Cell map;
-    return map::make_at(map, &block, 0);
-#else
-    return block;
-#endif
+    return map;
 }
 
 namespace {
@@ -142,11 +136,9 @@ void os_info_routine(Cell* args) {
 }  // namespace
 
 void install() {
-#ifdef ZAN_HAVE_MAP
     natives::SystemServices s = natives::system_services();
     s.environment = &environment;
     natives::set_system_services(s);
-#endif
     routines::add("os-info", os_info_routine);
 }
 

@@ -247,4 +247,31 @@ inline Node callable_spec(const Cell& c) { return c.w2; }
 inline Node callable_more(const Cell& c) { return c.w3; }
 inline Type op_source(const Cell& c) { return Type((c.header >> 16) & 0xFF); }
 
+// money!: the sign in header bit 14, the currency index (0 none) in the low
+// byte of w1, then 22 decimal digits packed two a byte, most significant
+// first, in cell bytes 5-15 (w1's upper three bytes, then w2 and w3).
+namespace header {
+constexpr uint32_t money_negative = 0x4000;
+}
+inline uint8_t money_currency(const Cell& c) { return uint8_t(c.w1); }
+inline void set_money_currency(Cell& c, uint8_t index) { c.w1 = (c.w1 & ~0xFFu) | index; }
+inline void money_packed(const Cell& c, uint8_t out[11]) {
+    uint8_t bytes[16];
+    std::memcpy(bytes, &c, 16);
+    std::memcpy(out, bytes + 5, 11);
+}
+inline void set_money_packed(Cell& c, const uint8_t in[11]) {
+    uint8_t bytes[16];
+    std::memcpy(bytes, &c, 16);
+    std::memcpy(bytes + 5, in, 11);
+    std::memcpy(&c, bytes, 16);
+}
+
+// date!: the packed date word in w1 (year, time flag, month, day, zone), the
+// UTC time of the stored day in seconds as a double in w2 and w3.
+inline uint32_t date_word(const Cell& c) { return c.w1; }
+inline void set_date_word(Cell& c, uint32_t word) { c.w1 = word; }
+inline double date_time(const Cell& c) { return float_of(c); }
+inline void set_date_time(Cell& c, double t) { set_float(c, t); }
+
 }  // namespace zan

@@ -59,3 +59,7 @@ target_link_libraries(zan-lexbench PRIVATE zanrt)
 add_test(NAME output-checks
          COMMAND ${CMAKE_COMMAND} -DZAN=$<TARGET_FILE:zan> -DDIR=${CMAKE_SOURCE_DIR}/tests/scripts/io
                  -P ${CMAKE_SOURCE_DIR}/tests/scripts/output_checks.cmake)
+
+# The LZ decoder next to zlib's inflate, run by bench/codecs.sh.
+add_executable(zan-lzbench bench/codecs_lz.cpp)
+target_link_libraries(zan-lzbench PRIVATE zanrt)

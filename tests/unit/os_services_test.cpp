@@ -2,6 +2,7 @@
 // command line, os-release names, architecture words and command splitting.
 #include <gtest/gtest.h>
 
+#include "platform/http.h"
 #include "platform/process.h"
 #include "platform/system_info.h"
 
@@ -60,6 +61,26 @@ TEST(Processes, ShellCharactersAndSplitting) {
     EXPECT_EQ(process::split_words("  spaced\targs  x"), (V{"spaced", "args", "x"}));
     EXPECT_EQ(process::split_words("one"), (V{"one"}));
     EXPECT_EQ(process::split_words(" \t "), V{});
+}
+
+TEST(HttpHeaders, NamesValuesAndSkippedLines) {
+    using L = http::HeaderList;
+    struct Case {
+        const char* text;
+        L pairs;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n", L{{"Content-Type", "text/html"}}},
+        {"X:v\r\n", L{{"X", "v"}}},
+        {"X-Pad: \t padded \t \r\n", L{{"X-Pad", "padded"}}},
+        {"X-Empty:\r\nX-Blank:   \r\n", L{{"X-Empty", ""}, {"X-Blank", ""}}},
+        {"Set-Cookie: a=1\r\nSet-Cookie: b=2\r\n", L{{"Set-Cookie", "a=1"}, {"Set-Cookie", "b=2"}}},
+        {"Time: 12:30:00\n", L{{"Time", "12:30:00"}}},
+        {"no colon here\r\n: no name\r\nLast: end", L{{"Last", "end"}}},
+        {"HTTP/1.1 200 OK: with a colon\r\n", L{}},
+        {"MiXeD-CaSe: Kept\r\n", L{{"MiXeD-CaSe", "Kept"}}},
+        {"", L{}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(http::parse_headers(c.text), c.pairs) << c.text;
 }
 
 }  // namespace
