@@ -5,9 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake ninja-build googletest libgtest-dev)
+packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev libcurl4-openssl-dev)
 # The decoders of outside data are fuzzed with clang's libFuzzer.
 test_packages=(clang libclang-rt-dev)
+# The HTTP tests talk to a Python server.
+test_packages+=(python3)
 
 install_missing() {
   local missing=()
@@ -43,7 +45,7 @@ case "${1:-}" in
     # The debug build checks the heap after every collection.
     build build-debug -DCMAKE_BUILD_TYPE=Debug
     ctest --test-dir build-debug --output-on-failure -j "$jobs"
-    echo "fuzzing the lexer for 60 s"
+    echo "fuzzing the lexer for 60 s and each codec for 15 s"
     tests/fuzz/run.sh 60 >fuzz.log 2>&1 || { tail -n 40 fuzz.log; exit 1; }
     tail -n 2 fuzz.log
     ;;

@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "codecs/random.h"
+#include "codecs/services.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -23,7 +26,9 @@
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "library/library.h"
 #include "library/system.h"
+#include "platform/services.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -36,13 +41,14 @@ namespace {
 // Binds every word of the block (at any depth) to the global context, adding
 // the words it lacks.
 void bind_global(const Cell& block) {
+    // Loaded code may hold hundreds of thousands of blocks and paths: the set of
+    // series walked already must answer in constant time.
     std::vector<Node> todo{series_node(block)};
-    std::vector<Node> seen;
+    std::unordered_set<Node> seen;
     while (!todo.empty()) {
         Node n = todo.back();
         todo.pop_back();
-        if (std::find(seen.begin(), seen.end(), n) != seen.end()) continue;
-        seen.push_back(n);
+        if (!seen.insert(n).second) continue;
         for (uint32_t i = 0; i < memory::buffer(n)->length(); ++i) {
             Cell v = memory::buffer(n)->cells()[i];
             Type t = type_of(v);
@@ -82,39 +88,47 @@ void define_datatype_words() {
     for (int t = 1; t <= int(Type::event); ++t) set_global(names[t], datatype_cell(Type(t)));
 }
 
-// The typesets that specs name, by their member type ids.
+// The boot typesets, in definition order: each row's members, then the
+// earlier rows it unites. Natives' specs name them, so they exist before any
+// native is made.
 void define_typesets() {
     struct Set {
         const char* name;
         std::vector<Type> types;
+        std::vector<const char*> unites;
     };
     using T = Type;
-    std::vector<Type> blocks{T::block, T::paren, T::path, T::lit_path, T::set_path, T::get_path, T::hash};
-    std::vector<Type> strings{T::string, T::file, T::url, T::tag, T::email, T::ref};
-    std::vector<Type> series = blocks;
-    series.insert(series.end(), strings.begin(), strings.end());
-    series.insert(series.end(), {T::binary, T::vector, T::image});
-    std::vector<Type> all;
-    for (int i = int(T::datatype); i <= int(T::event); ++i) all.push_back(Type(i));
     const Set sets[] = {
-        {"any-type!", all},
-        {"number!", {T::integer, T::float_, T::percent}},
-        {"any-word!", {T::word, T::set_word, T::lit_word, T::get_word}},
-        {"all-word!", {T::word, T::set_word, T::lit_word, T::get_word, T::refinement, T::issue}},
-        {"any-block!", blocks},
-        {"any-list!", {T::block, T::paren, T::hash}},
-        {"any-path!", {T::path, T::lit_path, T::set_path, T::get_path}},
-        {"any-string!", strings},
-        {"series!", series},
-        {"any-function!", {T::native, T::action, T::op, T::function, T::routine}},
-        {"any-object!", {T::object, T::error, T::port}},
-        {"any-point!", {T::point2d, T::point3d}},
-        {"scalar!", {T::char_, T::integer, T::float_, T::pair, T::percent, T::tuple, T::time, T::date,
-                     T::money, T::point2d, T::point3d}},
+        {"internal!", {T::unset}, {}},
+        {"external!", {T::event}, {}},
+        {"number!", {T::integer, T::float_, T::percent}, {}},
+        {"planar!", {T::pair, T::point2d}, {}},
+        {"any-point!", {T::point2d, T::point3d}, {}},
+        {"scalar!", {T::money, T::char_, T::pair, T::tuple, T::time, T::date}, {"number!", "any-point!"}},
+        {"any-word!", {T::word, T::set_word, T::lit_word, T::get_word}, {}},
+        {"all-word!", {T::refinement, T::issue}, {"any-word!"}},
+        {"any-list!", {T::block, T::paren, T::hash}, {}},
+        {"any-path!", {T::path, T::lit_path, T::set_path, T::get_path}, {}},
+        {"any-block!", {}, {"any-path!", "any-list!"}},
+        {"any-function!", {T::native, T::action, T::op, T::function, T::routine}, {}},
+        {"any-object!", {T::object, T::error, T::port}, {}},
+        {"any-string!", {T::string, T::file, T::url, T::tag, T::email, T::ref}, {}},
+        {"series!", {T::binary, T::image, T::vector}, {"any-block!", "any-string!"}},
+        {"immediate!", {T::none, T::logic, T::datatype, T::typeset, T::handle, T::date},
+         {"scalar!", "all-word!"}},
+        {"default!", {T::map, T::bitset},
+         {"series!", "immediate!", "any-object!", "external!", "any-function!"}},
+        {"any-type!", {}, {"default!", "internal!"}},
     };
     for (const Set& s : sets) {
         Cell ts = typeset::make();
         for (Type m : s.types) typeset::add(ts, m);
+        for (const char* other : s.unites) {
+            const Cell* o = context::get_by_symbol(symbol::make(other), context::global());
+            ts.w1 |= o->w1;
+            ts.w2 |= o->w2;
+            ts.w3 |= o->w3;
+        }
         set_global(s.name, ts);
     }
 }
@@ -184,6 +198,7 @@ void init() {
     static bool done = false;
     if (done) return;
     done = true;
+    random::init();
     memory::init();
     block::init_root();
     datatype::register_all();
@@ -194,16 +209,21 @@ void init() {
     stack::init();
     dispatch::init();
     natives::init_table();
+    codecs::install();
     interp::init();
     interp::install_lexer_hooks();
     trace::init();
     lexer::init();
     define_datatype_words();
     define_typesets();
+    set_global("null-handle", make_cell(Type::handle));
     collector::set_enabled(true);
 
     // The boot scripts: the natives and actions first, then what builds on them.
-    const char* order[] = {"boot.zan"};
+    // The library's own scripts in their order; any other script runs after
+    // them, in name order.
+    const char* order[] = {"boot.zan",   "constants.zan", "base.zan",  "predicates.zan", "conversions.zan",
+                           "utility.zan", "series.zan",   "math.zan",  "system.zan", "operators.zan"};
     std::vector<bool> ran(size_t(script_count), false);
     for (const char* name : {"natives.zan", "actions.zan"})
         for (int i = 0; i < script_count; ++i)
@@ -211,6 +231,9 @@ void init() {
                 ran[i] = true;
                 define_builtins(scripts[i]);
             }
+    library::register_routines();
+    library::register_predicates();
+    platform::install_services();
     for (int i = 0; i < script_count; ++i)
         if (std::strcmp(scripts[i].name, "routines.zan") == 0) {
             ran[i] = true;
@@ -225,6 +248,8 @@ void init() {
     for (int i = 0; i < script_count; ++i)
         if (!ran[i]) run_script(scripts[i]);
     system_object::install();
+    library::finish_boot();
+    platform::after_boot();
 }
 
 }  // namespace zan::boot

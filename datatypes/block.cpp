@@ -122,7 +122,7 @@ void insert_or_append(Args args, const Cell* part, bool only, const Cell* dup_re
     const uint32_t bytes = in.bytes;
     int32_t total = total_of(blk);
     int32_t at = append ? total : std::min(index_of(blk), total);
-    series::with_notify(blk, append ? Change::append : Change::insert, at, int32_t(count), [&] {
+    series::with_notify_value(blk, append ? Change::append : Change::insert, at, int32_t(count), value, [&] {
         Node n = series_node(blk);
         series::ensure_room(n, bytes, dup < 5);
         std::vector<Cell> cells = take_source(value, src);

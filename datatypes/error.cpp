@@ -150,18 +150,38 @@ Cell new_error() {
     return e;
 }
 
-// The category object of a category index, and its context.
-Node category_context(int category) {
-    Cell cat = *context::value_at(object::context_node(catalog_), category);
-    return object::context_node(cat);
+// The context of the catalogue, or 0 when a script replaced it by something
+// that is no object.
+Node catalog_context() {
+    return is(catalog_, Type::object) ? object::context_node(catalog_) : 0;
 }
 
+// The context of a category object, or 0 when the catalogue no longer holds
+// an object there (a script may assign any value to its fields).
+Node category_context(int category) {
+    Node top = catalog_context();
+    if (!top || category < 0 || uint32_t(category) >= context::length(top)) return 0;
+    Cell cat = *context::value_at(top, category);
+    return is(cat, Type::object) ? object::context_node(cat) : 0;
+}
+
+// The category and id words of an error: bound to the catalogue where it still
+// holds them, else plain words of the built-in names, so an error is raised
+// whatever a script did to the catalogue.
 void set_ids(const Cell& error, int category, int id) {
     Node ctx = object::context_node(error);
-    Node top = object::context_node(catalog_);
-    Cell type = word_cell(Type::word, top, word_symbol(context::word_at(top, category)), category);
-    Node cat = category_context(category);
-    Cell idw = word_cell(Type::word, cat, word_symbol(context::word_at(cat, id + 2)), id + 2);
+    uint32_t type_sym = symbol::make(catalog::category_name(category));
+    uint32_t id_sym = symbol::make(catalog::id_name(category, id));
+    Cell type = unbound_word(type_sym);
+    if (Node top = catalog_context()) {
+        int32_t i = context::find_word(top, type_sym, false);
+        if (i >= 0) type = word_cell(Type::word, top, type_sym, uint32_t(i));
+    }
+    Cell idw = unbound_word(id_sym);
+    if (Node cat = category_context(category)) {
+        int32_t i = context::find_word(cat, id_sym, false);
+        if (i >= 0) idw = word_cell(Type::word, cat, id_sym, uint32_t(i));
+    }
     *context::value_at(ctx, field::code) = integer_cell(category * 100 + id);
     *context::value_at(ctx, field::type) = type;
     *context::value_at(ctx, field::id) = idw;
@@ -169,16 +189,17 @@ void set_ids(const Cell& error, int category, int id) {
 
 // Category index of a word (letter case ignored), -1 when none.
 int category_of(const Cell& word) {
-    if (!is(word, Type::word)) return -1;
-    Node top = object::context_node(catalog_);
+    Node top = catalog_context();
+    if (!is(word, Type::word) || !top) return -1;
     int32_t i = context::find_word(top, word_symbol(word), true);
     return i < catalog::category_count ? i : -1;
 }
 
 // Id number of a word in a category, -1 when none.
 int id_of_word(int category, const Cell& word) {
-    if (!is(word, Type::word)) return -1;
-    int32_t i = context::find_word(category_context(category), word_symbol(word), true);
+    Node cat = category_context(category);
+    if (!is(word, Type::word) || !cat) return -1;
+    int32_t i = context::find_word(cat, word_symbol(word), true);
     return i >= 2 ? i - 2 : -1;
 }
 
@@ -383,26 +404,35 @@ Cell field_named(const Cell& error, const Cell& word) {
 // error as internal invalid-error with the offending value as arg1.
 Cell resolve_template(Cell& error, int& category) {
     for (int attempt = 0; attempt < 2; ++attempt) {
+        // The first offence is the one reported: a broken internal category
+        // must not hide it.
+        Cell* arg1 = attempt == 0 ? field_at(error, field::arg1) : nullptr;
         Cell type = *field_at(error, field::type);
         category = category_of(type);
         if (category < 0) {
-            *field_at(error, field::arg1) = type;
+            if (arg1) *arg1 = type;
         } else {
             Cell idw = *field_at(error, field::id);
             int i = id_of_word(category, idw);
             if (i < 0) {
-                *field_at(error, field::arg1) = idw;
+                if (arg1) *arg1 = idw;
             } else {
                 Cell t = *context::value_at(category_context(category), i + 2);
                 if (is(t, Type::word)) t = field_named(error, t);
                 if (is(t, Type::string) || is(t, Type::block)) return t;
-                *field_at(error, field::arg1) = t;
+                if (arg1) *arg1 = t;
             }
         }
         set_ids(error, int(errors::Category::internal), ids::invalid_error.index - 2);
     }
     category = int(errors::Category::internal);
-    return *context::value_at(category_context(category), ids::invalid_error.index);
+    Node cat = category_context(category);
+    if (cat && context::length(cat) > ids::invalid_error.index) {
+        Cell t = *context::value_at(cat, ids::invalid_error.index);
+        if (is(t, Type::string) || is(t, Type::block)) return t;
+    }
+    // The internal category is broken too: its built-in template.
+    return parse_template(catalog::template_text(category, ids::invalid_error.index - 2));
 }
 
 }  // namespace
@@ -441,8 +471,11 @@ int32_t form(const Cell& value, Node buffer, bool, int32_t budget) {
     Node cat = category_context(category);
 
     budget = mold::append(buffer, "*** ", budget);
-    Cell display = *context::value_at(cat, 1);
-    if (is(display, Type::string)) budget = put_text(buffer, string::to_utf8(display), budget);
+    Cell display = cat && context::length(cat) > 1 ? *context::value_at(cat, 1) : none_cell();
+    if (is(display, Type::string))
+        budget = put_text(buffer, string::to_utf8(display), budget);
+    else
+        budget = mold::append(buffer, catalog::category_type(category), budget);
     budget = mold::append(buffer, ": ", budget);
 
     if (is(tmpl, Type::string)) {

@@ -13,10 +13,12 @@
 #include <cstring>
 #include <string>
 
+#include "codecs/random.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/mold.h"
+#include "datatypes/money.h"
 #include "datatypes/series.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
@@ -240,6 +242,8 @@ void do_math(actions::Args args, int op) {
         run_slot(rt, op, args, right);
         return;
     case Type::tuple: {
+        // A number minus or divided by a tuple has no meaning.
+        if (op == integer::subtract || op == integer::divide) not_related(lt, op);
         Cell left = args[0];
         args[0] = right;
         args[1] = left;
@@ -281,6 +285,12 @@ void do_math(actions::Args args, int op) {
 
 int32_t compare(const Cell& a, const Cell& b, int32_t op) {
     if ((op == 2 || op == 9 || op == 12) && type_id(a) != type_id(b)) return 1;
+    if (is(b, Type::money)) {
+        // NaN is neither below nor above any amount.
+        if (std::isnan(float_of(a))) return op == 3 || op == 4 ? 1 : op == 5 || op == 6 ? -1 : op == 7 || op == 8 ? 0 : 1;
+        int32_t r = money::compare(b, a, op);
+        return r == -2 ? -2 : -r;
+    }
     double x = float_of(a), y;
     if (is(b, Type::char_) || !read_double(b, y)) return -2;
     switch (op) {
@@ -389,6 +399,8 @@ void make(actions::Args args, Type target) {
         Cell mantissa = s->cells()[at], exponent = s->cells()[at + 1];
         double e = std::trunc(get_number(exponent));
         d = get_number(mantissa) * std::pow(10.0, e);
+    } else if (is(spec, Type::money)) {
+        d = money::to_float(spec);
     } else if (is(spec, Type::binary)) {
         // Up to eight bytes from the position: the double's bit pattern.
         d = std::bit_cast<double>(integer::leading_bytes(spec, 8));
@@ -416,6 +428,16 @@ void multiply_(actions::Args args) { do_math(args, integer::multiply); }
 void divide_(actions::Args args) { do_math(args, integer::divide); }
 void remainder_(actions::Args args) { do_math(args, integer::remainder); }
 
+// percent! and time! inherit this slot: the double changes, the type stays.
+void random_(actions::Args args, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(int32_t(args[0].w2 ^ args[0].w3));
+        args[0] = unset_cell();
+        return;
+    }
+    set_float(args[0], random::up_to(float_of(args[0]), secure));
+}
+
 // The parity of the integral part, also beyond the int32 range.
 bool even_q(const Cell& v) { return std::fmod(std::trunc(float_of(v)), 2.0) == 0.0; }
 bool odd_q(const Cell& v) { return std::fabs(std::fmod(std::trunc(float_of(v)), 2.0)) == 1.0; }
@@ -425,6 +447,7 @@ bool odd_q(const Cell& v) { return std::fabs(std::fmod(std::trunc(float_of(v)), 
 void init() {
     actions::Row row;
     row.make = make;
+    row.random = random_;
     row.to = make;
     row.form = form;
     row.mold = mold;

@@ -8,10 +8,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "codecs/random.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/mold.h"
+#include "datatypes/money.h"
 #include "datatypes/series.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
@@ -308,6 +310,7 @@ void to(actions::Args args, Type) {
         case Type::issue: set_int(result, from_issue(spec)); break;
         case Type::binary: set_int(result, int32_t(uint32_t(leading_bytes(spec, 4)))); break;
         case Type::time: set_int(result, truncated(float_of(spec) + 0.5)); break;
+        case Type::money: set_int(result, money::to_integer(spec)); break;
         default: bad_to_arg(spec);
         }
     }
@@ -349,6 +352,16 @@ static void remainder_(actions::Args args) { do_math(args, remainder); }
 static void or_t(actions::Args args) { do_math(args, or_); }
 static void and_t(actions::Args args) { do_math(args, and_); }
 static void xor_t(actions::Args args) { do_math(args, xor_); }
+
+// char! inherits this slot: only the payload changes, so a char stays a char.
+static void random_(actions::Args args, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(int_of(args[0]));
+        args[0] = unset_cell();
+        return;
+    }
+    set_int(args[0], random::int_range(secure, int_of(args[0])));
+}
 
 static bool even_q(const Cell& v) { return (int_of(v) & 1) == 0; }
 static bool odd_q(const Cell& v) { return (int_of(v) & 1) != 0; }
@@ -415,6 +428,7 @@ static void round_slot(actions::Args args, const actions::RoundRefs& r) { round(
 void init() {
     actions::Row row;
     row.make = make;
+    row.random = random_;
     row.to = to;
     row.form = form;
     row.mold = mold;

@@ -4,6 +4,7 @@
 // unset and none answer their own value for make and to, whatever the spec;
 // none also answers none for the series actions a script may try on it.
 #include "datatypes/logic.h"
+#include "codecs/random.h"
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
@@ -135,6 +136,16 @@ int32_t compare(const Cell& a, const Cell& b, int32_t op) {
 
 void complement(actions::Args args) { args[0].w1 ^= 1; }
 
+// True for the upper half of the generator's 31-bit range.
+void random_(actions::Args args, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(int32_t(args[0].w1));
+        args[0] = unset_cell();
+        return;
+    }
+    args[0] = logic_cell(random::draw(secure) > 0x3FFFFFFF);
+}
+
 const Cell& second_logic(actions::Args args) {
     if (!is(args[1], Type::logic)) errors::expect_arg(args[1], 1);
     return args[1];
@@ -148,6 +159,7 @@ void xor_t(actions::Args args) { args[0].w1 ^= second_logic(args).w1; }
 void init() {
     actions::Row r;
     r.make = make;
+    r.random = random_;
     r.to = to;
     r.form = form;
     r.mold = mold;

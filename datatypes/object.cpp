@@ -444,9 +444,9 @@ namespace {
 // Series ownership reports a change: the handler gets the count as its part
 // when the action has no /part of its own.
 void on_deep_change(const Cell& owner, const Cell& word, const Cell& series, const Cell& action,
-                    int32_t index, int32_t count, int32_t part) {
+                    const Cell& value, int32_t index, int32_t count, int32_t part) {
     if (!is_object_like(owner) || context_node(owner) == 0) return;
-    fire_on_deep_change(owner, word, series, action, none_cell(), index, part >= 0 ? part : count);
+    fire_on_deep_change(owner, word, series, action, value, index, part >= 0 ? part : count);
 }
 
 // Assignments through words: store, then call on-change* with the old value.

@@ -1,6 +1,7 @@
 // Start-up registration of the datatypes, in the order the runtime has always
 // used: parents before their children (series! before block!, url! before file!).
 // Each datatype adds its init call at its place in the list.
+#include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -10,17 +11,26 @@
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/mold.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
+#include "datatypes/pair.h"
 #include "datatypes/paren.h"
+#include "datatypes/percent.h"
 #include "datatypes/path.h"
+#include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string_actions.h"
 #include "datatypes/symbol.h"
+#include "datatypes/text_kinds.h"
+#include "datatypes/time.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
@@ -42,7 +52,7 @@ void register_all() {
     series::init();
     block::init();
     string::init();
-    // binary!
+    binary::init();
     integer::init();
     symbol::init();
     context::init();
@@ -60,13 +70,26 @@ void register_all() {
     file::init();
     object::init();
     bitset::init();
-    // triple!
+    triple::init();
     float_::init();
     typeset::init();
     error::init();
-    // vector!, map!, hash!, pair!, percent!, tuple!, time!, tag!, email!,
-    // handle!, date!, port!, money!, ref!, point2D!, point3D!; image! after the
-    // image back end starts; event! when the GUI starts.
+    // vector!
+    map::init();
+    // hash!
+    pair::init();
+    percent::init();
+    tuple::init();
+    time_::init();
+    tag::init();
+    email::init();
+    handle::init();
+    // date!, port!
+    money::init();
+    ref::init();
+    point::init();  // point2D!, point3D!
+    // image! after the image back end starts; event! when
+    // the GUI starts.
 }
 
 }  // namespace zan::datatype

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/datatype.h"
 #include "datatypes/series_services.h"
 #include "datatypes/string.h"
@@ -231,12 +232,12 @@ const char* change_word(Change c, bool after) {
     return after ? w.after : w.before;
 }
 
-bool notify_before(const Cell& s, Change c, int32_t index, int32_t count) {
-    return services::ownership_check(s, change_word(c, false), index, count);
+bool notify_before(const Cell& s, Change c, int32_t index, int32_t count, const Cell* value) {
+    return services::ownership_check(s, change_word(c, false), index, count, value);
 }
 
-void notify_after(const Cell& s, Change c, int32_t index, int32_t count) {
-    services::ownership_check(s, change_word(c, true), index, count);
+void notify_after(const Cell& s, Change c, int32_t index, int32_t count, const Cell* value) {
+    services::ownership_check(s, change_word(c, true), index, count, value);
 }
 
 // --- navigation --------------------------------------------------------------------
@@ -283,9 +284,7 @@ void store_element(const Cell& s, int32_t p, const Cell& value) {
         return;
     }
     if (t == Type::binary) {
-        if (!is(value, Type::integer) || int_of(value) < 0 || int_of(value) > 255)
-            errors::fire(errors::id::invalid_arg, &value);
-        *at = std::byte(int_of(value));
+        binary::set_byte(s, uint32_t(p), value);
         return;
     }
     if (is_string_like(t)) {

@@ -81,8 +81,11 @@ enum class Change : uint8_t {
 };
 // Reports the change about to happen; answers whether the series has an owner,
 // in which case the caller reports it again with notify_after.
-bool notify_before(const Cell& s, Change c, int32_t index, int32_t count);
-void notify_after(const Cell& s, Change c, int32_t index, int32_t count);
+// `value`, when given, is what the change puts in (the handler's `new`).
+bool notify_before(const Cell& s, Change c, int32_t index, int32_t count,
+                   const Cell* value = nullptr);
+void notify_after(const Cell& s, Change c, int32_t index, int32_t count,
+                  const Cell* value = nullptr);
 // The two words of a change: "append" and "appended" and so on.
 const char* change_word(Change c, bool after);
 
@@ -92,6 +95,14 @@ void with_notify(const Cell& s, Change c, int32_t index, int32_t count, Body&& b
     bool owned = notify_before(s, c, index, count);
     body();
     if (owned) notify_after(s, c, index, count);
+}
+// The same, telling the handler the value put in.
+template <typename Body>
+void with_notify_value(const Cell& s, Change c, int32_t index, int32_t count, const Cell& value,
+                       Body&& body) {
+    bool owned = notify_before(s, c, index, count, &value);
+    body();
+    if (owned) notify_after(s, c, index, count, &value);
 }
 
 // --- actions ---------------------------------------------------------------------

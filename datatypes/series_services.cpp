@@ -1,6 +1,7 @@
 // The services of other subsystems, reached through their own interfaces.
 #include "datatypes/series_services.h"
 
+#include "codecs/random.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
@@ -13,7 +14,8 @@ uint32_t symbol_of(const char* name) { return symbol::make(name); }
 uint32_t symbol_of_string(const Cell& string) { return symbol::make_from_string(string); }
 uint32_t symbol_canonical(uint32_t id) { return symbol::resolve(id); }
 
-bool ownership_check(const Cell& series, const char* action, int32_t index, int32_t count) {
+bool ownership_check(const Cell& series, const char* action, int32_t index, int32_t count,
+                     const Cell* value) {
     // Only a value flagged as owned has a record; most series have none.
     if (!ownership::table()) return false;
     bool owned = is(series, Type::image)
@@ -21,7 +23,7 @@ bool ownership_check(const Cell& series, const char* action, int32_t index, int3
                      : (memory::buffer(series_node(series))->flags & memory::flag::owned) != 0;
     if (!owned) return false;
     Cell word = make_cell(Type::word, 0, symbol::make(action), uint32_t(-1));
-    return ownership::check(series, word, index, count);
+    return ownership::check(series, word, index, count, -1, value);
 }
 
 const Cell* owner_of(Node n) { return ownership::get_owner(n); }
@@ -61,5 +63,8 @@ void ownership_unbind(const Cell& series) {
 }
 
 uint32_t murmur3(const void* bytes, size_t length) { return hashtable::murmur3(bytes, length); }
+
+void random_seed(uint32_t seed) { random::seed(int32_t(seed)); }
+int32_t random_int_range(bool secure, int32_t n) { return random::int_range(secure, n); }
 
 }  // namespace zan::series::services

@@ -20,7 +20,8 @@ uint32_t symbol_of_string(const Cell& string);
 uint32_t symbol_canonical(uint32_t id);
 
 // Reports a change of the series to its owner; answers whether it has one.
-bool ownership_check(const Cell& series, const char* action, int32_t index, int32_t count);
+bool ownership_check(const Cell& series, const char* action, int32_t index, int32_t count,
+                     const Cell* value = nullptr);
 // The owner object of a series buffer, or nullptr.
 const Cell* owner_of(Node n);
 // Before cells of an owned block are removed or overwritten: the values in them

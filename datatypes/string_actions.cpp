@@ -91,17 +91,42 @@ void check_room(const Cell& series, const Text& text, int32_t dup) {
     memory::Series* b = memory::buffer(series_node(series));
     uint64_t unit = std::max(b->unit(), memory::buffer(series_node(text.cell))->unit());
     uint64_t chars = uint64_t(b->length()) + uint64_t(text.count) * uint64_t(std::max(dup, 0));
-    if (chars * unit > memory::max_capacity) errors::fire(errors::id::no_memory);
+    // A buffer's size in bytes, with its header, is a positive 32-bit number:
+    // a longer text is refused before anything is allocated or moved.
+    uint64_t bytes = (chars * unit + 15) / 16 * 16 + sizeof(memory::Series);
+    if (bytes > uint64_t(INT32_MAX) || chars * unit > memory::max_capacity)
+        errors::fire(errors::id::no_memory);
+}
+
+// The text dup times over, as one fresh string of the text's own unit: filled
+// by doubling, so that inserting it costs one move of the target's tail.
+Cell repeated(const Text& text, int32_t dup) {
+    uint32_t unit = memory::buffer(series_node(text.cell))->unit();
+    uint32_t total = text.count * uint32_t(dup);
+    Node n = make_buffer(total, unit);
+    // Nothing allocates from here on: the raw addresses stay valid.
+    memory::Series* src = memory::buffer(series_node(text.cell));
+    memory::Series* dst = memory::buffer(n);
+    uint32_t one = text.count * unit, all = total * unit;
+    std::memcpy(dst->at_head(), src->at_head() + size_t(head_index(text.cell)) * unit, one);
+    for (uint32_t done = one; done < all;) {
+        uint32_t k = std::min(done, all - done);
+        std::memcpy(dst->at_head() + done, dst->at_head(), k);
+        done += k;
+    }
+    dst->tail = dst->head + all;
+    return make_cell(n);
 }
 
 // Inserts (or, at the tail, appends) the text dup times at absolute index at.
 void insert_text(const Cell& series, const Text& text, uint32_t at, int32_t dup) {
-    if (text.count == 0) return;
+    if (text.count == 0 || dup < 1) return;
     Cell target = series;
     target.w1 = at;
     collector::Root keep(target);
-    for (int32_t k = 0; k < dup; ++k)
-        concatenate(target, text.cell, int32_t(text.count), 0, true, Mode::insert);
+    Cell source = dup > 1 ? repeated(text, dup) : text.cell;
+    collector::Root keep_source(source);
+    concatenate(target, source, int32_t(text.count * uint32_t(dup)), 0, true, Mode::insert);
 }
 
 // Whitespace for trim: controls and space, and the Unicode spaces and breaks.
@@ -409,9 +434,11 @@ void change(Args args, const Cell* part, bool, const Cell* dup) {
         Cell target = s;
         target.w1 = at;
         collector::Root keep_target(target);
-        for (int32_t k = 0; k < times && text.count > 0; ++k)
-            concatenate(target, text.cell, int32_t(text.count), int32_t(k * text.count), true,
-                        Mode::overwrite);
+        if (total > 0) {
+            Cell source = times > 1 ? repeated(text, times) : text.cell;
+            collector::Root keep_source(source);
+            concatenate(target, source, int32_t(total), 0, true, Mode::overwrite);
+        }
     }
     if (owned) series::notify_after(s, series::Change::change, int32_t(at), int32_t(total));
     s.w1 = at + total;

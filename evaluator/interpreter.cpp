@@ -56,9 +56,6 @@ inline uint32_t length(Node n) {
 
 inline Cell name_word(uint32_t sym) { return make_cell(Type::word, 0, sym, uint32_t(-1)); }
 
-bool is_callable(Type t) {
-    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
-}
 
 // A word's value slot when its context has values now, else nullptr; never
 // raises. Inline because every word evaluated and every operator look-ahead
@@ -913,6 +910,7 @@ Status eval_next_index(const Cell& block, uint32_t& next) {
 
 Status call(const Cell& callable, const Cell* args, uint32_t count, uint32_t name_symbol) {
     Cell fn = callable;
+    if (!is_callable(type_of(fn))) errors::fire(errors::id::invalid_arg, &fn);
     Cell* guard = stack::push(fn);
     Cell name = name_word(name_symbol ? name_symbol : stack::sym_anon);
     struct TracingOff {

@@ -57,6 +57,11 @@ constexpr int safer = 4;  // apply/safer
 
 void init();
 
+// native!, action!, function! or routine!: what call() and invoke() can run.
+inline bool is_callable(Type t) {
+    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
+}
+
 // Evaluates a whole block. chain: the result goes into the caller's result
 // slot; otherwise it is left pushed as one value.
 Status eval_block(const Cell& block, bool chain);

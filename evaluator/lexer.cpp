@@ -22,6 +22,7 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/map.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_internal.h"
@@ -275,18 +276,7 @@ Node fold_cells(uint32_t from, uint32_t count) {
     return n;
 }
 
-bool map_key_ok(const Cell& c) {
-    switch (type_of(c)) {
-        case Type::block: case Type::paren: case Type::path: case Type::lit_path:
-        case Type::set_path: case Type::get_path: case Type::map: case Type::unset:
-        case Type::none: case Type::function: case Type::native: case Type::action:
-        case Type::op: case Type::routine: case Type::object: case Type::error:
-        case Type::triple:
-            return false;
-        default:
-            return true;
-    }
-}
+bool map_key_ok(const Cell& c) { return map::valid_key_type_q(type_of(c)); }
 
 }  // namespace
 
@@ -329,10 +319,17 @@ int32_t close_level(State& st, const uint8_t* start, const uint8_t* end, int32_t
             }
             for (uint32_t i = st.level_start; i < st.out_tail; i += 2)
                 if (!map_key_ok(g_out[i])) throw_error(st, nullptr, end, lv_map);
-            datatype_not_built(Type::map);
         }
         Node n = fold_cells(st.level_start, count);
-        g_out[at] = series_cell(Type(type), n);
+        if (type == lv_map) {
+            Cell pairs = series_cell(Type::block, n);
+            collector::Root keep(pairs);
+            Cell m;
+            map::make_at(m, &pairs, 0);
+            g_out[at] = m;
+        } else {
+            g_out[at] = series_cell(Type(type), n);
+        }
         g_out[at].header |= newline;
     } else {
         g_out[at] = none_cell();

@@ -16,6 +16,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -293,8 +294,14 @@ bool step(Cell* state, int32_t n) {
     const Cell& word = state[1];
     if (!loop_more(series)) return false;
     Type t = type_of(series);
+    if (is(word, Type::block) && t == Type::map) {
+        int32_t next = map::foreach_next(series, series_index(series), word, n);
+        if (next < 0) return false;
+        set_series_index(series, uint32_t(next));
+        return true;
+    }
     if (is(word, Type::block)) {
-        if (t == Type::map || t == Type::image) errors::fire(errors::id::not_done);
+        if (t == Type::image) errors::fire(errors::id::not_done);
         if (stringish(t))
             set_words_from_string(word, series, n);
         else
@@ -404,8 +411,8 @@ Status n_forall(int32_t check, const int32_t* refs) {
 
 void set_words(const Cell& words, const Cell& values, int32_t count, bool any, bool only, bool some) {
     Type vt = type_of(values);
-    bool spread = !only && (any_block(vt) || vt == Type::map);
-    if (spread && vt == Type::map) errors::fire(errors::id::not_done);
+    if (!only && vt == Type::map) return map::set_words(words, values);
+    bool spread = !only && any_block(vt);
     int32_t wi = int32_t(series_index(words));
     auto value_of = [&](int32_t i) -> Cell {
         if (!spread) return values;

@@ -6,6 +6,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "evaluator/dispatch.h"
@@ -220,7 +221,9 @@ Status n_construct(int32_t check, const int32_t* refs) {
 Status n_extend(int32_t check, const int32_t* refs) {
     check_args(check, 83, refs);
     // Objects cannot grow this way; maps extend through their own datatype.
-    errors::fire(errors::id::not_done);
+    if (!is(*arg(0), Type::map)) errors::fire(errors::id::not_done);
+    map::extend(*arg(0), *arg(1), given(refs, 0));
+    return finish(*arg(0));
 }
 
 // --- new-line markers -------------------------------------------------------------------

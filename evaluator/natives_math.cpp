@@ -15,6 +15,10 @@
 
 #include "datatypes/float.h"
 #include "datatypes/issue.h"
+#include "datatypes/money.h"
+#include "datatypes/pair.h"
+#include "datatypes/point.h"
+#include "datatypes/tuple.h"
 #include "datatypes/string.h"
 #include "evaluator/dispatch.h"
 #include "runtime/errors.h"
@@ -54,12 +58,6 @@ double to_float_arg(uint32_t k) {
 Status float_result(double d) { return finish(float_cell(d)); }
 
 // Tuple bytes: the count in header bits 19-22, the bytes in w1-w3.
-int tuple_length(const Cell& t) { return int((t.header >> 19) & 0xF); }
-void tuple_bytes(const Cell& t, uint8_t out[12]) {
-    std::memcpy(out, &t.w1, 4);
-    std::memcpy(out + 4, &t.w2, 4);
-    std::memcpy(out + 8, &t.w3, 4);
-}
 void set_tuple_bytes(Cell& t, const uint8_t in[12]) {
     std::memcpy(&t.w1, in, 4);
     std::memcpy(&t.w2, in + 4, 4);
@@ -104,7 +102,7 @@ bool same(const Cell& a, const Cell& b) {
             tuple_bytes(b, y);
             return std::memcmp(x, y, size_t(tuple_length(a))) == 0;
         }
-        case Type::money: missing(Type::money);
+        case Type::money: return money::same(a, b);
         case Type::native:
         case Type::action:
         case Type::point2d: return a.w1 == b.w1 && a.w2 == b.w2;
@@ -144,7 +142,7 @@ int32_t sign_of(const Cell& v) {
         double d = float_of(v);
         return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
     }
-    if (t == Type::money) missing(Type::money);
+    if (t == Type::money) return money::sign(v);
     errors::expect_arg(v, 1);
 }
 
@@ -174,16 +172,13 @@ Status n_zero_q(int32_t check, const int32_t* refs) {
         case Type::percent:
         case Type::time: zero = float_of(v) == 0.0; break;
         case Type::pair: zero = pair_x(v) == 0 && pair_y(v) == 0; break;
-        case Type::tuple: {
-            uint8_t b[12];
-            tuple_bytes(v, b);
-            zero = true;
-            for (int i = 0; i < tuple_length(v); ++i) zero = zero && b[i] == 0;
-            break;
-        }
-        case Type::money:
+        case Type::tuple: zero = tuple::zero_q(v); break;
         case Type::point2d:
-        case Type::point3d: missing(type_of(v));
+        case Type::point3d:
+            zero = true;
+            for (int i = 0; i < point::axes(type_of(v)); ++i) zero = zero && point_coord(v, i) == 0.0f;
+            break;
+        case Type::money: zero = money::zero_q(v); break;
         default: break;
     }
     return finish(logic_cell(zero));
@@ -231,10 +226,21 @@ Status min_max(bool max) {
         std::swap(ta, tb);
     }
     auto pick = [max](auto x, auto y) { return max ? (y > x ? y : x) : (y < x ? y : x); };
+    if (ta == Type::pair && (tb == Type::integer || tb == Type::float_)) {
+        double s = number_as_float(b);
+        if (!std::isfinite(s) || s < -2147483648.0 || s >= 2147483648.0) {
+            // No integer coordinate can hold it: the comparison moves to points.
+            a = pair::to_point(a);
+            ta = Type::point2d;
+        }
+    }
+    if (ta == Type::pair && tb == Type::point2d) {
+        a = pair::to_point(a);
+        ta = Type::point2d;
+    }
     if (ta == Type::pair) {
         if (tb == Type::integer || tb == Type::float_) {
             double s = number_as_float(b);
-            if (!std::isfinite(s) || s < -2147483648.0 || s >= 2147483648.0) missing(Type::point2d);
             int32_t x = pair_x(a), y = pair_y(a);
             double nx = pick(double(x), s), ny = pick(double(y), s);
             a.w2 = uint32_t(nx == double(x) ? x : int32_t(s));
@@ -246,9 +252,21 @@ Status min_max(bool max) {
             a.w3 = uint32_t(pick(pair_y(a), pair_y(b)));
             return finish(a);
         }
-        if (tb == Type::point2d) missing(Type::point2d);
     }
-    if (ta == Type::point2d || ta == Type::point3d) missing(ta);
+    if ((ta == Type::point2d || ta == Type::point3d) &&
+        (tb == Type::integer || tb == Type::float_ || tb == Type::pair || tb == Type::point2d ||
+         tb == Type::point3d)) {
+        // Coordinate by coordinate in binary32; a NaN of the second value wins.
+        Cell other = tb == Type::pair ? pair::to_point(b) : b;
+        int other_axes = tb == Type::integer || tb == Type::float_ ? 3 : point::axes(type_of(other));
+        for (int i = 0; i < point::axes(ta) && i < other_axes; ++i) {
+            float x = point_coord(a, i);
+            float y = tb == Type::integer || tb == Type::float_ ? float(number_as_float(b))
+                                                                : point_coord(other, i);
+            set_point_coord(a, i, std::isnan(y) ? y : pick(x, y));
+        }
+        return finish(a);
+    }
     if (ta == Type::tuple) {
         if (tb == Type::integer || tb == Type::float_) {
             uint8_t s = tuple_scalar(b), bytes[12];
@@ -287,17 +305,18 @@ Status n_min(int32_t check, const int32_t* refs) {
 
 Status n_shift(int32_t check, const int32_t* refs) {
     check_args(check, 53, refs);
-    int32_t data = int_of(*arg(0));
-    int32_t bits = int_of(*arg(1));
+    Shift how = given(refs, 0) ? Shift::left : given(refs, 1) ? Shift::logical : Shift::right;
+    return finish(integer_cell(shift_bits(int_of(*arg(0)), int_of(*arg(1)), how)));
+}
+
+int32_t shift_bits(int32_t data, int32_t bits, Shift how) {
     if (bits < 0) bits = 0;
-    int32_t r;
-    if (given(refs, 0))
-        r = bits >= 32 ? 0 : int32_t(uint32_t(data) << bits);
-    else if (given(refs, 1))
-        r = bits >= 32 ? 0 : int32_t(uint32_t(data) >> bits);
-    else
-        r = bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
-    return finish(integer_cell(r));
+    switch (how) {
+    case Shift::left: return bits >= 32 ? 0 : int32_t(uint32_t(data) << bits);
+    case Shift::logical: return bits >= 32 ? 0 : int32_t(uint32_t(data) >> bits);
+    case Shift::right: break;
+    }
+    return bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
 }
 
 Status n_to_hex(int32_t check, const int32_t* refs) {

@@ -22,6 +22,10 @@ stack::Status n_nan_q(int32_t check, const int32_t* refs);
 stack::Status n_max(int32_t check, const int32_t* refs);
 stack::Status n_min(int32_t check, const int32_t* refs);
 stack::Status n_shift(int32_t check, const int32_t* refs);
+// The shift core, shared with the shift routines: a negative count is 0; 32
+// or more gives 0, or -1 for an arithmetic right shift of a negative number.
+enum class Shift { left, right, logical };
+int32_t shift_bits(int32_t data, int32_t bits, Shift how);
 stack::Status n_to_hex(int32_t check, const int32_t* refs);
 stack::Status n_sine(int32_t check, const int32_t* refs);
 stack::Status n_cosine(int32_t check, const int32_t* refs);

@@ -19,6 +19,8 @@
 #include <thread>
 
 #include "datatypes/file.h"
+#include "datatypes/money.h"
+#include "datatypes/point.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
@@ -55,6 +57,7 @@ std::string os_text(const Cell& v) {
 }  // namespace
 
 void set_system_services(const SystemServices& s) { services = s; }
+const SystemServices& system_services() { return services; }
 
 // --- wait ------------------------------------------------------------------------
 
@@ -164,12 +167,6 @@ Status n_call(int32_t check, const int32_t* refs) {
     check_args(check, 99, refs);
     Cell cmd = *arg(0);
     if (string::length(cmd) == 0) return finish(integer_cell(0));
-    if (is(cmd, Type::file)) {
-        Cell* local = stack::push(none_cell());
-        string::rs_make_at(*local, string::length(cmd) + 1);
-        file::to_local_path(cmd, series_node(*local), false);
-        cmd = *local;
-    }
     if (!services.run) errors::fire(errors::id::not_done);
     const Cell* in = given(refs, 4) ? arg(uint32_t(refs[4])) : nullptr;
     const Cell* out = given(refs, 5) ? arg(uint32_t(refs[5])) : nullptr;
@@ -247,18 +244,26 @@ Status n_as_pair(int32_t check, const int32_t* refs) {
     return finish(make_cell(Type::pair, 0, uint32_t(x), uint32_t(y)));
 }
 
+// Each coordinate rounded to a binary32 (integers by value).
 Status n_as_point2d(int32_t check, const int32_t* refs) {
     check_args(check, 74, refs);
-    missing(Type::point2d);
+    return finish(point_cell(Type::point2d, point::get_coord(*arg(0)), point::get_coord(*arg(1))));
 }
 Status n_as_point3d(int32_t check, const int32_t* refs) {
     check_args(check, 75, refs);
-    missing(Type::point3d);
+    return finish(point_cell(Type::point3d, point::get_coord(*arg(0)), point::get_coord(*arg(1)),
+                             point::get_coord(*arg(2))));
 }
 
 Status n_as_money(int32_t check, const int32_t* refs) {
     check_args(check, 76, refs);
-    missing(Type::money);
+    Cell currency = *arg(0), amount = *arg(1);
+    int32_t index = money::find_currency_symbol(word_symbol(currency));
+    if (index < 0) errors::fire(errors::id::bad_denom, &currency);
+    Cell m = is(amount, Type::integer) ? money::from_integer(int_of(amount))
+                                       : money::from_float(float_of(amount), true);
+    money::set_currency(m, index);
+    return finish(m);
 }
 
 }  // namespace zan::natives

@@ -28,8 +28,8 @@ stack::Status n_as_money(int32_t check, const int32_t* refs);
 // (processes, the environment map, the GUI message loop). A native whose
 // service is missing raises internal not-done; wait without a GUI only sleeps.
 struct SystemServices {
-    // Runs a command: 0 success, -1 error, or a process id. in, out and err
-    // are null when not redirected.
+    // Runs a command (a string!, or a file! naming the program): 0 success,
+    // -1 error, or a process id. in, out and err are null when not redirected.
     int32_t (*run)(const Cell& command, bool wait, bool show, bool console, bool shell, const Cell* in,
                    const Cell* out, const Cell* err) = nullptr;
     // A new map! of the process's environment names to values.
@@ -38,5 +38,6 @@ struct SystemServices {
     void (*do_events)() = nullptr;
 };
 void set_system_services(const SystemServices& services);
+const SystemServices& system_services();
 
 }  // namespace zan::natives

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -51,6 +52,7 @@ namespace {
 
 constexpr errors::Id not_same_type{errors::Category::script, 20};
 constexpr errors::Id too_long{errors::Category::script, 61};
+constexpr errors::Id not_here{errors::Category::internal, 3};
 
 [[noreturn]] void service_missing() { errors::fire(errors::id::not_done); }
 
@@ -82,6 +84,23 @@ std::string binary_bytes(const Cell& bin) {
     uint32_t i = std::min(series_index(bin), len);
     const char* p = reinterpret_cast<const char*>(s->at_head());
     return std::string(p + i, p + len);
+}
+
+// Bytes to hand to a codec: a binary! in place from its position (valid only
+// until the next series allocation), or bytes the caller owns.
+struct ByteView {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    static ByteView of(const std::string& s) {
+        return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+    }
+};
+
+ByteView view_bytes(const Cell& bin) {
+    memory::Series* s = memory::buffer(series_node(bin));
+    uint32_t len = s->length();
+    uint32_t i = std::min(series_index(bin), len);
+    return {reinterpret_cast<const uint8_t*>(s->at_head()) + i, len - i};
 }
 
 // Bytes of a string (as UTF-8) or a binary!.
@@ -458,40 +477,37 @@ const Method* find_method(const Cell& word) {
 Status n_checksum(int32_t check, const int32_t* refs) {
     check_args(check, 87, refs);
     Cell data = *arg(0), method_word = *arg(1);
-    std::string bytes;
-    if (is(data, Type::file)) {
-        if (!services.read_file) service_missing();
-        bytes = services.read_file(data);
-    } else if (is(data, Type::string) || is(data, Type::binary)) {
-        bytes = bytes_of(data);
-    } else {
+    if (!is(data, Type::file) && !is(data, Type::string) && !is(data, Type::binary))
         errors::fire(errors::id::invalid_arg, &data);
-    }
     const Method* m = find_method(method_word);
     if (!m) errors::fire(errors::id::invalid_arg, &method_word);
-    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
     bool with = given(refs, 0);
     Cell spec = with ? *arg(uint32_t(refs[0])) : none_cell();
-    if (m->digest == 0 && m->id != method_hash) {
-        if (with) with_not_allowed(nullptr);
-        if (!services.sum) service_missing();
-        return finish(integer_cell(services.sum(m->id, p, bytes.size())));
-    }
-    if (with && !is(spec, Type::string) && !is(spec, Type::binary) && !is(spec, Type::integer))
+    bool sum = m->digest == 0 && m->id != method_hash;
+    if (sum && with) with_not_allowed(nullptr);
+    if (!sum && with && !is(spec, Type::string) && !is(spec, Type::binary) && !is(spec, Type::integer))
         errors::fire(errors::id::invalid_arg, &spec);
-    if (with && is(spec, Type::integer)) {
+    if (!sum && with && is(spec, Type::integer)) {
         if (!services.hash_table) service_missing();
-        return finish(integer_cell(services.hash_table(p, bytes.size(), int_of(spec))));
+        return finish(integer_cell(services.hash_table(nullptr, 0, int_of(spec))));
     }
     if (m->id == method_hash) with_not_allowed(with ? &spec : nullptr);
-    if (!services.digest) service_missing();
-    uint8_t out[64];
-    if (with) {
-        std::string key = bytes_of(spec);
-        services.digest(m->id, p, bytes.size(), reinterpret_cast<const uint8_t*>(key.data()), key.size(), out);
-    } else {
-        services.digest(m->id, p, bytes.size(), nullptr, 0, out);
+    if (sum ? !services.sum : !services.digest) service_missing();
+    // Everything that allocates comes first: a binary! is then read in place.
+    std::string owned, key;
+    if (is(data, Type::file)) {
+        if (!services.read_file) service_missing();
+        owned = services.read_file(data);
+    } else if (is(data, Type::string)) {
+        owned = string::to_utf8(data);
     }
+    if (with) key = bytes_of(spec);
+    ByteView in = is(data, Type::binary) ? view_bytes(data) : ByteView::of(owned);
+    if (sum) return finish(integer_cell(services.sum(m->id, in.data, in.size)));
+    uint8_t out[64];
+    const auto* k = reinterpret_cast<const uint8_t*>(key.data());
+    if (!services.digest(m->id, in.data, in.size, with ? k : nullptr, key.size(), out))
+        errors::fire(not_here, &method_word);
     return finish(make_binary(out, size_t(m->digest)));
 }
 
@@ -507,24 +523,8 @@ int compression_method(const Cell& word) {
     errors::fire(errors::id::invalid_arg, &word);
 }
 
-constexpr int method_gzip = 2;
-
-// Runs a codec at most twice: a first answer of "too small" gives the size
-// for the second attempt.
-Cell run_codec(int (*codec)(int, uint8_t*, uint32_t*, const uint8_t*, uint32_t), int method,
-               const std::string& in, uint32_t size) {
-    std::vector<uint8_t> out;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        out.assign(std::max<uint32_t>(size, 1), 0);
-        uint32_t produced = size;
-        int rc = codec(method, out.data(), &produced,
-                       reinterpret_cast<const uint8_t*>(in.data()), uint32_t(in.size()));
-        if (rc == 0) return make_binary(out.data(), std::min<uint32_t>(produced, size));
-        if (rc != 1) break;
-        size = produced;
-    }
-    errors::fire(errors::id::invalid_data);
-}
+// The longest binary! a series can hold.
+constexpr size_t largest_binary = UINT32_MAX - 64;
 
 }  // namespace
 
@@ -533,9 +533,16 @@ Status n_compress(int32_t check, const int32_t* refs) {
     Cell data = *arg(0);
     int method = compression_method(*arg(1));
     if (!services.compress) service_missing();
-    std::string in = bytes_of(data);
-    if (in.size() > uint64_t(INT32_MAX) - 32) errors::fire(too_long);
-    return finish(run_codec(services.compress, method, in, uint32_t(in.size()) + 32));
+    std::string text;
+    if (!is(data, Type::binary)) text = string::to_utf8(data);
+    ByteView in = is(data, Type::binary) ? view_bytes(data) : ByteView::of(text);
+    std::vector<uint8_t> out;
+    try {
+        services.compress(method, in.data, in.size, out);
+    } catch (const std::bad_alloc&) {
+        errors::fire(errors::id::no_memory);
+    }
+    return finish(make_binary(out.data(), out.size()));
 }
 
 Status n_decompress(int32_t check, const int32_t* refs) {
@@ -546,18 +553,18 @@ Status n_decompress(int32_t check, const int32_t* refs) {
     Cell sz = sized ? *arg(uint32_t(refs[0])) : none_cell();
     if (sized && int_of(sz) < 0) errors::fire(errors::id::invalid_arg, &sz);
     if (!services.decompress) service_missing();
-    std::string in = bytes_of(data);
-    const auto* p = reinterpret_cast<const uint8_t*>(in.data());
-    uint32_t size = sized ? uint32_t(int_of(sz)) : 0;
-    // The data itself tells the size: always for gzip, and for the others when
-    // no size was given or the input is at least as long as it.
-    if (method == method_gzip || !sized || in.size() >= size) {
-        uint32_t needed = 0;
-        int rc = services.decompress(method, nullptr, &needed, p, uint32_t(in.size()));
-        if (rc != 0 && rc != 1) errors::fire(errors::id::invalid_data);
-        size = needed;
+    // The size is only a hint for the first allocation: the data decides.
+    size_t hint = sized ? size_t(int_of(sz)) : 0;
+    ByteView in = view_bytes(data);
+    std::vector<uint8_t> out;
+    bool ok = false;
+    try {
+        ok = services.decompress(method, in.data, in.size, hint, largest_binary, out);
+    } catch (const std::bad_alloc&) {
+        errors::fire(errors::id::no_memory);
     }
-    return finish(run_codec(services.decompress, method, in, size));
+    if (!ok) errors::fire(errors::id::invalid_data);
+    return finish(make_binary(out.data(), out.size()));
 }
 
 // --- lexer and parse front ends -----------------------------------------------------------------
@@ -579,7 +586,12 @@ Status n_transcode(int32_t check, const int32_t* refs) {
         }
     }
     if (given(refs, 5)) r.into = arg(uint32_t(refs[5]));
-    if (given(refs, 6)) r.trace = arg(uint32_t(refs[6]));
+    if (given(refs, 6)) {
+        r.trace = arg(uint32_t(refs[6]));
+        // The spec leaves the callback untyped; anything but a function would
+        // be called blind on the first event.
+        if (!interp::is_callable(type_of(*r.trace))) errors::expect_arg(*r.trace, 11);
+    }
     Cell result = lexer::transcode(src, r);
     return finish(result);
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "runtime/cell.h"
 #include "evaluator/natives.h"
@@ -49,18 +50,19 @@ struct TextServices {
     // crc32, tcp and adler32: method ids 1, 0 and 7.
     int32_t (*sum)(int method, const uint8_t* bytes, size_t length) = nullptr;
     // The digest (key null) or the HMAC of md5, sha1, sha256, sha384, sha512
-    // (method ids 2-6) into out, which has room for 64 bytes.
-    void (*digest)(int method, const uint8_t* bytes, size_t length, const uint8_t* key,
+    // (method ids 2-6) into out, which has room for 64 bytes; false when the
+    // crypto library refuses the algorithm.
+    bool (*digest)(int method, const uint8_t* bytes, size_t length, const uint8_t* key,
                    size_t key_length, uint8_t* out) = nullptr;
     // The hash-table form of checksum/with an integer size.
     int32_t (*hash_table)(const uint8_t* bytes, size_t length, int32_t size) = nullptr;
-    // zlib 0, deflate 1, gzip 2: 0 done, 1 output too small (the needed size
-    // written back into out_size), anything else a failure. decompress with a
-    // null output only reports the size it needs.
-    int (*compress)(int method, uint8_t* out, uint32_t* out_size, const uint8_t* in, uint32_t length) =
-        nullptr;
-    int (*decompress)(int method, uint8_t* out, uint32_t* out_size, const uint8_t* in,
-                      uint32_t length) = nullptr;
+    // zlib 0, deflate 1, gzip 2. compress fills out with the whole result.
+    // decompress decodes into out, whose first allocation the hint (0: none)
+    // sizes; false on bad data or an output longer than limit. Neither
+    // allocates series memory, so the input may point into a series.
+    void (*compress)(int method, const uint8_t* in, size_t length, std::vector<uint8_t>& out) = nullptr;
+    bool (*decompress)(int method, const uint8_t* in, size_t length, size_t hint, size_t limit,
+                       std::vector<uint8_t>& out) = nullptr;
     // The whole content of a file as bytes (raises its own access errors).
     std::string (*read_file)(const Cell& file) = nullptr;
 };

@@ -822,6 +822,12 @@ struct Engine {
 
     void fetch() {
         if (rule_end()) {
+            // A keyword frame on top still waits for its rule: a paren or the
+            // callback cut the rule block under it.
+            if (!is(*top_cell(g_rules), Type::triple)) {
+                Cell r = rule;
+                errors::fire(id::end, &r);
+            }
             match = true;
             st = St::block_end;
             return;

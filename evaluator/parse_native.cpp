@@ -8,6 +8,7 @@
 #include "evaluator/parse.h"
 
 #include "datatypes/series.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "runtime/errors.h"
 #include "runtime/unwind.h"
@@ -29,6 +30,8 @@ uint32_t native(int32_t check, const int32_t* refs) {
     }
     const Cell* part = refs[1] != -1 ? args + refs[1] : nullptr;
     const Cell* callback = refs[2] != -1 ? args + refs[2] : nullptr;
+    // The callback is untyped in the spec block: check it before the first event.
+    if (callback && !interp::is_callable(type_of(*callback))) errors::expect_arg(*callback, 7);
     try {
         Cell result = run(args[0], args[1], refs[0] != -1, part, callback);
         stack::reset_last(result);

@@ -5,10 +5,12 @@
 // stack slots during the walk, so a collection moving buffers cannot lose
 // them; the walk gives the slots back before it pushes its result.
 #include "datatypes/context.h"
+#include "datatypes/series_services.h"
 #include "datatypes/symbol.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 
@@ -23,6 +25,16 @@ bool callable(Type t) {
 bool block_like(Type t) {
     return t == Type::block || t == Type::paren || t == Type::hash || t == Type::path ||
            t == Type::lit_path || t == Type::set_path || t == Type::get_path;
+}
+
+// Values held whole in their cell: a path set changes the cell its eval-path
+// step was given, which then goes back where the value came from.
+bool held_in_cell(Type t) {
+    switch (t) {
+    case Type::time: case Type::pair: case Type::tuple: case Type::date: case Type::money:
+    case Type::point2d: case Type::point3d: return true;
+    default: return false;
+    }
 }
 
 }  // namespace
@@ -95,6 +107,8 @@ Status eval_path(const Cell& path_value, Code* c, bool set, bool get, const Cell
 
 walk:
     Cell previous = start > 0 ? at(start - 1) : head;
+    Cell reached_by = previous;  // the previous item as applied
+    collector::Root keep_reached_by(reached_by);
     for (uint32_t i = start; i < len(); ++i) {
         item = at(i);
         if (trace::on) [[unlikely]]
@@ -126,6 +140,32 @@ walk:
                                last,      notify};
         Cell result = none_cell();
         dispatch::eval_path(result, cur, step);
+        if (setting && held_in_cell(type_of(cur))) {
+            // Store the changed value through the step that reached it: the
+            // head word, or a set on the parent (which tells its owner).
+            if (i == 1) {
+                Cell word = head;
+                context::set(word, cur);
+            } else if ((is(parent, Type::block) || is(parent, Type::paren)) &&
+                       is(reached_by, Type::integer) && int_of(reached_by) >= 1 &&
+                       series_index(parent) + uint32_t(int_of(reached_by)) <=
+                           memory::buffer(series_node(parent))->length()) {
+                // In place in its block; the owner hears of a set-path.
+                int32_t at = int32_t(series_index(parent)) + int_of(reached_by) - 1;
+                Cell& slot = memory::buffer(series_node(parent))->cells()[at];
+                bool line_break = newline_before(slot);
+                slot = cur;
+                if (line_break) set_flag(slot, header::newline);
+                else clear_newline(slot);
+                series::services::ownership_check(parent, "set-path", at, 1);
+            } else {
+                Cell where = reached_by;
+                actions::PathStep back{&where, &cur, &path, nullptr, nullptr, int32_t(i - 1),
+                                       false, false, false, notify};
+                Cell ignored = none_cell();
+                dispatch::eval_path(ignored, parent, back);
+            }
+        }
         if (!set && !get && callable(type_of(result))) {
             Cell fn = result;
             Cell owner = cur;
@@ -140,6 +180,7 @@ walk:
             return stack::ok;
         }
         previous = at(i);
+        reached_by = item;
         // A block-like parent picked by an integer: the value is its element.
         if (block_like(type_of(cur)) && is(item, Type::integer) && int_of(item) >= 1) {
             kind = resume_kind::element;

@@ -363,7 +363,11 @@ void record_error_position(const Cell& error) {
 namespace {
 
 // The word of a frame: found in its context, else the global word.
-Cell frame_word(const Frame& f) { return word::find_in_context(f.word_context, f.symbol); }
+// A frame without a word context (a call of a value no word named) names its
+// word in the global context.
+Cell frame_word(const Frame& f) {
+    return word::find_in_context(f.word_context ? f.word_context : context::global(), f.symbol);
+}
 
 bool wanted(int level, const Frame& f) {
     if (level > 1) return true;

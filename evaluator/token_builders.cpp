@@ -13,6 +13,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -769,16 +770,6 @@ bool read_tuple(const uint8_t* s, const uint8_t* e, uint8_t bytes[12], int& coun
     return count > 0;
 }
 
-Cell tuple_cell(const uint8_t bytes[12], int count) {
-    uint8_t all[12] = {};
-    std::memcpy(all, bytes, size_t(count));
-    Cell c = make_cell(Type::tuple);
-    c.header |= uint32_t(count) << 19;
-    std::memcpy(&c.w1, all, 4);
-    std::memcpy(&c.w2, all + 4, 4);
-    std::memcpy(&c.w3, all + 8, 4);
-    return c;
-}
 
 void k_tuple(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build) {
     st.pos = e;
@@ -823,9 +814,8 @@ void k_point(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build
     }
     if (n < 2) bad(st, Type::point2d);
     Type t = n == 2 ? Type::point2d : Type::point3d;
-    (void)v;  // kept for the point datatypes' make-at
     st.type = int32_t(t);
-    if (build) datatype_not_built(t);
+    if (build) put_value(st, point_cell(t, v[0], v[1], n == 3 ? v[2] : 0.0f));
 }
 
 // Time: [+-]h:m[:s] or m:s.f; seconds as a double.
@@ -903,11 +893,30 @@ bool money_syntax(const uint8_t* s, const uint8_t* e) {
     return decimals >= 1 && decimals <= 5;
 }
 
+// Builds a money literal already checked by money_syntax; false for an
+// unknown currency.
+bool build_money(const uint8_t* s, const uint8_t* e, Cell& out) {
+    const uint8_t* p = s;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    const uint8_t* dollar = p;
+    while (*dollar != '$') dollar++;
+    auto text = [](const uint8_t* a, const uint8_t* b) {
+        return std::string_view(reinterpret_cast<const char*>(a), size_t(b - a));
+    };
+    const uint8_t* q = dollar + 1;
+    while (q < e && *q != '.' && *q != ',') q++;
+    std::string_view fraction = q < e ? text(q + 1, e) : std::string_view();
+    return money::make_at(out, negative, text(p, dollar), text(dollar + 1, q), fraction);
+}
+
 void k_money(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build) {
     st.pos = e;
     if (!money_syntax(s, e)) bad(st, Type::money);
     st.type = int32_t(Type::money);
-    if (build) datatype_not_built(Type::money);
+    Cell m;
+    if (!build_money(s, e, m)) bad(st, Type::money);
+    if (build) put_value(st, m);
 }
 
 // --- dates ---------------------------------------------------------------------------------
@@ -1239,13 +1248,12 @@ void scan_tuple(const void* text, uint32_t count, uint32_t unit, int32_t& err, C
     result = tuple_cell(bytes, n);
 }
 
-void scan_money(const void* text, uint32_t count, uint32_t unit, int32_t& err, Cell&) {
+void scan_money(const void* text, uint32_t count, uint32_t unit, int32_t& err, Cell& result) {
     std::string s;
     err = 0;
     if (!narrow(text, count, unit, s, false)) return void(err = -1);
     auto b = reinterpret_cast<const uint8_t*>(s.data());
-    if (!money_syntax(b, b + s.size())) return void(err = -1);
-    datatype_not_built(Type::money);
+    if (!money_syntax(b, b + s.size()) || !build_money(b, b + s.size(), result)) err = -1;
 }
 
 }  // namespace zan::lexer

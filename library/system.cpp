@@ -5,12 +5,15 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
+#include "datatypes/money.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
 #include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
 
 namespace zan::system_object {
 
@@ -28,6 +31,67 @@ void float_pretty(Cell* args) {
 int stack_trace_level() {
     Cell* level = field({"state", "stack-trace"});
     return level && is(*level, Type::integer) ? int_of(*level) : 0;
+}
+
+// currency-assigned word old: a field of system/locale/currencies was
+// assigned; the old value goes back without a second report.
+void currency_assigned(Cell* args) {
+    Cell word = args[0], old = args[1];
+    if (word::is_word_family(type_of(word)) && word_context(word)) *context::get(word) = old;
+    errors::fire(errors::id::protected_);
+}
+[[maybe_unused]] const uint32_t currency_assigned_key =
+    routines::add("currency-assigned", currency_assigned);
+
+size_t code_points(std::string_view s) {
+    size_t n = 0;
+    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// currency-changed word target action new index: the currency list may only
+// grow by one new three-letter word at a time, stored upper-cased, and never
+// past the positions a money! value can name.
+void currency_changed(Cell* args) {
+    Cell word = args[0], target = args[1], action = args[2], value = args[3], index = args[4];
+    collector::Root k0(word), k1(target), k2(action), k3(value);
+    std::string_view act = word::is_word_family(type_of(action)) ? symbol::name(word_symbol(action)) : "";
+    bool appending = act == "append", appended = act == "appended";
+    bool ok = word::is_word_family(type_of(word)) && symbol::name(word_symbol(word)) == "list" &&
+              is(target, Type::block) && (appending || appended) && is(value, Type::word) &&
+              code_points(symbol::name(word_symbol(value))) == 3;
+    if (ok && appending)
+        ok = money::find_currency_symbol(word_symbol(value)) < 0 &&
+             block::rs_length(target) + int32_t(series_index(target)) < money::currency_limit;
+    if (!ok) errors::fire(errors::id::protected_);
+    if (appended && is(index, Type::integer)) {
+        std::string code(symbol::name(word_symbol(value)));
+        for (char& c : code)
+            if (c >= 'a' && c <= 'z') c = char(c - 32);
+        Cell upper;
+        collector::Root k4(upper);
+        word::make_at(symbol::make(code), upper);
+        int32_t at = int_of(index);
+        if (at >= 0 && at < int32_t(memory::buffer(series_node(target))->length()))
+            *block::rs_abs_at(target, at) = upper;
+    }
+    args[0] = unset_cell();
+}
+[[maybe_unused]] const uint32_t currency_changed_key =
+    routines::add("currency-changed", currency_changed);
+
+// The currency list starts as the runtime's built-in one.
+void fill_currencies() {
+    Cell* at = field({"locale", "currencies", "list"});
+    if (!at || !is(*at, Type::block) || block::rs_length(*at) > 0) return;
+    Cell list = *at;
+    collector::Root keep(list);
+    for (int i = 1; i <= money::builtin_currency_count(); ++i) {
+        Cell w;
+        collector::Root kw(w);
+        word::make_at(symbol::make(money::builtin_currency(i)), w);
+        block::rs_append(list, w);
+    }
 }
 
 }  // namespace
@@ -56,6 +120,7 @@ void install() {
         *field({"lexer", "exit-states"}) = states;
     }
     error::set_form_services(stack_trace_level, nullptr);
+    fill_currencies();
 }
 
 }  // namespace zan::system_object

@@ -171,6 +171,60 @@ inline Type datatype_of(const Cell& c) { return Type(c.w1); }
 // pair!: x in w2, y in w3.
 inline int32_t pair_x(const Cell& c) { return int32_t(c.w2); }
 inline int32_t pair_y(const Cell& c) { return int32_t(c.w3); }
+inline void set_pair(Cell& c, int32_t x, int32_t y) {
+    c.w2 = uint32_t(x);
+    c.w3 = uint32_t(y);
+}
+inline Cell pair_cell(int32_t x, int32_t y) { return make_cell(Type::pair, 0, uint32_t(x), uint32_t(y)); }
+
+// tuple!: the length (3-12) in header bits 19-22, the bytes in w1, w2, w3
+// (byte 1 lowest in w1); bytes past the length are 0.
+namespace header {
+constexpr uint32_t tuple_length_mask = 0x780000;
+constexpr uint32_t tuple_length_shift = 19;
+}  // namespace header
+inline int tuple_length(const Cell& c) {
+    return int((c.header & header::tuple_length_mask) >> header::tuple_length_shift);
+}
+inline void tuple_bytes(const Cell& c, uint8_t out[12]) {
+    std::memcpy(out, &c.w1, 4);
+    std::memcpy(out + 4, &c.w2, 4);
+    std::memcpy(out + 8, &c.w3, 4);
+}
+// Stores the length and the bytes, clearing those past the length.
+inline void set_tuple(Cell& c, const uint8_t in[12], int length) {
+    uint8_t all[12] = {};
+    std::memcpy(all, in, size_t(length));
+    std::memcpy(&c.w1, all, 4);
+    std::memcpy(&c.w2, all + 4, 4);
+    std::memcpy(&c.w3, all + 8, 4);
+    c.header = (c.header & ~header::tuple_length_mask) |
+               (uint32_t(length) << header::tuple_length_shift);
+}
+inline Cell tuple_cell(const uint8_t in[12], int length) {
+    Cell c = make_cell(Type::tuple);
+    set_tuple(c, in, length);
+    return c;
+}
+
+// point2D!, point3D!: binary32 coordinates x, y, z in w1, w2, w3.
+inline float point_coord(const Cell& c, int axis) {
+    return std::bit_cast<float>(axis == 0 ? c.w1 : axis == 1 ? c.w2 : c.w3);
+}
+inline void set_point_coord(Cell& c, int axis, float v) {
+    (axis == 0 ? c.w1 : axis == 1 ? c.w2 : c.w3) = std::bit_cast<uint32_t>(v);
+}
+inline Cell point_cell(Type t, float x, float y, float z = 0.0f) {
+    return make_cell(t, std::bit_cast<uint32_t>(x), std::bit_cast<uint32_t>(y),
+                     t == Type::point3d ? std::bit_cast<uint32_t>(z) : 0u);
+}
+
+// triple!: three int32 in w1, w2, w3.
+inline int32_t triple_at(const Cell& c, int i) { return int32_t(i == 0 ? c.w1 : i == 1 ? c.w2 : c.w3); }
+
+// handle!: w1 the class, w2 the value (an index), w3 -1.
+inline uint32_t handle_class(const Cell& c) { return c.w1; }
+inline uint32_t handle_value(const Cell& c) { return c.w2; }
 
 // Word family: w1 context node, w2 symbol id, w3 index in the context (-1 unresolved).
 inline Node word_context(const Cell& c) { return c.w1; }
@@ -192,5 +246,32 @@ inline uint32_t callable_code(const Cell& c) { return c.w1; }
 inline Node callable_spec(const Cell& c) { return c.w2; }
 inline Node callable_more(const Cell& c) { return c.w3; }
 inline Type op_source(const Cell& c) { return Type((c.header >> 16) & 0xFF); }
+
+// money!: the sign in header bit 14, the currency index (0 none) in the low
+// byte of w1, then 22 decimal digits packed two a byte, most significant
+// first, in cell bytes 5-15 (w1's upper three bytes, then w2 and w3).
+namespace header {
+constexpr uint32_t money_negative = 0x4000;
+}
+inline uint8_t money_currency(const Cell& c) { return uint8_t(c.w1); }
+inline void set_money_currency(Cell& c, uint8_t index) { c.w1 = (c.w1 & ~0xFFu) | index; }
+inline void money_packed(const Cell& c, uint8_t out[11]) {
+    uint8_t bytes[16];
+    std::memcpy(bytes, &c, 16);
+    std::memcpy(out, bytes + 5, 11);
+}
+inline void set_money_packed(Cell& c, const uint8_t in[11]) {
+    uint8_t bytes[16];
+    std::memcpy(bytes, &c, 16);
+    std::memcpy(bytes + 5, in, 11);
+    std::memcpy(&c, bytes, 16);
+}
+
+// date!: the packed date word in w1 (year, time flag, month, day, zone), the
+// UTC time of the stored day in seconds as a double in w2 and w3.
+inline uint32_t date_word(const Cell& c) { return c.w1; }
+inline void set_date_word(Cell& c, uint32_t word) { c.w1 = word; }
+inline double date_time(const Cell& c) { return float_of(c); }
+inline void set_date_time(Cell& c, double t) { set_float(c, t); }
 
 }  // namespace zan

@@ -96,10 +96,10 @@ void mark_event_cell(Cell& c) {
 
 constexpr std::array<CellMarker, 256> standard_markers() {
     std::array<CellMarker, 256> t{};
-    for (Type ty : {Type::block, Type::paren, Type::path, Type::lit_path, Type::set_path, Type::get_path,
-                    Type::map})
+    for (Type ty : {Type::block, Type::paren, Type::path, Type::lit_path, Type::set_path, Type::get_path})
         t[size_t(ty)] = mark_block_cell;
     t[size_t(Type::hash)] = mark_hash_cell;
+    t[size_t(Type::map)] = mark_hash_cell;
     for (Type ty : {Type::string, Type::file, Type::url, Type::tag, Type::email, Type::ref})
         t[size_t(ty)] = mark_string_cell;
     for (Type ty : {Type::bitset, Type::vector, Type::binary}) t[size_t(ty)] = mark_buffer_cell;

@@ -100,6 +100,11 @@ constexpr Id bad_loop_series{Category::script, 63};
 // context!, word!
 constexpr Id not_in_context{Category::script, 5};
 constexpr Id invalid_chars{Category::script, 44};
+// date!, money!
+constexpr Id protected_{Category::script, 53};
+constexpr Id invalid_months{Category::script, 57};
+constexpr Id wrong_denom{Category::script, 64};
+constexpr Id bad_denom{Category::script, 65};
 }  // namespace id
 
 // Builds the error value from the id and up to three arguments, then unwinds

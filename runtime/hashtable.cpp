@@ -344,7 +344,7 @@ uint32_t slot_hash(Node t, uint32_t slot);
 
 // Inserts a position without growing; answers the position of the key now in
 // the table (map!: an equal key already there wins).
-int32_t insert_position(Node t, uint32_t pos) {
+int32_t insert_position(Node t, uint32_t pos, Mode mode = Mode::any_case) {
     Header* h = hdr(t);
     uint32_t kind = h->kind;
     Node series = h->series;
@@ -355,7 +355,8 @@ int32_t insert_position(Node t, uint32_t pos) {
     bool map_keys = kind == kind_map;
     Found f = probe(t, hash_value(key), [&](uint32_t slot) {
         uint32_t p = first_position(t, int32_t(slot));
-        return keys_equal(cells(series)[p], cells(series)[pos], Mode::any_case, map_keys);
+        return keys_equal(cells(series)[p], cells(series)[pos], map_keys ? mode : Mode::any_case,
+                          map_keys);
     });
     if (f.bucket >= 0) {
         if (kind == kind_map) return int32_t(words(hdr(t)->keys)[f.bucket]);
@@ -646,14 +647,14 @@ Node indexed_series(Node t) { return hdr(t)->series; }
 
 // --- hash! and map! -----------------------------------------------------------------------
 
-int32_t put(Node t, uint32_t pos, bool* resized) {
+int32_t put(Node t, uint32_t pos, bool* resized, Mode mode) {
     check_stamp(t);
     if (resized) *resized = false;
     if (hdr(t)->used >= hdr(t)->upper) {
         grow(t);
         if (resized) *resized = true;
     }
-    return insert_position(t, pos);
+    return insert_position(t, pos, mode);
 }
 
 int32_t get(Node t, const Cell& key_in, uint32_t start, uint32_t skip, Mode mode, bool last,
@@ -674,7 +675,9 @@ int32_t get(Node t, const Cell& key_in, uint32_t start, uint32_t skip, Mode mode
         uint32_t first = first_position(t, int32_t(slot));
         if (!keys_equal(cells(series)[first], key, Mode::any_case, map_keys)) return false;
         if (h->kind == kind_map) {
-            if (keys_equal(cells(series)[slot], key, mode, true)) best = int32_t(slot);
+            // Case variants of a key may stand apart: probe on to the one that matches.
+            if (!keys_equal(cells(series)[slot], key, mode, true)) return false;
+            best = int32_t(slot);
             return true;
         }
         for_positions(t, int32_t(slot), [&](uint32_t p) {
@@ -814,6 +817,7 @@ void clear(Node t) {
     std::memset(memory::buffer(h->flags)->at_head(), 0xAA, h->buckets / 4);
     h->count = 0;
     h->used = 0;
+    if (h->kind == kind_map) h->index = 0;
     if (h->kind == kind_hash) {
         memory::Series* ix = memory::buffer(h->index);
         std::memset(ix->at_head(), 0xFF, ix->tail - ix->head);
@@ -940,6 +944,11 @@ Node copy(Node t, Node new_series) {
         hdr(c)->series = new_series;
     }
     return c;
+}
+
+uint32_t removed(Node t) { return hdr(t)->kind == kind_map ? hdr(t)->index : 0; }
+void set_removed(Node t, uint32_t n) {
+    if (hdr(t)->kind == kind_map) hdr(t)->index = n;
 }
 
 // --- symbol and word tables -----------------------------------------------------------
@@ -1247,6 +1256,18 @@ const char* check(Node t) {
     }
     if (occupied != h->count) return "count";
     if (occupied + deleted != h->used) return "used";
+    if (h->kind == kind_map) {
+        // Every pair is keyed once; the removed ones are counted.
+        uint32_t pairs = cell_count(h->series) / 2, dead = 0;
+        for (uint32_t b = 0; b < h->buckets; ++b) {
+            if (flag_at(flags, b) != f_occupied) continue;
+            uint32_t slot = keys[b];
+            if (slot % 2 || slot + 1 >= cell_count(h->series)) return "map key slot";
+            if (cells(h->series)[slot + 1].header == 0) ++dead;
+        }
+        if (occupied != pairs) return "map pairs";
+        if (dead != h->index) return "map removed count";
+    }
     return "";
 }
 

@@ -34,7 +34,8 @@ enum class Mode : uint8_t { any_case, case_sensitive, strict };
 // The table itself: eleven words at the head of its own series.
 struct Header {
     uint32_t count;       // live keys
-    uint32_t index;       // kind 0: node of the position index; kinds 3+: record size in bytes
+    uint32_t index;       // kind 0: node of the position index; kind 1: pairs removed but
+                          // still keyed (map!); kinds 3+: record size in bytes
     uint32_t duplicates;  // kind 0: node of the duplicate lists
     uint32_t flags;       // node of the bucket flags
     uint32_t keys;        // node of the key slots
@@ -89,9 +90,12 @@ uint32_t upper_bound(uint32_t buckets);
 
 // Inserts the key at a position of the indexed series; answers the position
 // of the key now in the table: `position` itself, or, for map!, the position of
-// an equal key already there. `resized` is set when the table grew (and was so
-// rebuilt). Putting a position a hash! already holds changes nothing.
-int32_t put(Node table, uint32_t position, bool* resized = nullptr);
+// a key already there that is equal under `mode` (so a map can hold case
+// variants apart when put case-sensitively). `resized` is set when the table
+// grew (and was so rebuilt). Putting a position a hash! already holds changes
+// nothing.
+int32_t put(Node table, uint32_t position, bool* resized = nullptr,
+            Mode mode = Mode::any_case);
 
 // The position of a key equal under the mode, or -1. hash!: among all the
 // occurrences, only positions at or after `start` (before it when `reverse`)
@@ -135,6 +139,11 @@ void refresh(Node table, int32_t offset, uint32_t start, uint32_t count, bool re
 void move(Node table, uint32_t to, uint32_t from, uint32_t count);
 // A copy of the table indexing another series of the same content.
 Node copy(Node table, Node new_series);
+
+// map!: pairs marked removed whose keys the table still holds (so that a
+// later put revives them in place); the live pairs are count - removed.
+uint32_t removed(Node table);
+void set_removed(Node table, uint32_t n);
 
 // --- symbol and word tables (kind 2) --------------------------------------------
 

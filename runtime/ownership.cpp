@@ -270,7 +270,8 @@ Cell* get_owner_word(Node series) {
     return r ? r + 2 : nullptr;
 }
 
-bool check(const Cell& series, const Cell& action, int32_t index, int32_t count, int32_t part) {
+bool check(const Cell& series, const Cell& action, int32_t index, int32_t count, int32_t part,
+           const Cell* value) {
     if (!g_table || !g_deep_change) return false;
     Node key = key_of(series);
     if (key == 0) return false;
@@ -278,9 +279,9 @@ bool check(const Cell& series, const Cell& action, int32_t index, int32_t count,
     if (!r) return false;
     Cell owner = r[1], word = r[2];
     if (!is(owner, Type::object) || owner.w3 == 0) return false;
-    Cell s = series, a = action;
-    collector::Root k1(owner), k2(word), k3(s), k4(a);
-    g_deep_change(owner, word, s, a, index, count, part);
+    Cell s = series, a = action, v = value ? *value : none_cell();
+    collector::Root k1(owner), k2(word), k3(s), k4(a), k5(v);
+    g_deep_change(owner, word, s, a, v, index, count, part);
     return true;
 }
 

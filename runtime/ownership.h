@@ -43,13 +43,16 @@ Cell* get_owner_word(Node series);
 
 // After a modifying action: when the series has an owner whose object has a
 // change-hook series, calls the deep-change hook and answers true.
+// `value` is what the change puts in, when the caller tells it.
 bool check(const Cell& series, const Cell& action, int32_t index, int32_t count,
-           int32_t part = -1);
+           int32_t part = -1, const Cell* value = nullptr);
 
 // Filled by object!: fires the owner's on-deep-change*. Arguments: owner object,
-// field word, the changed series, the action word, index, count, part (-1 none).
+// field word, the changed series, the action word, the value put in (none
+// when not told), index, count, part (-1 none).
 using DeepChange = void (*)(const Cell& owner, const Cell& word, const Cell& series,
-                            const Cell& action, int32_t index, int32_t count, int32_t part);
+                            const Cell& action, const Cell& value, int32_t index, int32_t count,
+                            int32_t part);
 void set_deep_change_hook(DeepChange fn);
 DeepChange deep_change_hook();
 

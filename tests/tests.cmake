@@ -33,6 +33,8 @@ foreach(script ${ZAN_SCRIPT_TESTS})
   set_tests_properties(gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7")
 endforeach()
 add_custom_target(zan-script-tests ALL DEPENDS ${ZAN_COMBINED_SCRIPTS})
+# Work that once grew with the square of its input must finish well within this.
+set_tests_properties(script.linear_time gc-stress.linear_time PROPERTIES TIMEOUT 20)
 add_test(NAME script-combine
          COMMAND ${CMAKE_COMMAND} -DZAN=$<TARGET_FILE:zan> -DHARNESS=${ZAN_HARNESS}
                  -DCOMBINE=${ZAN_COMBINE} -DDIR=${CMAKE_BINARY_DIR}/script-combine-check
@@ -52,3 +54,7 @@ endforeach()
 file(GLOB ZAN_LEXBENCH_STUBS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_stub.cpp)
 add_executable(zan-lexbench bench/lexer_bench.cpp ${ZAN_LEXBENCH_STUBS})
 target_link_libraries(zan-lexbench PRIVATE zanrt)
+
+# The LZ decoder next to zlib's inflate, run by bench/codecs.sh.
+add_executable(zan-lzbench bench/codecs_lz.cpp)
+target_link_libraries(zan-lzbench PRIVATE zanrt)

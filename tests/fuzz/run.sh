@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the lexer fuzz target with clang (libFuzzer, AddressSanitizer and
-# UBSan) and runs it for a bounded time.
+# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer and UBSan)
+# and runs each for a bounded time: the lexer for SECONDS, the codecs for a
+# short slice each (CODEC_FUZZ_SECONDS, 15 by default).
 #
 #   tests/fuzz/run.sh [SECONDS] [BUILD_DIR]
 #
@@ -17,7 +18,7 @@ cmake --build "$build" --target zanrt -j3
 # The unit tests' stand-ins for pieces not built yet, while there are any.
 stubs=$(ls tests/unit/*_stub.cpp 2>/dev/null || true)
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
-  tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -o "$build/lexer_fuzz"
+  tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl -o "$build/lexer_fuzz"
 corpus="$build/lexer_corpus"
 mkdir -p "$corpus"
 i=0
@@ -26,5 +27,40 @@ for seed in 'a b: [1 2.5 "s" #"c"] (x/y) %f.txt' '{br {ace}} %{raw}% #{0A0B} 64#
   'a/b: :a/b '"'"'a/b #(true) #[a 1] FFh 1.#INF ; c' '"^(41)^(tab)^-" #"^(1F600)"'; do
   printf '%s' "$seed" > "$corpus/seed$i"; i=$((i + 1))
 done
-cd "$build"
-./lexer_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 lexer_corpus
+# The HTTP response header parser gets a short slice of its own.
+clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
+  tests/fuzz/http_headers_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl \
+  -o "$build/http_headers_fuzz"
+mkdir -p "$build/http_headers_corpus"
+printf 'HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX:v\r\nX-Pad: \t p \r\n\r\n' \
+  > "$build/http_headers_corpus/seed0"
+(cd "$build" &&
+  ./http_headers_fuzz -max_total_time=20 -max_len=1024 -timeout=10 http_headers_corpus)
+(cd "$build" &&
+  ./lexer_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 lexer_corpus)
+
+# The codecs' decoders of outside data, a short slice each: zlib, raw DEFLATE
+# and gzip against zlib's own inflate, the LZ decoder, and an LZ round trip.
+codec_seconds=${CODEC_FUZZ_SECONDS:-15}
+for target in deflate_fuzz lz_fuzz lz_roundtrip_fuzz; do
+  clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
+    "tests/fuzz/$target.cpp" $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl -o "$build/$target"
+  mkdir -p "$build/${target}_corpus"
+done
+seed() {  # seed <target> <name> <hex>
+  printf "$(printf '%s' "$3" | sed 's/../\\x&/g')" > "$build/$1_corpus/$2"
+}
+seed deflate_fuzz zlib 78DA0BC94855282CCD4CCE56482ACA2FCF5348CBAF50C82ACD2D2856C82F4B2D5228014AE72456552AA4E4A7EB29840C0EC500FA60409D
+seed deflate_fuzz raw 0BC94855282CCD4CCE56482ACA2FCF5348CBAF50C82ACD2D2856C82F4B2D5228014AE72456552AA4E4A7EB29840C0EC500
+seed deflate_fuzz stored 010700F8FF73746F72656421
+seed deflate_fuzz gzip 1F8B081E40E20100020303006162636E616D652E747874006120636F6D6D656E7400DD9C0BC94855282CCD4CCE56482ACA2FCF5348CBAF50C82ACD2D2856C82F4B2D5228014AE72456552AA4E4A7EB29840C0EC5001B8DFF44B4000000
+seed deflate_fuzz members 1F8B0800000000000203CB48CDC9C9070086A61036050000001F8B08000000000002035328CF2FCA490100CB423B4A06000000
+seed deflate_fuzz dynamic 05E001090000008020FC7F9D0000000000000000
+seed lz_fuzz run 08000000C8000000C8000000C2024800
+seed lz_fuzz codes 100000000800000008000000C2C4C602
+printf 'The quick brown fox jumps over the lazy dog. ' > "$build/lz_roundtrip_fuzz_corpus/text"
+printf 'a%.0s' $(seq 130) > "$build/lz_roundtrip_fuzz_corpus/run"
+for target in deflate_fuzz lz_fuzz lz_roundtrip_fuzz; do
+  (cd "$build" && "./$target" -max_total_time="$codec_seconds" -max_len=4096 -timeout=10 \
+    -rss_limit_mb=2048 "${target}_corpus")
+done

@@ -591,8 +591,8 @@ TEST_F(BlockTest, Paren) {
 }
 
 std::vector<std::string> reported;
-void record_change(const Cell&, const Cell&, const Cell&, const Cell& action, int32_t, int32_t,
-                   int32_t) {
+void record_change(const Cell&, const Cell&, const Cell&, const Cell& action, const Cell&, int32_t,
+                   int32_t, int32_t) {
     reported.push_back(std::string(symbol::name(word_symbol(action))));
 }
 

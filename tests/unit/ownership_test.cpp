@@ -84,7 +84,7 @@ struct Fired {
 };
 std::vector<Fired> fired;
 void record_fire(const Cell& owner, const Cell& word, const Cell& series, const Cell& action,
-                 int32_t index, int32_t count, int32_t part) {
+                 const Cell&, int32_t index, int32_t count, int32_t part) {
     fired.push_back({owner, word, series, action, index, count, part});
 }
 

@@ -380,7 +380,8 @@ TEST_F(StringActions, UnderCollections) {
 namespace {
 
 std::vector<std::string> reported;
-void record_change(const Cell&, const Cell&, const Cell&, const Cell& action, int32_t, int32_t, int32_t) {
+void record_change(const Cell&, const Cell&, const Cell&, const Cell& action, const Cell&, int32_t,
+                   int32_t, int32_t) {
     reported.emplace_back(symbol::name(word_symbol(action)));
 }
 

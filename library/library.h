@@ -1,0 +1,19 @@
+// The script library's C++ side: the routines its boot scripts declare, and
+// the library context that keeps its calls working when a script redefines a
+// global word.
+#pragma once
+
+namespace zan::library {
+
+// Puts the base routines and the type predicates into the routine registry;
+// start-up calls both once the symbol table exists, before the boot scripts.
+void register_routines();
+void register_predicates();
+
+// After the boot scripts: rebinds the words of every library function's body
+// that name a function to a context of their own holding the values they had
+// then, so that a script redefining `pick` keeps `first` working; and takes
+// away the words only the boot scripts use.
+void finish_boot();
+
+}  // namespace zan::library
