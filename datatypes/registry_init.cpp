@@ -11,6 +11,7 @@
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/hash.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
@@ -76,7 +77,7 @@ void register_all() {
     error::init();
     // vector!
     map::init();
-    // hash!
+    hash::init();
     pair::init();
     percent::init();
     tuple::init();
