@@ -13,6 +13,8 @@ test_packages=(clang libclang-rt-dev)
 test_packages+=(python3)
 # The clipboard tests run under a virtual X server and check with xclip.
 test_packages+=(xvfb xauth xclip)
+# The date tests also run in named time zones.
+test_packages+=(tzdata)
 
 install_missing() {
   local missing=()

@@ -33,6 +33,14 @@ foreach(script ${ZAN_SCRIPT_TESTS})
   set_tests_properties(gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7")
 endforeach()
 add_custom_target(zan-script-tests ALL DEPENDS ${ZAN_COMBINED_SCRIPTS})
+# The date tests again in a zone a quarter hour off the hour and in one half an
+# hour west of it.
+foreach(zone Asia/Kathmandu Pacific/Marquesas)
+  string(REPLACE "/" "-" zone_name ${zone})
+  add_test(NAME script.date-${zone_name} COMMAND zan ${CMAKE_BINARY_DIR}/script-tests/date.zan
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
+  set_tests_properties(script.date-${zone_name} PROPERTIES ENVIRONMENT "TZ=${zone}")
+endforeach()
 # Work that once grew with the square of its input must finish well within this.
 set_tests_properties(script.linear_time gc-stress.linear_time PROPERTIES TIMEOUT 20)
 add_test(NAME script-combine
