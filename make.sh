@@ -5,11 +5,16 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev libcurl4-openssl-dev)
+packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev libcurl4-openssl-dev
+  libgtk-3-dev pkg-config)
 # The decoders of outside data are fuzzed with clang's libFuzzer.
 test_packages=(clang libclang-rt-dev)
 # The HTTP tests talk to a Python server.
 test_packages+=(python3)
+# The clipboard tests run under a virtual X server and check with xclip.
+test_packages+=(xvfb xauth xclip)
+# The date tests also run in named time zones.
+test_packages+=(tzdata)
 
 install_missing() {
   local missing=()

@@ -17,6 +17,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/dispatch.h"
@@ -215,6 +216,9 @@ void init() {
     trace::init();
     lexer::init();
     define_datatype_words();
+    runtime_words::init_words();
+    runtime_words::init_refinement_words();
+    runtime_words::init_issue_words();
     define_typesets();
     set_global("null-handle", make_cell(Type::handle));
     collector::set_enabled(true);

@@ -11,6 +11,7 @@
 #include "codecs/random.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/mold.h"
 #include "datatypes/money.h"
@@ -311,6 +312,7 @@ void to(actions::Args args, Type) {
         case Type::binary: set_int(result, int32_t(uint32_t(leading_bytes(spec, 4)))); break;
         case Type::time: set_int(result, truncated(float_of(spec) + 0.5)); break;
         case Type::money: set_int(result, money::to_integer(spec)); break;
+        case Type::date: set_int(result, date::to_epoch(spec)); break;
         default: bad_to_arg(spec);
         }
     }

@@ -18,6 +18,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/mold.h"
+#include "datatypes/date.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -86,7 +87,8 @@ void register_all() {
     tag::init();
     email::init();
     handle::init();
-    // date!, port!
+    date::init();
+    // port!
     money::init();
     ref::init();
     point::init();  // point2D!, point3D!

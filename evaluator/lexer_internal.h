@@ -117,7 +117,8 @@ void word_cell(Cell& c, Type t, const uint8_t* name, uint32_t length);
 struct DateFields {
     int32_t year = 0, month = 1, day = 1;
     double seconds = 0;  // time of day
-    int32_t zone_hours = 0, zone_minutes = 0;
+    int32_t zone_hours = 0, zone_minutes = 0;  // magnitudes
+    bool zone_negative = false;                // also for a zone under an hour
     bool has_time = false;
     int32_t week = 0, weekday = 0, yearday = 0;  // ISO week and day-of-year forms
 };

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "datatypes/date.h"
 #include "datatypes/file.h"
 #include "datatypes/money.h"
 #include "datatypes/point.h"
@@ -83,24 +84,6 @@ namespace {
 
 enum NowRef { year, month, day, time, zone, date, weekday, yearday, precise, utc };
 
-// Days since 1970-01-01 of a civil date.
-int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-// Minutes east of UTC of packed zone bits: hours << 2 | quarter-hours, the
-// hours of a zone west of UTC stored as magnitude | 0x10.
-int32_t zone_minutes(uint32_t bits) {
-    uint32_t hours = (bits >> 2) & 0x1F;
-    int32_t minutes = int32_t(hours & 0xF) * 60 + int32_t(bits & 3) * 15;
-    return (hours & 0x10) ? -minutes : minutes;
-}
-
 }  // namespace
 
 Status n_now(int32_t check, const int32_t* refs) {
@@ -109,28 +92,14 @@ Status n_now(int32_t check, const int32_t* refs) {
     for (int r = year; r <= precise; ++r) count += given(refs, r);
     bool time_precise = given(refs, time) && given(refs, precise);
     if (count > 1 && !(count == 2 && time_precise)) errors::fire(errors::id::bad_refines);
-    uint32_t packed = platform::get_date(given(refs, utc));
-    int32_t y = int32_t(packed >> 17), m = int32_t((packed >> 12) & 0xF), d = int32_t((packed >> 7) & 0x1F);
-    int32_t offset = zone_minutes(packed & 0x7F);
-    if (given(refs, year)) return finish(integer_cell(y));
-    if (given(refs, month)) return finish(integer_cell(m));
-    if (given(refs, day)) return finish(integer_cell(d));
-    if (given(refs, zone)) return finish(float_cell(offset * 60.0, Type::time));
-    if (given(refs, weekday)) {
-        int64_t days = days_from_civil(y, m, d);
-        // 1970-01-01 was a Thursday (day 4 with Monday 1).
-        return finish(integer_cell(int32_t(((days % 7) + 7 + 3) % 7 + 1)));
-    }
-    if (given(refs, yearday))
-        return finish(integer_cell(int32_t(days_from_civil(y, m, d) - days_from_civil(y, 1, 1) + 1)));
-    if (given(refs, time)) {
-        // The time of day in the date's zone, whole days carried out.
-        double t = platform::get_time(given(refs, precise)) + offset * 60.0;
-        t = std::fmod(t, 86400.0);
-        if (t < 0) t += 86400.0;
-        return finish(float_cell(t, Type::time));
-    }
-    missing(Type::date);
+    Cell d = date::now(given(refs, utc), !given(refs, date), given(refs, precise));
+    // The refinement's field of the date (field numbers of date!).
+    static constexpr struct { NowRef ref; int32_t field; } fields[] = {
+        {year, 2}, {month, 3}, {day, 4}, {zone, 5}, {time, 6}, {weekday, 10}, {yearday, 11},
+    };
+    for (const auto& f : fields)
+        if (given(refs, f.ref)) return finish(date::get_field(d, f.field));
+    return finish(d);
 }
 
 // --- environment -------------------------------------------------------------------------

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "datatypes/date.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/block_sort.h"
@@ -294,11 +295,9 @@ Status set_op(block::SetOp op, const int32_t* refs) {
             typeset::do_bitwise(args, int32_t(op));
             break;
         case Type::date:
-            if (op == block::SetOp::difference) {
-                Cell dt = datatype_cell(Type::date);
-                errors::fire(errors::id::invalid_type, &dt);
-            }
-            errors::expect_arg(args[0], 1);
+            if (op != block::SetOp::difference) errors::expect_arg(args[0], 1);
+            args[0] = date::difference(args[0], args[1]);
+            break;
         default: errors::expect_arg(args[0], 1);
     }
     return finish(args[0]);

@@ -13,6 +13,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -940,7 +941,7 @@ struct DateReader {
 bool leap(int32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 // Reads an optional time after a date: hour:minute[:seconds][Z|zone].
-bool date_time(DateReader& r, bool iso, double& secs, int32_t& zh, int32_t& zm) {
+bool date_time(DateReader& r, bool iso, double& secs, int32_t& zh, int32_t& zm, bool& zneg) {
     int32_t h, m;
     if (iso) {
         if (!r.two(h) || !r.two(m)) return false;
@@ -969,7 +970,7 @@ bool date_time(DateReader& r, bool iso, double& secs, int32_t& zh, int32_t& zm) 
             }
         }
         if (zh >= 16 || zm >= 60) return false;
-        if (neg) zh = -zh;
+        zneg = neg;
     }
     return true;
 }
@@ -982,6 +983,7 @@ bool read_date(const uint8_t* s, const uint8_t* e, DateFields& f) {
     static const int month_days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     DateReader r{s, e};
     int32_t year = 0, month = 1, day = 1, zh = 0, zm = 0, week = 0, wd = 0, yd = 0;
+    bool zneg = false;
     double secs = 0;
     bool has_time = false;
     const uint8_t* dash = s;
@@ -991,7 +993,7 @@ bool read_date(const uint8_t* s, const uint8_t* e, DateFields& f) {
         // Basic ISO: yyyymmddThhmm[ss][Z|zone]
         r.digits(4, 4, year), r.two(month), r.two(day);
         r.at('T');
-        if (!date_time(r, true, secs, zh, zm)) return false;
+        if (!date_time(r, true, secs, zh, zm, zneg)) return false;
         has_time = true;
     } else if (lead == 4 && e - dash >= 2 && dash[0] == '-' && dash[1] == 'W') {
         r.digits(4, 4, year);
@@ -1000,7 +1002,7 @@ bool read_date(const uint8_t* s, const uint8_t* e, DateFields& f) {
         if (!r.two(week) || week > 53) return false;
         if (r.at('-') && (r.digits(1, 1, wd) < 0 || wd < 1 || wd > 7)) return false;
         if (r.at('T') || r.at('/')) {
-            if (!date_time(r, false, secs, zh, zm)) return false;
+            if (!date_time(r, false, secs, zh, zm, zneg)) return false;
             has_time = true;
         }
     } else if (lead >= 1 && lead <= 4 && e - dash >= 4 && dash[0] == '-' && is_digit(dash[1]) &&
@@ -1010,7 +1012,7 @@ bool read_date(const uint8_t* s, const uint8_t* e, DateFields& f) {
         r.digits(3, 3, yd);
         if (yd == 0 || yd > (leap(year) ? 366 : 365)) return false;
         if (r.at('T') || r.at('/')) {
-            if (!date_time(r, false, secs, zh, zm)) return false;
+            if (!date_time(r, false, secs, zh, zm, zneg)) return false;
             has_time = true;
         }
     } else {
@@ -1050,7 +1052,7 @@ bool read_date(const uint8_t* s, const uint8_t* e, DateFields& f) {
         }
         if (year >= 0 && year < 100 && ny < 3) year += year < 50 ? 2000 : 1900;
         if (r.at('/') || r.at('T')) {
-            if (!date_time(r, false, secs, zh, zm)) return false;
+            if (!date_time(r, false, secs, zh, zm, zneg)) return false;
             has_time = true;
         }
     }
@@ -1058,6 +1060,7 @@ bool read_date(const uint8_t* s, const uint8_t* e, DateFields& f) {
     if (day <= 0 || month < 1 || month > 12 || year <= -10000 || year >= 10000) return false;
     if (day > month_days[month - 1] || (month == 2 && day == 29 && !leap(year))) return false;
     f.year = year, f.month = month, f.day = day, f.seconds = secs, f.zone_hours = zh, f.zone_minutes = zm;
+    f.zone_negative = zneg;
     f.has_time = has_time, f.week = week, f.weekday = wd, f.yearday = yd;
     return true;
 }
@@ -1069,7 +1072,14 @@ void k_date(State& st, const uint8_t* s, const uint8_t* e, uint32_t, bool build)
     DateFields f;
     if (!read_date(s, e, f)) bad(st, Type::date);
     st.type = int32_t(Type::date);
-    if (build) datatype_not_built(Type::date);
+    if (!build) return;
+    Cell d;
+    date::make_at(d, f.year, f.month, f.day, f.seconds, f.zone_negative, f.zone_hours,
+                  f.zone_minutes, f.has_time);
+    if (f.week != 0) date::set_isoweek(d, f.week);
+    if (f.weekday != 0) date::set_weekday(d, f.weekday);
+    if (f.yearday != 0) date::set_yearday(d, f.yearday);
+    put_value(st, d);
 }
 
 // --- binary and hexadecimal ------------------------------------------------------------------

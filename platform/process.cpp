@@ -21,6 +21,7 @@
 
 #include "datatypes/file.h"
 #include "evaluator/natives_system.h"
+#include "platform/gtk_start.h"
 #include "platform/io.h"
 #include "platform/text.h"
 #include "runtime/collector.h"
@@ -135,7 +136,9 @@ void exchange(Stream* streams) {
         for (int i = 1; i < 3; ++i)
             if (streams[i].ours) fds[n] = {streams[i].ours.get(), POLLIN, 0}, which[n++] = &streams[i];
         if (n == 0) break;
-        if (::poll(fds, n, -1) < 0) {
+        // While GTK runs, other programs may ask us for the clipboard.
+        gtk::pump();
+        if (::poll(fds, n, gtk::started() ? 10 : -1) < 0) {
             if (errno == EINTR) continue;
             break;
         }
@@ -174,10 +177,17 @@ void exchange(Stream* streams) {
     }
 }
 
-int32_t wait_for(pid_t pid) {
+int32_t wait_for(pid_t pid, bool pumping) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
+    for (;;) {
+        pid_t r = ::waitpid(pid, &status, pumping ? WNOHANG : 0);
+        if (r == pid) break;
+        if (r < 0 && errno != EINTR) return -1;
+        if (r == 0) {
+            gtk::pump();
+            ::usleep(2000);
+        }
+    }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
@@ -239,11 +249,11 @@ int32_t run(const Cell& command, bool wait, bool, bool console, bool shell, cons
 
     if (!wait) {
         // Nobody waits for it: reap it aside so it leaves no zombie.
-        std::thread([pid] { wait_for(pid); }).detach();
+        std::thread([pid] { wait_for(pid, false); }).detach();
         return int32_t(pid);
     }
     exchange(streams);
-    int32_t status = wait_for(pid);
+    int32_t status = wait_for(pid, gtk::started());
     collect(out, streams[1]);
     collect(err, streams[2]);
     return status;

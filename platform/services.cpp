@@ -1,6 +1,7 @@
 // Installs every OS service in one place, so start-up names one call.
 #include "platform/services.h"
 
+#include "platform/clipboard.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/process.h"
@@ -13,6 +14,7 @@ void install_services() {
     if (done) return;
     done = true;
     files::install();
+    clipboard::install();
     http::install();
     process::install();
     system_info::install();

@@ -33,6 +33,14 @@ foreach(script ${ZAN_SCRIPT_TESTS})
   set_tests_properties(gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7")
 endforeach()
 add_custom_target(zan-script-tests ALL DEPENDS ${ZAN_COMBINED_SCRIPTS})
+# The date tests again in a zone a quarter hour off the hour and in one half an
+# hour west of it.
+foreach(zone Asia/Kathmandu Pacific/Marquesas)
+  string(REPLACE "/" "-" zone_name ${zone})
+  add_test(NAME script.date-${zone_name} COMMAND zan ${CMAKE_BINARY_DIR}/script-tests/date.zan
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/scripts)
+  set_tests_properties(script.date-${zone_name} PROPERTIES ENVIRONMENT "TZ=${zone}")
+endforeach()
 # Work that once grew with the square of its input must finish well within this.
 set_tests_properties(script.linear_time gc-stress.linear_time PROPERTIES TIMEOUT 20)
 add_test(NAME script-combine
@@ -58,3 +66,29 @@ target_link_libraries(zan-lexbench PRIVATE zanrt)
 # The LZ decoder next to zlib's inflate, run by bench/codecs.sh.
 add_executable(zan-lzbench bench/codecs_lz.cpp)
 target_link_libraries(zan-lzbench PRIVATE zanrt)
+
+# GUI tests (tests/gui/*.zan): combined with the harness like the script tests and run under a
+# virtual X server, plainly and with the collector stressed.
+find_program(ZAN_XVFB_RUN xvfb-run)
+file(GLOB ZAN_GUI_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/gui/*.zan)
+if(ZAN_XVFB_RUN)
+  foreach(script ${ZAN_GUI_TESTS})
+    get_filename_component(name ${script} NAME_WE)
+    file(RELATIVE_PATH shown ${CMAKE_SOURCE_DIR} ${script})
+    set(combined ${CMAKE_BINARY_DIR}/gui-tests/${name}.zan)
+    add_custom_command(
+      OUTPUT ${combined}
+      COMMAND ${CMAKE_COMMAND} -DHARNESS=${ZAN_HARNESS} -DTEST=${script} -DNAME=${shown}
+              -DOUT=${combined} -P ${ZAN_COMBINE}
+      DEPENDS ${ZAN_HARNESS} ${script} ${ZAN_COMBINE})
+    list(APPEND ZAN_COMBINED_GUI ${combined})
+    add_test(NAME gui.${name} COMMAND ${ZAN_XVFB_RUN} -a $<TARGET_FILE:zan> ${combined}
+             WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/gui)
+    add_test(NAME gui-gc-stress.${name} COMMAND ${ZAN_XVFB_RUN} -a $<TARGET_FILE:zan> ${combined}
+             WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/gui)
+    set_tests_properties(gui-gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7")
+  endforeach()
+  add_custom_target(zan-gui-tests ALL DEPENDS ${ZAN_COMBINED_GUI})
+else()
+  message(STATUS "xvfb-run not found: the GUI tests are left out")
+endif()
