@@ -109,6 +109,7 @@ void take_away(const char* name) {
 
 void finish_boot() {
     take_away("boot-routine");
+    take_away("global-object");
     // Handles are held in plain C++ containers here: nothing may move meanwhile.
     bool was = collector::enabled();
     collector::set_enabled(false);
