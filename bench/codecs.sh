@@ -11,7 +11,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 mb=${1:-8}
 build=${2:-build-release}
-reps=${REPS:-4}
+# Repetitions per process: enough that each operation outweighs start-up noise.
+reps_for() {
+  case $1 in compress|gzip) echo "${REPS:-3}" ;; decompress|gunzip) echo "${REPS:-15}" ;; *) echo "${REPS:-40}" ;; esac
+}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target zan zan-lzbench -j3 >/dev/null
 tmp=$(mktemp -d)
@@ -55,7 +58,8 @@ best() {  # best <op> <file> <reps> <command...>
 
 # Milliseconds per operation: (run - read-only run) / reps.
 per_op() {  # per_op <op> <file> <command...>
-  local op=$1 file=$2
+  local op=$1 file=$2 reps
+  reps=$(reps_for "$op")
   shift 2
   local full base
   full=$(best "$op" "$file" "$reps" "$@")
@@ -65,7 +69,8 @@ per_op() {  # per_op <op> <file> <command...>
 }
 
 openssl_ms() {  # openssl_ms <digest> <file>
-  local full base
+  local full base reps
+  reps=$(reps_for "$1")
   full=$(best x "$2" 1 sh -c "for i in \$(seq $reps); do openssl dgst -$1 '$2'; done")
   base=$(best x "$2" 1 sh -c "for i in \$(seq $reps); do openssl dgst -md5 /dev/null; done")
   echo "$full $base $reps" | awk '{ v = ($1 - $2) / $3 * 1000; printf "%.1f", v < 0 ? 0 : v }'

@@ -6,6 +6,7 @@
 #include "boot/run.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -44,36 +45,44 @@ bool after_header(Cell& code) {
     return true;
 }
 
-// Evaluates code; answers the exit status (uncaught errors reported).
-int evaluate(const Cell& code, bool show_result) {
-    Cell* mark = stack::s.top;
+// Top-level code is loaded and run as `do` runs a script: inside a native
+// frame named `do`, so that an error raised there (a syntax error included)
+// names `do` as where it happened. Answers the body's status, or -2 after
+// reporting an uncaught error; the stacks are put back either way.
+template <typename Body>
+int as_do(Body body) {
+    static const uint32_t sym_do = symbol::make("do");
+    Cell* top = stack::s.top;
+    Cell* base = stack::s.base;
     stack::Frame* frame = stack::s.frame_top;
     try {
-        Cell* held = stack::push(code);
-        stack::Status st = interp::eval_block(*held, false);
-        if (st) {
-            stack::cut_back(frame - 1, stack::s.bottom + (mark - stack::s.bottom), mark);
-            stack::s.frame_top = frame;
-            stack::s.top = mark;
-            return 0;
-        }
-        if (show_result && !is(stack::s.top[-1], Type::unset)) {
-            std::string text = "== " + mold::mold_text(stack::s.top[-1]) + "\n";
-            output::print_units(text.data(), uint32_t(text.size()), 1, false);
-        }
-        stack::s.top = mark;
-        return 0;
+        stack::mark(sym_do, 0, stack::kind_bits(stack::kind::native));
+        int status = body();
+        stack::cut_back(frame - 1, base, top);
+        return status;
     } catch (const unwind::Thrown& t) {
         if (t.code != unwind::error) throw;
         // The report names the call that failed: read it before the frames go.
         std::string report = error_report();
-        stack::s.frame_top = frame;
-        stack::s.top = mark;
+        stack::cut_back(frame - 1, base, top);
         output::flush();
         std::fwrite(report.data(), 1, report.size(), stderr);
         std::fflush(stderr);
         return -2;
     }
+}
+
+// Evaluates code; answers the exit status (uncaught errors reported).
+int evaluate(const Cell& code, bool show_result) {
+    return as_do([&] {
+        Cell* held = stack::push(code);
+        stack::Status st = interp::eval_block(*held, false);
+        if (!st && show_result && !is(stack::s.top[-1], Type::unset)) {
+            std::string text = "== " + mold::mold_text(stack::s.top[-1]) + "\n";
+            output::print_utf8(text);
+        }
+        return 0;
+    });
 }
 
 int run_script(const char* path) {
@@ -85,15 +94,12 @@ int run_script(const char* path) {
     std::stringstream text;
     text << in.rdbuf();
     std::string source = text.str();
-    Cell code;
-    try {
+    Cell code = none_cell();
+    int status = as_do([&] {
         code = load_text(source);
-    } catch (const unwind::Thrown& t) {
-        if (t.code != unwind::error) throw;
-        std::string report = error_report();
-        std::fwrite(report.data(), 1, report.size(), stderr);
-        return -2;
-    }
+        return 0;
+    });
+    if (status) return status;
     Cell* held = stack::push(code);
     if (!after_header(*held)) {
         std::fprintf(stderr, "*** Script header not found: %s\n", path);
@@ -106,14 +112,12 @@ int read_expressions() {
     std::string line;
     while (std::getline(std::cin, line)) {
         if (line.empty()) continue;
-        try {
-            Cell code = load_text(line);
+        Cell code = none_cell();
+        if (as_do([&] {
+                code = load_text(line);
+                return 0;
+            }) == 0)
             evaluate(code, true);
-        } catch (const unwind::Thrown& t) {
-            if (t.code != unwind::error) throw;
-            std::string report = error_report();
-            std::fwrite(report.data(), 1, report.size(), stderr);
-        }
         output::flush();
     }
     return 0;
@@ -151,6 +155,10 @@ int run(int argc, char** argv) {
         }
     }
     output::flush();
+    if (int e = output::write_error()) {
+        std::fprintf(stderr, "*** Output error: %s\n", std::strerror(e));
+        if (status == 0) status = 1;
+    }
     return status;
 }
 

@@ -179,6 +179,11 @@ bool out_of_range_q(const Cell& bits, int64_t index) {
 uint8_t* grow_to_bit(const Cell& bits, int64_t index) {
     Node n = series_node(bits);
     uint64_t need = uint64_t(index) / 8 + 1;
+    // length? answers the bytes times 8 as an integer!: no bitset may grow past that.
+    if (need > uint64_t(INT32_MAX) / 8) {
+        Cell at = integer_cell(int32_t(std::min<int64_t>(index, INT32_MAX)));
+        errors::fire(errors::id::out_of_range, &at);
+    }
     if (need > memory::max_capacity) errors::fire(errors::id::no_memory);
     memory::Series* s = memory::buffer(n);
     uint32_t have = s->tail - s->head;

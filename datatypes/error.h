@@ -88,6 +88,7 @@ void set_where(const Cell& error, const Cell& value);
 uint32_t get_type(const Cell& error);
 uint32_t get_id(const Cell& error);
 constexpr int stack_index() { return field::stack; }
+constexpr int near_index() { return field::near; }
 // The n-th (1-based) argument word of the callable a word refers to: its
 // spec's word!, lit-word!, get-word! and refinement! entries counted; none
 // when there is no such entry or the word holds no callable.

@@ -313,7 +313,7 @@ double get_number(const Cell& value) {
 
 void power(actions::Args args) {
     const Cell& exp = args[1];
-    if (!is(exp, Type::integer) && !is(exp, Type::float_)) errors::expect_arg(exp, 1);
+    if (!is(exp, Type::integer) && !is(exp, Type::float_)) errors::expect_arg(exp, 2);
     double base;
     read_double(args[0], base);
     set_float(args[0], std::pow(base, get_number(exp)));

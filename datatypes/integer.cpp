@@ -371,7 +371,7 @@ static bool odd_q(const Cell& v) { return (int_of(v) & 1) != 0; }
 // Binary exponentiation; leaving 32 bits hands the work to the float power.
 static void power(actions::Args args) {
     const Cell& exp = args[1];
-    if (!is(exp, Type::integer) && !is(exp, Type::float_)) errors::expect_arg(exp, 1);
+    if (!is(exp, Type::integer) && !is(exp, Type::float_)) errors::expect_arg(exp, 2);
     if (is(exp, Type::integer) && int_of(exp) >= 0) {
         int32_t base = int_of(args[0]);
         int32_t e = int_of(exp);

@@ -147,7 +147,7 @@ void random_(actions::Args args, bool seed, bool secure, bool) {
 }
 
 const Cell& second_logic(actions::Args args) {
-    if (!is(args[1], Type::logic)) errors::expect_arg(args[1], 1);
+    if (!is(args[1], Type::logic)) errors::expect_arg(args[1], 2);
     return args[1];
 }
 void and_t(actions::Args args) { args[0].w1 &= second_logic(args).w1; }

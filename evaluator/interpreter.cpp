@@ -164,6 +164,12 @@ void init() {
     sym_local = symbol::make("local");
     sym_return = symbol::make("return");
     context::stack_slots = [](uint32_t position) { return stack::slot_at(position); };
+    stack::set_near_provider([]() -> Cell {
+        if (!current) return none_cell();
+        Cell at = current->block;
+        set_series_index(at, current->start);
+        return at;
+    });
     errors::set_arg_word_provider([](int position) -> Cell {
         // The callable of the nearest interpreted call sits in the guard slot
         // just below its frame's base.
@@ -173,8 +179,15 @@ void init() {
                 stack::frame_kind(*f) != stack::kind::function)
                 continue;
             Cell* base = (f + 1 < stack::s.frame_top) ? stack::s.bottom + f[1].prev_base : stack::s.base;
-            if (base > stack::s.bottom && is_callable(type_of(base[-1])))
+            Type t = base > stack::s.bottom ? type_of(base[-1]) : Type::none;
+            if (is_callable(t))
                 return spec_word(base[-1], uint32_t(position > 0 ? position - 1 : 0));
+            // An operator's call has no guard slot (its left operand is slot
+            // 0): the frame's word still names the op!.
+            Cell* named = context::get_by_symbol(f->symbol, f->word_context ? f->word_context
+                                                                           : context::global());
+            if (named && (is(*named, Type::op) || is_callable(type_of(*named))))
+                return spec_word(*named, uint32_t(position > 0 ? position - 1 : 0));
             break;
         }
         return none_cell();
@@ -872,8 +885,13 @@ Status eval_block(const Cell& block, bool chain) {
     stack::check_native_depth();
     stack::mark_body(stack::kind_bits(stack::kind::eval) | stack::bits::interp);
     Code c = code_of(block);
-    Code* saved = current;
-    current = &c;
+    // The block being evaluated, for the near field of an error raised in it;
+    // an error unwinding through here gives the caller's back too.
+    struct Current {
+        Code* saved = current;
+        explicit Current(Code* c) { current = c; }
+        ~Current() { current = saved; }
+    } in_block(&c);
     if (trace::on) [[unlikely]]
         trace::dispatch(trace::event::enter, &block, int32_t(c.pos), nullptr, nullptr);
     if (c.pos >= c.end) {
@@ -881,11 +899,9 @@ Status eval_block(const Cell& block, bool chain) {
     } else {
         while (const Cell* p = value_at(c, c.pos)) {
             stack::s.top = stack::s.base;
+            c.start = c.pos;
             Status st = eval_value(c, *p, false, false);
-            if (st) {
-                current = saved;
-                return st;
-            }
+            if (st) return st;
             if (trace::on) [[unlikely]]
                 trace::dispatch(trace::event::expr, &block, int32_t(c.pos), stack::s.base, nullptr);
         }
@@ -893,7 +909,6 @@ Status eval_block(const Cell& block, bool chain) {
     }
     if (trace::on) [[unlikely]]
         trace::dispatch(trace::event::exit, &block, int32_t(c.end), stack::s.base, nullptr);
-    current = saved;
     if (chain)
         stack::unwind_last();
     else

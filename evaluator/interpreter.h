@@ -33,6 +33,7 @@ struct Code {
     // still reads `epoch`.
     mutable memory::Series* series = nullptr;
     mutable uint32_t epoch = 0;
+    uint32_t start = 0;  // where the expression being evaluated began (an error's near)
 };
 Code code_of(const Cell& block);
 // The value at a position, or nullptr past the end (or past a shrunk tail).

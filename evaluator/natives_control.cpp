@@ -615,8 +615,7 @@ Status n_do(int32_t check, const int32_t* refs) {
         }
         case Type::error: {
             // The error itself is raised, not a new one describing it.
-            errors::restore_pending(error::id_of(v), v);
-            throw unwind::Thrown{unwind::error};
+            errors::raise(error::id_of(v), v);
         }
         default: break;
     }

@@ -108,6 +108,10 @@ Status n_set_env(int32_t check, const int32_t* refs) {
     check_args(check, 93, refs);
     Cell var = *arg(0), value = *arg(1);
     std::string name = name_of(var);
+    // A name no variable can have ("", "A=B", a NUL) would be set nowhere
+    // while the call reports success: it is a bad argument, not an OS failure.
+    if (name.empty() || name.find_first_of(std::string_view("=\0", 2)) != std::string::npos)
+        errors::fire(errors::id::invalid_arg, &var);
     if (is(value, Type::none))
         platform::unset_env(name);
     else

@@ -71,8 +71,13 @@ namespace {
 
 // Every raised error learns where it came from: the nearest named call and
 // the call-stack top, which try/keep and the error's text form walk.
+NearProvider near_provider = nullptr;
+
 void locate_error(const Cell& error) {
-    if (!is(error, Type::error) || s.frame_top == s.frame_bottom) return;
+    if (!is(error, Type::error)) return;
+    Cell* near = error::field_at(error, error::near_index());
+    if (near_provider && is(*near, Type::none)) *near = near_provider();
+    if (s.frame_top == s.frame_bottom) return;
     error::set_where(error, get_call_word());
     record_error_position(error);
 }
@@ -344,6 +349,8 @@ Status throw_value(uint32_t code) {
 namespace {
 bool internal_name(uint32_t sym) { return sym == sym_body || sym == sym_anon; }
 }  // namespace
+
+void set_near_provider(NearProvider provider) { near_provider = provider; }
 
 Cell get_call_word() {
     Frame* from = throw_origin ? s.frame_bottom + throw_origin : s.frame_top;

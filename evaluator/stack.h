@@ -231,6 +231,11 @@ inline void raise_status(Status st) {
 // --- names, errors and backtraces ------------------------------------------------------
 // The word of the nearest named call (<not-found> past the bottom).
 Cell get_call_word();
+
+// The code at the expression being evaluated (a block at its position), for
+// the near field of a raised error; the interpreter installs it.
+using NearProvider = Cell (*)();
+void set_near_provider(NearProvider provider);
 // Frame where a throw started (0 when unset); the next where-lookup clears it.
 extern uint32_t throw_origin;
 

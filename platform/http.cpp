@@ -14,11 +14,8 @@
 #include <cctype>
 #include <memory>
 
-#if __has_include("datatypes/map.h")
-#include "datatypes/map.h"
-#define ZAN_HAVE_MAP 1
-#endif
 #include "datatypes/block.h"
+#include "datatypes/map.h"
 #include "datatypes/mold.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -108,7 +105,7 @@ Cell header_map(const HeaderList& list) {
     std::vector<std::pair<std::string, std::vector<std::string>>> grouped;
     for (const auto& header : list) {
         auto it = std::find_if(grouped.begin(), grouped.end(),
-                               [&](const auto& g) { return g.first == header.first; });
+                               [&](const auto& g) { return same_name(g.first, header.first); });
         if (it == grouped.end())
             grouped.push_back({header.first, {header.second}});
         else
@@ -131,12 +128,8 @@ Cell header_map(const HeaderList& list) {
         }
         block::rs_append(block, many);
     }
-#ifdef ZAN_HAVE_MAP
     Cell map;
     return map::make_at(map, &block, 0);
-#else
-    return block;
-#endif
 }
 
 }  // namespace

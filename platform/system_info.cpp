@@ -9,6 +9,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/map.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"

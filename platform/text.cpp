@@ -136,7 +136,23 @@ std::string_view binary_bytes(const Cell& bin) {
     return {reinterpret_cast<const char*>(s->at_head()) + head, len - head};
 }
 
+namespace {
+// Holds collections off while a result is built whose every new series stays
+// alive: a collection then would only mark, again and again, what it must keep.
+class NoCollections {
+public:
+    NoCollections() : was_(collector::enabled()) { collector::set_enabled(false); }
+    ~NoCollections() { collector::set_enabled(was_); }
+    NoCollections(const NoCollections&) = delete;
+    NoCollections& operator=(const NoCollections&) = delete;
+
+private:
+    bool was_;
+};
+}  // namespace
+
 Cell lines_to_block(std::string_view bytes) {
+    NoCollections quiet;
     Cell block;
     block::make_at(block, int32_t(std::count(bytes.begin(), bytes.end(), '\n') + 1));
     collector::Root keep(block);

@@ -59,6 +59,16 @@ void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     throw unwind::Thrown{unwind::error};
 }
 
+void raise(Id id, const Cell& error) {
+    restore_pending(id, error);
+    if (locate_hook) {
+        Cell e = error;
+        collector::Root keep(e);
+        locate_hook(e);
+    }
+    throw unwind::Thrown{unwind::error};
+}
+
 const Cell& pending() { return pending_value_; }
 Id pending_id() { return pending_id_; }
 

@@ -112,6 +112,10 @@ constexpr Id bad_denom{Category::script, 65};
 [[noreturn]] void fire(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                        const Cell* arg3 = nullptr);
 
+// Raises an error value made before (do of an error!): it learns where and
+// near, as a fired one does, unless it holds them already.
+[[noreturn]] void raise(Id id, const Cell& error);
+
 // Registers the pending error's cells with the collector; start-up calls it once.
 void init();
 

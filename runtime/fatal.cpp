@@ -152,16 +152,17 @@ void on_fault(int signal, siginfo_t* info, void* context) {
 
 }  // namespace
 
-void write_all(int fd, const char* data, size_t length) {
+int write_all(int fd, const char* data, size_t length) {
     while (length > 0) {
         ssize_t n = ::write(fd, data, length);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return;
+            return errno;
         }
         data += n;
         length -= size_t(n);
     }
+    return 0;
 }
 
 const char* error_text(int32_t code) {

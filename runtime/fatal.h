@@ -54,8 +54,9 @@ constexpr int32_t align_up(int32_t value, int32_t alignment) {
 }
 
 // Writes all of data to fd, again after an interruption; a failed write ends it
-// quietly. Safe inside a signal handler.
-void write_all(int fd, const char* data, size_t length);
+// and answers its errno (0 when everything was written). Safe inside a signal
+// handler.
+int write_all(int fd, const char* data, size_t length);
 
 // Runtime error number of a processor fault: signal number and its si_code.
 int32_t fault_code(int signal, int si_code);

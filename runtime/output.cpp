@@ -3,8 +3,8 @@
 // Every code unit is encoded to UTF-8 into a 1,024-byte buffer, written out when
 // fewer than 4 bytes are left (one code point always fits). While the buffer is
 // being changed a flag is up, so that the fault handler writes out only a
-// buffer in a consistent state. Write failures are ignored: output is best
-// effort and must never stop the program.
+// buffer in a consistent state. A failed write does not stop the program, but
+// it is remembered: a run whose output was lost must not end as a success.
 #include "runtime/output.h"
 
 #include <signal.h>
@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "runtime/fatal.h"
 #include "runtime/unicode.h"
@@ -41,8 +42,11 @@ void leave() {
     busy = 0;
 }
 
+int first_write_error = 0;
+
 void write_out() {
-    runtime::write_all(1, buffer, used);
+    int e = runtime::write_all(1, buffer, used);
+    if (e && !first_write_error) first_write_error = e;
     used = 0;
 }
 
@@ -173,6 +177,8 @@ void flush() {
     leave();
 }
 
+int write_error() { return first_write_error; }
+
 void flush_after_fault() noexcept {
     if (busy || used > buffer_size) return;
     runtime::write_all(1, buffer, used);
@@ -194,6 +200,24 @@ void print_units(const void* text, uint32_t bytes, uint32_t unit, bool newline) 
     }
     if (terminal && line_feed) write_out();
     leave();
+}
+
+void print_utf8(std::string_view text) {
+    std::u32string chars;
+    chars.reserve(text.size());
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        if (unicode::utf8_char_size(*p) > uint32_t(end - p)) {
+            chars.push_back(0xFFFD);  // a sequence cut short by the end
+            break;
+        }
+        int32_t cp = 0;
+        const uint8_t* next = unicode::fast_decode_utf8_char(p, cp);
+        chars.push_back(cp < 0 ? char32_t(0xFFFD) : char32_t(cp));
+        p = next > p ? next : p + 1;
+    }
+    print_units(chars.data(), uint32_t(chars.size() * 4), 4, false);
 }
 
 void print_latin1(const void* text, uint32_t bytes) { print_units(text, bytes, 1, false); }

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "runtime/cell.h"
 
@@ -24,6 +25,10 @@ void init();
 
 // Writes out what is buffered.
 void flush();
+
+// The errno of the first write to standard output that failed, 0 when none did.
+// Printing goes on after a failure; the process reports it when it ends.
+int write_error();
 
 // Flush for the fault handler: only write(), and nothing when the fault struck
 // while the buffer was being changed.
@@ -41,6 +46,8 @@ void print_ucs4_line(const void* text, uint32_t bytes);
 
 // Any unit size (1, 2 or 4).
 void print_units(const void* text, uint32_t bytes, uint32_t unit, bool newline);
+// UTF-8 text such as mold_text answers: each character written once, not each byte.
+void print_utf8(std::string_view text);
 
 // --- debug prints (each fires hook list 2 with the text it printed, unit 1) ----
 void print_ascii(const char* text);  // NUL-terminated bytes

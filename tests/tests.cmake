@@ -63,6 +63,11 @@ file(GLOB ZAN_LEXBENCH_STUBS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_
 add_executable(zan-lexbench bench/lexer_bench.cpp ${ZAN_LEXBENCH_STUBS})
 target_link_libraries(zan-lexbench PRIVATE zanrt)
 
+# Standard output: result lines of piped expressions, and a write that fails.
+add_test(NAME output-checks
+         COMMAND ${CMAKE_COMMAND} -DZAN=$<TARGET_FILE:zan> -DDIR=${CMAKE_SOURCE_DIR}/tests/scripts/io
+                 -P ${CMAKE_SOURCE_DIR}/tests/scripts/output_checks.cmake)
+
 # The LZ decoder next to zlib's inflate, run by bench/codecs.sh.
 add_executable(zan-lzbench bench/codecs_lz.cpp)
 target_link_libraries(zan-lzbench PRIVATE zanrt)

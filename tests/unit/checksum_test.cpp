@@ -1,8 +1,10 @@
 // Checksums and digests against values computed with Python's zlib, hashlib
 // and hmac.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include "codecs/checksum.h"
+#include "tests/unit/evaluator_support.h"
 #include "tests/unit/codec_support.h"
 
 using namespace zan;
@@ -83,4 +85,22 @@ TEST(Checksum, Hmac) {
         ASSERT_TRUE(checksum::hmac(c.m, abc.data(), abc.size(), c.key.data(), c.key.size(), out));
         EXPECT_EQ(Bytes(out, out + checksum::digest_size(c.m)), hex(c.hex)) << int(c.m);
     }
+}
+
+// A crypto library that refuses the algorithm (here: every fetch must come
+// from a FIPS provider, and none is loaded) gives a refusal, not a digest of
+// whatever the buffer held; the checksum native turns it into not-here.
+TEST(Checksum, RefusedAlgorithm) {
+    ASSERT_EQ(EVP_set_default_properties(nullptr, "fips=yes"), 1);
+    Bytes abc = test::bytes("abc");
+    uint8_t out[checksum::max_digest];
+    bool digested = checksum::digest(Method::sha256, abc.data(), abc.size(), out);
+    bool keyed = checksum::hmac(Method::md5, abc.data(), abc.size(), abc.data(), abc.size(), out);
+    test::start();
+    errors::Id id = test::raised_id([] { test::eval_text("checksum \"abc\" 'sha1"); });
+    ASSERT_EQ(EVP_set_default_properties(nullptr, ""), 1);
+    EXPECT_FALSE(digested);
+    EXPECT_FALSE(keyed);
+    EXPECT_EQ(id.code(), (errors::Id{errors::Category::internal, 3}).code());  // not-here
+    EXPECT_TRUE(checksum::digest(Method::sha256, abc.data(), abc.size(), out));
 }

@@ -1,0 +1,1096 @@
+// The Zanbin reader: records back into values, appended to a target block.
+//
+// Every value is stored where it belongs (the target, a series under
+// construction, a context's value slot) as soon as its cell is known and
+// before its contents are read, so the collector reaches it and a reference
+// path from inside its own contents (a cycle) finds it. The input is read from
+// a copy on the C heap or from static data, never from a movable buffer.
+//
+// Every check that fails raises zb-invalid-record with the 1-based position of
+// the byte being read. Values are made by their datatypes' constructors where
+// those check something (natives, op!, error codes, function specs); a refusal
+// is turned into zb-invalid-record too.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "codecs/zanbin.h"
+#include "codecs/zanbin_internal.h"
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
+#include "runtime/unwind.h"
+
+namespace zan::zanbin {
+
+using namespace detail;
+
+namespace {
+
+// Where a decoded cell goes: appended to a block, or into a slot of a series.
+struct Sink {
+    Node node;
+    int32_t index;  // -1: append; the slot once stored
+};
+
+Cell& slot(const Sink& s) { return memory::buffer(s.node)->cells()[s.index]; }
+
+Cell& put(Sink& s, const Cell& c) {
+    if (s.index < 0) {
+        Cell blk = series_cell(Type::block, s.node);
+        Cell* at = block::rs_append(blk, c);
+        s.index = int32_t(at - memory::buffer(s.node)->cells());
+        return *at;
+    }
+    return slot(s) = c;
+}
+
+uint32_t length_of(Node n) { return memory::buffer(n)->length(); }
+
+// Record header, both flavours.
+struct Head {
+    const uint8_t* at;  // first byte of the record
+    Type type;
+    bool variant;
+    bool reference;
+    bool newline;
+    uint32_t bits;  // fixed flavour: the header word
+};
+
+// State of the last boot decode, for root_cell and root_node.
+Node boot_target = 0;
+uint32_t boot_base = 0;
+uint32_t boot_roots = 0;
+bool reading = false;
+
+}  // namespace
+
+class Reader {
+public:
+    Reader(const uint8_t* data, size_t size, const Cell& target, bool codec)
+        : start_(data), p_(data), end_(data + size), codec_(codec), target_(target) {
+        block::make_at(scratch_, 8);
+    }
+
+    uint32_t run(const Cell& payload);
+    uint32_t base() const { return base_; }
+
+private:
+    [[noreturn]] void bad(const uint8_t* at) {
+        Cell pos = integer_cell(int32_t(at - start_ + 1));
+        errors::fire(zb_invalid_record(), &pos);
+    }
+    [[noreturn]] void bad() { bad(p_); }
+    size_t left() const { return size_t(end_ - p_); }
+    void need(size_t n) {
+        if (n > left()) bad();
+    }
+    uint8_t u8() {
+        need(1);
+        return *p_++;
+    }
+    uint32_t u32() {
+        need(4);
+        uint32_t v = uint32_t(p_[0]) | uint32_t(p_[1]) << 8 | uint32_t(p_[2]) << 16 |
+                     uint32_t(p_[3]) << 24;
+        p_ += 4;
+        return v;
+    }
+    uint32_t leb() {
+        uint32_t v = 0;
+        for (int i = 0; i < 5; ++i) {
+            const uint8_t* at = p_;
+            uint8_t b = u8();
+            if (i == 4 && (b & 0xF0)) bad(at);
+            v |= uint32_t(b & 0x7F) << (7 * i);
+            if (!(b & 0x80)) return v;
+        }
+        return v;  // not reached
+    }
+    uint32_t count() { return compact_ ? leb() : u32(); }
+    int32_t sint() { return compact_ ? unzigzag(leb()) : int32_t(u32()); }
+    // A count that must fit in what is left of the buffer, `size` bytes each.
+    uint32_t bounded(uint64_t size) {
+        const uint8_t* at = p_;
+        uint32_t n = count();
+        if (int32_t(n) < 0 || uint64_t(n) * size > left()) bad(at);
+        return n;
+    }
+    uint32_t head_index(const Head& h) {
+        if (compact_ && !h.variant) return 0;
+        const uint8_t* at = p_;
+        uint32_t i = count();
+        if (int32_t(i) < 0) bad(at);
+        return i;
+    }
+
+    void header();
+    uint32_t symbol_id(uint32_t number, const uint8_t* at);
+    uint32_t symbol_at() {
+        const uint8_t* at = p_;
+        return symbol_id(count(), at);
+    }
+    bool read_head(Head& h, Sink& s);
+    void record(Sink& s);
+    void body(const Head& h, Sink& s);
+    Cell walk();
+    Cell reach(const Head& h);
+    void series(const Head& h, Sink& s);
+    void word(const Head& h, Sink& s);
+    Node owner(const Head& h, Sink& s, const Sink* word, uint32_t symbol, int32_t index);
+    Node object(const Head& h, Sink& s, const Sink* word, uint32_t symbol, int32_t index);
+    Node function(const Head& h, Sink& s, const Sink* word, uint32_t symbol, int32_t index);
+    Node error(const Head& h, Sink& s, const Sink* word, uint32_t symbol, int32_t index);
+    Node context_header(uint8_t want_kind, bool& values, bool root);
+    void values_into(Node ctx);
+    void bind_word(const Sink* word, Node ctx, uint32_t symbol, int32_t index, const uint8_t* at);
+    void native(const Head& h, Sink& s);
+    void op(const Head& h, Sink& s);
+    void definition(Sink& s);
+    Sink scratch_sink() { return Sink{series_node(scratch_), -1}; }
+    void drop_scratch(uint32_t to) { block::rs_truncate(scratch_, int32_t(to)); }
+    // Runs a constructor; a refusal becomes zb-invalid-record at `at`.
+    template <typename Fn>
+    void checked(const uint8_t* at, Fn&& fn);
+
+    const uint8_t* start_;
+    const uint8_t* p_;
+    const uint8_t* end_;
+    bool codec_;
+    bool compact_ = true;
+    Cell target_;
+    collector::Root keep_target_{target_};
+    Cell scratch_ = unset_cell();
+    collector::Root keep_scratch_{scratch_};
+    uint32_t base_ = 0;
+    std::vector<uint8_t> inflated_;
+    const uint8_t* offsets_ = nullptr;
+    const uint8_t* strings_ = nullptr;
+    uint32_t symbol_count_ = 0;
+    uint32_t strings_size_ = 0;
+    std::vector<uint32_t> symbols_;  // symbol ids by number, 0 until first use
+    std::vector<uint32_t> path_;
+};
+
+template <typename Fn>
+void Reader::checked(const uint8_t* at, Fn&& fn) {
+    Cell* top = stack::s.top;
+    Cell* base = stack::s.base;
+    stack::Frame* frames = stack::s.frame_top;
+    bool refused = false;
+    try {
+        fn();
+    } catch (const unwind::Thrown& t) {
+        if (t.code != unwind::error) throw;
+        refused = true;
+    }
+    if (refused) {
+        stack::s.top = top;
+        stack::s.base = base;
+        stack::s.frame_top = frames;
+        bad(at);
+    }
+}
+
+uint32_t Reader::symbol_id(uint32_t number, const uint8_t* at) {
+    if (number >= symbol_count_) bad(at);
+    if (symbols_[number]) return symbols_[number];
+    const uint8_t* o = offsets_ + size_t(number) * 4;
+    uint32_t off = uint32_t(o[0]) | uint32_t(o[1]) << 8 | uint32_t(o[2]) << 16 | uint32_t(o[3]) << 24;
+    if (off >= strings_size_) bad(at);
+    const uint8_t* name = strings_ + off;
+    const uint8_t* stop = static_cast<const uint8_t*>(std::memchr(name, 0, strings_size_ - off));
+    if (!stop || stop == name) bad(at);
+    for (const uint8_t* q = name; q < stop;) {
+        int32_t cp;
+        const uint8_t* next = unicode::fast_decode_utf8_char(q, cp);
+        if (cp < 0 || next > stop) bad(at);
+        q = next;
+    }
+    uint32_t id = symbol::make_bytes(reinterpret_cast<const char*>(name), size_t(stop - name));
+    symbols_[number] = id;
+    return id;
+}
+
+// The header after the flags byte: counts, sizes and the symbol table. Every
+// size is checked against what the buffer holds.
+void Reader::header() {
+    uint8_t fl = start_[7];
+    compact_ = fl & flags::compact;
+    bool syms = fl & flags::symbols;
+    uint32_t records;
+    if (compact_) {
+        leb();  // root count: the records are read to their end instead
+        const uint8_t* at = p_;
+        records = leb();
+        if (syms) {
+            const uint8_t* c_at = p_;
+            symbol_count_ = leb();
+            if (int32_t(symbol_count_) < 0 || symbol_count_ > left() / 4) bad(c_at);
+            const uint8_t* s_at = p_;
+            strings_size_ = leb();
+            if (int32_t(strings_size_) < 0 || strings_size_ > left() - size_t(symbol_count_) * 4) bad(s_at);
+        }
+        (void)at;
+    } else {
+        if (left() < 8) {
+            Cell v = integer_cell(int32_t(end_ - start_));
+            errors::fire(errors::id::invalid_data, &v);
+        }
+        u32();
+        records = u32();
+        if (syms) {
+            const uint8_t* c_at = p_;
+            symbol_count_ = u32();
+            if (int32_t(symbol_count_) < 0 || symbol_count_ > left() / 4) bad(c_at);
+            const uint8_t* s_at = p_;
+            strings_size_ = u32();
+            if (int32_t(strings_size_) < 0 || strings_size_ > left() - size_t(symbol_count_) * 4) bad(s_at);
+        }
+    }
+    if (syms) {
+        offsets_ = p_;
+        p_ += size_t(symbol_count_) * 4;
+        strings_ = p_;
+        p_ += strings_size_;
+        if (strings_size_ && strings_[strings_size_ - 1] != 0) bad(p_ - 1);
+        symbols_.assign(symbol_count_, 0);
+    }
+    if (int32_t(records) < 0 || records > left()) bad();
+    end_ = p_ + records;
+}
+
+// Reads the prefixes and the head of one record. Answers false when the record
+// was whole in its head (a small integer, a logic value, a copy) and is stored.
+bool Reader::read_head(Head& h, Sink& s) {
+    h = Head{p_, Type::any, false, false, false, 0};
+    if (!compact_) {
+        uint32_t w;
+        do {
+            h.at = p_;
+            w = u32();
+        } while ((w & 0xFF) == 0);  // filler words
+        h.bits = w;
+        h.type = Type(w & 0xFF);
+        if ((w & 0xFF) == fixed::reference_type) bad(h.at);
+        h.newline = w & fixed::newline;
+        h.reference = h.type != Type::op && (w & fixed::reference);
+        h.variant = true;
+        return true;
+    }
+    need(1);
+    for (;;) {
+        uint8_t b = *p_;
+        if (b == head::newline) h.newline = true;
+        else if (b == head::reference) h.reference = true;
+        else if (b == head::definition) bad();
+        else break;
+        ++p_;
+        need(1);
+    }
+    const uint8_t* at = p_;
+    uint8_t b = u8();
+    if (b < 0x80) {
+        h.variant = b & head::variant;
+        uint32_t t = b & 0x3F;
+        if (t == head::long_type) t = leb();
+        if (t == 0 || t > 255) bad(at);
+        h.type = Type(t);
+        return true;
+    }
+    if (h.reference) bad(at);
+    Cell c;
+    if (b < head::newline) c = integer_cell(b & 0x3F);
+    else if (b == head::true_) c = logic_cell(true);
+    else if (b == head::false_) c = logic_cell(false);
+    else if (b == head::copy) c = walk();
+    else bad(at);
+    if (h.newline) set_flag(c, header::newline);
+    else clear_flag(c, header::newline);
+    put(s, c);
+    return false;
+}
+
+void Reader::record(Sink& s) {
+    Depth depth;
+    if (compact_ && !codec_) {
+        need(1);
+        if (*p_ == head::definition) {
+            definition(s);
+            return;
+        }
+    }
+    Head h;
+    if (!read_head(h, s)) return;
+    body(h, s);
+    if (h.newline) set_flag(slot(s), header::newline);
+}
+
+// Boot mode: name: value. The value is stored in the target while it is read
+// (paths inside it count from there) and taken out again.
+void Reader::definition(Sink& s) {
+    ++p_;
+    need(1);
+    Head h;
+    Sink w = scratch_sink();
+    uint32_t mark = length_of(series_node(scratch_));
+    if (!read_head(h, w)) bad(h.at);
+    if (h.type == Type::issue) {
+        body(h, s);
+        return;
+    }
+    if (!word_family(h.type) || h.reference) bad(h.at);
+    body(h, w);
+    Node t = series_node(target_);
+    uint32_t before = length_of(t);
+    Sink v{t, -1};
+    record(v);
+    Cell value = slot(v);
+    Cell word = slot(w);
+    collector::Root keep(value);
+    block::rs_truncate(series_cell(Type::block, t), int32_t(before));
+    drop_scratch(mark);
+    context::set_in(word, value, word_context(word), false);
+}
+
+void Reader::body(const Head& h, Sink& s) {
+    Type t = h.type;
+    if (unserialisable(t)) {
+        Cell dt = datatype_cell(t);
+        errors::fire(no_codec(), &dt);
+    }
+    if (t > Type::event || t == Type::symbol || t == Type::series || (t == Type::logic && compact_))
+        bad(h.at);
+    if (!datatype::registered(t)) {
+        Cell dt = datatype_cell(t);
+        errors::fire(no_codec(), &dt);
+    }
+    switch (t) {
+        case Type::datatype: {
+            const uint8_t* at = p_;
+            uint32_t id = count();
+            if (id < 1 || id > uint32_t(Type::event)) bad(at);
+            put(s, datatype_cell(Type(id)));
+            return;
+        }
+        case Type::unset: case Type::none:
+            put(s, make_cell(t));
+            return;
+        case Type::logic: {
+            const uint8_t* at = p_;
+            uint32_t v = u32();
+            if (v > 1) bad(at);
+            put(s, logic_cell(v == 1));
+            return;
+        }
+        case Type::char_: {
+            const uint8_t* at = p_;
+            uint32_t cp = count();
+            if (cp > 0x10FFFF) bad(at);
+            put(s, char_cell(cp));
+            return;
+        }
+        case Type::integer:
+            put(s, integer_cell(sint()));
+            return;
+        case Type::float_: case Type::time: case Type::percent: {
+            double d;
+            if (compact_ && h.variant) {
+                int32_t i = unzigzag(leb());
+                d = t == Type::percent ? i / 100.0 : double(i);
+            } else if (compact_) {
+                uint32_t lo = u32(), hi = u32();
+                d = float_of(make_cell(t, 0, lo, hi));
+            } else {
+                uint32_t hi = u32(), lo = u32();
+                d = float_of(make_cell(t, 0, lo, hi));
+            }
+            put(s, float_cell(d, t));
+            return;
+        }
+        case Type::typeset: {
+            uint8_t bytes[12] = {};
+            if (compact_) {
+                const uint8_t* at = p_;
+                uint8_t n = u8();
+                if (n > 12) bad(at);
+                need(n);
+                std::memcpy(bytes, p_, n);
+                p_ += n;
+            } else {
+                need(12);
+                std::memcpy(bytes, p_, 12);
+                p_ += 12;
+            }
+            Cell c = typeset::make();
+            std::memcpy(&c.w1, bytes, 4);
+            std::memcpy(&c.w2, bytes + 4, 4);
+            std::memcpy(&c.w3, bytes + 8, 4);
+            put(s, c);
+            return;
+        }
+        case Type::issue: {
+            uint32_t sym = symbol_at();
+            put(s, make_cell(Type::issue, context::global(), sym, uint32_t(-1)));
+            return;
+        }
+        case Type::block: case Type::paren: case Type::path: case Type::lit_path:
+        case Type::set_path: case Type::get_path: case Type::string: case Type::file:
+        case Type::url: case Type::tag: case Type::email: case Type::ref: case Type::binary:
+        case Type::bitset:
+            series(h, s);
+            return;
+        case Type::word: case Type::set_word: case Type::lit_word: case Type::get_word:
+        case Type::refinement:
+            word(h, s);
+            return;
+        case Type::native: case Type::action:
+            native(h, s);
+            return;
+        case Type::op:
+            op(h, s);
+            return;
+        case Type::object: case Type::function: case Type::error:
+            if (h.reference) {
+                put(s, reach(h));
+                return;
+            }
+            owner(h, s, nullptr, 0, 0);
+            return;
+        case Type::context: {
+            // A bare context stands only at the top of a boot image.
+            if (codec_ || s.node != series_node(target_) || h.reference) bad(h.at);
+            bool values;
+            Node ctx = context_header(0xFF, values, true);
+            collector::NodeRoot keep(ctx, collector::NodeRoot::As::context);
+            Cell owner_cell = make_cell(Type::object, ctx, uint32_t(-1), 0);
+            context::owner(ctx) = owner_cell;
+            put(s, owner_cell);
+            if (values) values_into(ctx);
+            return;
+        }
+        default:
+            // Datatypes without a record yet (vector!, map!, image! and the
+            // like once registered) cannot be read.
+            Cell dt = datatype_cell(t);
+            errors::fire(no_codec(), &dt);
+    }
+}
+
+// --- references ---------------------------------------------------------------------------
+
+// A reference path: walked from the target's first decoded cell down through
+// series, contexts and function parts. Answers a copy of the cell reached.
+Cell Reader::walk() {
+    const uint8_t* at = p_;
+    uint32_t n;
+    if (compact_) {
+        n = leb();
+    } else {
+        if (u32() != fixed::reference_type) bad(at);
+        at = p_;
+        n = u32();
+    }
+    if (n < 1 || n > 65536 || n > left()) bad(at);
+    path_.resize(n);
+    for (uint32_t i = 0; i < n; ++i) path_[i] = count();
+    Node t = series_node(target_);
+    uint64_t first = uint64_t(base_) + path_[0];
+    if (first >= length_of(t)) bad(at);
+    Cell cur = memory::buffer(t)->cells()[first];
+    auto values_at = [&](Node ctx, uint32_t k, uint32_t skip) {
+        Node v = context::values(ctx);
+        if (!v || uint64_t(k) + skip >= length_of(v)) bad(at);
+        return memory::buffer(v)->cells()[k + skip];
+    };
+    auto spec_block = [](Node spec) { return series_cell(Type::block, spec); };
+    for (uint32_t i = 1; i < n; ++i) {
+        uint32_t k = path_[i];
+        Type ct = type_of(cur);
+        if (word_family(ct)) {
+            Node ctx = word_context(cur);
+            if (!ctx || ctx == context::global()) bad(at);
+            if (!context::values_on_stack(ctx)) {
+                cur = values_at(ctx, k, 0);
+                continue;
+            }
+            cur = context::owner(ctx);
+            ct = type_of(cur);
+            if (ct != Type::function) bad(at);
+        }
+        if (block_family(ct) || ct == Type::hash || ct == Type::map) {
+            Node s = series_node(cur);
+            if (k >= length_of(s)) bad(at);
+            cur = memory::buffer(s)->cells()[k];
+        } else if (ct == Type::object) {
+            cur = values_at(object::context_node(cur), k, 0);
+        } else if (ct == Type::error) {
+            cur = values_at(object::context_node(cur), k, error::field::arg1);
+        } else if (ct == Type::native || ct == Type::action) {
+            Node s = native::spec_node(cur);
+            if (k >= length_of(s)) bad(at);
+            cur = memory::buffer(s)->cells()[k];
+        } else if (ct == Type::function) {
+            if (k == 0) {
+                cur = spec_block(function::spec_node(cur));
+            } else if (k == 1) {
+                cur = memory::buffer(function::more_node(cur))->cells()[function::more::body];
+                if (!is(cur, Type::block)) bad(at);
+            } else {
+                bad(at);
+            }
+        } else if (ct == Type::op) {
+            if (k != 0) bad(at);
+            cur = spec_block(native::spec_node(cur));
+        } else {
+            bad(at);
+        }
+    }
+    clear_flag(cur, header::newline);
+    return cur;
+}
+
+// The cell a reference record stands for, checked to be of the record's kind.
+Cell Reader::reach(const Head& h) {
+    const uint8_t* at = p_;
+    Cell c = walk();
+    Type want = h.type;
+    Type got = type_of(c);
+    // A function seen through an operator made from it.
+    if (got == Type::op && op_source(c) == Type::function) {
+        c = memory::buffer(function::more_node(c))->cells()[function::more::op_source];
+        got = type_of(c);
+    }
+    // Natives' spec blocks were written at the native's own position.
+    if (block_family(want) && (got == Type::native || got == Type::action || got == Type::op)) {
+        c = series_cell(Type::block, native::spec_node(c));
+        got = Type::block;
+    }
+    bool owner_kind = want == Type::object || want == Type::function || want == Type::error ||
+                      word_family(want);
+    if (owner_kind && word_family(got)) {
+        Node ctx = word_context(c);
+        if (!ctx || ctx == context::global()) bad(at);
+        c = context::owner(ctx);
+        got = type_of(c);
+    }
+    bool ok;
+    if (block_family(want)) ok = block_family(got);
+    else if (string_family(want)) ok = string_family(got);
+    else if (word_family(want)) ok = got == Type::object || got == Type::function || got == Type::error;
+    else ok = got == want;
+    if (!ok) bad(at);
+    return c;
+}
+
+// --- series -----------------------------------------------------------------------------------
+
+void Reader::series(const Head& h, Sink& s) {
+    Type t = h.type;
+    bool bits = t == Type::bitset;
+    uint32_t index = bits ? 0 : head_index(h);
+    if (h.reference) {
+        Cell c = reach(h);
+        memory::Series* b = memory::buffer(series_node(c));
+        if (b->unit() && index > b->capacity / b->unit()) bad(h.at);
+        c.header = uint32_t(t);
+        if (!bits) set_series_index(c, index);
+        put(s, c);
+        return;
+    }
+    if (block_family(t)) {
+        uint32_t n = bounded(1);
+        if (index > n) bad(h.at);
+        Node node = memory::alloc_cells(n ? n : 1);
+        collector::NodeRoot keep(node);
+        put(s, series_cell(t, node, index));
+        Sink inner{node, -1};
+        for (uint32_t i = 0; i < n; ++i) {
+            inner.index = -1;
+            record(inner);
+        }
+        return;
+    }
+    uint32_t unit = 1, n;
+    if (string_family(t)) {
+        const uint8_t* at = p_;
+        if (compact_) {
+            uint32_t e = leb();
+            if ((e & 3) == 3) bad(at);
+            unit = 1u << (e & 3);
+            n = e >> 2;
+        } else {
+            unit = (h.bits >> fixed::unit_shift) & fixed::unit_mask;
+            if (unit != 1 && unit != 2 && unit != 4) bad(h.at);
+            n = u32();
+        }
+        if (uint64_t(n) * unit > left()) bad(at);
+    } else {
+        n = bounded(1);
+    }
+    if (index > n) bad(h.at);
+    const uint8_t* data = p_;
+    p_ += size_t(n) * unit;
+    if (!compact_) p_ += (4 - (size_t(n) * unit) % 4) % 4;
+    if (p_ > end_) bad(data);
+    if (unit == 4)
+        for (uint32_t i = 0; i < n; ++i)
+            if (string::get_char(reinterpret_cast<const std::byte*>(data + 4 * i), 4) > 0x10FFFF)
+                bad(data + 4 * i);
+    Node node = bits ? memory::alloc_bytes(n) : memory::alloc_series(n + 1, unit);
+    memory::Series* b = memory::buffer(node);
+    std::memcpy(b->at_head(), data, size_t(n) * unit);
+    b->tail = b->head + n * unit;
+    Cell c = series_cell(t, node, index);
+    if (bits) {
+        c = bitset::make_cell(node);
+        bool complement = compact_ ? h.variant : (h.bits & fixed::complement);
+        if (complement) memory::set_series_flags(node, bitset::complement_flag);
+    }
+    put(s, c);
+}
+
+// --- words -------------------------------------------------------------------------------------
+
+void Reader::bind_word(const Sink* word, Node ctx, uint32_t symbol, int32_t index, const uint8_t* at) {
+    if (!word) return;
+    if (index < 0 && !codec_) index = context::find_word(ctx, symbol, true);
+    if (index < 0 || uint32_t(index) >= context::length(ctx)) bad(at);
+    if (symbol::resolve(word_symbol(context::word_at(ctx, index))) != symbol::resolve(symbol)) bad(at);
+    Cell& w = slot(*word);
+    w.w1 = ctx;
+    w.w3 = uint32_t(index);
+}
+
+void Reader::word(const Head& h, Sink& s) {
+    Type t = h.type;
+    uint32_t sym = symbol_at();
+    bool global = compact_ ? !h.variant : (h.bits & fixed::global);
+    Cell w = make_cell(t, 0, sym, uint32_t(-1));
+    if (global) {
+        if (!codec_ || t != Type::refinement) {
+            Cell g = context::add_global(sym, true, false);
+            w.w1 = g.w1;
+            w.w3 = g.w3;
+        }
+        if (!compact_) u32();  // the index, looked up by name instead
+        put(s, w);
+        return;
+    }
+    if (!codec_) {
+        const uint8_t* at = p_;
+        uint32_t root = count();
+        int32_t index = sint();
+        Node tn = series_node(target_);
+        uint64_t r = uint64_t(base_) + root;
+        if (r >= length_of(tn)) bad(at);
+        Cell holder = memory::buffer(tn)->cells()[r];
+        Type ht = type_of(holder);
+        if (ht != Type::object && ht != Type::function && ht != Type::error) bad(at);
+        put(s, w);
+        bind_word(&s, holder.w1, sym, index, at);
+        return;
+    }
+    const uint8_t* at = p_;
+    int32_t index = sint();
+    put(s, w);
+    if (h.reference) {
+        Cell o = reach(h);
+        bind_word(&s, o.w1, sym, index, at);
+        return;
+    }
+    // The owner follows inline; it is kept only through the word.
+    Head oh;
+    uint32_t mark = length_of(series_node(scratch_));
+    Sink os = scratch_sink();
+    if (!read_head(oh, os)) bad(oh.at);
+    if ((oh.type != Type::object && oh.type != Type::function && oh.type != Type::error) ||
+        oh.reference)
+        bad(oh.at);
+    owner(oh, os, &s, sym, index);
+    drop_scratch(mark);
+}
+
+// --- contexts, objects, functions, errors -------------------------------------------------------------
+
+// A context record's head and words: a new context holding them. want_kind
+// 0xFF takes any kind (boot roots).
+Node Reader::context_header(uint8_t want_kind, bool& values, bool root) {
+    const uint8_t* at = p_;
+    uint32_t kind;
+    bool stack, self;
+    if (compact_) {
+        if (!root) {
+            uint8_t hb = u8();
+            if ((hb & 0x3F) != uint8_t(Type::context)) bad(at);
+        }
+        const uint8_t* f_at = p_;
+        uint8_t f = u8();
+        kind = f & ctx_flag::kind_mask;
+        stack = f & ctx_flag::stack;
+        self = f & ctx_flag::self;
+        values = (f & ctx_flag::values) && !stack;
+        if (kind == 3) bad(f_at);
+    } else {
+        uint32_t w = root ? 0 : u32();
+        if (root) {
+            w = uint32_t(Type::context);  // the fixed flavour has no bare contexts
+            bad(at);
+        }
+        if ((w & 0xFF) != uint32_t(Type::context)) bad(at);
+        kind = (w >> fixed::ctx_kind_shift) & 3;
+        stack = w & fixed::ctx_stack;
+        self = w & fixed::ctx_self;
+        values = (w & fixed::ctx_values) && !stack;
+        if (kind == 3) bad(at);
+    }
+    if (want_kind != 0xFF && kind != want_kind) bad(at);
+    if (want_kind == uint8_t(context::Kind::object) && stack) bad(at);
+    if (want_kind == uint8_t(context::Kind::locals) && !stack) bad(at);
+    uint32_t n = bounded(1);
+    Node ctx = context::create(n, stack, self, 0, context::Kind(kind));
+    collector::NodeRoot keep(ctx, collector::NodeRoot::As::context);
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* s_at = p_;
+        uint32_t sym = symbol_at();
+        int32_t index;
+        if (context::add_word(ctx, sym, false, index) >= 0) bad(s_at);  // a word twice
+        if (!stack) {
+            Node v = context::values(ctx);
+            if (length_of(v) < context::length(ctx)) block::append_cell(series_cell(Type::block, v));
+        }
+    }
+    return ctx;
+}
+
+// The values of a context whose words are in: one record per slot.
+void Reader::values_into(Node ctx) {
+    uint32_t n = context::length(ctx);
+    for (uint32_t i = 0; i < n; ++i) {
+        Sink v{context::values(ctx), int32_t(i)};
+        record(v);
+    }
+}
+
+Node Reader::owner(const Head& h, Sink& s, const Sink* word, uint32_t symbol, int32_t index) {
+    switch (h.type) {
+        case Type::object: return object(h, s, word, symbol, index);
+        case Type::function: return function(h, s, word, symbol, index);
+        default: return error(h, s, word, symbol, index);
+    }
+}
+
+Node Reader::object(const Head& h, Sink& s, const Sink* word, uint32_t symbol, int32_t index) {
+    int32_t class_id = sint();
+    bool hooks = compact_ ? h.variant : (h.bits & fixed::hooks);
+    int32_t change[2] = {-1, -1};
+    const uint8_t* hooks_at = p_;
+    if (hooks) {
+        change[0] = sint();
+        change[1] = sint();
+    }
+    bool values;
+    Node ctx = context_header(uint8_t(context::Kind::object), values, false);
+    collector::NodeRoot keep(ctx, collector::NodeRoot::As::context);
+    uint32_t id = codec_ ? object::new_class_id() : uint32_t(class_id);
+    Cell o = object::push(ctx, 0, id);
+    put(s, o);
+    bind_word(word, ctx, symbol, index, h.at);
+    if (values) values_into(ctx);
+    if (!hooks) return ctx;
+    // The handlers are found again by their fields; the numbers written must
+    // name fields that hold them.
+    Cell obj = slot(s);
+    collector::Root keep_obj(obj);
+    checked(hooks_at, [&] { object::finish_hooks(obj); });
+    Node hn = object::hooks_node(obj);
+    for (int i = 0; i < 2; ++i) {
+        uint32_t want = uint32_t(change[i]) >> 16;
+        uint32_t got = hn ? memory::buffer(hn)->cells()[i].w2 >> 16 : 0xFFFF;
+        if ((change[i] < 0 ? 0xFFFFu : want) != got) {
+            slot(s) = none_cell();
+            bad(hooks_at);
+        }
+    }
+    slot(s) = obj;
+    context::owner(ctx) = obj;
+    return ctx;
+}
+
+Node Reader::function(const Head& h, Sink& s, const Sink* word, uint32_t symbol, int32_t index) {
+    uint32_t spec_size = bounded(1);
+    uint32_t body_size = bounded(1);
+    bool values;
+    const uint8_t* ctx_at = p_;
+    Node ctx = context_header(uint8_t(context::Kind::locals), values, false);
+    collector::NodeRoot keep(ctx, collector::NodeRoot::As::context);
+    Node spec = memory::alloc_cells(spec_size ? spec_size : 1);
+    collector::NodeRoot keep_spec(spec);
+    Node body = memory::alloc_cells(body_size ? body_size : 1);
+    collector::NodeRoot keep_body(body);
+    Node more = memory::alloc_cells_unset(function::more::size);
+    memory::Series* mb = memory::buffer(more);
+    mb->tail = mb->head + function::more::size * sizeof(Cell);
+    mb->cells()[function::more::body] = series_cell(Type::block, body);
+    Cell f = make_cell(Type::function, ctx, spec, more);
+    context::owner(ctx) = f;
+    put(s, f);
+    bind_word(word, ctx, symbol, index, h.at);
+    // Spec, then body: plain blocks, or references to blocks.
+    for (int part = 0; part < 2; ++part) {
+        need(1);
+        const uint8_t* at = p_;
+        Head bh{p_, Type::any, false, false, false, 0};
+        if (compact_) {
+            for (;;) {
+                uint8_t b = u8();
+                if (b == head::newline) bh.newline = true;
+                else if (b == head::reference) bh.reference = true;
+                else {
+                    if (b >= 0x80 || (b & 0x3F) != uint8_t(Type::block)) bad(at);
+                    bh.variant = b & head::variant;
+                    break;
+                }
+            }
+        } else {
+            uint32_t w = u32();
+            if ((w & 0xFF) != uint32_t(Type::block)) bad(at);
+            bh.reference = w & fixed::reference;
+            bh.bits = w;
+        }
+        bh.type = Type::block;
+        Node holder = part == 0 ? spec : body;
+        uint32_t head_at = head_index(bh);
+        Node got = holder;
+        if (bh.reference) {
+            Cell c = reach(bh);
+            got = series_node(c);
+        } else {
+            uint32_t n = bounded(1);
+            if (head_at > n) bad(at);
+            Sink inner{holder, -1};
+            for (uint32_t i = 0; i < n; ++i) {
+                inner.index = -1;
+                record(inner);
+            }
+        }
+        if (got != holder) {
+            Cell& fc = slot(s);
+            if (part == 0) fc.w2 = got;
+            else memory::buffer(fc.w3)->cells()[function::more::body] = series_cell(Type::block, got);
+            context::owner(ctx) = fc;
+            if (part == 0) spec = got;
+        }
+    }
+    // The locals must be the spec's words, in order, and the spec sound.
+    Cell spec_cell = series_cell(Type::block, spec);
+    collector::Root keep_cell(spec_cell);
+    uint32_t k = 0, n = context::length(ctx);
+    bool ok = true;
+    for (uint32_t i = 0; i < length_of(spec) && ok; ++i) {
+        Cell e = memory::buffer(spec)->cells()[i];
+        Type et = type_of(e);
+        if (et != Type::word && et != Type::get_word && et != Type::lit_word && et != Type::refinement)
+            continue;
+        ok = k < n && symbol::resolve(word_symbol(context::word_at(ctx, int32_t(k)))) ==
+                          symbol::resolve(word_symbol(e));
+        ++k;
+    }
+    if (!ok || k != n) {
+        slot(s) = none_cell();
+        bad(ctx_at);
+    }
+    try {
+        checked(ctx_at, [&] { function::validate_spec(spec_cell); });
+    } catch (...) {
+        slot(s) = none_cell();
+        throw;
+    }
+    return ctx;
+}
+
+Node Reader::error(const Head& h, Sink& s, const Sink* word, uint32_t symbol, int32_t index) {
+    const uint8_t* at = p_;
+    uint32_t code = count();
+    uint32_t category = code / 100, id = code % 100;
+    if (category >= uint32_t(error::catalog::category_count) ||
+        id >= uint32_t(error::catalog::id_count(int(category))))
+        bad(at);
+    Cell e = error::make_from_ids(errors::Id{errors::Category(category), uint8_t(id + 2)});
+    put(s, e);
+    Node ctx = object::context_node(e);
+    bind_word(word, ctx, symbol, index, h.at);
+    for (int f = error::field::arg1; f <= error::field::stack; ++f) {
+        Sink v{context::values(ctx), f};
+        record(v);
+    }
+    return ctx;
+}
+
+// --- natives, actions, operators ------------------------------------------------------------------------
+
+void Reader::native(const Head& h, Sink& s) {
+    const uint8_t* at = p_;
+    uint32_t index = count();
+    if (index < 1 || index > uint32_t(native::table_size)) bad(at);
+    uint32_t mark = length_of(series_node(scratch_));
+    Sink spec = scratch_sink();
+    record(spec);
+    Cell sc = slot(spec);
+    if (!is(sc, Type::block)) bad(at);
+    // make native! [spec index]: the table's checks, the arity among them.
+    Cell args[2] = {datatype_cell(h.type), unset_cell()};
+    collector::Root k0(args[0]), k1(args[1]);
+    block::make_at(args[1], 2);
+    clear_flag(sc, header::newline);
+    block::rs_append(args[1], sc);
+    block::rs_append(args[1], integer_cell(int32_t(index)));
+    checked(at, [&] {
+        Cell* a = stack::push(args[0]);
+        stack::push(args[1]);
+        datatype::row(h.type).make.fn(a, h.type);
+        args[0] = a[0];
+        stack::s.top = a;
+    });
+    put(s, args[0]);
+    drop_scratch(mark);
+}
+
+void Reader::op(const Head& h, Sink& s) {
+    const uint8_t* at = p_;
+    uint32_t mark = length_of(series_node(scratch_));
+    Sink inner = scratch_sink();
+    record(inner);
+    Cell src = slot(inner);
+    clear_flag(src, header::newline);
+    Type st = type_of(src);
+    if (!compact_ && Type((h.bits >> fixed::op_shift) & 0xFF) != st) bad(at);
+    if (st != Type::native && st != Type::action && st != Type::function) bad(at);
+    Cell args[2] = {datatype_cell(Type::op), src};
+    collector::Root k0(args[0]), k1(args[1]);
+    checked(at, [&] {
+        Cell* a = stack::push(args[0]);
+        stack::push(args[1]);
+        datatype::row(Type::op).make.fn(a, Type::op);
+        args[0] = a[0];
+        stack::s.top = a;
+    });
+    put(s, args[0]);
+    drop_scratch(mark);
+}
+
+// --- a whole buffer -----------------------------------------------------------------------------------
+
+uint32_t Reader::run(const Cell& payload) {
+    if (size_t(end_ - start_) < 8 || std::memcmp(start_, magic, 6) != 0) {
+        Cell v = payload;
+        errors::fire(errors::id::invalid_data, &v);
+    }
+    if (start_[7] & flags::compressed) {
+        // No LZ codec yet: compressed buffers cannot be read.
+        Cell v = payload;
+        errors::fire(errors::id::invalid_data, &v);
+    }
+    p_ = start_ + 8;
+    header();
+    Node t = series_node(target_);
+    base_ = length_of(t);
+    while (p_ < end_) {
+        Sink s{t, -1};
+        record(s);
+    }
+    return length_of(t) - base_;
+}
+
+// --- entry points --------------------------------------------------------------------------------------
+
+namespace {
+
+struct Reading {
+    Reading() {
+        if (reading) errors::fire(errors::id::not_done);
+        reading = true;
+        Depth::start();
+    }
+    ~Reading() { reading = false; }
+};
+
+}  // namespace
+
+uint32_t decode(const uint8_t* data, size_t size, const Cell& target) {
+    std::vector<uint8_t> copy(data, data + size);
+    Cell t = target;
+    collector::Root keep(t);
+    Reading on;
+    Reader r(copy.data(), copy.size(), t, true);
+    Cell payload = none_cell();
+    return r.run(payload);
+}
+
+Cell decode_value(const uint8_t* data, size_t size, const Cell& payload) {
+    Cell p = payload;
+    collector::Root keep_p(p);
+    if (size <= 10) errors::fire(errors::id::invalid_data, &p);
+    std::vector<uint8_t> copy(data, data + size);
+    Cell out;
+    block::make_at(out, 4);
+    collector::Root keep(out);
+    {
+        Reading on;
+        Reader r(copy.data(), copy.size(), out, true);
+        r.run(p);
+    }
+    if (block::rs_length(out) == 1) return *block::rs_abs_at(out, 0);
+    return out;
+}
+
+uint32_t decode_boot(const uint8_t* data, size_t size, const Cell& target) {
+    Cell t = target;
+    collector::Root keep(t);
+    Reading on;
+    Reader r(data, size, t, false);
+    boot_target = series_node(t);
+    boot_base = length_of(boot_target);
+    boot_roots = 0;
+    Cell payload = none_cell();
+    uint32_t n = r.run(payload);
+    boot_roots = n;
+    return n;
+}
+
+uint32_t load_payload(const uint8_t* data, size_t size) {
+    bool was = collector::enabled();
+    collector::set_enabled(false);
+    uint32_t n = 0;
+    try {
+        if (size < 8 || std::memcmp(data, magic, 6) != 0) {
+            std::fputs("Error: Not a Zanbin file!\n", stderr);
+            std::exit(1);
+        }
+        n = decode_boot(data, size, block::root());
+    } catch (const unwind::Thrown&) {
+        std::fputs("Error: the boot image cannot be decoded\n", stderr);
+        std::exit(1);
+    }
+    collector::set_enabled(was);
+    return n;
+}
+
+Cell* root_cell(uint32_t index) { return memory::buffer(boot_target)->cells() + boot_base + index; }
+Node root_node(uint32_t index) { return root_cell(index)->w1; }
+uint32_t root_count() { return boot_roots; }
+
+}  // namespace zan::zanbin
