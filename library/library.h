@@ -11,6 +11,8 @@ void register_routines();
 void register_predicates();
 // Puts the C++ bodies of hot library functions into their registry.
 void register_bodies();
+// The routines behind system/codecs/zanbin.
+void register_codec_routines();
 
 // After the boot scripts: rebinds the words of every library function's body
 // that name a function to a context of their own holding the values they had
