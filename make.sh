@@ -3,7 +3,10 @@
 #   ./make.sh run [script args...]   install what is missing, build, start zan
 #   ./make.sh test                   install what is missing, build, run every test
 set -euo pipefail
+# A script named to `run` is found from where the user stands, and zan runs there.
+here=$PWD
 cd "$(dirname "$0")"
+repo=$PWD
 
 packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev libcurl4-openssl-dev
   libgtk-3-dev pkg-config)
@@ -39,9 +42,11 @@ jobs=$(nproc 2>/dev/null || echo 2)
 case "${1:-}" in
   run)
     shift
-    install_missing "${packages[@]}"
-    build build -DCMAKE_BUILD_TYPE=Release
-    exec build/zan "$@"
+    # Set-up and build chatter goes to standard error: standard output is the script's.
+    install_missing "${packages[@]}" >&2
+    build build -DCMAKE_BUILD_TYPE=Release >&2
+    cd "$here"
+    exec "$repo/build/zan" "$@"
     ;;
   test)
     install_missing "${packages[@]}" "${test_packages[@]}"

@@ -44,6 +44,9 @@ constexpr uint32_t ctx_stack = 1u << 29;
 constexpr uint32_t ctx_values = 1u << 30;
 }  // namespace fixed
 
+// date!: the time-present bit of the packed date word.
+constexpr uint32_t date_time_flag = 0x10000;
+
 // Flags byte of a compact context record.
 namespace ctx_flag {
 constexpr uint8_t kind_mask = 3;

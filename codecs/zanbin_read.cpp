@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codecs/lz.h"
 #include "codecs/zanbin.h"
 #include "codecs/zanbin_internal.h"
 #include "datatypes/bitset.h"
@@ -21,7 +22,11 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/date.h"
 #include "datatypes/function.h"
+#include "datatypes/hash.h"
+#include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
@@ -159,6 +164,10 @@ private:
     void bind_word(const Sink* word, Node ctx, uint32_t symbol, int32_t index, const uint8_t* at);
     void native(const Head& h, Sink& s);
     void op(const Head& h, Sink& s);
+    void tuple(const Head& h, Sink& s);
+    void date(const Head& h, Sink& s);
+    void money(const Head& h, Sink& s);
+    void map(const Head& h, Sink& s);
     void definition(Sink& s);
     Sink scratch_sink() { return Sink{series_node(scratch_), -1}; }
     void drop_scratch(uint32_t to) { block::rs_truncate(scratch_, int32_t(to)); }
@@ -469,6 +478,44 @@ void Reader::body(const Head& h, Sink& s) {
                 return;
             }
             owner(h, s, nullptr, 0, 0);
+            return;
+        case Type::pair: {
+            int32_t x = sint();
+            int32_t y = sint();
+            put(s, make_cell(Type::pair, 0, uint32_t(x), uint32_t(y)));
+            return;
+        }
+        case Type::point2d: case Type::point3d: {
+            uint32_t x = u32(), y = u32(), z = t == Type::point3d ? u32() : 0;
+            put(s, make_cell(t, x, y, z));
+            return;
+        }
+        case Type::tuple:
+            tuple(h, s);
+            return;
+        case Type::date:
+            date(h, s);
+            return;
+        case Type::money:
+            money(h, s);
+            return;
+        case Type::map:
+            map(h, s);
+            return;
+        case Type::hash:
+            if (h.reference) {
+                series(h, s);
+                return;
+            }
+            {
+                Head bh = h;
+                bh.type = Type::block;
+                series(bh, s);
+                Cell c = slot(s);
+                collector::Root keep(c);
+                hash::index_in_place(c);
+                slot(s) = c;
+            }
             return;
         case Type::context: {
             // A bare context stands only at the top of a boot image.
@@ -992,6 +1039,96 @@ void Reader::op(const Head& h, Sink& s) {
     drop_scratch(mark);
 }
 
+// --- scalars held whole in their cell ----------------------------------------------------------
+
+void Reader::tuple(const Head& h, Sink& s) {
+    uint8_t bytes[12] = {};
+    int n = 3;
+    if (compact_) {
+        if (h.variant) {
+            const uint8_t* at = p_;
+            n = u8();
+            if (n < 1 || n > 12) bad(at);
+        }
+        need(size_t(n));
+        std::memcpy(bytes, p_, size_t(n));
+        p_ += n;
+    } else {
+        n = int((h.bits >> fixed::tuple_shift) & 0xF);
+        if (n < 1 || n > 12) bad(h.at);
+        need(12);
+        std::memcpy(bytes, p_, size_t(n));
+        p_ += 12;
+    }
+    put(s, tuple_cell(bytes, n < 3 ? 3 : n));
+}
+
+void Reader::date(const Head& h, Sink& s) {
+    const uint8_t* at = p_;
+    uint32_t w = u32();
+    bool timed = w & date_time_flag;
+    uint32_t lo = 0, hi = 0;
+    if (compact_) {
+        if (timed != h.variant) bad(at);
+        if (timed) {
+            lo = u32();
+            hi = u32();
+        }
+    } else {
+        hi = u32();
+        lo = u32();
+    }
+    int32_t year = date::year_of(w), month = date::month_of(w), day = date::day_of(w);
+    if (month < 1 || month > 12 || day < 1) bad(at);
+    int64_t y;
+    int32_t m, d;
+    date::civil_of(date::days_of(year, month, day), y, m, d);
+    if (y != year || m != month || d != day) bad(at);
+    Cell c = make_cell(Type::date, w, timed ? lo : 0, timed ? hi : 0);
+    put(s, c);
+}
+
+void Reader::money(const Head& h, Sink& s) {
+    const uint8_t* at = p_;
+    need(12);
+    uint8_t bytes[12];
+    std::memcpy(bytes, p_, 12);
+    p_ += 12;
+    if (bytes[0] > money::builtin_currency_count()) bad(at);
+    for (int i = 1; i < 12; ++i)
+        if ((bytes[i] >> 4) > 9 || (bytes[i] & 15) > 9) bad(at + i);
+    bool negative = compact_ ? h.variant : (h.bits & fixed::negative);
+    put(s, money::load(negative, bytes[0], bytes + 1));
+}
+
+// map!: made empty, then filled pair by pair through put, which checks keys.
+void Reader::map(const Head& h, Sink& s) {
+    if (h.reference) {
+        put(s, reach(h));
+        return;
+    }
+    const uint8_t* at = p_;
+    uint32_t n = bounded(1);
+    if (n % 2) bad(at);
+    Cell m;
+    collector::Root keep(m);
+    map::make_at(m, nullptr, n / 2);
+    put(s, m);
+    uint32_t mark = length_of(series_node(scratch_));
+    for (uint32_t i = 0; i < n; i += 2) {
+        const uint8_t* key_at = p_;
+        Sink k = scratch_sink();
+        record(k);
+        Sink v = scratch_sink();
+        record(v);
+        Cell key = slot(k), value = slot(v);
+        collector::Root keep_k(key), keep_v(value);
+        clear_flag(key, header::newline);
+        checked(key_at, [&] { map::put(m, key, value, true); });
+        drop_scratch(mark);
+    }
+}
+
 // --- a whole buffer -----------------------------------------------------------------------------------
 
 uint32_t Reader::run(const Cell& payload) {
@@ -1000,9 +1137,17 @@ uint32_t Reader::run(const Cell& payload) {
         errors::fire(errors::id::invalid_data, &v);
     }
     if (start_[7] & flags::compressed) {
-        // No LZ codec yet: compressed buffers cannot be read.
-        Cell v = payload;
-        errors::fire(errors::id::invalid_data, &v);
+        // Positions in a compressed buffer count in its decompressed form,
+        // the 8 header bytes included.
+        std::vector<uint8_t> out;
+        if (!lz::decompress(start_ + 8, size_t(end_ - start_ - 8), out)) {
+            Cell v = payload;
+            errors::fire(errors::id::invalid_data, &v);
+        }
+        inflated_.assign(start_, start_ + 8);
+        inflated_.insert(inflated_.end(), out.begin(), out.end());
+        start_ = inflated_.data();
+        end_ = start_ + inflated_.size();
     }
     p_ = start_ + 8;
     header();

@@ -18,6 +18,7 @@
 
 #include "codecs/zanbin.h"
 #include "codecs/zanbin_internal.h"
+#include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -334,6 +335,56 @@ void Writer::scalar(const Cell& v) {
         case Type::context:
             context_body(v.w1, true);
             return;
+        case Type::pair:
+            head(t, v, false, false);
+            sint(pair_x(v));
+            sint(pair_y(v));
+            return;
+        case Type::point2d: case Type::point3d:
+            head(t, v, false, false);
+            out_.u32(v.w1);
+            out_.u32(v.w2);
+            if (t == Type::point3d) out_.u32(v.w3);
+            return;
+        case Type::tuple: {
+            int n = tuple_length(v);
+            uint8_t bytes[12];
+            tuple_bytes(v, bytes);
+            if (compact_) {
+                head(t, v, false, n != 3);
+                if (n != 3) out_.u8(uint8_t(n));
+                out_.bytes(bytes, size_t(n));
+            } else {
+                head(t, v, false, false, uint32_t(n) << fixed::tuple_shift);
+                out_.bytes(bytes, 12);
+            }
+            return;
+        }
+        case Type::date: {
+            bool timed = date_word(v) & date_time_flag;
+            if (!compact_) out_.pad(8);
+            head(t, v, false, timed);
+            out_.u32(date_word(v));
+            if (compact_) {
+                if (timed) {
+                    out_.u32(v.w2);
+                    out_.u32(v.w3);
+                }
+            } else {
+                out_.u32(v.w3);
+                out_.u32(v.w2);
+            }
+            return;
+        }
+        case Type::money: {
+            bool negative = has_flag(v, header::money_negative);
+            uint8_t bytes[12];
+            bytes[0] = money_currency(v);
+            money_packed(v, bytes + 1);
+            head(t, v, false, negative, negative ? fixed::negative : 0);
+            out_.bytes(bytes, 12);
+            return;
+        }
         default:
             fire_no_codec(v);
     }
@@ -392,7 +443,18 @@ void Writer::series(const Cell& v) {
     head(t, v, false, variant, bits);
     if (t != Type::bitset && t != Type::map) head_index(index);
     b = memory::buffer(n);
-    if (block_family(t) || t == Type::hash || t == Type::map) {
+    if (t == Type::map) {
+        uint32_t len = cells_in(n), live = 0;
+        for (uint32_t i = 0; i + 1 < len; i += 2)
+            if (cells_of(n)[i + 1].header != 0) live += 2;
+        count(live);
+        for (uint32_t i = 0; i + 1 < len; i += 2) {
+            if (cells_of(n)[i + 1].header == 0) continue;  // a removed pair
+            Cell k = cells_of(n)[i], e = cells_of(n)[i + 1];
+            record(k);
+            record(e);
+        }
+    } else if (block_family(t) || t == Type::hash) {
         uint32_t len = cells_in(n);
         count(len);
         for (uint32_t i = 0; i < len; ++i) {
@@ -675,6 +737,11 @@ std::vector<uint8_t> encode(const Cell& value, bool compact) {
     clear_flag(top, header::newline);
     w.record(top);
     return w.finish(version);
+}
+
+Cell encode_binary(const Cell& value, bool compact) {
+    std::vector<uint8_t> bytes = encode(value, compact);
+    return binary::load(bytes.data(), bytes.size());
 }
 
 // --- the boot writer ---------------------------------------------------------------------

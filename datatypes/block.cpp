@@ -20,6 +20,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/mold.h"
 #include "datatypes/series.h"
+#include "datatypes/vector.h"
 #include "datatypes/series_services.h"
 #include "datatypes/typeset.h"
 #include "runtime/collector.h"
@@ -360,6 +361,13 @@ int32_t compare_values(const Cell& a, const Cell& b, int32_t op) {
 
 namespace {
 Cell block_form_of(const Cell& spec) {
+    if (is(spec, Type::vector)) {
+        Cell out;
+        make_at(out, std::max(series::buffer_length(spec), 1));
+        collector::Root keep(out);
+        vector::to_block(spec, out);
+        return out;
+    }
     Cell tmp[1] = {spec};
     collector::Root keep(tmp[0]);
     auto reflect = datatype::row(type_of(spec)).reflect.fn;

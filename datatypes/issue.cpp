@@ -9,6 +9,9 @@
 #include "datatypes/mold.h"
 #include "datatypes/series.h"
 #include "datatypes/series_services.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/unicode.h"
 
@@ -48,6 +51,13 @@ void make(actions::Args args, Type) {
         name[unicode::cp_to_utf8(uint32_t(int_of(spec)), reinterpret_cast<uint8_t*>(name))] = 0;
         args[0] = issue_cell(svc::symbol_of(name));
     } else if (t == Type::string) {
+        // Only text that loads back as this one issue: #a b would mold as two
+        // values. (Without the lexer, as in unit tests, nothing can be checked.)
+        std::string text = string::to_utf8(spec);
+        Cell loaded;
+        if (word::transcode && (word::transcode("#" + text, loaded) != 1 || !is(loaded, Type::issue) ||
+                                symbol::name(word_symbol(loaded)) != text))
+            errors::fire(errors::id::invalid_chars);
         args[0] = issue_cell(svc::symbol_of_string(spec));
     } else {
         auto word_make = datatype::row(Type::word).make.fn;

@@ -35,6 +35,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
 
@@ -76,7 +77,7 @@ void register_all() {
     float_::init();
     typeset::init();
     error::init();
-    // vector!
+    vector::init();
     map::init();
     hash::init();
     pair::init();

@@ -16,6 +16,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/series_services.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
@@ -113,7 +114,7 @@ Cell element_at(const Cell& s, int32_t p) {
         }
         return char_cell(cp);
     }
-    // Vector elements are typed numbers read by the vector datatype.
+    if (t == Type::vector) return vector::element_at(s, uint32_t(p));
     errors::fire(errors::id::not_done);
 }
 
@@ -292,6 +293,7 @@ void store_element(const Cell& s, int32_t p, const Cell& value) {
         string::poke_char(series_node(s), uint32_t(p), uint32_t(int_of(value)));  // may widen
         return;
     }
+    if (t == Type::vector) return vector::store_element(s, uint32_t(p), value);
     errors::fire(errors::id::not_done);
 }
 }  // namespace

@@ -504,6 +504,20 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
                                      (mode & mode::safer) != 0);
     };
 
+    // Refinements named by the path items after the callable. They come first:
+    // apply 'f/r [...] takes r's arguments from the block, after the others.
+    if (path) {
+        Node pn = series_node(*path);
+        for (uint32_t p = path_pos; p < length(pn); ++p) {
+            Cell item = cells(pn)[p];
+            bool used = true;
+            if (is(item, Type::get_word))
+                used = is_truthy(*context::get(item));
+            else if (!is(item, Type::word))
+                errors::fire(errors::id::bad_refine, &item);
+            if (Status st = named(item, used, path)) return st;
+        }
+    }
     // apply without /all: refinement! values in the block, each followed by
     // the expression that says whether it is used.
     if ((mode & 3) == mode::named && c) {
@@ -528,19 +542,6 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
         }
     }
 
-    // Refinements named by the path items after the callable.
-    if (path) {
-        Node pn = series_node(*path);
-        for (uint32_t p = path_pos; p < length(pn); ++p) {
-            Cell item = cells(pn)[p];
-            bool used = true;
-            if (is(item, Type::get_word))
-                used = is_truthy(*context::get(item));
-            else if (!is(item, Type::word))
-                errors::fire(errors::id::bad_refine, &item);
-            if (Status st = named(item, used, path)) return st;
-        }
-    }
     if (trace::on) [[unlikely]]
         trace::dispatch(trace::event::call, nullptr, -1, &fn, &name);
 
@@ -851,6 +852,18 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             if (st) return st;
             base[0] = base[1];
             stack::unwind();
+            break;
+        }
+        case Type::issue: {
+            // #system [...] and #system-global [...] hold code that only a
+            // compiler can run: refused rather than skipped as data.
+            static const uint32_t sym_system = symbol::resolve(symbol::make("system"));
+            static const uint32_t sym_system_global = symbol::resolve(symbol::make("system-global"));
+            uint32_t sym = symbol::resolve(word_symbol(v));
+            const Cell* next = value_at(c, c.pos);
+            if ((sym == sym_system || sym == sym_system_global) && next && is(*next, Type::block))
+                errors::fire(errors::id::zan_system);
+            stack::push(v);
             break;
         }
         case Type::op: errors::fire(errors::id::not_done);

@@ -114,8 +114,9 @@ Cell spec_word(const Cell& callable, uint32_t index);
 // position; cell 1 the current value; cell 2 the parent) and answers with the
 // top at cell 3. The caller evaluates the paren, leaves its value on the top
 // and calls again with the record to go on from that item.
+// case_sensitive: keys are compared with letter case (get/case).
 Status eval_path(const Cell& path, Code* c, bool set, bool get, const Cell* value,
-                 Cell* resume = nullptr);
+                 Cell* resume = nullptr, bool case_sensitive = false);
 
 // Kinds of a resume record's current value.
 namespace resume_kind {

@@ -88,9 +88,8 @@ Status n_get(int32_t check, const int32_t* refs) {
     Cell w = *arg(0);
     Type t = type_of(w);
     if (any_path(t)) {
-        // Letter case in path keys: the path walk compares as it always does.
         stack::keep();
-        Status st = interp::eval_path(w, nullptr, false, true, nullptr);
+        Status st = interp::eval_path(w, nullptr, false, true, nullptr, nullptr, given(refs, 1));
         if (st) return st;
         return finish(stack::s.top[-1]);
     }

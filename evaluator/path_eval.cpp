@@ -39,7 +39,8 @@ bool held_in_cell(Type t) {
 
 }  // namespace
 
-Status eval_path(const Cell& path_value, Code* c, bool set, bool get, const Cell* value, Cell* resume) {
+Status eval_path(const Cell& path_value, Code* c, bool set, bool get, const Cell* value, Cell* resume,
+                 bool case_sensitive) {
     bool resuming = resume && resume[0].w1 != 0;
     Cell paren_value = resuming ? stack::s.top[-1] : none_cell();
     if (resume) stack::s.top = resume + 3;
@@ -136,7 +137,7 @@ walk:
         actions::PathStep step{&item,     setting ? &w[4] : nullptr,
                                &path,     is(parent, Type::none) ? nullptr : &parent,
                                &previous, int32_t(i),
-                               false,     get,
+                               case_sensitive, get,
                                last,      notify};
         Cell result = none_cell();
         dispatch::eval_path(result, cur, step);

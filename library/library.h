@@ -9,6 +9,8 @@ namespace zan::library {
 // start-up calls both once the symbol table exists, before the boot scripts.
 void register_routines();
 void register_predicates();
+// The routines behind system/codecs/zanbin.
+void register_codec_routines();
 
 // After the boot scripts: rebinds the words of every library function's body
 // that name a function to a context of their own holding the values they had

@@ -366,8 +366,10 @@ void fill_unset(Series* s) {
 }
 
 // Units are chosen by the runtime, never by scripts: another is a fault.
+// 8 is the width of a vector's doubles.
 uint32_t checked_unit(uint32_t unit) {
-    if (unit != 1 && unit != 2 && unit != 4 && unit != 16) runtime::quit(runtime::fatal::no_case, 0);
+    if (unit != 1 && unit != 2 && unit != 4 && unit != 8 && unit != 16)
+        runtime::quit(runtime::fatal::no_case, 0);
     return unit;
 }
 
@@ -827,7 +829,7 @@ const char* check_buffer(Series* s, uint32_t where) {
     if (s->flags & flag::mark) return "mark left on a buffer";
     if (!(s->flags & flag::in_use)) return s->node ? "abandoned buffer still has a node" : nullptr;
     uint32_t u = s->unit();
-    if (u != 1 && u != 2 && u != 4 && u != 16) return "buffer with a bad unit";
+    if (u != 1 && u != 2 && u != 4 && u != 8 && u != 16) return "buffer with a bad unit";
     if (s->head > s->tail || s->tail > s->capacity) return "buffer head or tail out of bounds";
     if ((s->flags & (flag::big | flag::c_heap)) != where) return "buffer flags disagree with its frame";
     if (s->node == 0) return "buffer in use without a node";

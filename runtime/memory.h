@@ -25,7 +25,7 @@ namespace zan::memory {
 
 // Series buffer flags.
 namespace flag {
-constexpr uint32_t unit_mask = 0x1F;       // 1, 2, 4 or 16 bytes per unit
+constexpr uint32_t unit_mask = 0x1F;       // 1, 2, 4, 8 or 16 bytes per unit
 constexpr uint32_t owned = 1u << 17;       // owned by an object (change reporting)
 constexpr uint32_t c_heap = 1u << 20;      // made on the C heap; never moved
 constexpr uint32_t big = 1u << 24;         // lives in a big frame; never moved
