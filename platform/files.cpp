@@ -20,11 +20,8 @@
 #include <utility>
 #include <vector>
 
-#if __has_include("datatypes/date.h")
-#include "datatypes/date.h"
-#define ZAN_HAVE_DATE 1
-#endif
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
@@ -236,18 +233,15 @@ Cell query(const Cell& file) {
     if (::stat(path.c_str(), &st) != 0) return none_cell();
     uint32_t len = string::length(file);
     if (len > 0 && slash_q(last_char(file, 0)) && !S_ISDIR(st.st_mode)) return none_cell();
-#ifdef ZAN_HAVE_DATE
     struct tm t;
     time_t secs = st.st_mtim.tv_sec;
     if (!::gmtime_r(&secs, &t)) return none_cell();
-    int64_t nanos = int64_t(st.st_mtim.tv_nsec / 1000000) * 1000000;
+    // Milliseconds are kept, as file times have always been reported.
+    auto nanos = int32_t(st.st_mtim.tv_nsec / 1000000 * 1000000);
     Cell result;
     date::make_at_parts(result, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
                         t.tm_sec, nanos);
     return result;
-#else
-    errors::fire(errors::id::not_done);
-#endif
 }
 
 // --- routines ------------------------------------------------------------------------
