@@ -26,6 +26,7 @@
 #include "datatypes/paren.h"
 #include "datatypes/percent.h"
 #include "datatypes/path.h"
+#include "datatypes/port.h"
 #include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string_actions.h"
@@ -88,7 +89,7 @@ void register_all() {
     email::init();
     handle::init();
     date::init();
-    // port!
+    port::init();
     money::init();
     ref::init();
     point::init();  // point2D!, point3D!
