@@ -237,6 +237,7 @@ void init() {
             }
     library::register_routines();
     library::register_predicates();
+    library::register_bodies();
     platform::install_services();
     for (int i = 0; i < script_count; ++i)
         if (std::strcmp(scripts[i].name, "routines.zan") == 0) {

@@ -19,6 +19,14 @@ std::vector<Entry>& table() {
     static std::vector<Entry> t;
     return t;
 }
+struct BodyEntry {
+    std::string key;
+    BodyFn fn;
+};
+std::vector<BodyEntry>& bodies() {
+    static std::vector<BodyEntry> t;
+    return t;
+}
 }  // namespace
 
 uint32_t add(std::string_view key, Fn fn) {
@@ -35,6 +43,23 @@ uint32_t find(std::string_view key) {
 }
 
 Fn at(uint32_t index) { return index >= 1 && index <= table().size() ? table()[index - 1].fn : nullptr; }
+
+uint32_t add_body(std::string_view key, BodyFn fn) {
+    if (uint32_t i = find_body(key)) return i;
+    bodies().push_back(BodyEntry{std::string(key), fn});
+    return uint32_t(bodies().size());
+}
+
+uint32_t find_body(std::string_view key) {
+    auto& t = bodies();
+    for (size_t i = 0; i < t.size(); ++i)
+        if (t[i].key == key) return uint32_t(i + 1);
+    return 0;
+}
+
+BodyFn body_at(uint32_t index) {
+    return index >= 1 && index <= bodies().size() ? bodies()[index - 1].fn : nullptr;
+}
 
 void exec(const Cell& routine) {
     const Cell& code = memory::buffer(callable_more(routine))->cells()[2];

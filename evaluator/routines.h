@@ -26,4 +26,14 @@ Fn at(uint32_t index);
 // Runs a routine value whose arguments are in place at the argument base.
 void exec(const Cell& routine);
 
+// C++ bodies of library functions: a function! whose more block holds such a
+// body's index in its code cell runs it in place of its Zan body. A body
+// reads the call's arguments, refinements and locals at args and leaves the
+// result in args[0]; it answers false, having changed nothing, for a case it
+// leaves to the Zan body.
+using BodyFn = bool (*)(Cell* args);
+uint32_t add_body(std::string_view key, BodyFn fn);
+uint32_t find_body(std::string_view key);
+BodyFn body_at(uint32_t index);
+
 }  // namespace zan::routines

@@ -16,6 +16,7 @@
 #include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
+#include "evaluator/routines.h"
 #include "library/library.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -100,6 +101,19 @@ private:
     std::vector<Node> bodies_;
 };
 
+// The library functions that run a C++ body (library/compiled.cpp), by the
+// body's key, which is the function's own name.
+const char* const compiled_functions[] = {"mod", "modulo", "split", "first", "last", "empty?", "to-string"};
+
+void attach_bodies() {
+    for (const char* name : compiled_functions) {
+        Cell* f = context::get_by_symbol(symbol::make(name), context::global());
+        uint32_t index = routines::find_body(name);
+        if (f && index && is(*f, Type::function))
+            *function::more_at(*f, function::more::code) = integer_cell(int32_t(index));
+    }
+}
+
 void take_away(const char* name) {
     Cell* v = context::get_by_symbol(symbol::make(name), context::global());
     if (v) *v = unset_cell();
@@ -110,6 +124,7 @@ void take_away(const char* name) {
 void finish_boot() {
     take_away("boot-routine");
     take_away("global-object");
+    attach_bodies();
     // Handles are held in plain C++ containers here: nothing may move meanwhile.
     bool was = collector::enabled();
     collector::set_enabled(false);

@@ -9,6 +9,8 @@ namespace zan::library {
 // start-up calls both once the symbol table exists, before the boot scripts.
 void register_routines();
 void register_predicates();
+// Puts the C++ bodies of hot library functions into their registry.
+void register_bodies();
 // The routines behind system/codecs/zanbin.
 void register_codec_routines();
 

@@ -1,0 +1,175 @@
+// C++ bodies of hot library functions. Each is a function! with its Zan spec
+// and body; the C++ body takes the common cases and answers false for the
+// rest, which the Zan body then runs, so both always agree. The bodies are
+// attached to the functions at the end of start-up (finish_boot).
+#include <cstdlib>
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "evaluator/routines.h"
+#include "library/library.h"
+#include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+
+namespace zan::library {
+
+namespace {
+
+// mod and modulo of two integers whose magnitudes add up without overflow
+// (the Zan body's sums would raise overflow otherwise).
+bool small_pair(const Cell& a, const Cell& b) {
+    if (!is(a, Type::integer) || !is(b, Type::integer)) return false;
+    int64_t sum = std::llabs(int64_t(int_of(a))) + std::llabs(int64_t(int_of(b)));
+    return sum <= INT32_MAX;
+}
+
+int32_t int_mod(int32_t a, int32_t b) {
+    if (b == 0) errors::fire(errors::id::zero_divide);
+    int32_t r = a % b;
+    if (r < 0) r += b;
+    // |r| < |b|, so r never equals b: the precision step leaves r.
+    return r;
+}
+
+bool mod_body(Cell* args) {
+    if (!small_pair(args[0], args[1])) return false;
+    args[0] = integer_cell(int_mod(int_of(args[0]), int_of(args[1])));
+    return true;
+}
+
+bool modulo_body(Cell* args) {
+    if (!small_pair(args[0], args[1])) return false;
+    int32_t b = int_of(args[1]);
+    args[0] = integer_cell(int_mod(int_of(args[0]), b < 0 ? -b : b));
+    return true;
+}
+
+// split of a string! on a char! or string! delimiter made of ASCII characters
+// that have no other case (find would match the other case of a letter).
+bool caseless_ascii(uint32_t cp) {
+    return cp < 128 && !((cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z'));
+}
+
+bool split_body(Cell* args) {
+    const Cell& series = args[0];
+    const Cell& dlm = args[1];
+    if (!is(series, Type::string)) return false;
+    uint32_t delim[64];
+    uint32_t width = 0;
+    if (is(dlm, Type::char_)) {
+        delim[width++] = dlm.w2;
+    } else if (is(dlm, Type::string)) {
+        uint32_t len = string::length(dlm);
+        if (len == 0 || len > 64) return false;
+        for (uint32_t i = 0; i < len; ++i) delim[width++] = string::char_at(series_node(dlm), series_index(dlm) + i);
+    } else {
+        return false;
+    }
+    for (uint32_t i = 0; i < width; ++i)
+        if (!caseless_ascii(delim[i])) return false;
+
+    Node text = series_node(series);
+    uint32_t pos = series_index(series);
+    uint32_t end = string::buffer_length(text);
+    Cell pieces;
+    collector::Root keep_pieces(pieces);
+    block::make_at(pieces, 8);
+    auto add_piece = [&](uint32_t from, uint32_t to) {
+        Node n = string::make_buffer(to - from + 1, 1);
+        Cell piece = string::make_cell(n, 0, Type::string);
+        collector::Root keep(piece);
+        for (uint32_t i = from; i < to; ++i) string::append_char(series_node(piece), string::char_at(text, i));
+        block::rs_append(pieces, piece);
+    };
+    auto delim_at = [&](uint32_t i) {
+        if (i + width > end) return false;
+        for (uint32_t k = 0; k < width; ++k)
+            if (string::char_at(text, i + k) != delim[k]) return false;
+        return true;
+    };
+    for (;;) {
+        if (pos >= end) {
+            add_piece(pos, pos);
+            break;
+        }
+        uint32_t found = pos;
+        while (found < end && !delim_at(found)) ++found;
+        add_piece(pos, std::min(found, end));
+        if (found >= end) break;
+        pos = found + width;
+    }
+    args[0] = pieces;
+    return true;
+}
+
+// first and last of a block or a string: the value at a position, none
+// past the tail; other series are left to the Zan body's pick.
+bool pick_at(Cell* args, bool last) {
+    const Cell& s = args[0];
+    Type t = type_of(s);
+    if (t != Type::block && t != Type::string) return false;
+    uint32_t len = memory::buffer(series_node(s))->length();
+    uint32_t index = series_index(s);
+    if (last) {
+        if (index >= len) {
+            args[0] = none_cell();
+            return true;
+        }
+        index = len - 1;
+    }
+    if (index >= len)
+        args[0] = none_cell();
+    else if (t == Type::block)
+        args[0] = memory::buffer(series_node(s))->cells()[index];
+    else
+        args[0] = char_cell(string::char_at(series_node(s), index));
+    return true;
+}
+bool first_body(Cell* args) { return pick_at(args, false); }
+bool last_body(Cell* args) { return pick_at(args, true); }
+
+bool empty_body(Cell* args) {
+    const Cell& d = args[0];
+    Type t = type_of(d);
+    if (t == Type::none) {
+        args[0] = logic_cell(true);
+        return true;
+    }
+    if (t != Type::block && t != Type::paren && t != Type::string && t != Type::binary) return false;
+    args[0] = logic_cell(series_index(d) >= memory::buffer(series_node(d))->length());
+    return true;
+}
+
+// A script may have given the word string! another datatype: the Zan body
+// converts to whatever the word holds.
+bool to_string_body(Cell* args) {
+    static const uint32_t sym_string = symbol::make("string!");
+    const Cell* target = context::get_by_symbol(sym_string, context::global());
+    if (!is(args[0], Type::integer) || !target || !is(*target, Type::datatype) ||
+        datatype_of(*target) != Type::string)
+        return false;
+    std::string digits = std::to_string(int_of(args[0]));
+    Node n = string::make_buffer(uint32_t(digits.size() + 1), 1);
+    string::append_ascii(n, digits);
+    args[0] = string::make_cell(n, 0, Type::string);
+    return true;
+}
+
+}  // namespace
+
+void register_bodies() {
+    routines::add_body("first", first_body);
+    routines::add_body("last", last_body);
+    routines::add_body("empty?", empty_body);
+    routines::add_body("to-string", to_string_body);
+    routines::add_body("mod", mod_body);
+    routines::add_body("modulo", modulo_body);
+    routines::add_body("split", split_body);
+}
+
+}  // namespace zan::library
