@@ -17,8 +17,10 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$build" --target zanrt -j3
 # The unit tests' stand-ins for pieces not built yet, while there are any.
 stubs=$(ls tests/unit/*_stub.cpp 2>/dev/null || true)
+# The runtime library's own dependencies (the clipboard's GTK among them).
+libs="-lpthread -lz -lcrypto -lcurl $(pkg-config --libs gtk+-3.0)"
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
-  tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl -o "$build/lexer_fuzz"
+  tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" $libs -o "$build/lexer_fuzz"
 corpus="$build/lexer_corpus"
 mkdir -p "$corpus"
 i=0
@@ -29,7 +31,7 @@ for seed in 'a b: [1 2.5 "s" #"c"] (x/y) %f.txt' '{br {ace}} %{raw}% #{0A0B} 64#
 done
 # The HTTP response header parser gets a short slice of its own.
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
-  tests/fuzz/http_headers_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl \
+  tests/fuzz/http_headers_fuzz.cpp $stubs "$build/libzanrt.a" $libs \
   -o "$build/http_headers_fuzz"
 mkdir -p "$build/http_headers_corpus"
 printf 'HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX:v\r\nX-Pad: \t p \r\n\r\n' \
@@ -44,7 +46,7 @@ printf 'HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX:v\r\nX-Pad: \t p \r\n\r\n' \
 codec_seconds=${CODEC_FUZZ_SECONDS:-15}
 for target in deflate_fuzz lz_fuzz lz_roundtrip_fuzz; do
   clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
-    "tests/fuzz/$target.cpp" $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl -o "$build/$target"
+    "tests/fuzz/$target.cpp" $stubs "$build/libzanrt.a" $libs -o "$build/$target"
   mkdir -p "$build/${target}_corpus"
 done
 seed() {  # seed <target> <name> <hex>
@@ -65,11 +67,24 @@ for target in deflate_fuzz lz_fuzz lz_roundtrip_fuzz; do
     -rss_limit_mb=2048 "${target}_corpus")
 done
 
+# The base 2/16/58/64 decoders (with encode-decode round trips) and map!
+# literals: ten seconds each.
+for target in base_fuzz map_fuzz; do
+  clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
+    "tests/fuzz/$target.cpp" $stubs "$build/libzanrt.a" $libs -o "$build/$target"
+  mkdir -p "$build/${target}_corpus"
+done
+printf 'SGVsbG8=\n; c\n0A0B' > "$build/base_fuzz_corpus/seed0"
+printf 'a 1 "b" [2] c: #[d 3] 1.5 x %%f 3x4 #"c" <t> 1.2.3' > "$build/map_fuzz_corpus/seed0"
+for target in base_fuzz map_fuzz; do
+  (cd "$build" && "./$target" -max_total_time=10 -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+    "${target}_corpus")
+done
+
 # The Zanbin reader: any bytes, or (when the first byte is odd) the rest behind
 # a valid header; the seeds are writer output of both flavours.
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
-  tests/fuzz/zanbin_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl $(pkg-config --libs gtk+-3.0) \
-  -o "$build/zanbin_fuzz"
+  tests/fuzz/zanbin_fuzz.cpp $stubs "$build/libzanrt.a" $libs -o "$build/zanbin_fuzz"
 mkdir -p "$build/zanbin_fuzz_corpus"
 seed zanbin_fuzz compact 005A414E42494E0205017E060C00000000020000000400000006000000080000000A00000061006600730078002B006B00050520A4897A0E1A03000102811801030E05010305010F030503C14F0300030000010F04C14F0000020000070473C14F0000020000050C810C00000000000004400704780A6325020427030405310000000000000000001000006BC0B2042F8010C80F28021005810804662C0474470108616222A0060704650303030303
 seed zanbin_fuzz fixed 005A414E42494E0204010000000C0100000500000028000000000000000800000010000000180000002000000061000000000000006600000000000000730000000000000078000000000000002B000000000000000500000000000000030000002000000052420F000E000058030000000000000001000000020000000B000000010000001800000001000000030000000E00002401000000030000000500000000000000010000000F00000203000000FFFFFFFF0500000000000000030000000F0008000300000000000000FF000000030000000000000000000000010000000F00000204000000FFFFFFFF0F0008000000000000000000FF000000020000000000000000000000070100000000000001000000730000000500000000000000030000000B00000001000000070100000000000001000000780000000C00000000000440000000001E0000000D00000000000000000000000000000060000000
