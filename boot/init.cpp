@@ -74,19 +74,8 @@ void set_global(const char* name, const Cell& value) {
 // The datatype words, integer! and the others: one per type id, registered
 // yet or not, so that specs may name every type.
 void define_datatype_words() {
-    static const char* const names[] = {
-        nullptr,      "datatype!", "unset!",    "none!",       "logic!",    "block!",
-        "paren!",     "string!",   "file!",     "url!",        "char!",     "integer!",
-        "float!",     "symbol!",   "context!",  "word!",       "set-word!", "lit-word!",
-        "get-word!",  "refinement!", "issue!",  "native!",     "action!",   "op!",
-        "function!",  "path!",     "lit-path!", "set-path!",   "get-path!", "routine!",
-        "bitset!",    "triple!",   "object!",   "typeset!",    "error!",    "vector!",
-        "hash!",      "pair!",     "percent!",  "tuple!",      "map!",      "binary!",
-        "series!",    "time!",     "tag!",      "email!",      "handle!",   "date!",
-        "port!",      "money!",    "ref!",      "point2D!",    "point3D!",  "image!",
-        "event!",
-    };
-    for (int t = 1; t <= int(Type::event); ++t) set_global(names[t], datatype_cell(Type(t)));
+    for (int t = 1; t <= int(Type::event); ++t)
+        set_global(std::string(datatype::name(Type(t))).c_str(), datatype_cell(Type(t)));
 }
 
 // The boot typesets, in definition order: each row's members, then the

@@ -31,15 +31,15 @@ uint32_t load_be32(const uint8_t* p) {
 uint32_t load_le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-void put_be32(std::vector<uint8_t>& out, uint32_t v) {
+void put_be32(ByteBuffer& out, uint32_t v) {
     for (int i = 3; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
 }
-void put_le32(std::vector<uint8_t>& out, uint32_t v) {
+void put_le32(ByteBuffer& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
 // Appends the raw DEFLATE stream of the input to out.
-void deflate_raw(const uint8_t* in, size_t length, std::vector<uint8_t>& out) {
+void deflate_raw(const uint8_t* in, size_t length, ByteBuffer& out) {
     z_stream z{};
     if (deflateInit2(&z, level, Z_DEFLATED, raw_window, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
     size_t start = out.size();
@@ -71,7 +71,7 @@ void deflate_raw(const uint8_t* in, size_t length, std::vector<uint8_t>& out) {
 // The output buffer of a decode: grows by doubling up to the limit.
 class Sink {
 public:
-    Sink(std::vector<uint8_t>& out, size_t first, size_t limit) : out_(out), limit_(limit) {
+    Sink(ByteBuffer& out, size_t first, size_t limit) : out_(out), limit_(limit) {
         out_.resize(std::min(std::max<size_t>(first, 64), limit));
     }
     // Room after `used` bytes; false when the limit is reached.
@@ -86,7 +86,7 @@ public:
     size_t room(size_t used) const { return out_.size() - used; }
 
 private:
-    std::vector<uint8_t>& out_;
+    ByteBuffer& out_;
     size_t limit_;
 };
 
@@ -208,7 +208,7 @@ Result decode_gzip(const uint8_t* in, size_t length, Sink& sink, size_t& used) {
 
 }  // namespace
 
-void compress(Method method, const uint8_t* in, size_t length, std::vector<uint8_t>& out) {
+void compress(Method method, const uint8_t* in, size_t length, ByteBuffer& out) {
     out.clear();
     switch (method) {
     case Method::raw:
@@ -236,7 +236,7 @@ void compress(Method method, const uint8_t* in, size_t length, std::vector<uint8
 }
 
 Result decompress(Method method, const uint8_t* in, size_t length, size_t hint, size_t limit,
-                  std::vector<uint8_t>& out) {
+                  ByteBuffer& out) {
     out.clear();
     if (method == Method::gzip && length >= 4) hint = load_le32(in + length - 4);
     Sink sink(out, first_size(hint, length, limit), limit);

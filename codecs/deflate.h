@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "runtime/byte_buffer.h"
+
 namespace zan::deflate {
 
 // The method numbers the compress and decompress natives pass.
@@ -30,13 +32,13 @@ constexpr uint64_t max_ratio = 1032;
 // Compresses the input into out (replacing its content). An input that
 // already starts 1F 8B 08 (and is longer than 2 bytes) is copied as it is
 // for gzip.
-void compress(Method method, const uint8_t* in, size_t length, std::vector<uint8_t>& out);
+void compress(Method method, const uint8_t* in, size_t length, ByteBuffer& out);
 
 // Decodes the input into out (replacing its content). The hint (an expected
 // size, 0 for none) only sizes the first allocation, which is also clamped to
 // what the input can produce; the output grows as needed up to limit bytes.
 // On failure out is empty.
 Result decompress(Method method, const uint8_t* in, size_t length, size_t hint, size_t limit,
-                  std::vector<uint8_t>& out);
+                  ByteBuffer& out);
 
 }  // namespace zan::deflate

@@ -33,12 +33,12 @@ int32_t hash_table(const uint8_t*, size_t, int32_t) {
     return 0;
 }
 
-void compress(int method, const uint8_t* in, size_t length, std::vector<uint8_t>& out) {
+void compress(int method, const uint8_t* in, size_t length, ByteBuffer& out) {
     deflate::compress(deflate::Method(method), in, length, out);
 }
 
 bool decompress(int method, const uint8_t* in, size_t length, size_t hint, size_t limit,
-                std::vector<uint8_t>& out) {
+                ByteBuffer& out) {
     return deflate::decompress(deflate::Method(method), in, length, hint, limit, out) == deflate::Result::ok;
 }
 

@@ -3,11 +3,15 @@
 // A sort works in place on the block's buffer, which is pinned for the whole
 // sort: a function comparator runs script code that may allocate, and the record
 // sort keeps raw addresses. Every refinement is checked before anything moves.
-// Values of types that cannot be compared are grouped by type id, so any
-// mixture of values has one order.
+// The order is total, whatever the mixture: values group by type id, except
+// that the numbers (integer!, float!, percent!) form one group, placed at
+// integer!'s id and ordered by value, NaN after every other number. (Comparing
+// across groups by value would not be transitive: 50 < #"c" by code point,
+// #"c" < 20.0 by type, 20.0 < 50 by value.)
 #include "datatypes/block_sort.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -27,6 +31,28 @@ namespace {
 constexpr int32_t code_sort = 7, code_sort_case = 8, code_find = 12, code_strict = 2;
 
 CompareCallback compare_callback = nullptr;
+
+// The group a value sorts in: its type id, or integer!'s for every number.
+bool number_like(Type t) { return t == Type::integer || t == Type::float_ || t == Type::percent; }
+int32_t sort_group(Type t) { return int32_t(number_like(t) ? Type::integer : t); }
+
+bool is_nan_number(const Cell& v) {
+    return (is(v, Type::float_) || is(v, Type::percent)) && std::isnan(float_of(v));
+}
+
+// One pair of cells under the sort order.
+int32_t sort_order(const Cell& a, const Cell& b, int32_t code) {
+    Type ta = type_of(a), tb = type_of(b);
+    int32_t ga = sort_group(ta), gb = sort_group(tb);
+    if (ga != gb) return ga < gb ? -1 : 1;
+    if (ga == int32_t(Type::integer)) {
+        bool na = is_nan_number(a), nb = is_nan_number(b);
+        if (na || nb) return na == nb ? int32_t(ta) - int32_t(tb) : na ? 1 : -1;
+    }
+    int32_t answer = compare_values(a, b, code);
+    if (answer == -2) answer = int32_t(type_id(a)) - int32_t(type_id(b));
+    return answer;
+}
 
 // The comparator function of the sort in progress, and the scratch blocks that
 // hand whole records to it.
@@ -100,8 +126,7 @@ int32_t sort_compare(const Cell* a, const Cell* b, int32_t code, int32_t flags) 
         to = from + 1;
     }
     for (int32_t i = from; i < to; ++i) {
-        int32_t answer = compare_values(a[i], b[i], code);
-        if (answer == -2) answer = int32_t(type_id(a[i])) - int32_t(type_id(b[i]));
+        int32_t answer = sort_order(a[i], b[i], code);
         if (answer != 0) return answer;
     }
     return 0;

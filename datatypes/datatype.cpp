@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "datatypes/block.h"
 #include "datatypes/mold.h"
@@ -82,9 +83,28 @@ void register_type(Type id, Type parent, const char* name, const actions::Row& r
 
 const actions::Row& row(Type t) { return table[int(t)]; }
 
+namespace {
+// Every type's spelling by id, for the types not registered yet: an error
+// naming one must not read "does not allow  for".
+constexpr const char* spellings[] = {
+    nullptr,      "datatype!", "unset!",    "none!",       "logic!",    "block!",
+    "paren!",     "string!",   "file!",     "url!",        "char!",     "integer!",
+    "float!",     "symbol!",   "context!",  "word!",       "set-word!", "lit-word!",
+    "get-word!",  "refinement!", "issue!",  "native!",     "action!",   "op!",
+    "function!",  "path!",     "lit-path!", "set-path!",   "get-path!", "routine!",
+    "bitset!",    "triple!",   "object!",   "typeset!",    "error!",    "vector!",
+    "hash!",      "pair!",     "percent!",  "tuple!",      "map!",      "binary!",
+    "series!",    "time!",     "tag!",      "email!",      "handle!",   "date!",
+    "port!",      "money!",    "ref!",      "point2D!",    "point3D!",  "image!",
+    "event!",
+};
+}  // namespace
+
 std::string_view name(Type t) {
     const NameEntry& e = names[int(t)];
-    return e.name ? std::string_view(e.name, size_t(e.length) + 1) : std::string_view();
+    if (e.name) return std::string_view(e.name, size_t(e.length) + 1);
+    if (size_t(t) < std::size(spellings) && spellings[int(t)]) return spellings[int(t)];
+    return std::string_view();
 }
 
 int type_count() { return highest; }

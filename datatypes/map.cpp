@@ -66,14 +66,15 @@ void adjust_removed(const Cell& map, int32_t delta) {
     hashtable::set_removed(t, uint32_t(int32_t(hashtable::removed(t)) + delta));
 }
 
-// Appends a normalised key and its value and indexes the key.
-void append_pair(const Cell& map, const Cell& key, const Cell& value, bool case_) {
+// Appends a normalised key, known to be missing, and its value and indexes
+// the key.
+void append_pair(const Cell& map, const Cell& key, const Cell& value) {
     Cell store = series_cell(Type::block, storage_of(map));
     collector::Root keep(store);
     uint32_t pos = cell_count(map);
     block::rs_append(store, key);
     block::rs_append(store, value);
-    hashtable::put(table_of(map), pos, nullptr, mode_of(case_));
+    hashtable::put_unique(table_of(map), pos);
 }
 
 // Sets a pair found at pos (reviving a removed one).
@@ -179,7 +180,7 @@ void put(const Cell& map, const Cell& key, const Cell& value, bool case_) {
     collector::Root r0(m), r1(k), r2(v);
     preprocess_key(k);
     clear_newline(v);
-    append_pair(m, k, v, case_);
+    append_pair(m, k, v);
 }
 
 Cell get(const Cell& map, const Cell& key, bool case_) {

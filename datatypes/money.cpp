@@ -89,17 +89,6 @@ bool ascii_equal_nocase(std::string_view a, std::string_view b) {
 
 // --- magnitudes ------------------------------------------------------------------------
 
-// a + b into out; false when a carry leaves digit 1.
-bool add_magnitude(const uint8_t* a, const uint8_t* b, uint8_t* out) {
-    int carry = 0;
-    for (int i = digit_count - 1; i >= 0; --i) {
-        int s = a[i] + b[i] + carry;
-        carry = s >= 10;
-        out[i] = uint8_t(carry ? s - 10 : s);
-    }
-    return carry == 0;
-}
-
 // a - b into out, a not below b; n digits.
 void subtract_magnitude(const uint8_t* a, const uint8_t* b, uint8_t* out, int n) {
     int borrow = 0;
@@ -191,10 +180,18 @@ std::string text_of(const Amount& a, bool grouped, int fraction) {
 // --- operands -------------------------------------------------------------------------
 
 // A number taking part in money arithmetic, as an amount.
+Amount amount_of_integer(int32_t n) {
+    Amount a;
+    int64_t m = n < 0 ? -int64_t(n) : int64_t(n);
+    for (int i = units; m != 0; --i, m /= 10) a.d[i] = uint8_t(m % 10);
+    a.negative = n < 0;
+    return a;
+}
+
 Amount operand(const Cell& v) {
     switch (type_of(v)) {
     case Type::money: return unpack(v);
-    case Type::integer: return unpack(from_integer(int_of(v)));
+    case Type::integer: return amount_of_integer(int_of(v));
     case Type::float_:
     case Type::percent: return unpack(from_float(float_of(v), false));
     default: invalid_type(type_of(v));
@@ -207,6 +204,110 @@ bool currencies_agree(const Amount& a, const Amount& b) {
 
 [[noreturn]] void wrong_denom(const Cell& a, const Cell& b) {
     errors::fire(errors::id::wrong_denom, &a, &b);
+}
+
+// --- packed decimal sums ---------------------------------------------------------------------
+// Sums and differences add all 22 digits at once as packed decimal (four bits
+// a digit, digit 22 lowest) in one 128-bit word: each digit is biased by 6 so
+// that a decimal carry is a binary one, and the bias is taken back from the
+// digits that did not carry.
+
+using Packed = unsigned __int128;
+
+constexpr Packed nibbles(unsigned v) {
+    Packed r = 0;
+    for (int i = 0; i < digit_count; ++i) r = r << 4 | v;
+    return r;
+}
+constexpr Packed sixes = nibbles(6), nines = nibbles(9);
+constexpr Packed boundaries = nibbles(1) << 4;  // bits 4, 8, ... 88
+constexpr Packed all_digits = (Packed(1) << (4 * digit_count)) - 1;
+
+// a + b with the carry out of digit 1 in bit 88.
+Packed bcd_sum(Packed a, Packed b) {
+    Packed t1 = a + sixes;
+    Packed t2 = t1 + b;
+    Packed carried = t2 ^ t1 ^ b;  // the carry into every bit
+    Packed kept = ~carried & boundaries;
+    return t2 - ((kept >> 2) | (kept >> 3));
+}
+
+// a - b for a not below b: a plus the ten's complement of b, carry dropped.
+Packed bcd_difference(Packed a, Packed b) {
+    return bcd_sum(bcd_sum(a, nines - b) & all_digits, 1) & all_digits;
+}
+
+Packed bcd_of(const uint8_t* d) {
+    Packed v = 0;
+    for (int i = 0; i < digit_count; ++i) v = v << 4 | d[i];
+    return v;
+}
+
+void digits_of(Packed v, uint8_t* d) {
+    for (int i = digit_count - 1; i >= 0; --i, v >>= 4) d[i] = uint8_t(v & 0xF);
+}
+
+// The 11 digit bytes read as one big-endian number: digits 1-16, then 17-22.
+Packed bcd_of_cell(const Cell& c) {
+    uint8_t p[11];
+    money_packed(c, p);
+    uint64_t high;
+    std::memcpy(&high, p, 8);
+    uint32_t low = uint32_t(p[8]) << 16 | uint32_t(p[9]) << 8 | p[10];
+    return Packed(__builtin_bswap64(high)) << 24 | low;
+}
+
+void set_bcd(Cell& c, Packed v) {
+    uint8_t p[11];
+    uint64_t high = __builtin_bswap64(uint64_t(v >> 24));
+    std::memcpy(p, &high, 8);
+    p[8] = uint8_t(v >> 16);
+    p[9] = uint8_t(v >> 8);
+    p[10] = uint8_t(v);
+    set_money_packed(c, p);
+}
+
+struct Signed {
+    bool negative;
+    Packed magnitude;  // packed decimal order is numeric order
+};
+
+// false when the sum does not fit 22 digits; a zero result has no sign.
+bool add_signed(Signed a, Signed b, Signed& r) {
+    if (a.magnitude == 0) {
+        r = b;
+    } else if (b.magnitude == 0) {
+        r = a;
+    } else if (a.negative == b.negative) {
+        Packed s = bcd_sum(a.magnitude, b.magnitude);
+        if (s > all_digits) return false;
+        r = {a.negative, s};
+    } else {
+        // Signs differ: the smaller magnitude from the larger, whose sign wins.
+        const Signed& big = a.magnitude >= b.magnitude ? a : b;
+        const Signed& small = a.magnitude >= b.magnitude ? b : a;
+        r = {big.negative, bcd_difference(big.magnitude, small.magnitude)};
+    }
+    if (r.magnitude == 0) r.negative = false;
+    return true;
+}
+
+// Two amounts summed (or subtracted) as they lie packed in their cells; the
+// currency is the right one's, else the left one's. False on overflow, with
+// `out` unchanged.
+bool packed_sum(const Cell& left, const Cell& right, bool subtract, Cell& out) {
+    bool bn = has_flag(right, header::money_negative);
+    Signed r;
+    if (!add_signed({has_flag(left, header::money_negative), bcd_of_cell(left)},
+                    {subtract ? !bn : bn, bcd_of_cell(right)}, r))
+        return false;
+    uint8_t ca = money_currency(left), cb = money_currency(right);
+    Cell c = make_cell(Type::money);
+    set_bcd(c, r.magnitude);
+    set_money_currency(c, cb ? cb : ca);
+    if (r.negative) set_flag(c, header::money_negative);
+    out = c;
+    return true;
 }
 
 }  // namespace
@@ -231,10 +332,11 @@ Amount unpack(const Cell& money) {
 Cell pack(const Amount& a) {
     Cell c = make_cell(Type::money);
     uint8_t packed[11];
-    for (int k = 0; k < 11; ++k) packed[k] = uint8_t(a.d[2 * k] << 4 | a.d[2 * k + 1]);
+    int any = 0;
+    for (int k = 0; k < 11; ++k) any |= packed[k] = uint8_t(a.d[2 * k] << 4 | a.d[2 * k + 1]);
     set_money_packed(c, packed);
     set_money_currency(c, a.currency);
-    if (a.negative && !a.zero()) set_flag(c, header::money_negative);
+    if (a.negative && any) set_flag(c, header::money_negative);
     return c;
 }
 
@@ -243,25 +345,13 @@ int compare_magnitude(const Amount& a, const Amount& b) {
 }
 
 Status add(const Amount& a, const Amount& b, Amount& out) {
-    Amount r;
-    if (a.zero()) {
-        r = b;
-    } else if (b.zero()) {
-        r = a;
-    } else if (a.negative == b.negative) {
-        if (!add_magnitude(a.d, b.d, r.d)) return Status::overflow;
-        r.negative = a.negative;
-    } else {
-        // Signs differ: the smaller magnitude from the larger, whose sign wins.
-        int c = compare_magnitude(a, b);
-        const Amount& big = c >= 0 ? a : b;
-        const Amount& small = c >= 0 ? b : a;
-        subtract_magnitude(big.d, small.d, r.d, digit_count);
-        r.negative = big.negative;
-    }
-    r.currency = out.currency;
-    if (r.zero()) r.negative = false;
-    out = r;
+    Signed r;
+    if (!add_signed({a.negative, bcd_of(a.d)}, {b.negative, bcd_of(b.d)}, r)) return Status::overflow;
+    uint8_t currency = out.currency;
+    out = Amount();
+    out.currency = currency;
+    out.negative = r.negative;
+    digits_of(r.magnitude, out.d);
     return Status::ok;
 }
 
@@ -274,29 +364,48 @@ Status subtract(const Amount& a, const Amount& b, Amount& out) {
 Status multiply(const Amount& a, const Amount& b, Amount& out) {
     Amount r;
     r.currency = out.currency;
-    if (a.zero() || b.zero()) {
+    int fa = 0, la = digit_count - 1, fb = 0, lb = digit_count - 1;
+    while (fa < digit_count && a.d[fa] == 0) ++fa;
+    while (fb < digit_count && b.d[fb] == 0) ++fb;
+    if (fa == digit_count || fb == digit_count) {
         out = r;
         return Status::ok;
     }
+    while (a.d[la] == 0) --la;
+    while (b.d[lb] == 0) --lb;
     // Place i + j + 1 of 44 holds the product of digits i and j; the product
-    // of two amounts in units of 1e-5 is in units of 1e-10.
+    // of two amounts in units of 1e-5 is in units of 1e-10. Only the spans
+    // between each operand's first and last non-zero digits take part, and
+    // only the places they reach are written: the others count as zero.
     constexpr int width = 2 * digit_count;
-    int area[width] = {};
-    for (int i = 0; i < digit_count; ++i) {
+    uint16_t area[width];  // at most 22 products of 81 and their carries a place
+    int lo = fa + fb + 1, hi = la + lb + 1;
+    for (int k = lo; k <= hi; ++k) area[k] = 0;
+    for (int i = fa; i <= la; ++i) {
         if (!a.d[i]) continue;
-        for (int j = 0; j < digit_count; ++j) area[i + j + 1] += a.d[i] * b.d[j];
+        for (int j = fb; j <= lb; ++j) area[i + j + 1] = uint16_t(area[i + j + 1] + a.d[i] * b.d[j]);
     }
-    for (int k = width - 1; k > 0; --k) {
-        area[k - 1] += area[k] / 10;
+    for (int k = hi; k > lo; --k) {
+        area[k - 1] = uint16_t(area[k - 1] + area[k] / 10);
         area[k] %= 10;
+    }
+    int top = lo;  // the highest place written
+    while (area[top] > 9) {
+        area[top - 1] = uint16_t(area[top] / 10);
+        area[top] %= 10;
+        --top;
     }
     // Dropping the five lowest places truncates to units of 1e-5: the result
     // is places 17-38; anything above is an eighteenth integer digit.
     constexpr int first = width - fraction_digits - digit_count;
-    for (int k = 0; k < first; ++k)
+    for (int k = top; k < first && k <= hi; ++k)
         if (area[k]) return Status::overflow;
-    for (int k = 0; k < digit_count; ++k) r.d[k] = uint8_t(area[first + k]);
-    if (r.zero()) return Status::underflow;
+    int any = 0;
+    for (int k = 0; k < digit_count; ++k) {
+        int place = first + k;
+        any |= r.d[k] = place >= top && place <= hi ? uint8_t(area[place]) : 0;
+    }
+    if (!any) return Status::underflow;
     r.negative = a.negative != b.negative;
     out = r;
     return Status::ok;
@@ -362,13 +471,7 @@ Cell load(bool negative, uint8_t currency, const uint8_t bytes[11]) {
     return c;
 }
 
-Cell from_integer(int32_t n) {
-    Amount a;
-    int64_t m = n < 0 ? -int64_t(n) : int64_t(n);
-    for (int i = units; m != 0; --i, m /= 10) a.d[i] = uint8_t(m % 10);
-    a.negative = n < 0;
-    return pack(a);
-}
+Cell from_integer(int32_t n) { return pack(amount_of_integer(n)); }
 
 bool float_overflow(double x) { return std::fabs(x) >= 1e17; }
 bool float_underflow(double x) { return x != 0.0 && std::fabs(x) < 1e-5; }
@@ -472,6 +575,12 @@ void set_currency(Cell& money, int32_t index) {
 void do_math(actions::Args args, int op) {
     Cell left = args[0], right = args[1];
     Type lt = type_of(left), rt = type_of(right);
+    if (lt == Type::money && rt == Type::money && (op == integer::add || op == integer::subtract)) {
+        uint8_t ca = money_currency(left), cb = money_currency(right);
+        if (ca && cb && ca != cb) wrong_denom(left, right);
+        if (!packed_sum(left, right, op == integer::subtract, args[0])) type_limit();
+        return;
+    }
     // money! times money!, and a number divided by money!, have no meaning.
     if (lt == Type::money && rt == Type::money && op == integer::multiply) invalid_type(rt);
     if (lt != Type::money && (op == integer::divide || op == integer::remainder))
@@ -493,6 +602,33 @@ void do_math(actions::Args args, int op) {
     // Money over money is a plain ratio.
     if (op == integer::divide && rt == Type::money) args[0] = float_cell(to_float(pack(r)));
     else args[0] = pack(r);
+}
+
+bool fast_math(Cell& left, const Cell& right, int op) {
+    Type lt = type_of(left), rt = type_of(right);
+    if (lt == Type::money && rt == Type::money && (op == integer::add || op == integer::subtract)) {
+        uint8_t ca = money_currency(left), cb = money_currency(right);
+        if (ca && cb && ca != cb) return false;
+        return packed_sum(left, right, op == integer::subtract, left);
+    }
+    if (!((lt == Type::money || lt == Type::integer) && (rt == Type::money || rt == Type::integer)))
+        return false;
+    if (op == integer::multiply && lt == Type::money && rt == Type::money) return false;
+    uint8_t ca = lt == Type::money ? money_currency(left) : 0;
+    uint8_t cb = rt == Type::money ? money_currency(right) : 0;
+    if (ca && cb && ca != cb) return false;
+    Amount a = operand(left), b = operand(right), r;
+    r.currency = cb ? cb : ca;
+    Status s;
+    switch (op) {
+    case integer::add: s = add(a, b, r); break;
+    case integer::subtract: s = subtract(a, b, r); break;
+    case integer::multiply: s = multiply(a, b, r); break;
+    default: return false;
+    }
+    if (s != Status::ok) return false;
+    left = pack(r);
+    return true;
 }
 
 // --- comparison --------------------------------------------------------------------------

@@ -81,6 +81,11 @@ const char* builtin_currency(int index);  // index from 1
 // The worker of the arithmetic slots and of integer!/float! with money! on the
 // right: op is integer::add ... integer::remainder.
 void do_math(actions::Args args, int op);
+// The interpreter's operator fast path: add, subtract or multiply of money!
+// with money! or integer! (at least one money!), in place into `left`. Answers
+// false, changing nothing, for anything it does not do, including every case
+// that raises an error: the operator's call then does the work.
+bool fast_math(Cell& left, const Cell& right, int op);
 int32_t compare(const Cell& a, const Cell& b, int32_t op);
 
 void init();

@@ -21,6 +21,8 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/dispatch.h"
@@ -690,21 +692,32 @@ Fast fast_kind(const Cell& op) {
 }
 
 bool number(const Cell& v) { return is(v, Type::integer) || is(v, Type::float_); }
+// Operands the fast path may look at: numbers, and amounts of money.
+bool operand(const Cell& v) { return number(v) || is(v, Type::money); }
 
 bool fast_infix(Fast kind, Code& c) {
     const Cell* p = value_at(c, c.pos);
     if (!p) return false;
     Cell right;
-    if (number(*p)) {
+    if (operand(*p)) {
         right = *p;
     } else if (is(*p, Type::word)) {
         Cell* v = peek_value(*p);
-        if (!v || !number(*v)) return false;
+        if (!v || !operand(*v)) return false;
         right = *v;
     } else {
         return false;
     }
     Cell& left = stack::s.top[-1];
+    if (is(left, Type::money) || is(right, Type::money)) {
+        int op = kind == Fast::add        ? integer::add
+                 : kind == Fast::subtract ? integer::subtract
+                 : kind == Fast::multiply ? integer::multiply
+                                          : -1;
+        if (op < 0 || !money::fast_math(left, right, op)) return false;
+        ++c.pos;
+        return true;
+    }
     if (!number(left)) return false;
     bool ints = is(left, Type::integer) && is(right, Type::integer);
     switch (kind) {

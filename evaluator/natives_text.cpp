@@ -535,7 +535,7 @@ Status n_compress(int32_t check, const int32_t* refs) {
     std::string text;
     if (!is(data, Type::binary)) text = string::to_utf8(data);
     ByteView in = is(data, Type::binary) ? view_bytes(data) : ByteView::of(text);
-    std::vector<uint8_t> out;
+    ByteBuffer out;
     try {
         services.compress(method, in.data, in.size, out);
     } catch (const std::bad_alloc&) {
@@ -555,7 +555,7 @@ Status n_decompress(int32_t check, const int32_t* refs) {
     // The size is only a hint for the first allocation: the data decides.
     size_t hint = sized ? size_t(int_of(sz)) : 0;
     ByteView in = view_bytes(data);
-    std::vector<uint8_t> out;
+    ByteBuffer out;
     bool ok = false;
     try {
         ok = services.decompress(method, in.data, in.size, hint, largest_binary, out);

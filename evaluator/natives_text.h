@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/byte_buffer.h"
 #include "runtime/cell.h"
 #include "evaluator/natives.h"
 
@@ -60,9 +61,9 @@ struct TextServices {
     // decompress decodes into out, whose first allocation the hint (0: none)
     // sizes; false on bad data or an output longer than limit. Neither
     // allocates series memory, so the input may point into a series.
-    void (*compress)(int method, const uint8_t* in, size_t length, std::vector<uint8_t>& out) = nullptr;
+    void (*compress)(int method, const uint8_t* in, size_t length, ByteBuffer& out) = nullptr;
     bool (*decompress)(int method, const uint8_t* in, size_t length, size_t hint, size_t limit,
-                       std::vector<uint8_t>& out) = nullptr;
+                       ByteBuffer& out) = nullptr;
     // The whole content of a file as bytes (raises its own access errors).
     std::string (*read_file)(const Cell& file) = nullptr;
 };

@@ -10,9 +10,17 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "datatypes/block.h"
+#if __has_include("datatypes/image_backend.h")
+#include "datatypes/image_backend.h"
+#define ZAN_HAVE_IMAGE 1
+#endif
 #include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
@@ -27,19 +35,24 @@ namespace zan::platform::clipboard {
 namespace {
 
 constexpr const char* empty_format = "application/x-zan-empty";
-std::string served;  // the bytes offered for the format we own
+// The formats we own and the bytes offered for each, by target index.
+std::vector<std::pair<std::string, std::string>> served;
 
-void serve(GtkClipboard*, GtkSelectionData* sel, guint, gpointer) {
+void serve(GtkClipboard*, GtkSelectionData* sel, guint info, gpointer) {
+    if (info >= served.size()) return;
+    const std::string& bytes = served[info].second;
     gtk_selection_data_set(sel, gtk_selection_data_get_target(sel), 8,
-                           reinterpret_cast<const guchar*>(served.data()), gint(served.size()));
+                           reinterpret_cast<const guchar*>(bytes.data()), gint(bytes.size()));
 }
 void forget(GtkClipboard*, gpointer) {}
 
-bool own(const char* format, std::string bytes) {
-    served = std::move(bytes);
-    GtkTargetEntry entry{const_cast<gchar*>(format), 0, 0};
-    return gtk_clipboard_set_with_data(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), &entry, 1, serve,
-                                       forget, nullptr);
+bool own(std::vector<std::pair<std::string, std::string>> offers) {
+    served = std::move(offers);
+    std::vector<GtkTargetEntry> entries;
+    for (size_t i = 0; i < served.size(); ++i)
+        entries.push_back({const_cast<gchar*>(served[i].first.c_str()), 0, guint(i)});
+    return gtk_clipboard_set_with_data(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), entries.data(),
+                                       guint(entries.size()), serve, forget, nullptr);
 }
 
 std::string with_crlf(const std::string& s) {
@@ -101,6 +114,9 @@ Cell read() {
     if (!gtk_clipboard_wait_for_targets(cb, &targets, &n)) return none_cell();
     bool files = has_target(targets, n, "text/uri-list");
     bool text = gtk_targets_include_text(targets, n);
+    const char* image = nullptr;
+    for (const char* format : {"image/png", "image/jpeg", "image/gif", "image/bmp"})
+        if (!image && has_target(targets, n, format)) image = format;
     g_free(targets);
     if (files) return read_files(cb);
     if (text) {
@@ -110,12 +126,26 @@ Cell read() {
         g_free(t);
         return text::decode(bytes, true);
     }
+#ifdef ZAN_HAVE_IMAGE
+    if (image) {
+        GtkSelectionData* data = gtk_clipboard_wait_for_contents(cb, gdk_atom_intern(image, FALSE));
+        if (!data) return logic_cell(false);
+        gint length = 0;
+        const guchar* p = gtk_selection_data_get_data_with_length(data, &length);
+        std::string bytes(reinterpret_cast<const char*>(p), size_t(std::max(length, 0)));
+        gtk_selection_data_free(data);
+        Cell bin = text::make_binary(bytes);
+        collector::Root keep(bin);
+        return image::decode_binary(bin);
+    }
+#endif
     return none_cell();
 }
 
 bool write(const Cell& value) {
     Type t = type_of(value);
     std::string bytes;
+    std::vector<std::pair<std::string, std::string>> offers;
     if (t == Type::string) {
         bytes = with_crlf(text::encode(value));
     } else if (t == Type::block) {
@@ -124,6 +154,16 @@ bool write(const Cell& value) {
             if (!is(v, Type::file) && !is(v, Type::string)) errors::fire(errors::id::invalid_arg, &v);
             bytes += uri_line(v);
         }
+        offers.emplace_back("text/uri-list", std::move(bytes));
+#ifdef ZAN_HAVE_IMAGE
+    } else if (t == Type::image) {
+        // PNG keeps the alpha; BMP is for readers that know no other format.
+        if (image::pixel_count(value) > 0)
+            for (auto [format, mime] : {std::pair{image::png, "image/png"}, std::pair{image::bmp, "image/bmp"}}) {
+                Cell encoded = image::encode(value, format);
+                if (is(encoded, Type::binary)) offers.emplace_back(mime, std::string(text::binary_bytes(encoded)));
+            }
+#endif
     } else if (t != Type::none) {
         errors::fire(errors::id::invalid_arg, &value);
     }
@@ -132,7 +172,7 @@ bool write(const Cell& value) {
     if (t == Type::string)
         gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), bytes.data(), gint(bytes.size()));
     else
-        ok = own(t == Type::block ? "text/uri-list" : empty_format, std::move(bytes));
+        ok = own(offers.empty() ? decltype(offers){{empty_format, ""}} : std::move(offers));
     gtk::pump();
     return ok;
 }

@@ -563,6 +563,8 @@ uint32_t hash_value(const Cell& v, bool case_sensitive) {
 
 bool keys_equal(const Cell& a, const Cell& b, Mode mode, bool map_keys) {
     Type ta = type_of(a), tb = type_of(b);
+    // The common case of integer keys first.
+    if (ta == Type::integer && tb == Type::integer) return a.w2 == b.w2;
     if (map_keys) {
         if (is_any_word(ta)) ta = Type::set_word;
         if (is_any_word(tb)) tb = Type::set_word;
@@ -655,6 +657,13 @@ int32_t put(Node t, uint32_t pos, bool* resized, Mode mode) {
         if (resized) *resized = true;
     }
     return insert_position(t, pos, mode);
+}
+
+void put_unique(Node t, uint32_t pos) {
+    check_stamp(t);
+    if (hdr(t)->used >= hdr(t)->upper) grow(t);
+    Found f = probe(t, slot_hash(t, pos), [](uint32_t) { return false; });
+    occupy(t, uint32_t(f.free), pos);
 }
 
 int32_t get(Node t, const Cell& key_in, uint32_t start, uint32_t skip, Mode mode, bool last,

@@ -96,6 +96,9 @@ uint32_t upper_bound(uint32_t buckets);
 // nothing.
 int32_t put(Node table, uint32_t position, bool* resized = nullptr,
             Mode mode = Mode::any_case);
+// map!: inserts the key at a position that the caller has just looked up and
+// not found, without comparing it again.
+void put_unique(Node table, uint32_t position);
 
 // The position of a key equal under the mode, or -1. hash!: among all the
 // occurrences, only positions at or after `start` (before it when `reverse`)

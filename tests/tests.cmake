@@ -97,7 +97,10 @@ if(ZAN_XVFB_RUN)
              WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/gui)
     add_test(NAME gui-gc-stress.${name} COMMAND ${ZAN_XVFB_RUN} -a $<TARGET_FILE:zan> ${combined}
              WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/gui)
-    set_tests_properties(gui-gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7")
+    # No accessibility bridge: there is no bus under xvfb, and the bridge keeps
+    # what it allocated for it, which AddressSanitizer builds report as leaks.
+    set_tests_properties(gui.${name} PROPERTIES ENVIRONMENT "NO_AT_BRIDGE=1")
+    set_tests_properties(gui-gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7;NO_AT_BRIDGE=1")
   endforeach()
   add_custom_target(zan-gui-tests ALL DEPENDS ${ZAN_COMBINED_GUI})
 else()

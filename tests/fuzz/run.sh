@@ -17,8 +17,10 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$build" --target zanrt -j3
 # The unit tests' stand-ins for pieces not built yet, while there are any.
 stubs=$(ls tests/unit/*_stub.cpp 2>/dev/null || true)
+# The runtime library's own dependencies (the clipboard's GTK among them).
+libs="-lpthread -lz -lcrypto -lcurl $(pkg-config --libs gtk+-3.0)"
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
-  tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl -o "$build/lexer_fuzz"
+  tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" $libs -o "$build/lexer_fuzz"
 corpus="$build/lexer_corpus"
 mkdir -p "$corpus"
 i=0
@@ -29,7 +31,7 @@ for seed in 'a b: [1 2.5 "s" #"c"] (x/y) %f.txt' '{br {ace}} %{raw}% #{0A0B} 64#
 done
 # The HTTP response header parser gets a short slice of its own.
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
-  tests/fuzz/http_headers_fuzz.cpp $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl \
+  tests/fuzz/http_headers_fuzz.cpp $stubs "$build/libzanrt.a" $libs \
   -o "$build/http_headers_fuzz"
 mkdir -p "$build/http_headers_corpus"
 printf 'HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX:v\r\nX-Pad: \t p \r\n\r\n' \
@@ -44,7 +46,7 @@ printf 'HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX:v\r\nX-Pad: \t p \r\n\r\n' \
 codec_seconds=${CODEC_FUZZ_SECONDS:-15}
 for target in deflate_fuzz lz_fuzz lz_roundtrip_fuzz; do
   clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
-    "tests/fuzz/$target.cpp" $stubs "$build/libzanrt.a" -lpthread -lz -lcrypto -lcurl -o "$build/$target"
+    "tests/fuzz/$target.cpp" $stubs "$build/libzanrt.a" $libs -o "$build/$target"
   mkdir -p "$build/${target}_corpus"
 done
 seed() {  # seed <target> <name> <hex>
@@ -63,4 +65,18 @@ printf 'a%.0s' $(seq 130) > "$build/lz_roundtrip_fuzz_corpus/run"
 for target in deflate_fuzz lz_fuzz lz_roundtrip_fuzz; do
   (cd "$build" && "./$target" -max_total_time="$codec_seconds" -max_len=4096 -timeout=10 \
     -rss_limit_mb=2048 "${target}_corpus")
+done
+
+# The base 2/16/58/64 decoders (with encode-decode round trips) and map!
+# literals: ten seconds each.
+for target in base_fuzz map_fuzz; do
+  clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
+    "tests/fuzz/$target.cpp" $stubs "$build/libzanrt.a" $libs -o "$build/$target"
+  mkdir -p "$build/${target}_corpus"
+done
+printf 'SGVsbG8=\n; c\n0A0B' > "$build/base_fuzz_corpus/seed0"
+printf 'a 1 "b" [2] c: #[d 3] 1.5 x %%f 3x4 #"c" <t> 1.2.3' > "$build/map_fuzz_corpus/seed0"
+for target in base_fuzz map_fuzz; do
+  (cd "$build" && "./$target" -max_total_time=10 -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+    "${target}_corpus")
 done
