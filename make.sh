@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 repo=$PWD
 
 packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev libcurl4-openssl-dev
-  libgtk-3-dev pkg-config)
+  libgtk-3-dev pkg-config libpng-dev libturbojpeg0-dev libgif-dev libtiff-dev)
 # The decoders of outside data are fuzzed with clang's libFuzzer.
 test_packages=(clang libclang-rt-dev)
 # The HTTP tests talk to a Python server.

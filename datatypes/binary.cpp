@@ -6,6 +6,7 @@
 // and the gathering may allocate freely. Only then does the owner hear of the
 // change and the buffer grow and take the bytes. Positions are indexes; no
 // buffer address is kept across an allocation.
+#include "datatypes/image_backend.h"
 #include "datatypes/binary.h"
 
 #include <algorithm>
@@ -283,6 +284,7 @@ void to(Args args, Type) {
         break;
     }
     case Type::binary: out = bytes_of(spec); break;
+    case Type::image: args[0] = image::extract_data(spec, image::argb); return;
     default:
         if (!text_type(t)) fire_bad_to(spec);
         text_bytes(spec, -1, out);

@@ -13,6 +13,7 @@
 #include "datatypes/function.h"
 #include "datatypes/hash.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
@@ -93,7 +94,8 @@ void register_all() {
     money::init();
     ref::init();
     point::init();  // point2D!, point3D!
-    // image! after the image back end starts; event! when
+    image::init();  // the image back end, then image!
+    // event! when
     // the GUI starts.
 }
 

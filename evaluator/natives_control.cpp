@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "boot/init.h"
+#include "datatypes/image_backend.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
@@ -301,7 +302,11 @@ bool step(Cell* state, int32_t n) {
         return true;
     }
     if (is(word, Type::block)) {
-        if (t == Type::image) errors::fire(errors::id::not_done);
+        if (t == Type::image) {
+            image::foreach_next(word, series, n);
+            set_series_index(series, series_index(series) + uint32_t(n));
+            return true;
+        }
         if (stringish(t))
             set_words_from_string(word, series, n);
         else

@@ -13,6 +13,7 @@ void register_predicates();
 void register_bodies();
 // The routines behind system/codecs/zanbin.
 void register_codec_routines();
+void register_image_codec_routines();
 
 // After the boot scripts: rebinds the words of every library function's body
 // that name a function to a context of their own holding the values they had

@@ -194,6 +194,7 @@ const Entry entries[] = {
 void register_routines() {
     for (const Entry& e : entries) routines::add(e.key, e.fn);
     register_codec_routines();
+    register_image_codec_routines();
     output::add_hooks(note_print, nullptr);
 }
 

@@ -92,6 +92,8 @@ constexpr Id past_end{Category::script, 41};
 constexpr Id missing_arg{Category::script, 42};
 constexpr Id cannot_open{Category::access, 2};
 constexpr Id no_connect{Category::access, 6};
+// image!
+constexpr Id bad_media{Category::access, 15};
 // natives: loops, selectors, word natives
 constexpr Id throw_while_cond{Category::throw_, 6};
 constexpr Id expect_val{Category::script, 8};
