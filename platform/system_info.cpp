@@ -127,6 +127,7 @@ void os_info_routine(Cell* args) {
         block::rs_append(spec, value);
     };
     Cell name = text::decode(info.name, false);
+    collector::Root keep_name(name);
     field("name", name);
     field("arch", string::word_of(info.arch.c_str()));
     field("version", text::make_tuple({uint8_t(info.major), uint8_t(info.minor), 0}));
