@@ -40,3 +40,4 @@ for name in fib loop string sort call; do
     l=$(timed lua5.4 "$here/$name.lua")
     printf "%-8s %9s %9s %9s %10s %10s\n" "$name" "$z" "$p" "$l" "$(ratio "$z" "$p")" "$(ratio "$z" "$l")"
 done
+"$here/library.sh" "$zan"
