@@ -164,6 +164,7 @@ private:
     void bind_word(const Sink* word, Node ctx, uint32_t symbol, int32_t index, const uint8_t* at);
     void native(const Head& h, Sink& s);
     void op(const Head& h, Sink& s);
+    void made(Type t, Cell* args, const uint8_t* at);
     void tuple(const Head& h, Sink& s);
     void date(const Head& h, Sink& s);
     void money(const Head& h, Sink& s);
@@ -459,7 +460,7 @@ void Reader::body(const Head& h, Sink& s) {
         case Type::block: case Type::paren: case Type::path: case Type::lit_path:
         case Type::set_path: case Type::get_path: case Type::string: case Type::file:
         case Type::url: case Type::tag: case Type::email: case Type::ref: case Type::binary:
-        case Type::bitset:
+        case Type::bitset: case Type::vector:
             series(h, s);
             return;
         case Type::word: case Type::set_word: case Type::lit_word: case Type::get_word:
@@ -672,7 +673,28 @@ void Reader::series(const Head& h, Sink& s) {
         return;
     }
     uint32_t unit = 1, n;
-    if (string_family(t)) {
+    Type element = Type::any;
+    if (t == Type::vector) {
+        const uint8_t* at = p_;
+        if (compact_) {
+            uint8_t k = u8();
+            unit = 1u << (k & 3);
+            element = Type(k >> 2);
+            n = leb();
+        } else {
+            unit = (h.bits >> fixed::unit_shift) & fixed::unit_mask;
+            n = u32();
+            uint32_t e = u32();
+            element = Type(e > 255 ? 0 : e);
+        }
+        // The element types and widths vector! holds.
+        bool ok = ((element == Type::char_ || element == Type::integer) &&
+                   (unit == 1 || unit == 2 || unit == 4)) ||
+                  (element == Type::float_ && (unit == 4 || unit == 8)) ||
+                  (element == Type::percent && unit == 8);
+        if (!ok) bad(at);
+        if (uint64_t(n) * unit > left()) bad(at);
+    } else if (string_family(t)) {
         const uint8_t* at = p_;
         if (compact_) {
             uint32_t e = leb();
@@ -693,7 +715,7 @@ void Reader::series(const Head& h, Sink& s) {
     p_ += size_t(n) * unit;
     if (!compact_) p_ += (4 - (size_t(n) * unit) % 4) % 4;
     if (p_ > end_) bad(data);
-    if (unit == 4)
+    if (unit == 4 && string_family(t))
         for (uint32_t i = 0; i < n; ++i)
             if (string::get_char(reinterpret_cast<const std::byte*>(data + 4 * i), 4) > 0x10FFFF)
                 bad(data + 4 * i);
@@ -701,7 +723,7 @@ void Reader::series(const Head& h, Sink& s) {
     memory::Series* b = memory::buffer(node);
     std::memcpy(b->at_head(), data, size_t(n) * unit);
     b->tail = b->head + n * unit;
-    Cell c = series_cell(t, node, index);
+    Cell c = series_cell(t, node, index, t == Type::vector ? uint32_t(element) : 0);
     if (bits) {
         c = bitset::make_cell(node);
         bool complement = compact_ ? h.variant : (h.bits & fixed::complement);
@@ -989,14 +1011,15 @@ Node Reader::error(const Head& h, Sink& s, const Sink* word, uint32_t symbol, in
 
 // --- natives, actions, operators ------------------------------------------------------------------------
 
+// The spec (native!, action!) or the underlying value (op!) is read into the
+// record's own place first, where the writer counted it, then replaced by the
+// value its datatype makes of it.
 void Reader::native(const Head& h, Sink& s) {
     const uint8_t* at = p_;
     uint32_t index = count();
     if (index < 1 || index > uint32_t(native::table_size)) bad(at);
-    uint32_t mark = length_of(series_node(scratch_));
-    Sink spec = scratch_sink();
-    record(spec);
-    Cell sc = slot(spec);
+    record(s);
+    Cell sc = slot(s);
     if (!is(sc, Type::block)) bad(at);
     // make native! [spec index]: the table's checks, the arity among them.
     Cell args[2] = {datatype_cell(h.type), unset_cell()};
@@ -1005,38 +1028,33 @@ void Reader::native(const Head& h, Sink& s) {
     clear_flag(sc, header::newline);
     block::rs_append(args[1], sc);
     block::rs_append(args[1], integer_cell(int32_t(index)));
-    checked(at, [&] {
-        Cell* a = stack::push(args[0]);
-        stack::push(args[1]);
-        datatype::row(h.type).make.fn(a, h.type);
-        args[0] = a[0];
-        stack::s.top = a;
-    });
-    put(s, args[0]);
-    drop_scratch(mark);
+    made(h.type, args, at);
+    slot(s) = args[0];
 }
 
 void Reader::op(const Head& h, Sink& s) {
     const uint8_t* at = p_;
-    uint32_t mark = length_of(series_node(scratch_));
-    Sink inner = scratch_sink();
-    record(inner);
-    Cell src = slot(inner);
+    record(s);
+    Cell src = slot(s);
     clear_flag(src, header::newline);
     Type st = type_of(src);
     if (!compact_ && Type((h.bits >> fixed::op_shift) & 0xFF) != st) bad(at);
     if (st != Type::native && st != Type::action && st != Type::function) bad(at);
     Cell args[2] = {datatype_cell(Type::op), src};
     collector::Root k0(args[0]), k1(args[1]);
+    made(Type::op, args, at);
+    slot(s) = args[0];
+}
+
+// make type! args[1], through the datatype's own make; a refusal is invalid.
+void Reader::made(Type t, Cell* args, const uint8_t* at) {
     checked(at, [&] {
         Cell* a = stack::push(args[0]);
         stack::push(args[1]);
-        datatype::row(Type::op).make.fn(a, Type::op);
+        datatype::row(t).make.fn(a, t);
         args[0] = a[0];
         stack::s.top = a;
     });
-    put(s, args[0]);
-    drop_scratch(mark);
 }
 
 // --- scalars held whole in their cell ----------------------------------------------------------

@@ -239,7 +239,7 @@ void Writer::record(const Cell& v, bool advance) {
         case Type::block: case Type::paren: case Type::path: case Type::lit_path:
         case Type::set_path: case Type::get_path: case Type::hash: case Type::map:
         case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email:
-        case Type::ref: case Type::binary: case Type::bitset:
+        case Type::ref: case Type::binary: case Type::bitset: case Type::vector:
             series(v);
             break;
         case Type::word: case Type::set_word: case Type::lit_word: case Type::get_word:
@@ -432,7 +432,7 @@ void Writer::series(const Cell& v) {
     uint32_t unit = b->unit();
     uint32_t bits = 0;
     if (t == Type::bitset && complement) bits = fixed::complement;
-    if (string_family(t) || t == Type::binary) bits = unit << fixed::unit_shift;
+    if (string_family(t) || t == Type::binary || t == Type::vector) bits = unit << fixed::unit_shift;
     if (int32_t p = seen(n); p >= 0) {
         head(t, v, true, variant, bits);
         if (t != Type::bitset && t != Type::map) head_index(index);
@@ -468,6 +468,18 @@ void Writer::series(const Cell& v) {
             out_.leb((len << 2) | code);
         } else {
             out_.u32(len);
+        }
+        out_.bytes(b->at_head(), size_t(len) * unit);
+        if (!compact_) out_.pad(4);
+    } else if (t == Type::vector) {
+        uint32_t len = b->length();
+        uint32_t log2 = unit == 1 ? 0 : unit == 2 ? 1 : unit == 4 ? 2 : 3;
+        if (compact_) {
+            out_.u8(uint8_t((series_extra(v) << 2) | log2));
+            out_.leb(len);
+        } else {
+            out_.u32(len);
+            out_.u32(series_extra(v));
         }
         out_.bytes(b->at_head(), size_t(len) * unit);
         if (!compact_) out_.pad(4);
