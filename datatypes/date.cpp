@@ -34,6 +34,7 @@ namespace zan::date {
 namespace {
 
 constexpr double day_seconds = 86400.0;
+constexpr int64_t out_of_range_days = int64_t(1) << 40;
 
 // The field words of paths and pick; julian is yearday under another name.
 constexpr std::initializer_list<const char*> field_names = {
@@ -110,7 +111,7 @@ uint32_t zone_from(const Cell& v) {
         int32_t hours = int_of(v) % 16;
         return zone_bits(hours < 0, hours < 0 ? -hours : hours, 0);
     }
-    if (is(v, Type::time)) {
+    if (is(v, Type::time) && std::isfinite(float_of(v))) {
         double f = std::fmod(float_of(v), 57600.0);
         double a = std::fabs(f);
         int32_t hours = int32_t(a / 3600.0);
@@ -146,6 +147,7 @@ bool read_spec(const Cell* v, uint32_t n, Spec& s) {
     s.has_time = true;
     if (is(v[i], Type::time)) {
         s.time = float_of(v[i]);
+        if (!(std::fabs(s.time) < 1e9)) return false;
         s.hour = int32_t(time_::hour_of(s.time));
         s.minute = time_::minute_of(s.time);
         ++i;
@@ -157,7 +159,7 @@ bool read_spec(const Cell* v, uint32_t n, Spec& s) {
         double sec = 0;
         if (i < n) {
             if (is_int(v[i])) sec = int_of(v[i]);
-            else if (is(v[i], Type::float_)) sec = float_of(v[i]);
+            else if (is(v[i], Type::float_) && std::fabs(float_of(v[i])) < 1e9) sec = float_of(v[i]);
             else return false;
             ++i;
         } else {
@@ -171,6 +173,7 @@ bool read_spec(const Cell* v, uint32_t n, Spec& s) {
     if (i == n) return true;
     if (is(v[i], Type::time)) {
         double z = float_of(v[i]);
+        if (!(std::fabs(z) < 1e9)) return false;
         double a = std::fabs(z);
         s.zone_negative = z < 0;
         s.zone_hours = int32_t(std::floor(a / 3600.0));
@@ -569,6 +572,9 @@ int32_t weekday(int64_t n) { return int32_t(floor_mod(n + 2, 7)) + 1; }
 int64_t normalize_time(int64_t n, double& t, uint32_t zone) {
     int32_t off = zone_offset(zone);
     double k = std::trunc(std::trunc(t / 3600.0 + off / 3600.0) / 24.0);
+    // A time of no day the calendar holds (or no number at all) puts the date
+    // out of range, so that the caller refuses it.
+    if (!(std::fabs(k) < 1e10)) return out_of_range_days;
     n += int64_t(k);
     t -= k * day_seconds;
     if (t + off < 0) {

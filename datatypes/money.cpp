@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "codecs/random.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
@@ -827,6 +828,40 @@ void pick(actions::Args args, int32_t) {
     args[0] = out;
 }
 
+// A random amount from zero up to the given one: digits drawn from the most
+// significant, each up to the given digit while the drawn ones equal the given
+// ones (keeping the given digit itself is rare), freely once one fell below.
+void random(actions::Args args, bool seed, bool secure, bool) {
+    Cell m = args[0];
+    if (seed) {
+        uint32_t sign_bit = has_flag(m, header::money_negative) ? 1 : 0;
+        random::seed(int32_t(m.w1 ^ m.w2 ^ m.w3 ^ sign_bit));
+        args[0] = unset_cell();
+        return;
+    }
+    Amount a = unpack(m);
+    int first = 0;
+    while (first < digit_count && a.d[first] == 0) ++first;
+    bool below = false;
+    for (int i = first; i < digit_count; ++i) {
+        if (below) {
+            a.d[i] = uint8_t(random::draw(secure) % 10);
+            continue;
+        }
+        int given = a.d[i];
+        for (;;) {
+            int d = random::draw(secure) % (given + 1);
+            if (d < given) {
+                a.d[i] = uint8_t(d);
+                below = true;
+                break;
+            }
+            if (random::draw(secure) % 1000 == random::draw(secure) % 1000) break;
+        }
+    }
+    args[0] = pack(a);
+}
+
 void absolute(actions::Args args) { clear_flag(args[0], header::money_negative); }
 
 void negate(actions::Args args) {
@@ -900,6 +935,7 @@ void round(actions::Args args, const actions::RoundRefs& r) {
 void init() {
     actions::Row row;
     row.make = make;
+    row.random = random;
     row.to = to;
     row.form = form;
     row.mold = mold;
