@@ -18,7 +18,7 @@ cmake --build "$build" --target zanrt -j3
 # The unit tests' stand-ins for pieces not built yet, while there are any.
 stubs=$(ls tests/unit/*_stub.cpp 2>/dev/null || true)
 # The runtime library's own dependencies (the clipboard's GTK among them).
-libs="-lpthread -lz -lcrypto -lcurl $(pkg-config --libs gtk+-3.0)"
+libs="-lpthread -lz -lcrypto -lcurl $(pkg-config --libs gtk+-3.0 libpng libturbojpeg libtiff-4) -lgif"
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
   tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" $libs -o "$build/lexer_fuzz"
 corpus="$build/lexer_corpus"
