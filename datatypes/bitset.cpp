@@ -176,6 +176,15 @@ bool out_of_range_q(const Cell& bits, int64_t index) {
     return index < 0 || index / 8 >= int64_t(byte_count(bits));
 }
 
+namespace {
+// length? answers the bytes times 8 as an integer!: a bitset whose length it
+// could not report is out of range.
+uint32_t reportable_bytes(int64_t bytes, const Cell& spec) {
+    if (bytes > int64_t(INT32_MAX) / 8) errors::fire(errors::id::out_of_range, &spec);
+    return uint32_t(bytes);
+}
+}  // namespace
+
 uint8_t* grow_to_bit(const Cell& bits, int64_t index) {
     Node n = series_node(bits);
     uint64_t need = uint64_t(index) / 8 + 1;
@@ -263,8 +272,7 @@ Cell make_from(const Cell& given, Caller caller) {
             if (caller == Caller::to) bad_spec(spec, caller);
             int32_t size = integer::number_to_integer(spec);
             if (size < 0) errors::fire(errors::id::out_of_range, &spec);
-            uint32_t bytes = uint32_t((int64_t(size) + 7) / 8);
-            return make_cell(alloc(bytes, false));
+            return make_cell(alloc(reportable_bytes((int64_t(size) + 7) / 8, spec), false));
         }
         case Type::bitset: {
             Node n = memory::copy_series(series_node(spec));
@@ -294,7 +302,7 @@ Cell make_from(const Cell& given, Caller caller) {
         default: break;
     }
     int64_t bytes = process(spec, nullptr, Op::measure, caller);
-    Cell result = make_cell(alloc(uint32_t(bytes), negated));
+    Cell result = make_cell(alloc(reportable_bytes(bytes, spec), negated));
     collector::Root keep(result);
     process(spec, &result, negated ? Op::clear : Op::set, caller);
     return result;
