@@ -79,6 +79,12 @@ void block_bytes(const Cell& block, int32_t part, bool change_mode, std::string&
     }
 }
 
+void tuple_out(const Cell& tuple, std::string& out) {
+    uint8_t b[12];
+    tuple_bytes(tuple, b);
+    out.append(reinterpret_cast<const char*>(b), size_t(tuple_length(tuple)));
+}
+
 void put_be(std::string& out, uint64_t v, int bytes) {
     for (int k = bytes - 1; k >= 0; --k) out.push_back(char(uint8_t(v >> (8 * k))));
 }
@@ -233,6 +239,7 @@ void value_bytes(const Cell& value, int32_t part, bool change_mode, std::string&
         out += b;
         break;
     }
+    case Type::tuple: tuple_out(value, out); break;
     case Type::block:
     case Type::paren:
     case Type::hash: block_bytes(value, part, change_mode, out); return;
@@ -284,6 +291,7 @@ void to(Args args, Type) {
         break;
     }
     case Type::binary: out = bytes_of(spec); break;
+    case Type::tuple: tuple_out(spec, out); break;
     case Type::image: args[0] = image::extract_data(spec, image::argb); return;
     default:
         if (!text_type(t)) fire_bad_to(spec);

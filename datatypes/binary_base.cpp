@@ -174,8 +174,26 @@ bool decode_base2(const Text& text, std::string& out) {
 
 bool decode_base16(const Text& text, std::string& out) {
     out.reserve(out.size() + text.count / 2);
+    size_t i = 0;
+    // Plain runs of digit pairs go straight through.
+    if (text.unit == 1) {
+        const auto* p = reinterpret_cast<const uint8_t*>(text.data);
+        size_t at = out.size();
+        out.resize(at + text.count / 2);
+        char* o = out.data() + at;
+        while (i + 2 <= text.count) {
+            uint8_t a = p[i], b = p[i + 1];
+            if ((a | b) & 0x80) break;
+            int8_t ka = classes16[a], kb = classes16[b];
+            if ((ka | kb) < 0) break;
+            *o++ = char(uint8_t(ka << 4 | kb));
+            i += 2;
+        }
+        out.resize(size_t(o - out.data()));
+    }
+    Text rest{text.data + i * text.unit, text.count - i, text.unit};
     int high = -1;
-    return walk(text, classes16, [&](int8_t d) {
+    return walk(rest, classes16, [&](int8_t d) {
         if (high < 0) {
             high = d;
         } else {

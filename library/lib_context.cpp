@@ -134,6 +134,9 @@ void finish_boot() {
     r.gather();
     r.rebind_all();
     collector::set_enabled(was);
+    // Helpers of the system object's handlers, which reach them through the
+    // library context from now on.
+    take_away("float-pretty");
 }
 
 }  // namespace zan::library

@@ -153,9 +153,17 @@ Cell read(const Cell& file, const Cell& part_v, const Cell& seek_v, bool binary,
         return to_result(std::string_view(buf.get(), size_t(got)), binary, lines, file);
     }
 
-    // No size known: read once to the end, then skip and cut.
+    // No size known: read once to the end (or as far as /seek and /part
+    // reach, so /dev/zero ends), then skip and cut.
     std::string data;
-    if (!io::read_to_end(fd.get(), data)) cannot_open(file);
+    if (part > 0) {
+        data.resize(size_t(std::max<int64_t>(seek, 0) + part));
+        ssize_t got = io::read_full(fd.get(), data.data(), data.size());
+        if (got < 0) cannot_open(file);
+        data.resize(size_t(got));
+    } else if (!io::read_to_end(fd.get(), data)) {
+        cannot_open(file);
+    }
     std::string_view view = data;
     view.remove_prefix(size_t(std::min<int64_t>(std::max<int64_t>(seek, 0), int64_t(view.size()))));
     if (part > 0 && uint64_t(part) < view.size()) view = view.substr(0, size_t(part));
