@@ -70,6 +70,7 @@ const FormatRow formats[format_count] = {
 int g_kind = 0;
 DeviceHooks g_hooks;
 uint64_t g_pending = 0;
+uint64_t g_live = 0;  // pixel bytes of the bitmaps alive
 constexpr uint64_t collect_budget = 64u << 20;
 
 // The record's words.
@@ -86,6 +87,7 @@ void release_bitmap(void* resource) {
     Bitmap* b = static_cast<Bitmap*>(resource);
     if (!b) return;
     release_device(*b);
+    g_live -= uint64_t(b->width) * b->height * 4;
     std::free(b->pixels);
     delete b;
 }
@@ -190,6 +192,7 @@ uint32_t* write_pixels(Node record) {
 
 Node make_record(uint32_t* pixels, uint32_t width, uint32_t height) {
     std::unique_ptr<Bitmap, void (*)(void*)> b(new Bitmap{pixels, width, height, nullptr}, release_bitmap);
+    g_live += uint64_t(width) * height * 4;
     Node n = memory::alloc_bytes(record_words * 4);
     memory::Series* s = memory::buffer(n);
     s->tail = s->head + record_words * 4;
@@ -472,6 +475,7 @@ void release_all_devices() {
 }
 
 uint64_t pending_bytes() { return g_pending; }
+uint64_t live_bytes() { return g_live; }
 
 void init_backend() {
     if (g_kind) return;

@@ -125,6 +125,8 @@ void release_all_devices();
 
 // Pixel bytes made since the last collection; more than the budget collects first.
 uint64_t pending_bytes();
+// Pixel bytes of the bitmaps not yet released.
+uint64_t live_bytes();
 
 // Registers the externals kind and the collector's image step.
 void init_backend();

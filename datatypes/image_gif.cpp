@@ -24,7 +24,7 @@ struct Source {
 int read_fn(GifFileType* g, GifByteType* buf, int n) {
     Source* s = static_cast<Source*>(g->UserData);
     size_t k = std::min(size_t(n < 0 ? 0 : n), s->size - s->pos);
-    std::memcpy(buf, s->data + s->pos, k);
+    if (k) std::memcpy(buf, s->data + s->pos, k);
     s->pos += k;
     return int(k);
 }

@@ -18,7 +18,7 @@ cmake --build "$build" --target zanrt -j3
 # The unit tests' stand-ins for pieces not built yet, while there are any.
 stubs=$(ls tests/unit/*_stub.cpp 2>/dev/null || true)
 # The runtime library's own dependencies (the clipboard's GTK among them).
-libs="-lpthread -lz -lcrypto -lcurl $(pkg-config --libs gtk+-3.0)"
+libs="-lpthread -lz -lcrypto -lcurl $(pkg-config --libs gtk+-3.0 libpng libturbojpeg libtiff-4) -lgif"
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
   tests/fuzz/lexer_fuzz.cpp $stubs "$build/libzanrt.a" $libs -o "$build/lexer_fuzz"
 corpus="$build/lexer_corpus"
@@ -29,6 +29,15 @@ for seed in 'a b: [1 2.5 "s" #"c"] (x/y) %f.txt' '{br {ace}} %{raw}% #{0A0B} 64#
   'a/b: :a/b '"'"'a/b #(true) #[a 1] FFh 1.#INF ; c' '"^(41)^(tab)^-" #"^(1F600)"'; do
   printf '%s' "$seed" > "$corpus/seed$i"; i=$((i + 1))
 done
+# The image decoders get a short slice.
+clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
+  tests/fuzz/image_fuzz.cpp "$build/libzanrt.a" $libs \
+  -o "$build/image_fuzz"
+mkdir -p "$build/image_corpus"
+# Seeds: one small file a format, its decoder's number as the first byte.
+cp tests/fuzz/image_seeds/* "$build/image_corpus/"
+(cd "$build" && ./image_fuzz -max_total_time=20 -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+  -malloc_limit_mb=600 image_corpus)
 # The HTTP response header parser gets a short slice of its own.
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
   tests/fuzz/http_headers_fuzz.cpp $stubs "$build/libzanrt.a" $libs \
