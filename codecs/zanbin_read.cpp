@@ -24,6 +24,7 @@
 #include "datatypes/error.h"
 #include "datatypes/date.h"
 #include "datatypes/function.h"
+#include "datatypes/image_backend.h"
 #include "datatypes/hash.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
@@ -169,6 +170,7 @@ private:
     void date(const Head& h, Sink& s);
     void money(const Head& h, Sink& s);
     void map(const Head& h, Sink& s);
+    void image(const Head& h, Sink& s);
     void definition(Sink& s);
     Sink scratch_sink() { return Sink{series_node(scratch_), -1}; }
     void drop_scratch(uint32_t to) { block::rs_truncate(scratch_, int32_t(to)); }
@@ -252,7 +254,9 @@ void Reader::header() {
             if (int32_t(symbol_count_) < 0 || symbol_count_ > left() / 4) bad(c_at);
             const uint8_t* s_at = p_;
             strings_size_ = leb();
-            if (int32_t(strings_size_) < 0 || strings_size_ > left() - size_t(symbol_count_) * 4) bad(s_at);
+            if (int32_t(strings_size_) < 0 || size_t(symbol_count_) * 4 > left() ||
+                strings_size_ > left() - size_t(symbol_count_) * 4)
+                bad(s_at);
         }
         (void)at;
     } else {
@@ -268,7 +272,9 @@ void Reader::header() {
             if (int32_t(symbol_count_) < 0 || symbol_count_ > left() / 4) bad(c_at);
             const uint8_t* s_at = p_;
             strings_size_ = u32();
-            if (int32_t(strings_size_) < 0 || strings_size_ > left() - size_t(symbol_count_) * 4) bad(s_at);
+            if (int32_t(strings_size_) < 0 || size_t(symbol_count_) * 4 > left() ||
+                strings_size_ > left() - size_t(symbol_count_) * 4)
+                bad(s_at);
         }
     }
     if (syms) {
@@ -503,6 +509,9 @@ void Reader::body(const Head& h, Sink& s) {
         case Type::map:
             map(h, s);
             return;
+        case Type::image:
+            image(h, s);
+            return;
         case Type::hash:
             if (h.reference) {
                 series(h, s);
@@ -736,6 +745,13 @@ void Reader::series(const Head& h, Sink& s) {
 
 void Reader::bind_word(const Sink* word, Node ctx, uint32_t symbol, int32_t index, const uint8_t* at) {
     if (!word) return;
+    // `self` in an object's functions stands for the object without a slot.
+    if (index == -1 && codec_ && context::has_self(ctx) &&
+        symbol::resolve(symbol) == symbol::resolve(symbol::make("self"))) {
+        slot(*word).w1 = ctx;
+        slot(*word).w3 = uint32_t(-1);
+        return;
+    }
     if (index < 0 && !codec_) index = context::find_word(ctx, symbol, true);
     if (index < 0 || uint32_t(index) >= context::length(ctx)) bad(at);
     if (symbol::resolve(word_symbol(context::word_at(ctx, index))) != symbol::resolve(symbol)) bad(at);
@@ -1145,6 +1161,41 @@ void Reader::map(const Head& h, Sink& s) {
         checked(key_at, [&] { map::put(m, key, value, true); });
         drop_scratch(mark);
     }
+}
+
+void Reader::image(const Head& h, Sink& s) {
+    uint32_t index = head_index(h);
+    if (h.reference) {
+        const uint8_t* at = p_;
+        Cell c = reach(h);
+        if (index > image::pixel_count(c)) bad(at);
+        set_series_index(c, index);
+        put(s, c);
+        return;
+    }
+    const uint8_t* at = p_;
+    uint32_t w, hgt;
+    if (compact_) {
+        w = leb();
+        hgt = leb();
+    } else {
+        uint32_t size = u32();
+        w = size & 0xFFFF;
+        hgt = size >> 16;
+    }
+    if (w > 65535 || hgt > 65535) bad(at);
+    uint64_t bytes = uint64_t(w) * hgt * 4;
+    if (bytes > left() || index > uint64_t(w) * hgt) bad(at);
+    const uint8_t* pixels = p_;
+    p_ += bytes;
+    Cell c;
+    Node record = 0;
+    if (w && hgt) {
+        checked(at, [&] { record = image::from_pixels(w, hgt, 0, pixels); });
+    }
+    image::init_image(c, record, w, hgt);
+    set_series_index(c, index);
+    put(s, c);
 }
 
 // --- a whole buffer -----------------------------------------------------------------------------------

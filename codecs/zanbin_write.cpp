@@ -25,6 +25,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/image_backend.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
@@ -203,6 +204,7 @@ private:
     void block_record(Node n);
     void native(const Cell& v);
     void op(const Cell& v);
+    void image(const Cell& v);
 
     bool compact_;
     bool boot_;
@@ -241,6 +243,9 @@ void Writer::record(const Cell& v, bool advance) {
         case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email:
         case Type::ref: case Type::binary: case Type::bitset: case Type::vector:
             series(v);
+            break;
+        case Type::image:
+            image(v);
             break;
         case Type::word: case Type::set_word: case Type::lit_word: case Type::get_word:
         case Type::refinement:
@@ -490,6 +495,33 @@ void Writer::series(const Cell& v) {
         if (!compact_) out_.pad(4);
     }
     close();
+}
+
+// image!: the pixels as B, G, R, A bytes, rows top-down. An image without
+// pixels (no record) has nothing to share.
+void Writer::image(const Cell& v) {
+    Node record = series_node(v);
+    uint32_t index = series_index(v);
+    uint32_t w = record ? image::width_of(v) : 0, h = record ? image::height_of(v) : 0;
+    if (record) {
+        if (int32_t p = seen(record); p >= 0) {
+            head(Type::image, v, true, index != 0);
+            head_index(index);
+            path(p);
+            return;
+        }
+        enter(record);
+    }
+    head(Type::image, v, false, index != 0);
+    head_index(index);
+    if (compact_) {
+        out_.leb(w);
+        out_.leb(h);
+    } else {
+        out_.u32(w | h << 16);
+    }
+    if (record && w && h) out_.bytes(image::read_pixels(record), size_t(w) * h * 4);
+    if (record) close();
 }
 
 void Writer::block_record(Node n) {

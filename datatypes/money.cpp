@@ -1,10 +1,11 @@
 // money!: the header's bit 14 holds the sign, the low byte of w1 the currency
 // index, cell bytes 5-15 the 22 digits packed two a byte (runtime/cell.h).
 //
-// The work happens on unpacked digits (Amount): additions carry digit by
-// digit, products are long multiplication into a double-width area, quotients
-// long division counting subtractions, so every result is the exact decimal
-// one cut to five fraction digits. A zero amount has no sign, whatever the bit.
+// The work is decimal throughout: sums add the 22 packed digits at once with
+// decimal carries, products are long multiplication of unpacked digits
+// (Amount) into a double-width area, quotients long division counting
+// subtractions, so every result is the exact decimal one cut to five fraction
+// digits. A zero amount has no sign, whatever the bit.
 #include "datatypes/money.h"
 
 #include <cmath>
@@ -290,6 +291,55 @@ bool add_signed(Signed a, Signed b, Signed& r) {
         r = {big.negative, bcd_difference(big.magnitude, small.magnitude)};
     }
     if (r.magnitude == 0) r.negative = false;
+    return true;
+}
+
+// --- scaling by an integer ------------------------------------------------------------------
+// An amount times an integer needs no rounding, so the packed digits can be
+// read as an exact binary integer, multiplied, and written back as digits.
+
+// 16 packed digits to their value: pairs, then fours, eights, sixteen.
+uint64_t value_of_digits(uint64_t x) {
+    x = (x & 0x0F0F0F0F0F0F0F0Full) + ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) * 10;
+    x = (x & 0x00FF00FF00FF00FFull) + ((x >> 8) & 0x00FF00FF00FF00FFull) * 100;
+    x = (x & 0x0000FFFF0000FFFFull) + ((x >> 16) & 0x0000FFFF0000FFFFull) * 10000;
+    return (x & 0xFFFFFFFFull) + (x >> 32) * 100000000ull;
+}
+
+// The packed digits of every number below 10000.
+struct FourDigits {
+    uint16_t of[10000];
+    FourDigits() {
+        for (uint32_t c = 0; c < 10000; ++c)
+            of[c] = uint16_t((c / 1000) << 12 | (c / 100 % 10) << 8 | (c / 10 % 10) << 4 | (c % 10));
+    }
+};
+const FourDigits four_digits;
+
+// A value below 10^16 as 16 packed digits, four at a time.
+uint64_t digits_of_value(uint64_t v) {
+    uint32_t high = uint32_t(v / 100000000), low = uint32_t(v % 100000000);
+    return uint64_t(four_digits.of[high / 10000]) << 48 | uint64_t(four_digits.of[high % 10000]) << 32 |
+           uint64_t(four_digits.of[low / 10000]) << 16 | four_digits.of[low % 10000];
+}
+
+constexpr uint64_t e16 = 10000000000000000ull;
+
+// money * n into out; false (out unchanged) when the product does not fit.
+bool scaled(const Cell& m, int32_t n, Cell& out) {
+    Packed a = bcd_of_cell(m);
+    unsigned __int128 value =
+        (unsigned __int128)value_of_digits(uint64_t(a >> 64)) * e16 + value_of_digits(uint64_t(a));
+    uint64_t factor = n < 0 ? uint64_t(-int64_t(n)) : uint64_t(n);
+    unsigned __int128 product = value * factor;
+    if (product >> 64) return false;  // past 1.8e14 the digit path decides
+    uint64_t p = uint64_t(product);
+    Packed digits = Packed(digits_of_value(p / e16)) << 64 | digits_of_value(p % e16);
+    Cell c = make_cell(Type::money);
+    set_bcd(c, digits);
+    set_money_currency(c, money_currency(m));
+    if (p != 0 && has_flag(m, header::money_negative) != (n < 0)) set_flag(c, header::money_negative);
+    out = c;
     return true;
 }
 
@@ -615,6 +665,8 @@ bool fast_math(Cell& left, const Cell& right, int op) {
     if (!((lt == Type::money || lt == Type::integer) && (rt == Type::money || rt == Type::integer)))
         return false;
     if (op == integer::multiply && lt == Type::money && rt == Type::money) return false;
+    if (op == integer::multiply)
+        return lt == Type::money ? scaled(left, int_of(right), left) : scaled(right, int_of(left), left);
     uint8_t ca = lt == Type::money ? money_currency(left) : 0;
     uint8_t cb = rt == Type::money ? money_currency(right) : 0;
     if (ca && cb && ca != cb) return false;

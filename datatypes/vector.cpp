@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
@@ -605,6 +606,84 @@ void change(Args args, const Cell* part, bool, const Cell* dup) {
     v.w1 = std::min(at + written, memory::buffer(n)->length());
 }
 
+// --- find, select, sort --------------------------------------------------------------
+// string!'s routines read units as characters; a vector's elements are
+// typed numbers, so these read them through the element type.
+
+namespace {
+
+// Position of the value (absolute), or -1.
+int64_t find_position(const Cell& v, const Cell& value, const actions::FindRefs& r) {
+    if (!fits(element_type(v), value)) return -1;
+    int64_t head = head_index(v), total = memory::buffer(series_node(v))->length();
+    int64_t end = total;
+    if (r.part && is(*r.part, Type::integer)) end = std::clamp<int64_t>(head + int_of(*r.part), head, total);
+    int64_t skip = r.skip && is(*r.skip, Type::integer) ? std::max(int_of(*r.skip), 1) : 1;
+    auto element_equal = [&](int64_t p) {
+        Cell e = element_at(v, uint32_t(p));
+        return is_float_type(element_type(v)) ? float_of(e) == float_of(value) : int_of(e) == int_of(value);
+    };
+    if (r.match) return head < end && element_equal(head) ? head : -1;
+    if (r.last || r.reverse) {
+        int64_t from = r.last ? end - 1 : head - 1, low = r.last ? head : 0;
+        for (int64_t p = from; p >= low; p -= skip)
+            if (element_equal(p)) return p;
+        return -1;
+    }
+    for (int64_t p = head; p < end; p += skip)
+        if (element_equal(p)) return p;
+    return -1;
+}
+
+template <typename T>
+void sort_typed(std::byte* base, size_t n, bool reverse) {
+    std::vector<T> items(n);
+    std::memcpy(items.data(), base, n * sizeof(T));
+    if (reverse)
+        std::stable_sort(items.begin(), items.end(), [](T a, T b) { return b < a; });
+    else
+        std::stable_sort(items.begin(), items.end());
+    std::memcpy(base, items.data(), n * sizeof(T));
+}
+
+}  // namespace
+
+void find(Args args, const actions::FindRefs& r) {
+    int64_t p = find_position(args[0], args[1], r);
+    if (p < 0) {
+        args[0] = none_cell();
+        return;
+    }
+    args[0].w1 = uint32_t(r.tail || r.match ? p + 1 : p);
+}
+
+void select(Args args, const actions::FindRefs& r) {
+    int64_t p = find_position(args[0], args[1], r);
+    uint32_t total = memory::buffer(series_node(args[0]))->length();
+    args[0] = p < 0 || p + 1 >= total ? none_cell() : element_at(args[0], uint32_t(p + 1));
+}
+
+void sort(Args args, const actions::SortRefs& r) {
+    if (r.compare || r.skip || r.all) errors::fire(errors::id::not_done);
+    Cell& v = args[0];
+    uint32_t head = head_index(v);
+    uint32_t n = length_of(v);
+    if (r.part && is(*r.part, Type::integer)) n = std::min<uint32_t>(n, uint32_t(std::max(int_of(*r.part), 0)));
+    series::with_notify(v, series::Change::sort, int32_t(head), int32_t(n), [&] {
+        std::byte* base = element_ptr(v, head);
+        Type et = element_type(v);
+        switch (unit(v)) {
+        case 1: et == Type::char_ ? sort_typed<uint8_t>(base, n, r.reverse) : sort_typed<int8_t>(base, n, r.reverse); break;
+        case 2: et == Type::char_ ? sort_typed<uint16_t>(base, n, r.reverse) : sort_typed<int16_t>(base, n, r.reverse); break;
+        case 4:
+            if (et == Type::float_) sort_typed<float>(base, n, r.reverse);
+            else sort_typed<int32_t>(base, n, r.reverse);
+            break;
+        default: sort_typed<double>(base, n, r.reverse); break;
+        }
+    });
+}
+
 #define ZAN_INHERIT(slot) row.slot = decltype(row.slot)::inherited()
 
 void init() {
@@ -630,7 +709,7 @@ void init() {
     row.change = &change;
     ZAN_INHERIT(clear);
     ZAN_INHERIT(copy);
-    ZAN_INHERIT(find);
+    row.find = &find;
     ZAN_INHERIT(head);
     ZAN_INHERIT(head_q);
     ZAN_INHERIT(index_q);
@@ -642,8 +721,8 @@ void init() {
     ZAN_INHERIT(poke);
     ZAN_INHERIT(remove);
     ZAN_INHERIT(reverse);
-    ZAN_INHERIT(select);
-    ZAN_INHERIT(sort);
+    row.select = &select;
+    row.sort = &sort;
     ZAN_INHERIT(skip);
     ZAN_INHERIT(tail);
     ZAN_INHERIT(tail_q);

@@ -59,6 +59,9 @@ void xor_t(Args args);
 void append(Args args, const Cell* part, bool only, const Cell* dup);
 void insert(Args args, const Cell* part, bool only, const Cell* dup);
 void change(Args args, const Cell* part, bool only, const Cell* dup);
+void find(Args args, const actions::FindRefs& r);
+void select(Args args, const actions::FindRefs& r);
+void sort(Args args, const actions::SortRefs& r);
 
 // Registers vector! (parent string!).
 void init();

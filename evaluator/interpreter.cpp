@@ -596,14 +596,18 @@ Status exec_function(const Cell& fn, Node owner, const Cell& name) {
     Node more = callable_more(fn);
     Cell body = cells(more)[0];
     if (!is(body, Type::block)) return stack::ok;
+    stack::Frame* frame = stack::top_frame();
     // A library function with a C++ body runs it, unless it leaves the case
     // to the Zan body; tracing sees the Zan body run.
     const Cell& code = cells(more)[2];
     if (is(code, Type::integer) && !trace::on) [[unlikely]] {
-        if (routines::BodyFn compiled = routines::body_at(uint32_t(int_of(code))))
-            if (compiled(stack::s.base)) return stack::ok;
+        if (routines::BodyFn compiled = routines::body_at(uint32_t(int_of(code)))) {
+            frame->header |= stack::bits::func_entry;
+            int32_t st = compiled(stack::s.base);
+            frame->header &= ~stack::bits::func_entry;
+            if (st >= 0) return Status(st) == unwind::return_ || Status(st) == unwind::exit ? stack::ok : Status(st);
+        }
     }
-    stack::Frame* frame = stack::top_frame();
     bool was_tracing = trace::on;
     if (fn.header & 0x200) trace::on = false;
     if (trace::on) [[unlikely]]

@@ -29,9 +29,10 @@ void exec(const Cell& routine);
 // C++ bodies of library functions: a function! whose more block holds such a
 // body's index in its code cell runs it in place of its Zan body. A body
 // reads the call's arguments, refinements and locals at args and leaves the
-// result in args[0]; it answers false, having changed nothing, for a case it
-// leaves to the Zan body.
-using BodyFn = bool (*)(Cell* args);
+// result in args[0], answering the status of its evaluation (0 when it ran
+// no script code); it answers -1 for a case it leaves to the Zan body, which
+// then runs with the arguments as the C++ body left them.
+using BodyFn = int32_t (*)(Cell* args);
 uint32_t add_body(std::string_view key, BodyFn fn);
 uint32_t find_body(std::string_view key);
 BodyFn body_at(uint32_t index);

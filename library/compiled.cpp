@@ -10,7 +10,10 @@
 #include "datatypes/function.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/mold.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
+#include "evaluator/stack.h"
 #include "library/library.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -36,17 +39,17 @@ int32_t int_mod(int32_t a, int32_t b) {
     return r;
 }
 
-bool mod_body(Cell* args) {
-    if (!small_pair(args[0], args[1])) return false;
+int32_t mod_body(Cell* args) {
+    if (!small_pair(args[0], args[1])) return -1;
     args[0] = integer_cell(int_mod(int_of(args[0]), int_of(args[1])));
-    return true;
+    return 0;
 }
 
-bool modulo_body(Cell* args) {
-    if (!small_pair(args[0], args[1])) return false;
+int32_t modulo_body(Cell* args) {
+    if (!small_pair(args[0], args[1])) return -1;
     int32_t b = int_of(args[1]);
     args[0] = integer_cell(int_mod(int_of(args[0]), b < 0 ? -b : b));
-    return true;
+    return 0;
 }
 
 // split of a string! on a char! or string! delimiter made of ASCII characters
@@ -55,23 +58,23 @@ bool caseless_ascii(uint32_t cp) {
     return cp < 128 && !((cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z'));
 }
 
-bool split_body(Cell* args) {
+int32_t split_body(Cell* args) {
     const Cell& series = args[0];
     const Cell& dlm = args[1];
-    if (!is(series, Type::string)) return false;
+    if (!is(series, Type::string)) return -1;
     uint32_t delim[64];
     uint32_t width = 0;
     if (is(dlm, Type::char_)) {
         delim[width++] = dlm.w2;
     } else if (is(dlm, Type::string)) {
         uint32_t len = string::length(dlm);
-        if (len == 0 || len > 64) return false;
+        if (len == 0 || len > 64) return -1;
         for (uint32_t i = 0; i < len; ++i) delim[width++] = string::char_at(series_node(dlm), series_index(dlm) + i);
     } else {
-        return false;
+        return -1;
     }
     for (uint32_t i = 0; i < width; ++i)
-        if (!caseless_ascii(delim[i])) return false;
+        if (!caseless_ascii(delim[i])) return -1;
 
     Node text = series_node(series);
     uint32_t pos = series_index(series);
@@ -104,21 +107,21 @@ bool split_body(Cell* args) {
         pos = found + width;
     }
     args[0] = pieces;
-    return true;
+    return 0;
 }
 
 // first and last of a block or a string: the value at a position, none
 // past the tail; other series are left to the Zan body's pick.
-bool pick_at(Cell* args, bool last) {
+int32_t pick_at(Cell* args, bool last) {
     const Cell& s = args[0];
     Type t = type_of(s);
-    if (t != Type::block && t != Type::string) return false;
+    if (t != Type::block && t != Type::string) return -1;
     uint32_t len = memory::buffer(series_node(s))->length();
     uint32_t index = series_index(s);
     if (last) {
         if (index >= len) {
             args[0] = none_cell();
-            return true;
+            return 0;
         }
         index = len - 1;
     }
@@ -128,41 +131,105 @@ bool pick_at(Cell* args, bool last) {
         args[0] = memory::buffer(series_node(s))->cells()[index];
     else
         args[0] = char_cell(string::char_at(series_node(s), index));
-    return true;
+    return 0;
 }
-bool first_body(Cell* args) { return pick_at(args, false); }
-bool last_body(Cell* args) { return pick_at(args, true); }
+int32_t first_body(Cell* args) { return pick_at(args, false); }
+int32_t last_body(Cell* args) { return pick_at(args, true); }
 
-bool empty_body(Cell* args) {
+int32_t empty_body(Cell* args) {
     const Cell& d = args[0];
     Type t = type_of(d);
     if (t == Type::none) {
         args[0] = logic_cell(true);
-        return true;
+        return 0;
     }
-    if (t != Type::block && t != Type::paren && t != Type::string && t != Type::binary) return false;
+    if (t != Type::block && t != Type::paren && t != Type::string && t != Type::binary) return -1;
     args[0] = logic_cell(series_index(d) >= memory::buffer(series_node(d))->length());
-    return true;
+    return 0;
 }
 
 // A script may have given the word string! another datatype: the Zan body
 // converts to whatever the word holds.
-bool to_string_body(Cell* args) {
+int32_t to_string_body(Cell* args) {
     static const uint32_t sym_string = symbol::make("string!");
     const Cell* target = context::get_by_symbol(sym_string, context::global());
     if (!is(args[0], Type::integer) || !target || !is(*target, Type::datatype) ||
         datatype_of(*target) != Type::string)
-        return false;
+        return -1;
     std::string digits = std::to_string(int_of(args[0]));
     Node n = string::make_buffer(uint32_t(digits.size() + 1), 1);
     string::append_ascii(n, digits);
     args[0] = string::make_cell(n, 0, Type::string);
-    return true;
+    return 0;
+}
+
+// rejoin: the block is reduced one expression at a time. When the first
+// value is a string! or no series at all, the text is built here: each value
+// formed onto it in turn, as append of the rest of the values does. Any other first value leaves the call to
+// the Zan body, given a block of that value (already evaluated, so it is not
+// evaluated again) followed by the expressions not yet evaluated.
+bool self_evaluating(Type t) {
+    switch (t) {
+        case Type::word: case Type::get_word: case Type::lit_word: case Type::set_word:
+        case Type::path: case Type::get_path: case Type::lit_path: case Type::set_path:
+        case Type::paren: case Type::native: case Type::action: case Type::op:
+        case Type::function: case Type::routine: case Type::unset:
+            return false;
+        default:
+            return true;
+    }
+}
+
+int32_t rejoin_body(Cell* args) {
+    interp::Code c = interp::code_of(args[0]);
+    if (!interp::value_at(c, c.pos)) {
+        block::make_at(args[0], 1);
+        return 0;
+    }
+    stack::mark(stack::sym_body, 0, stack::kind_bits(stack::kind::native));
+    Cell* mark = stack::s.top;
+    if (stack::Status st = interp::eval_expression(c, false, false)) return int32_t(st);
+    Cell first = *mark;
+    clear_newline(first);
+    stack::s.top = mark;
+    Type t = type_of(first);
+    bool series = t == Type::block || t == Type::paren || t == Type::hash || t == Type::path ||
+                  t == Type::lit_path || t == Type::set_path || t == Type::get_path || t == Type::file ||
+                  t == Type::url || t == Type::tag || t == Type::email || t == Type::ref ||
+                  t == Type::binary || t == Type::vector || t == Type::image;
+    if (series) {
+        Cell rest;
+        collector::Root keep_first(first), keep_rest(rest);
+        block::make_at(rest, int32_t(c.end - c.pos + 2));
+        // a path or paren would be evaluated again: quote keeps it as it is
+        if (!self_evaluating(t)) block::rs_append(rest, context::add_global(symbol::make("quote"), true, false));
+        block::rs_append(rest, first);
+        for (uint32_t i = c.pos; i < c.end; ++i) block::rs_append(rest, memory::buffer(c.node)->cells()[i]);
+        stack::unwind_drop();
+        args[0] = rest;
+        return -1;
+    }
+    Node buffer = string::make_buffer(16, 1);
+    Cell* text = stack::push(string::make_cell(buffer, 0, Type::string));
+    mold::form_value(first, buffer, false, mold::no_limit);
+    while (interp::value_at(c, c.pos)) {
+        Cell* at = stack::s.top;
+        if (stack::Status st = interp::eval_expression(c, false, false)) return int32_t(st);
+        Cell v = *at;
+        collector::Root keep(v);
+        stack::s.top = at;
+        mold::form_value(v, series_node(*text), false, mold::no_limit);
+    }
+    Cell result = *text;
+    stack::unwind_drop();
+    args[0] = result;
+    return 0;
 }
 
 }  // namespace
 
 void register_bodies() {
+    routines::add_body("rejoin", rejoin_body);
     routines::add_body("first", first_body);
     routines::add_body("last", last_body);
     routines::add_body("empty?", empty_body);

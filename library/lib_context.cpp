@@ -103,7 +103,7 @@ private:
 
 // The library functions that run a C++ body (library/compiled.cpp), by the
 // body's key, which is the function's own name.
-const char* const compiled_functions[] = {"mod", "modulo", "split", "first", "last", "empty?", "to-string"};
+const char* const compiled_functions[] = {"mod", "modulo", "split", "first", "last", "empty?", "to-string", "rejoin"};
 
 void attach_bodies() {
     for (const char* name : compiled_functions) {

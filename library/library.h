@@ -14,6 +14,9 @@ void register_bodies();
 // The routines behind system/codecs/zanbin.
 void register_codec_routines();
 void register_image_codec_routines();
+// The routines behind load-json, to-json, load-csv and to-csv.
+void register_json_routines();
+void register_csv_routines();
 
 // After the boot scripts: rebinds the words of every library function's body
 // that name a function to a context of their own holding the values they had

@@ -195,6 +195,8 @@ void register_routines() {
     for (const Entry& e : entries) routines::add(e.key, e.fn);
     register_codec_routines();
     register_image_codec_routines();
+    register_json_routines();
+    register_csv_routines();
     output::add_hooks(note_print, nullptr);
 }
 

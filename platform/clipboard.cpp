@@ -17,10 +17,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#if __has_include("datatypes/image_backend.h")
 #include "datatypes/image_backend.h"
-#define ZAN_HAVE_IMAGE 1
-#endif
 #include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
@@ -126,7 +123,6 @@ Cell read() {
         g_free(t);
         return text::decode(bytes, true);
     }
-#ifdef ZAN_HAVE_IMAGE
     if (image) {
         GtkSelectionData* data = gtk_clipboard_wait_for_contents(cb, gdk_atom_intern(image, FALSE));
         if (!data) return logic_cell(false);
@@ -138,7 +134,6 @@ Cell read() {
         collector::Root keep(bin);
         return image::decode_binary(bin);
     }
-#endif
     return none_cell();
 }
 
@@ -155,7 +150,6 @@ bool write(const Cell& value) {
             bytes += uri_line(v);
         }
         offers.emplace_back("text/uri-list", std::move(bytes));
-#ifdef ZAN_HAVE_IMAGE
     } else if (t == Type::image) {
         // PNG keeps the alpha; BMP is for readers that know no other format.
         if (image::pixel_count(value) > 0)
@@ -163,7 +157,6 @@ bool write(const Cell& value) {
                 Cell encoded = image::encode(value, format);
                 if (is(encoded, Type::binary)) offers.emplace_back(mime, std::string(text::binary_bytes(encoded)));
             }
-#endif
     } else if (t != Type::none) {
         errors::fire(errors::id::invalid_arg, &value);
     }

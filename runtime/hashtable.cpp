@@ -685,7 +685,8 @@ int32_t get(Node t, const Cell& key_in, uint32_t start, uint32_t skip, Mode mode
         if (!keys_equal(cells(series)[first], key, Mode::any_case, map_keys)) return false;
         if (h->kind == kind_map) {
             // Case variants of a key may stand apart: probe on to the one that matches.
-            if (!keys_equal(cells(series)[slot], key, mode, true)) return false;
+            if (mode != Mode::any_case && !keys_equal(cells(series)[slot], key, mode, true))
+                return false;
             best = int32_t(slot);
             return true;
         }

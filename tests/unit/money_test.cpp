@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "datatypes/integer.h"
 #include "datatypes/money.h"
 
 using namespace zan;
@@ -131,6 +132,46 @@ TEST(Money, EdgesOfTheRange) {
     // 10^16 / 0.5 = 2 * 10^16 fits though the dividend has 17 integer digits.
     ASSERT_EQ(int(money::divide(amount_of(pow10(21)), amount_of(50000), r)), int(Status::ok));
     EXPECT_TRUE(value_of(r) == 2 * pow10(21));
+}
+
+// The operator fast path gives what the digit arithmetic gives, and declines
+// (leaving its operand alone) whenever that raises.
+TEST(Money, FastPathMatchesTheDigitArithmetic) {
+    std::mt19937_64 rng(99);
+    for (int k = 0; k < 20000; ++k) {
+        i128 a = random_amount(rng, 22);
+        int32_t n = int32_t(rng());
+        if (k % 3 == 0) n %= 1000;
+        if (k == 0) n = INT32_MIN;
+        for (int op : {integer::add, integer::subtract, integer::multiply}) {
+            Cell left = money::pack(amount_of(a));
+            const Cell before = left;
+            Amount want;
+            Amount b = amount_of(i128(n) * 100000);
+            Status s = op == integer::add        ? money::add(amount_of(a), b, want)
+                       : op == integer::subtract ? money::subtract(amount_of(a), b, want)
+                                                 : money::multiply(amount_of(a), b, want);
+            bool done = money::fast_math(left, integer_cell(n), op);
+            if (s != Status::ok) {
+                ASSERT_FALSE(done) << op << " " << int64_t(a) << " " << n;
+                ASSERT_EQ(std::memcmp(&left, &before, sizeof left), 0);
+                continue;
+            }
+            if (!done) continue;  // the operator's call does it then
+            ASSERT_TRUE(value_of(money::unpack(left)) == value_of(want))
+                << op << " " << int64_t(a) << " " << n;
+        }
+        // two amounts
+        i128 c = random_amount(rng, 22);
+        Cell left = money::pack(amount_of(a));
+        Amount want;
+        if (money::add(amount_of(a), amount_of(c), want) == Status::ok) {
+            ASSERT_TRUE(money::fast_math(left, money::pack(amount_of(c)), integer::add));
+            ASSERT_TRUE(value_of(money::unpack(left)) == value_of(want));
+        } else {
+            ASSERT_FALSE(money::fast_math(left, money::pack(amount_of(c)), integer::add));
+        }
+    }
 }
 
 TEST(Money, CellLayout) {
