@@ -254,7 +254,9 @@ void Reader::header() {
             if (int32_t(symbol_count_) < 0 || symbol_count_ > left() / 4) bad(c_at);
             const uint8_t* s_at = p_;
             strings_size_ = leb();
-            if (int32_t(strings_size_) < 0 || strings_size_ > left() - size_t(symbol_count_) * 4) bad(s_at);
+            if (int32_t(strings_size_) < 0 || size_t(symbol_count_) * 4 > left() ||
+                strings_size_ > left() - size_t(symbol_count_) * 4)
+                bad(s_at);
         }
         (void)at;
     } else {
@@ -270,7 +272,9 @@ void Reader::header() {
             if (int32_t(symbol_count_) < 0 || symbol_count_ > left() / 4) bad(c_at);
             const uint8_t* s_at = p_;
             strings_size_ = u32();
-            if (int32_t(strings_size_) < 0 || strings_size_ > left() - size_t(symbol_count_) * 4) bad(s_at);
+            if (int32_t(strings_size_) < 0 || size_t(symbol_count_) * 4 > left() ||
+                strings_size_ > left() - size_t(symbol_count_) * 4)
+                bad(s_at);
         }
     }
     if (syms) {

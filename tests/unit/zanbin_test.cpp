@@ -428,7 +428,16 @@ struct Deep {
     }
 };
 
+// AddressSanitizer stops unpoisoning stacks above 64 MiB after a throw and then
+// reports its own frames; the runtime's 256 MiB stack is checked without it.
+#if defined(__SANITIZE_ADDRESS__)
+#define SKIP_ON_HUGE_STACK() GTEST_SKIP() << "the sanitizer cannot follow a throw on a 256 MiB stack"
+#else
+#define SKIP_ON_HUGE_STACK() (void)0
+#endif
+
 TEST_F(Zanbin, HundredThousandLevelsOnTheRuntimeStack) {
+    SKIP_ON_HUGE_STACK();
     Deep d{100000};
     auto body = [&] {
         d.run();
@@ -439,6 +448,7 @@ TEST_F(Zanbin, HundredThousandLevelsOnTheRuntimeStack) {
 }
 
 TEST_F(Zanbin, DeeperThanTheLimitIsTooDeep) {
+    SKIP_ON_HUGE_STACK();
     Deep d{zanbin::max_depth + 10};
     auto body = [&] {
         d.run();
