@@ -134,7 +134,7 @@ constexpr IdEntry script_ids[] = {
     {"react-bad-func", R"t("REACT - /LINK option requires a function! as argument")t"},
     {"react-not-enough", R"t("REACT - reactive functions must accept at least 2 arguments")t"},
     {"react-no-match", R"t("REACT - objects block length must match reaction function arg count")t"},
-    {"react-bad-obj", R"t("REACT - target can only be an object!")t"},
+    {"react-bad-obj", R"t("REACT - target can only contain object values")t"},
     {"react-gctx", R"t(["REACT - word" :arg1 "is not a reactor's field"])t"},
     {"lib-invalid-arg", R"t(["LIB - invalid argument for" :arg1])t"},
     {"zb-invalid-record", R"t(["ZANBIN - invalid record at index" :arg1])t"},

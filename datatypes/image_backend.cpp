@@ -259,8 +259,10 @@ Node from_rgba(uint32_t width, uint32_t height, size_t stride, const uint8_t* rg
 Node scale(Node record, uint32_t width, uint32_t height) {
     check_sides(width, height);
     if (!width || !height) return 0;
-    collector::NodeRoot keep(record);
+    Cell held = make_cell(Type::image, 0, record);
+    collector::Root keep(held);  // its marker also keeps the pixels
     uint32_t* px = new_pixels(width, height);
+    record = series_node(held);
     Bitmap* b = bitmap_of(record);
     const uint32_t* src = read_pixels(record);
     for (uint32_t y = 0; y < height; ++y) {
@@ -272,25 +274,29 @@ Node scale(Node record, uint32_t width, uint32_t height) {
 }
 
 Node flip_vertical(Node record) {
-    collector::NodeRoot keep(record);
+    Cell held = make_cell(Type::image, 0, record);
+    collector::Root keep(held);  // its marker also keeps the pixels
     read_pixels(record);
     Bitmap* b = bitmap_of(record);
     uint32_t w = b->width, h = b->height;
     uint32_t* px = new_pixels(w, h);
+    record = series_node(held);
     const uint32_t* src = read_pixels(record);
     for (uint32_t y = 0; y < h; ++y) std::memcpy(px + size_t(y) * w, src + size_t(h - 1 - y) * w, size_t(w) * 4);
     return make_record(px, w, h);
 }
 
 Node clone(Node record) {
-    collector::NodeRoot keep(record);
+    Cell held = make_cell(Type::image, 0, record);
+    collector::Root keep(held);  // its marker also keeps the pixels
     read_pixels(record);
     Bitmap* b = bitmap_of(record);
     return copy_rect(record, 0, 0, b->width, b->height);
 }
 
 Node copy_rect(Node record, uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
-    collector::NodeRoot keep(record);
+    Cell held = make_cell(Type::image, 0, record);
+    collector::Root keep(held);  // its marker also keeps the pixels
     read_pixels(record);
     Bitmap* b = bitmap_of(record);
     if (x >= b->width || y >= b->height) return 0;
@@ -298,6 +304,7 @@ Node copy_rect(Node record, uint32_t x, uint32_t y, uint32_t width, uint32_t hei
     height = std::min(height, b->height - y);
     if (!width || !height) return 0;
     uint32_t* px = new_pixels(width, height);
+    record = series_node(held);
     const uint32_t* src = read_pixels(record);
     uint32_t sw = bitmap_of(record)->width;
     for (uint32_t r = 0; r < height; ++r)

@@ -383,21 +383,21 @@ uint32_t add(Args args, const Cell* part, const Cell* dup, bool at_tail) {
     if (times < 1) return 0;
     series::Change what = at_tail ? series::Change::append : series::Change::insert;
     if (is(args[1], Type::char_) && times == 1 && limit != 0) {
-        bool owned = series::notify_before(s, what, int32_t(at), 1);
+        bool owned = series::notify_before(s, what, int32_t(at), 1, &args[1]);
         if (at_tail)
             append_char(n, args[1].w2);
         else
             insert_char_at(n, at, args[1].w2);
-        if (owned) series::notify_after(s, what, int32_t(at), 1);
+        if (owned) series::notify_after(s, what, int32_t(at), 1, &args[1]);
         return 1;
     }
     Text text = text_of(n, args[1], limit);
     collector::Root keep(text.cell);
     check_room(s, text, times);
     uint32_t added = text.count * uint32_t(times);
-    bool owned = series::notify_before(s, what, int32_t(at), int32_t(added));
+    bool owned = series::notify_before(s, what, int32_t(at), int32_t(added), &args[1]);
     insert_text(s, text, at, times);
-    if (owned) series::notify_after(s, what, int32_t(at), int32_t(added));
+    if (owned) series::notify_after(s, what, int32_t(at), int32_t(added), &args[1]);
     return added;
 }
 
@@ -426,7 +426,7 @@ void change(Args args, const Cell* part, bool, const Cell* dup) {
     check_room(s, text, times);
     uint32_t total = text.count * uint32_t(times);
     bool owned = series::notify_before(s, series::Change::change, int32_t(at),
-                                       range < 0 ? int32_t(total) : range);
+                                       range < 0 ? int32_t(total) : range, &args[1]);
     if (range >= 0) {
         remove_chars(s, at, uint32_t(range));
         insert_text(s, text, at, times);
@@ -440,7 +440,7 @@ void change(Args args, const Cell* part, bool, const Cell* dup) {
             concatenate(target, source, int32_t(total), 0, true, Mode::overwrite);
         }
     }
-    if (owned) series::notify_after(s, series::Change::change, int32_t(at), int32_t(total));
+    if (owned) series::notify_after(s, series::Change::change, int32_t(at), int32_t(total), &args[1]);
     s.w1 = at + total;
 }
 

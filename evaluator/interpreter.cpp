@@ -75,7 +75,7 @@ struct GlobalValues {
 };
 GlobalValues globals;
 
-inline void refresh_globals() {
+[[gnu::always_inline]] inline void refresh_globals() {
     if (globals.epoch == memory::moves()) [[likely]]
         return;
     globals.ctx = context::global();
@@ -84,7 +84,7 @@ inline void refresh_globals() {
     globals.epoch = memory::moves();
 }
 
-inline Cell* peek_value(const Cell& word) {
+[[gnu::always_inline]] inline Cell* peek_value(const Cell& word) {
     Node ctx = word_context(word);
     int32_t index = word_index(word);
     if (!ctx || index < 0) [[unlikely]]
@@ -100,7 +100,7 @@ inline Cell* peek_value(const Cell& word) {
 }
 
 // A word's value slot, with the errors of context::get.
-inline Cell* word_slot(const Cell& word) {
+[[gnu::always_inline]] inline Cell* word_slot(const Cell& word) {
     if (Cell* slot = peek_value(word)) [[likely]]
         return slot;
     return context::get(word);
@@ -279,6 +279,14 @@ namespace {
 
 Status eval_infix(Code& c);
 
+// Operators with a fast path on numbers (see fast_apply).
+enum class Fast : uint8_t { none, add, subtract, multiply, divide, eq, ne, lt, gt, le, ge };
+bool fast_apply(Fast kind, Cell& left, const Cell& right);
+// The fast kind of the operator whose call eval_infix is about to open: its
+// operands are fetched as for any call, then fast_apply may answer in place
+// of the operator's routine.
+Fast pending_fast = Fast::none;
+
 // One argument by kind: evaluated (normal), the value itself (get-word), or
 // quoted (lit-word: parens and get-words still evaluated).
 Status fetch_one(Code& c, const Cell* p, uint32_t kind, bool infix) {
@@ -381,6 +389,8 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
     bool function = t == Type::function || t == Type::routine;
     // The infix left operand is slot 0: cover it before anything allocates.
     if (infix) ++stack::s.top;
+    Fast fast = infix ? pending_fast : Fast::none;
+    pending_fast = Fast::none;
     Node cache = cached_arity(fn);
     int32_t refs[max_refinements];
     // Filled with -1 when the first refinement entry shows up: a callable
@@ -546,6 +556,8 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
 
     if (trace::on) [[unlikely]]
         trace::dispatch(trace::event::call, nullptr, -1, &fn, &name);
+    else if (fast != Fast::none && fast_apply(fast, stack::s.base[0], stack::s.base[1]))
+        return stack::ok;
 
     switch (t) {
         case Type::native: {
@@ -668,7 +680,6 @@ namespace {
 
 // Fast path of an operator on numbers; answers false when it does not apply
 // (the caller then calls the operator).
-enum class Fast : uint8_t { none, add, subtract, multiply, eq, ne, lt, gt, le, ge };
 
 Fast fast_kind(const Cell& op) {
     Type src = op_source(op);
@@ -676,6 +687,7 @@ Fast fast_kind(const Cell& op) {
     if (src == Type::action) {
         switch (code) {
             case 11: return Fast::add;
+            case 12: return Fast::divide;
             case 18: return Fast::subtract;
             case 13: return Fast::multiply;
             default: return Fast::none;
@@ -699,30 +711,18 @@ bool number(const Cell& v) { return is(v, Type::integer) || is(v, Type::float_);
 // Operands the fast path may look at: numbers, and amounts of money.
 bool operand(const Cell& v) { return number(v) || is(v, Type::money); }
 
-bool fast_infix(Fast kind, Code& c) {
-    const Cell* p = value_at(c, c.pos);
-    if (!p) return false;
-    Cell right;
-    if (operand(*p)) {
-        right = *p;
-    } else if (is(*p, Type::word)) {
-        Cell* v = peek_value(*p);
-        if (!v || !operand(*v)) return false;
-        right = *v;
-    } else {
-        return false;
-    }
-    Cell& left = stack::s.top[-1];
+// The operator's result in place of its left operand, or false (nothing
+// changed) when the operands need the operator's routine: other types, float
+// equality, a division by zero or one that overflows.
+bool fast_apply(Fast kind, Cell& left, const Cell& right) {
     if (is(left, Type::money) || is(right, Type::money)) {
         int op = kind == Fast::add        ? integer::add
                  : kind == Fast::subtract ? integer::subtract
                  : kind == Fast::multiply ? integer::multiply
                                           : -1;
-        if (op < 0 || !money::fast_math(left, right, op)) return false;
-        ++c.pos;
-        return true;
+        return op >= 0 && money::fast_math(left, right, op);
     }
-    if (!number(left)) return false;
+    if (!number(left) || !number(right)) return false;
     bool ints = is(left, Type::integer) && is(right, Type::integer);
     switch (kind) {
         case Fast::add:
@@ -740,7 +740,19 @@ bool fast_infix(Fast kind, Code& c) {
                 double b = is(right, Type::integer) ? double(int_of(right)) : float_of(right);
                 left = float_cell(kind == Fast::add ? a + b : kind == Fast::subtract ? a - b : a * b);
             }
-            break;
+            return true;
+        }
+        case Fast::divide: {
+            if (ints) {
+                int32_t a = int_of(left), b = int_of(right);
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                left = a % b ? float_cell(double(a) / double(b)) : integer_cell(a / b);
+            } else {
+                double a = is(left, Type::integer) ? double(int_of(left)) : float_of(left);
+                double b = is(right, Type::integer) ? double(int_of(right)) : float_of(right);
+                left = float_cell(a / b);
+            }
+            return true;
         }
         default: {
             if (!ints) {
@@ -751,7 +763,7 @@ bool fast_infix(Fast kind, Code& c) {
                 double b = is(right, Type::integer) ? double(int_of(right)) : float_of(right);
                 bool r = kind == Fast::lt ? a < b : kind == Fast::gt ? a > b : kind == Fast::le ? a <= b : a >= b;
                 left = logic_cell(r);
-                break;
+                return true;
             }
             int32_t a = int_of(left), b = int_of(right);
             bool r = kind == Fast::eq   ? a == b
@@ -761,9 +773,26 @@ bool fast_infix(Fast kind, Code& c) {
                      : kind == Fast::le ? a <= b
                                         : a >= b;
             left = logic_cell(r);
-            break;
+            return true;
         }
     }
+}
+
+// An operator whose right operand is a number or a word holding one.
+bool fast_infix(Fast kind, Code& c) {
+    const Cell* p = value_at(c, c.pos);
+    if (!p) return false;
+    Cell right;
+    if (operand(*p)) {
+        right = *p;
+    } else if (is(*p, Type::word)) {
+        Cell* v = peek_value(*p);
+        if (!v || !operand(*v)) return false;
+        right = *v;
+    } else {
+        return false;
+    }
+    if (!fast_apply(kind, stack::s.top[-1], right)) return false;
     ++c.pos;
     return true;
 }
@@ -781,7 +810,10 @@ Status eval_infix(Code& c) {
         ++c.pos;
         if (!trace::on) {
             Fast k = fast_kind(op);
-            if (k != Fast::none && fast_infix(k, c)) continue;
+            if (k != Fast::none) {
+                if (fast_infix(k, c)) continue;
+                pending_fast = k;
+            }
         }
         Type src = op_source(op);
         op.header = uint32_t(src);

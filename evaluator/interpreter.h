@@ -37,7 +37,7 @@ struct Code {
 };
 Code code_of(const Cell& block);
 // The value at a position, or nullptr past the end (or past a shrunk tail).
-inline const Cell* value_at(const Code& c, uint32_t pos) {
+[[gnu::always_inline]] inline const Cell* value_at(const Code& c, uint32_t pos) {
     if (pos >= c.end) return nullptr;
     if (c.epoch != memory::moves()) [[unlikely]] {
         c.series = memory::buffer(c.node);

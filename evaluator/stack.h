@@ -92,17 +92,17 @@ void init();
 [[noreturn]] void overflow(uint32_t drop = 5);
 
 // Deep native recursion must end in the language's own error, not a crash.
-inline void check_native_depth() {
+[[gnu::always_inline]] inline void check_native_depth() {
     if (static_cast<const char*>(__builtin_frame_address(0)) < s.native_limit) overflow(0);
 }
 
 // --- the value stack ----------------------------------------------------------------
-inline Cell* push_slot() {
+[[gnu::always_inline]] inline Cell* push_slot() {
     Cell* slot = s.top;
     if (++s.top >= s.end) overflow(5);
     return slot;
 }
-inline Cell* push(const Cell& value) {
+[[gnu::always_inline]] inline Cell* push(const Cell& value) {
     Cell v = value;  // the value may lie in the slot being reserved
     Cell* slot = push_slot();
     *slot = v;
@@ -130,7 +130,7 @@ inline uint32_t index_of(const Cell* slot) { return uint32_t(slot - s.bottom); }
 
 // --- frames ---------------------------------------------------------------------
 // The common opener: the frame is named by a symbol bound in word_context.
-inline Frame* mark(uint32_t symbol, Node word_context, uint32_t header) {
+[[gnu::always_inline]] inline Frame* mark(uint32_t symbol, Node word_context, uint32_t header) {
     Frame* f = s.frame_top;
     if (f >= s.frame_end) overflow(5);
     f->header = header;
@@ -182,12 +182,12 @@ inline uint32_t depth() { return uint32_t(s.frame_top - s.frame_bottom); }
 // --- closers ----------------------------------------------------------------------
 // Popping restores the argument base from the frame; the *_func forms also
 // write back the saved values reference of a kind-1 frame's function context.
-inline void unwind() {
+[[gnu::always_inline]] inline void unwind() {
     Frame* f = --s.frame_top;
     s.top = s.base + 1;
     s.base = s.bottom + f->prev_base;
 }
-inline void unwind_last() {
+[[gnu::always_inline]] inline void unwind_last() {
     Frame* f = --s.frame_top;
     Cell result = *s.base;
     s.top = s.base;

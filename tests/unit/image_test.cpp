@@ -20,6 +20,7 @@ protected:
 
     // A w x h image whose pixel at offset k is the word 0xFF000000 | k.
     static Node counting(uint32_t w, uint32_t h) {
+        collector::set_enabled(true);  // the suite starts with collection off
         Node n = image::make_bitmap(w, h, nullptr, 0, nullptr, 0, nullptr);
         uint32_t* px = image::write_pixels(n);
         for (uint32_t k = 0; k < w * h; ++k) px[k] = 0xFF000000u | k;
@@ -29,8 +30,10 @@ protected:
 };
 
 TEST_F(ImageTest, ScaleIsNearestNeighbour) {
-    Node src = counting(2, 2);
-    collector::NodeRoot keep(src);
+    Cell held;
+    image::init_image(held, counting(2, 2));
+    collector::Root keep(held);
+    Node src = series_node(held);
     Node big = image::scale(src, 4, 4);
     ASSERT_NE(big, 0u);
     EXPECT_EQ(image::bitmap_of(big)->width, 4u);
@@ -42,8 +45,10 @@ TEST_F(ImageTest, ScaleIsNearestNeighbour) {
 }
 
 TEST_F(ImageTest, FlipCloneAndRectangles) {
-    Node src = counting(3, 2);
-    collector::NodeRoot keep(src);
+    Cell held;
+    image::init_image(held, counting(3, 2));
+    collector::Root keep(held);
+    Node src = series_node(held);
     Node flipped = image::flip_vertical(src);
     for (uint32_t k = 0; k < 6; ++k) EXPECT_EQ(at(flipped, k), (k + 3) % 6) << k;
     Node copy = image::clone(src);
