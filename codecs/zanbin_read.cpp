@@ -1289,6 +1289,7 @@ uint32_t load_payload(const uint8_t* data, size_t size) {
     bool was = collector::enabled();
     collector::set_enabled(false);
     uint32_t n = 0;
+    // A start-up that cannot decode its own image must not look like success.
     try {
         if (size < 8 || std::memcmp(data, magic, 6) != 0) {
             std::fputs("Error: Not a Zanbin file!\n", stderr);
@@ -1296,7 +1297,9 @@ uint32_t load_payload(const uint8_t* data, size_t size) {
         }
         n = decode_boot(data, size, block::root());
     } catch (const unwind::Thrown&) {
-        std::fputs("Error: the boot image cannot be decoded\n", stderr);
+        bool lz = (data[7] & flags::compressed) && errors::pending_id() == errors::id::invalid_data;
+        std::fputs(lz ? "Error: Zanbin compressed data corrupted!\n" : "Error: the boot image cannot be decoded\n",
+                   stderr);
         std::exit(1);
     }
     collector::set_enabled(was);

@@ -470,3 +470,36 @@ TEST_F(Zanbin, ShortStackEndsInTooDeepNotACrash) {
 
 }  // namespace
 }  // namespace zan
+
+namespace zan {
+namespace {
+
+// A boot image that cannot be decoded ends start-up with a report and a
+// failing status, never as a success.
+TEST(ZanbinBootDeathTest, UndecodableImagesEndTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Bytes bad_magic = {'Z', 'A', 'N', 'B', 'I', 'X', 1, 5, 1, 1, 0x85};
+    Bytes bad_lz = {'Z', 'A', 'N', 'B', 'I', 'N', 1, 7, 9, 9, 9, 9, 9, 9, 9, 9, 9};
+    Bytes bad_record = {'Z', 'A', 'N', 'B', 'I', 'N', 1, 1, 1, 1, 0x00};
+    EXPECT_EXIT(
+        {
+            test::start();
+            zanbin::load_payload(bad_magic.data(), bad_magic.size());
+        },
+        ::testing::ExitedWithCode(1), "Not a Zanbin file");
+    EXPECT_EXIT(
+        {
+            test::start();
+            zanbin::load_payload(bad_lz.data(), bad_lz.size());
+        },
+        ::testing::ExitedWithCode(1), "compressed data corrupted");
+    EXPECT_EXIT(
+        {
+            test::start();
+            zanbin::load_payload(bad_record.data(), bad_record.size());
+        },
+        ::testing::ExitedWithCode(1), "cannot be decoded");
+}
+
+}  // namespace
+}  // namespace zan
