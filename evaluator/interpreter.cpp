@@ -150,14 +150,6 @@ Cell typeset_of(const Cell& types) {
 
 }  // namespace
 
-Code code_of(const Cell& block) {
-    Node n = series_node(block);
-    memory::Series* s = memory::buffer(n);
-    uint32_t len = (s->tail - s->head) / sizeof(Cell);
-    uint32_t pos = series_index(block);
-    return Code{n, pos > len ? len : pos, len, block, s, memory::moves()};
-}
-
 
 void init() {
     globals.epoch = memory::moves() - 1;

@@ -35,7 +35,14 @@ struct Code {
     mutable uint32_t epoch = 0;
     uint32_t start = 0;  // where the expression being evaluated began (an error's near)
 };
-Code code_of(const Cell& block);
+// Inline: every block and paren evaluated starts here.
+[[gnu::always_inline]] inline Code code_of(const Cell& block) {
+    Node n = series_node(block);
+    memory::Series* s = memory::buffer(n);
+    uint32_t len = (s->tail - s->head) / sizeof(Cell);
+    uint32_t pos = series_index(block);
+    return Code{n, pos > len ? len : pos, len, block, s, memory::moves()};
+}
 // The value at a position, or nullptr past the end (or past a shrunk tail).
 [[gnu::always_inline]] inline const Cell* value_at(const Code& c, uint32_t pos) {
     if (pos >= c.end) return nullptr;

@@ -186,7 +186,7 @@ private:
                     pos_ += 6;
                     continue;
                 }
-                if (!std::strchr("\"t\\/nrbf", int(e)) || e == 0) throw Failed{};
+                if (e >= 0x80 || e == 0 || !std::strchr("\"t\\/nrbf", int(e))) throw Failed{};
                 pos_ += 2;
                 continue;
             }
@@ -247,7 +247,7 @@ private:
         Cell key = make_string(name);
         bool wordlike = !name.empty() && !(name[0] >= '0' && name[0] <= '9') && name[0] != '\'';
         for (char32_t c : name)
-            if (not_word_char(c) || c < 0x20) wordlike = false;
+            if (not_word_char(c) || c < 0x20 || (c >= 0xD800 && c <= 0xDFFF)) wordlike = false;
         if (wordlike) {
             std::string utf8;
             for (char32_t c : name) append_utf8_cp(utf8, c);
@@ -482,7 +482,9 @@ private:
     void quoted(const std::u32string& text) {
         out_ += '"';
         for (char32_t c : text) {
-            bool normal = c >= 0x20 && c != '"' && c != '\\' && (!ascii_ || c <= 127);
+            // A lone surrogate has no UTF-8 form: it is always escaped.
+            bool normal = c >= 0x20 && c != '"' && c != '\\' && (!ascii_ || c <= 127) &&
+                          !(c >= 0xD800 && c <= 0xDFFF);
             if (normal) {
                 append_utf8_cp(out_, c);
             } else if (const char* e = escape_of(c)) {
