@@ -74,6 +74,13 @@ add_test(NAME output-checks
          COMMAND ${CMAKE_COMMAND} -DZAN=$<TARGET_FILE:zan> -DDIR=${CMAKE_SOURCE_DIR}/tests/scripts/io
                  -P ${CMAKE_SOURCE_DIR}/tests/scripts/output_checks.cmake)
 
+# JSON and CSV against Python's json and csv on generated documents.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND)
+  add_test(NAME json-csv-peer COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/json_csv_peer.py
+           $<TARGET_FILE:zan>)
+endif()
+
 # The LZ decoder next to zlib's inflate, run by bench/codecs.sh.
 add_executable(zan-lzbench bench/codecs_lz.cpp)
 target_link_libraries(zan-lzbench PRIVATE zanrt)
