@@ -192,6 +192,8 @@ int32_t rejoin_body(Cell* args) {
     Cell first = *mark;
     clear_newline(first);
     stack::s.top = mark;
+    // off the stack now: the allocations below must not collect it
+    collector::Root keep_first(first);
     Type t = type_of(first);
     bool series = t == Type::block || t == Type::paren || t == Type::hash || t == Type::path ||
                   t == Type::lit_path || t == Type::set_path || t == Type::get_path || t == Type::file ||
@@ -199,7 +201,7 @@ int32_t rejoin_body(Cell* args) {
                   t == Type::binary || t == Type::vector || t == Type::image;
     if (series) {
         Cell rest;
-        collector::Root keep_first(first), keep_rest(rest);
+        collector::Root keep_rest(rest);
         block::make_at(rest, int32_t(c.end - c.pos + 2));
         // a path or paren would be evaluated again: quote keeps it as it is
         if (!self_evaluating(t)) block::rs_append(rest, context::add_global(symbol::make("quote"), true, false));
