@@ -108,6 +108,9 @@ if(ZAN_XVFB_RUN)
     # what it allocated for it, which AddressSanitizer builds report as leaks.
     set_tests_properties(gui.${name} PROPERTIES ENVIRONMENT "NO_AT_BRIDGE=1")
     set_tests_properties(gui-gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7;NO_AT_BRIDGE=1")
+    # One at a time: starting two virtual servers at once can race for a display
+    # number, and the tests share the X clipboard and their working directory.
+    set_tests_properties(gui.${name} gui-gc-stress.${name} PROPERTIES RESOURCE_LOCK x-display)
   endforeach()
   add_custom_target(zan-gui-tests ALL DEPENDS ${ZAN_COMBINED_GUI})
 else()
