@@ -11,6 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-60}
 build=${2:-build-fuzz}
+# A fixed seed makes the test command's fuzzing repeatable; ZAN_FUZZ_SEED=0 draws a new one.
+fuzz_seed=${ZAN_FUZZ_SEED:-1}
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$flags" >/dev/null
@@ -36,7 +38,7 @@ clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-fram
 mkdir -p "$build/image_corpus"
 # Seeds: one small file a format, its decoder's number as the first byte.
 cp tests/fuzz/image_seeds/* "$build/image_corpus/"
-(cd "$build" && ./image_fuzz -max_total_time=20 -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+(cd "$build" && ./image_fuzz -max_total_time=20 -max_len=4096 -timeout=10 -seed="$fuzz_seed" -rss_limit_mb=2048 \
   -malloc_limit_mb=600 image_corpus)
 # The HTTP response header parser gets a short slice of its own.
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
@@ -46,9 +48,9 @@ mkdir -p "$build/http_headers_corpus"
 printf 'HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX:v\r\nX-Pad: \t p \r\n\r\n' \
   > "$build/http_headers_corpus/seed0"
 (cd "$build" &&
-  ./http_headers_fuzz -max_total_time=20 -max_len=1024 -timeout=10 http_headers_corpus)
+  ./http_headers_fuzz -max_total_time=20 -max_len=1024 -timeout=10 -seed="$fuzz_seed" http_headers_corpus)
 (cd "$build" &&
-  ./lexer_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 lexer_corpus)
+  ./lexer_fuzz -max_total_time="$seconds" -max_len=4096 -timeout=10 -seed="$fuzz_seed" -rss_limit_mb=2048 lexer_corpus)
 
 # The codecs' decoders of outside data, a short slice each: zlib, raw DEFLATE
 # and gzip against zlib's own inflate, the LZ decoder, and an LZ round trip.
@@ -72,7 +74,7 @@ seed lz_fuzz codes 100000000800000008000000C2C4C602
 printf 'The quick brown fox jumps over the lazy dog. ' > "$build/lz_roundtrip_fuzz_corpus/text"
 printf 'a%.0s' $(seq 130) > "$build/lz_roundtrip_fuzz_corpus/run"
 for target in deflate_fuzz lz_fuzz lz_roundtrip_fuzz; do
-  (cd "$build" && "./$target" -max_total_time="$codec_seconds" -max_len=4096 -timeout=10 \
+  (cd "$build" && "./$target" -max_total_time="$codec_seconds" -max_len=4096 -timeout=10 -seed="$fuzz_seed" \
     -rss_limit_mb=2048 "${target}_corpus")
 done
 
@@ -86,7 +88,7 @@ done
 printf 'SGVsbG8=\n; c\n0A0B' > "$build/base_fuzz_corpus/seed0"
 printf 'a 1 "b" [2] c: #[d 3] 1.5 x %%f 3x4 #"c" <t> 1.2.3' > "$build/map_fuzz_corpus/seed0"
 for target in base_fuzz map_fuzz; do
-  (cd "$build" && "./$target" -max_total_time=10 -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+  (cd "$build" && "./$target" -max_total_time=10 -max_len=4096 -timeout=10 -seed="$fuzz_seed" -rss_limit_mb=2048 \
     "${target}_corpus")
 done
 
@@ -98,7 +100,7 @@ mkdir -p "$build/zanbin_fuzz_corpus"
 seed zanbin_fuzz compact 005A414E42494E0205017E060C00000000020000000400000006000000080000000A00000061006600730078002B006B00050520A4897A0E1A03000102811801030E05010305010F030503C14F0300030000010F04C14F0000020000070473C14F0000020000050C810C00000000000004400704780A6325020427030405310000000000000000001000006BC0B2042F8010C80F28021005810804662C0474470108616222A0060704650303030303
 seed zanbin_fuzz fixed 005A414E42494E0204010000000C0100000500000028000000000000000800000010000000180000002000000061000000000000006600000000000000730000000000000078000000000000002B000000000000000500000000000000030000002000000052420F000E000058030000000000000001000000020000000B000000010000001800000001000000030000000E00002401000000030000000500000000000000010000000F00000203000000FFFFFFFF0500000000000000030000000F0008000300000000000000FF000000030000000000000000000000010000000F00000204000000FFFFFFFF0F0008000000000000000000FF000000020000000000000000000000070100000000000001000000730000000500000000000000030000000B00000001000000070100000000000001000000780000000C00000000000440000000001E0000000D00000000000000000000000000000060000000
 seed zanbin_fuzz framed 03058105820C616263
-(cd "$build" && ./zanbin_fuzz -max_total_time=20 -max_len=4096 -timeout=10 -rss_limit_mb=2048 zanbin_fuzz_corpus)
+(cd "$build" && ./zanbin_fuzz -max_total_time=20 -max_len=4096 -timeout=10 -seed="$fuzz_seed" -rss_limit_mb=2048 zanbin_fuzz_corpus)
 
 # load-json and load-csv: any text; accepted input must round-trip through
 # to-json and to-csv.
@@ -110,6 +112,6 @@ done
 printf '{"a": [1, -0.5e3, "\\u00e9\\ud83d\\ude00", null, true], "b c": {}}' > "$build/json_fuzz_corpus/seed0"
 printf 'a,"b,c"\r\n"d""\ne",f\n,\n' > "$build/csv_fuzz_corpus/seed0"
 for target in json_fuzz csv_fuzz; do
-  (cd "$build" && "./$target" -max_total_time=20 -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+  (cd "$build" && "./$target" -max_total_time=20 -max_len=4096 -timeout=10 -seed="$fuzz_seed" -rss_limit_mb=2048 \
     "${target}_corpus")
 done
