@@ -1,11 +1,17 @@
-# Writes a C++ source holding the boot scripts' texts (cmake -P, with OUT and
-# DIR set): one byte array per script and a table of (name, bytes, size).
-file(GLOB SCRIPTS ${DIR}/*.zan)
-set(body "// Generated from library/*.zan at build time; do not edit.\n#include \"boot/init.h\"\n\nnamespace zan::boot {\nnamespace {\n")
+# Writes a C++ source holding the boot scripts' texts (cmake -P, with OUT, ROOT
+# and DIRS, a comma-separated list of folders under ROOT, set): one byte array
+# per script and a table of (path under ROOT, bytes, size), folder by folder.
+string(REPLACE "," ";" DIRS "${DIRS}")
+set(SCRIPTS)
+foreach(dir ${DIRS})
+  file(GLOB dir_scripts ${ROOT}/${dir}/*.zan)
+  list(APPEND SCRIPTS ${dir_scripts})
+endforeach()
+set(body "// Generated from the boot scripts at build time; do not edit.\n#include \"boot/init.h\"\n\nnamespace zan::boot {\nnamespace {\n")
 set(table "")
 set(count 0)
 foreach(script ${SCRIPTS})
-  get_filename_component(name ${script} NAME)
+  file(RELATIVE_PATH name ${ROOT} ${script})
   file(READ ${script} hex HEX)
   string(LENGTH "${hex}" hex_length)
   math(EXPR size "${hex_length} / 2")

@@ -214,11 +214,13 @@ void init() {
 
     // The boot scripts: the natives and actions first, then what builds on them.
     // The library's own scripts in their order; any other script runs after
-    // them, in name order.
-    const char* order[] = {"boot.zan",   "constants.zan", "base.zan",  "predicates.zan", "conversions.zan",
-                           "utility.zan", "series.zan",   "math.zan",  "system.zan", "operators.zan"};
+    // them, folder by folder (library, gui/view, console), in name order.
+    const char* order[] = {"library/boot.zan",    "library/constants.zan",   "library/base.zan",
+                           "library/predicates.zan", "library/conversions.zan", "library/utility.zan",
+                           "library/series.zan",  "library/math.zan",        "library/system.zan",
+                           "library/operators.zan"};
     std::vector<bool> ran(size_t(script_count), false);
-    for (const char* name : {"natives.zan", "actions.zan"})
+    for (const char* name : {"library/natives.zan", "library/actions.zan"})
         for (int i = 0; i < script_count; ++i)
             if (std::strcmp(scripts[i].name, name) == 0) {
                 ran[i] = true;
@@ -229,7 +231,7 @@ void init() {
     library::register_bodies();
     platform::install_services();
     for (int i = 0; i < script_count; ++i)
-        if (std::strcmp(scripts[i].name, "routines.zan") == 0) {
+        if (std::strcmp(scripts[i].name, "library/routines.zan") == 0) {
             ran[i] = true;
             define_routines(scripts[i]);
         }

@@ -9,7 +9,8 @@
 
 namespace zan::boot {
 
-// One embedded boot script (library/*.zan), as UTF-8 text.
+// One embedded boot script (library/, gui/view/, console/), named by its path
+// under the source root, as UTF-8 text.
 struct Script {
     const char* name;
     const unsigned char* text;
