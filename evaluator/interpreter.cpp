@@ -401,9 +401,83 @@ inline Node cached_arity(const Cell& fn) {
     return arity_cache(fn);
 }
 
+// Refinement slots of a native or action called without any refinement.
+const int32_t no_refinements[max_refinements] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+// The arguments of a call through a plain word (no path, no apply, not an
+// operator): fixed arguments are fetched, and a function's refinements,
+// their arguments and its locals are given false and none; then the callable
+// runs (a function's body is left to the caller). What fetch_args does for
+// such a call, without its refinement and apply machinery.
+Status fetch_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
+    bool function = t == Type::function;
+    Node cache = cached_arity(fn);
+    bool active = true;
+    int32_t local_count = 0;
+    for (uint32_t i = 0;; ++i) {
+        memory::Series* cs = memory::buffer(cache);
+        if (i >= (cs->tail - cs->head) / sizeof(Cell)) break;
+        Cell e = cs->cells()[i];
+        if (is(e, Type::typeset)) [[likely]] {
+            uint32_t k = e.header & kind_mask;
+            if (k == kind_return) continue;
+            if (!active) {
+                if (!function) break;
+                stack::push(none_cell());
+                continue;
+            }
+            const Cell* p = value_at(c, c.pos);
+            if (!p) [[unlikely]] {
+                if (k == kind_lit && typeset::has(e, Type::unset)) {
+                    stack::push(unset_cell());
+                    continue;
+                }
+                Cell word = spec_word(fn, i);
+                errors::fire(errors::id::no_arg, &name, &word);
+            }
+            Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
+            if (st) return st;
+            const Cell& v = stack::s.top[-1];
+            if (!typeset::has(e, type_of(v))) [[unlikely]]
+                expect_arg(fn, name, i, v);
+        } else if (is(e, Type::refinement)) {
+            if (!function) break;
+            stack::push(logic_cell(false));
+            active = false;
+        } else if (is(e, Type::integer)) {
+            if (function) local_count = int_of(e);
+        }
+    }
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::call, nullptr, -1, &fn, &name);
+    switch (t) {
+        case Type::native: {
+            natives::Fn entry = natives::entry(int(callable_code(fn)));
+            if (!entry) errors::fire(errors::id::not_done);
+            return entry(0, no_refinements);
+        }
+        case Type::action: {
+            dispatch::Entry entry = dispatch::entry(int(callable_code(fn)));
+            if (!entry) errors::fire(errors::id::not_done);
+            entry(no_refinements);
+            return stack::ok;
+        }
+        default:
+            if (local_count > 0) {
+                stack::push(logic_cell(false));
+                for (int32_t k = 1; k < local_count; ++k) stack::push(none_cell());
+            }
+            return stack::ok;
+    }
+}
+
 Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, uint32_t path_pos,
                   int mode, bool infix) {
     Type t = type_of(fn);
+    if (!infix && !path && mode == mode::word && c && t != Type::routine) [[likely]]
+        return fetch_plain(fn, t, *c, name);
     bool function = t == Type::function || t == Type::routine;
     // The infix left operand is slot 0: cover it before anything allocates.
     if (infix) ++stack::s.top;
