@@ -78,7 +78,8 @@ bool same(const Cell& a, const Cell& b) {
     if (t != type_of(b)) return false;
     switch (t) {
         case Type::none:
-        case Type::unset: return true;
+        case Type::unset:
+        case Type::event: return true;  // any two events are the same
         case Type::datatype:
         case Type::logic:
         case Type::object: return a.w1 == b.w1;
