@@ -39,6 +39,7 @@
 #include "datatypes/url.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
+#include "gui/backend/render.h"
 #include "runtime/errors.h"
 
 namespace zan::datatype {
@@ -95,6 +96,7 @@ void register_all() {
     ref::init();
     point::init();  // point2D!, point3D!
     image::init();  // the image back end, then image!
+    render::init();  // drawing onto images and faces (its device hooks)
     // event! when
     // the GUI starts.
 }

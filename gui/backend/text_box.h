@@ -1,0 +1,21 @@
+// Text on pango: fonts, text boxes (rich-text faces) and their metrics.
+#pragma once
+
+#include <pango/pangocairo.h>
+
+#include "runtime/cell.h"
+
+namespace zan::render {
+
+// The shared pango context: measuring and painting use the same one.
+PangoContext* text_context();
+
+// Lays a face's text out (font, para, tabs, line spacing, styles of `data`)
+// and, for a rich-text face, keeps the layout in its `handles` state. The
+// caller unrefs the answer. Style errors raise unless catch_errors.
+PangoLayout* text_box_layout(const Cell& face, bool catch_errors);
+
+// The routine text-box-metrics box arg0 type.
+void r_text_box_metrics(Cell* args);
+
+}  // namespace zan::render
