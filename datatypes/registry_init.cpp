@@ -39,6 +39,7 @@
 #include "datatypes/url.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
+#include "gui/backend/event.h"
 #include "gui/backend/render.h"
 #include "runtime/errors.h"
 
@@ -97,8 +98,7 @@ void register_all() {
     point::init();  // point2D!, point3D!
     image::init();  // the image back end, then image!
     render::init();  // drawing onto images and faces (its device hooks)
-    // event! when
-    // the GUI starts.
+    gui::event::init();
 }
 
 }  // namespace zan::datatype
