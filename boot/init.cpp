@@ -241,8 +241,38 @@ void init() {
                 ran[i] = true;
                 run_script(scripts[i]);
             }
-    for (int i = 0; i < script_count; ++i)
-        if (!ran[i]) run_script(scripts[i]);
+    // The view layer's scripts build on one another: the templates, the
+    // back end's routines, then the rest; the layout dialect's
+    // (gui/view/vid*.zan) in name order; the functions on top of it last.
+    const char* view_first[] = {"gui/view/faces.zan", "gui/view/platform.zan", "gui/view/screens.zan",
+                                "gui/view/rtd.zan", "gui/view/draw.zan"};
+    const char* view_last[] = {"gui/view/show.zan", "gui/view/events.zan"};
+    auto is_view = [](const char* name) { return std::strncmp(name, "gui/view/", 9) == 0; };
+    auto run_named = [&](const char* name) {
+        for (int j = 0; j < script_count; ++j)
+            if (!ran[j] && std::strcmp(scripts[j].name, name) == 0) {
+                ran[j] = true;
+                run_script(scripts[j]);
+            }
+    };
+    for (int i = 0; i < script_count; ++i) {
+        if (ran[i]) continue;
+        if (is_view(scripts[i].name)) {
+            for (const char* name : view_first) run_named(name);
+            for (int j = i; j < script_count && is_view(scripts[j].name); ++j) {
+                bool later = std::any_of(std::begin(view_last), std::end(view_last),
+                                         [&](const char* n) { return std::strcmp(n, scripts[j].name) == 0; });
+                if (!ran[j] && !later) {
+                    ran[j] = true;
+                    run_script(scripts[j]);
+                }
+            }
+            for (const char* name : view_last) run_named(name);
+            continue;
+        }
+        ran[i] = true;
+        run_script(scripts[i]);
+    }
     system_object::install();
     library::finish_boot();
     platform::after_boot();
