@@ -17,7 +17,7 @@
 #include "datatypes/image_backend.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
-#include "evaluator/routines.h"
+#include "datatypes/context.h"
 #include "gui/backend/draw_context.h"
 #include "gui/backend/draw_walker.h"
 #include "gui/backend/text_box.h"
@@ -120,25 +120,6 @@ void run_pass(Context& c, const Cell& commands) {
     }
 }
 
-Cell poke_word() {
-    static uint32_t sym = symbol::make("poke");
-    return make_cell(Type::word, 0, sym, uint32_t(-1));
-}
-
-// draw-image image cmds
-void r_draw_image(Cell* args) {
-    Cell img = args[0];
-    if (image::width_of(img) && image::height_of(img)) {
-        do_draw(img, args[1]);
-        if (has_flag(img, ownership::owned_cell_flag)) ownership::check(img, poke_word(), -1, -1);
-    }
-    args[0] = none_cell();
-}
-
-// draw-face face cmds: draws into the face's open pass; without a window
-// (no GUI running) there is none and nothing happens.
-void r_draw_face(Cell* args) { args[0] = none_cell(); }
-
 }  // namespace
 
 void report_pending_error() {
@@ -179,29 +160,101 @@ void do_draw(const Cell& image_cell, const Cell& commands) {
     run_pass(c, cmds);
 }
 
-void paint_face(cairo_t* cr, const Cell& face_cell, double scale, const Cell& commands) {
+namespace {
+
+// The window pass being painted, for draw-face from an on-drawing handler.
+Context* g_open = nullptr;
+uint32_t g_open_window = 0;
+
+}  // namespace
+
+void paint_face(cairo_t* cr, const Cell& face_cell, double scale, const Cell& commands, uint32_t window,
+                void (*drawing)(uint32_t window)) {
     Cell face = face_cell, cmds = commands;
     collector::Root k1(face), k2(cmds);
     Context c;
     c.cr = cr;
     c.target = cairo_get_target(cr);
     c.catch_errors = true;
+    c.image = none_cell();
+    collector::Root k3(c.image);
     cairo_save(cr);
-    cairo_scale(cr, scale, scale);
     reset(c);
     c.st.m = Matrix{scale, 0, 0, scale, 0, 0};
     text_setup(cr, false);
+    Context* outer = g_open;
+    uint32_t outer_window = g_open_window;
+    struct Back {
+        cairo_t* cr;
+        Context* outer;
+        uint32_t outer_window;
+        ~Back() {
+            g_open = outer;
+            g_open_window = outer_window;
+            cairo_restore(cr);
+        }
+    } back{cr, outer, outer_window};
     try {
         paint_face_content(c, face);
     } catch (const unwind::Thrown& t) {
-        if (t.code != unwind::error) {
-            cairo_restore(cr);
-            throw;
-        }
+        if (t.code != unwind::error) throw;
         report_pending_error();
     }
     run_pass(c, cmds);
-    cairo_restore(cr);
+    if (drawing && window) {
+        g_open = &c;
+        g_open_window = window;
+        drawing(window);
+    }
+}
+
+void draw_into_open_pass(uint32_t window, const Cell& commands) {
+    if (!g_open || g_open_window != window) return;
+    Cell cmds = commands;
+    collector::Root keep(cmds);
+    try {
+        walk(*g_open, cmds);
+    } catch (const Abandon&) {
+    } catch (const unwind::Thrown& t) {
+        if (t.code != unwind::error) throw;
+        report_pending_error();
+    }
+}
+
+Cell face_image(const Cell& face_cell, const Cell& commands) {
+    Cell face = face_cell, cmds = commands;
+    collector::Root k1(face), k2(cmds);
+    Cell size = none_cell();
+    if (is(face, Type::object))
+        if (Cell* s = context::get_by_symbol(symbol::make("size"), object::context_node(face))) size = *s;
+    int w = 0, h = 0;
+    if (is(size, Type::pair)) w = pair_x(size), h = pair_y(size);
+    if (is(size, Type::point2d)) w = int(point_coord(size, 0)), h = int(point_coord(size, 1));
+    if (w <= 0 || h <= 0 || w > 16384 || h > 16384) return none_cell();
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(s);
+    struct Free {
+        cairo_surface_t* s;
+        cairo_t* cr;
+        ~Free() {
+            cairo_destroy(cr);
+            cairo_surface_destroy(s);
+        }
+    } free_them{s, cr};
+    paint_face(cr, face, 1.0, cmds, 0, nullptr);
+    cairo_surface_flush(s);
+    const uint8_t* data = cairo_image_surface_get_data(s);
+    int stride = cairo_image_surface_get_stride(s);
+    std::vector<uint32_t> straight(size_t(w) * size_t(h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            straight[size_t(y) * size_t(w) + size_t(x)] =
+                unpremultiply(reinterpret_cast<const uint32_t*>(data + size_t(y) * size_t(stride))[x]);
+    Cell img = none_cell();
+    collector::Root k3(img);
+    Node rec = image::from_pixels(uint32_t(w), uint32_t(h), 0, reinterpret_cast<const uint8_t*>(straight.data()));
+    image::init_image(img, rec, uint32_t(w), uint32_t(h));
+    return img;
 }
 
 void init() {
@@ -209,9 +262,7 @@ void init() {
     hooks.release = release_device;
     hooks.sync = sync_device;
     image::set_device_hooks(hooks);
-    routines::add("draw-image", r_draw_image);
-    routines::add("draw-face", r_draw_face);
-    routines::add("text-box-metrics", r_text_box_metrics);
+    connect_window_target();
 }
 
 }  // namespace zan::render

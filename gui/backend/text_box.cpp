@@ -437,18 +437,27 @@ void store_state(const Cell& face, PangoLayout* l) {
     *block::rs_abs_at(blk, at + 3) = logic_cell(false);
 }
 
-PangoLayout* state_layout(const Cell& face) {
-    Cell hs = field(face, "handles");
-    if (!is(hs, Type::block) || block::rs_length(hs) < 4) return nullptr;
+PangoLayout* state_layout(const Cell& hs) {
+    if (!is(hs, Type::block) || block::rs_length(hs) < 1) return nullptr;
     Cell h = *block::rs_abs_at(hs, int32_t(series_index(hs)));
     if (!is(h, Type::handle) || int32_t(h.w3) < 0 || externals::kind_of(int32_t(h.w3)) != g_layout_kind) return nullptr;
     return static_cast<PangoLayout*>(externals::resource(int32_t(h.w3)));
+}
+
+// The alignment offset travels with the layout, for the metrics.
+void set_offset(PangoLayout* l, Point o) {
+    g_object_set_data_full(G_OBJECT(l), "zan-offset", new Point(o), [](gpointer p) { delete static_cast<Point*>(p); });
+}
+Point offset_in(PangoLayout* l) {
+    auto* p = static_cast<Point*>(g_object_get_data(G_OBJECT(l), "zan-offset"));
+    return p ? *p : Point{};
 }
 
 }  // namespace
 
 PangoLayout* text_box_layout(const Cell& face, bool catch_errors) {
     PangoLayout* l = layout_face(face, catch_errors);
+    set_offset(l, offset_of(face, l));
     if (is_rich_text(face)) store_state(face, l);
     return l;
 }
@@ -514,35 +523,21 @@ void paint_face_content(Context& c, const Cell& face) {
     }
 }
 
-// text-box-metrics box arg0 type
-void r_text_box_metrics(Cell* args) {
-    Cell face = args[0], arg = args[1];
-    collector::Root k1(face), k2(arg);
+void text_box_layout_hook(const Cell& box) { g_object_unref(text_box_layout(box, false)); }
+
+// The metrics of a rich-text face's layout state: args handles, arg0, type.
+void text_box_metrics(Cell* args) {
+    Cell arg = args[1];
     int type = int_of(args[2]);
-    if (!is_rich_text(face)) {
-        Cell t = field(face, "type");
-        errors::fire(errors::Id{errors::Category::script,
-                                uint8_t(error::catalog::find_id(int(errors::Category::script), "face-type") + 2)},
-                     &t);
-    }
-    if (!is(field(face, "text"), Type::string)) {
+    PangoLayout* l = state_layout(args[0]);
+    if (!l) {
         args[0] = none_cell();
         return;
     }
-    Cell hs = field(face, "handles");
-    bool needed = !is(hs, Type::block) || block::rs_length(hs) < 4 ||
-                  is_truthy(*block::rs_abs_at(hs, int32_t(series_index(hs)) + block::rs_length(hs) - 1)) ||
-                  !state_layout(face);
-    PangoLayout* l;
-    if (needed) {
-        l = text_box_layout(face, false);
-    } else {
-        l = state_layout(face);
-        g_object_ref(l);
-    }
+    g_object_ref(l);
     // Positions count characters of the text laid out.
     std::string text = pango_layout_get_text(l);
-    Point off = offset_of(face, l);
+    Point off = offset_in(l);
     auto pos_arg = [&]() -> int64_t { return is(arg, Type::integer) ? int_of(arg) : 1; };
     auto pt = [](double x, double y) { return point_cell(Type::point2d, float(x), float(y)); };
     Cell result = none_cell();

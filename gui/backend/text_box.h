@@ -15,7 +15,9 @@ PangoContext* text_context();
 // caller unrefs the answer. Style errors raise unless catch_errors.
 PangoLayout* text_box_layout(const Cell& face, bool catch_errors);
 
-// The routine text-box-metrics box arg0 type.
-void r_text_box_metrics(Cell* args);
+// The back end's hooks: lay a face out into its state; answer a metric of
+// the layout state (args: the handles block, arg0, the query type).
+void text_box_layout_hook(const Cell& box);
+void text_box_metrics(Cell* args);
 
 }  // namespace zan::render
