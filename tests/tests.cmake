@@ -91,6 +91,10 @@ target_link_libraries(zan-lzbench PRIVATE zanrt)
 # virtual X server, plainly and with the collector stressed.
 find_program(ZAN_XVFB_RUN xvfb-run)
 file(GLOB ZAN_GUI_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/gui/*.zan)
+# Text measures the same everywhere: a 96 DPI screen, no scaling, and only the DejaVu
+# faces (tests/gui/fonts.conf), so the default GUI font is DejaVu Sans 10.
+set(ZAN_XVFB_SERVER -s "-screen 0 1280x1024x24 -dpi 96")
+set(ZAN_GUI_ENV "GDK_SCALE=1;GDK_DPI_SCALE=1;FONTCONFIG_FILE=${CMAKE_SOURCE_DIR}/tests/gui/fonts.conf")
 if(ZAN_XVFB_RUN)
   foreach(script ${ZAN_GUI_TESTS})
     get_filename_component(name ${script} NAME_WE)
@@ -102,14 +106,14 @@ if(ZAN_XVFB_RUN)
               -DOUT=${combined} -P ${ZAN_COMBINE}
       DEPENDS ${ZAN_HARNESS} ${script} ${ZAN_COMBINE})
     list(APPEND ZAN_COMBINED_GUI ${combined})
-    add_test(NAME gui.${name} COMMAND ${ZAN_XVFB_RUN} -a $<TARGET_FILE:zan> ${combined}
+    add_test(NAME gui.${name} COMMAND ${ZAN_XVFB_RUN} -a ${ZAN_XVFB_SERVER} $<TARGET_FILE:zan> ${combined}
              WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/gui)
-    add_test(NAME gui-gc-stress.${name} COMMAND ${ZAN_XVFB_RUN} -a $<TARGET_FILE:zan> ${combined}
+    add_test(NAME gui-gc-stress.${name} COMMAND ${ZAN_XVFB_RUN} -a ${ZAN_XVFB_SERVER} $<TARGET_FILE:zan> ${combined}
              WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/gui)
     # No accessibility bridge: there is no bus under xvfb, and the bridge keeps
     # what it allocated for it, which AddressSanitizer builds report as leaks.
-    set_tests_properties(gui.${name} PROPERTIES ENVIRONMENT "NO_AT_BRIDGE=1")
-    set_tests_properties(gui-gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7;NO_AT_BRIDGE=1")
+    set_tests_properties(gui.${name} PROPERTIES ENVIRONMENT "NO_AT_BRIDGE=1;${ZAN_GUI_ENV}")
+    set_tests_properties(gui-gc-stress.${name} PROPERTIES ENVIRONMENT "ZAN_GC_STRESS=7;NO_AT_BRIDGE=1;${ZAN_GUI_ENV}")
     # One at a time: starting two virtual servers at once can race for a display
     # number, and the tests share the X clipboard and their working directory.
     set_tests_properties(gui.${name} gui-gc-stress.${name} PROPERTIES RESOURCE_LOCK x-display)
