@@ -13,6 +13,7 @@
 
 #include "codecs/random.h"
 #include "codecs/services.h"
+#include "console/tty.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -230,8 +231,10 @@ void init() {
     library::register_predicates();
     library::register_bodies();
     platform::install_services();
+    console::install();
     for (int i = 0; i < script_count; ++i)
-        if (std::strcmp(scripts[i].name, "library/routines.zan") == 0) {
+        if (std::strcmp(scripts[i].name, "library/routines.zan") == 0 ||
+            std::strcmp(scripts[i].name, "console/routines.zan") == 0) {
             ran[i] = true;
             define_routines(scripts[i]);
         }

@@ -11,7 +11,8 @@ endif()
 # Script tests: every tests/scripts/*.zan runs under zan, plainly and with the collector stressed.
 # Each runs as one script made at build time in the build directory: its header, the shared
 # harness, then its own code (tests/scripts/README.md).
-file(GLOB ZAN_SCRIPT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/scripts/*.zan)
+file(GLOB ZAN_SCRIPT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/scripts/*.zan
+     ${CMAKE_SOURCE_DIR}/tests/scripts/console/*.zan)
 set(ZAN_HARNESS ${CMAKE_SOURCE_DIR}/tests/scripts/harness.zan)
 set(ZAN_COMBINE ${CMAKE_SOURCE_DIR}/tests/scripts/combine.cmake)
 list(REMOVE_ITEM ZAN_SCRIPT_TESTS ${ZAN_HARNESS})
@@ -121,4 +122,11 @@ if(ZAN_XVFB_RUN)
   add_custom_target(zan-gui-tests ALL DEPENDS ${ZAN_COMBINED_GUI})
 else()
   message(STATUS "xvfb-run not found: the GUI tests are left out")
+endif()
+
+# The console as a program: piped runs and runs on a pseudo-terminal (keys,
+# paste, resize, halt, the history file), compared with the exact output.
+if(Python3_FOUND)
+  add_test(NAME console-runs COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/console/run.py
+           $<TARGET_FILE:zan>)
 endif()
