@@ -13,6 +13,7 @@
 
 #include "codecs/random.h"
 #include "codecs/services.h"
+#include "console/tty.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -230,8 +231,10 @@ void init() {
     library::register_predicates();
     library::register_bodies();
     platform::install_services();
+    console::install();
     for (int i = 0; i < script_count; ++i)
-        if (std::strcmp(scripts[i].name, "library/routines.zan") == 0) {
+        if (std::strcmp(scripts[i].name, "library/routines.zan") == 0 ||
+            std::strcmp(scripts[i].name, "console/routines.zan") == 0) {
             ran[i] = true;
             define_routines(scripts[i]);
         }
@@ -241,8 +244,38 @@ void init() {
                 ran[i] = true;
                 run_script(scripts[i]);
             }
-    for (int i = 0; i < script_count; ++i)
-        if (!ran[i]) run_script(scripts[i]);
+    // The view layer's scripts build on one another: the templates, the
+    // back end's routines, then the rest; the layout dialect's
+    // (gui/view/vid*.zan) in name order; the functions on top of it last.
+    const char* view_first[] = {"gui/view/faces.zan", "gui/view/platform.zan", "gui/view/screens.zan",
+                                "gui/view/rtd.zan", "gui/view/draw.zan"};
+    const char* view_last[] = {"gui/view/show.zan", "gui/view/events.zan"};
+    auto is_view = [](const char* name) { return std::strncmp(name, "gui/view/", 9) == 0; };
+    auto run_named = [&](const char* name) {
+        for (int j = 0; j < script_count; ++j)
+            if (!ran[j] && std::strcmp(scripts[j].name, name) == 0) {
+                ran[j] = true;
+                run_script(scripts[j]);
+            }
+    };
+    for (int i = 0; i < script_count; ++i) {
+        if (ran[i]) continue;
+        if (is_view(scripts[i].name)) {
+            for (const char* name : view_first) run_named(name);
+            for (int j = i; j < script_count && is_view(scripts[j].name); ++j) {
+                bool later = std::any_of(std::begin(view_last), std::end(view_last),
+                                         [&](const char* n) { return std::strcmp(n, scripts[j].name) == 0; });
+                if (!ran[j] && !later) {
+                    ran[j] = true;
+                    run_script(scripts[j]);
+                }
+            }
+            for (const char* name : view_last) run_named(name);
+            continue;
+        }
+        ran[i] = true;
+        run_script(scripts[i]);
+    }
     system_object::install();
     library::finish_boot();
     platform::after_boot();

@@ -7,12 +7,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 
 #include "boot/init.h"
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/mold.h"
@@ -20,6 +22,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/output.h"
 #include "runtime/unwind.h"
@@ -108,6 +111,24 @@ int run_script(const char* path) {
     return evaluate(*held, false);
 }
 
+// The console takes over when it is there and no script is named, or when
+// --catch comes before the script's name ("--" ends the switches).
+bool console_wanted(int argc, char** argv) {
+    const Cell* launch = context::get_by_symbol(symbol::make("gui-console-ctx"), context::global());
+    if (!launch || !is(*launch, Type::object)) return false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--", 2) != 0 || (i > 1 && std::strcmp(argv[i - 1], "--") == 0)) return false;
+        if (strcasecmp(argv[i], "--catch") == 0) return true;
+    }
+    return true;
+}
+
+int run_console() {
+    Cell code = load_text("gui-console-ctx/launch");
+    collector::Root keep(code);
+    return evaluate(code, false);
+}
+
 int read_expressions() {
     std::string line;
     while (std::getline(std::cin, line)) {
@@ -141,7 +162,8 @@ int run(int argc, char** argv) {
     int status = 0;
     try {
         init();
-        status = argc > 1 ? run_script(argv[1]) : read_expressions();
+        if (console_wanted(argc, argv)) status = run_console();
+        else status = argc > 1 ? run_script(argv[1]) : read_expressions();
     } catch (const unwind::Thrown& t) {
         if (t.code == unwind::quiet_end) {
             status = quit_status;

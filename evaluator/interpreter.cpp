@@ -23,6 +23,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
+#include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/dispatch.h"
@@ -114,14 +115,39 @@ inline void store(Cell& word, const Cell& value) {
             *slot = value;
             return;
         }
-        const Cell& cc = memory::buffer(word_context(word))->cells()[0];
+        Node ctx = word_context(word);
+        const Cell& cc = memory::buffer(ctx)->cells()[0];
         if (((cc.header & header::context_kind_mask) >> header::context_kind_shift) !=
-            uint32_t(context::Kind::object)) {
+                uint32_t(context::Kind::object) ||
+            has_flag(cc, header::context_on_stack)) {
+            *slot = value;
+            return;
+        }
+        // An object's field with no change handler to hear of it: marked
+        // assigned and stored, as a set through the context does.
+        if (object::quiet_context(ctx)) {
+            set_flag(context::word_at(ctx, word_index(word)), header::field_assigned);
             *slot = value;
             return;
         }
     }
     context::set(word, value);
+}
+
+// A two-item path on an object (obj/field, self/x, obj/method): its field
+// read, or set (value given) when no handler hears of it. False, with
+// nothing done, when the general path walk must handle the path.
+inline bool object_field(const Cell& path, const Cell* value, Cell& owner, Cell& out) {
+    memory::Series* s = memory::buffer(series_node(path));
+    uint32_t at = series_index(path);
+    if ((s->tail - s->head) / sizeof(Cell) != at + 2) return false;
+    const Cell* items = s->cells() + at;
+    if (!is(items[0], Type::word) || !is(items[1], Type::word)) return false;
+    Cell* head = peek_value(items[0]);
+    if (!head || !is(*head, Type::object)) return false;
+    owner = *head;
+    Cell field = items[1];
+    return object::path_field(owner, field, value, out);
 }
 
 // The typeset of a type block: datatypes and typesets, words standing for
@@ -871,10 +897,28 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             stack::unwind();
             break;
         }
-        case Type::path:
+        case Type::path: {
+            Cell owner, field;
+            if (!trace::on && object_field(v, nullptr, owner, field)) {
+                if (!is_callable(type_of(field))) {
+                    stack::push(field);
+                    break;
+                }
+                // A method: called with its owner kept alive below it, as the
+                // path walk calls it.
+                Node pn = series_node(v);
+                Cell name = memory::buffer(pn)->cells()[series_index(v) + 1];
+                stack::push(owner);
+                st = invoke(field, &c, name, &v, series_index(v) + 2, &stack::s.top[-1], mode::word, false);
+                if (st) return st;
+                stack::s.top[-2] = stack::s.top[-1];
+                --stack::s.top;
+                break;
+            }
             st = eval_path(v, &c, false, false, nullptr);
             if (st) return st;
             break;
+        }
         case Type::get_path:
             st = eval_path(v, &c, false, true, nullptr);
             if (st) return st;
@@ -896,8 +940,13 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             Cell* base = stack::s.base;
             if (trace::on) [[unlikely]]
                 trace::dispatch(trace::event::set, &c.block, int32_t(c.pos), &base[1], &base[0]);
-            st = eval_path(base[0], nullptr, true, false, &base[1]);
-            if (st) return st;
+            Cell owner, field;
+            if (!trace::on && object_field(base[0], &base[1], owner, field)) {
+                stack::push(field);
+            } else {
+                st = eval_path(base[0], nullptr, true, false, &base[1]);
+                if (st) return st;
+            }
             base[0] = base[1];
             stack::unwind();
             break;
