@@ -792,9 +792,15 @@ Status exec_function(const Cell& fn, Node owner, const Cell& name) {
         frame->header &= ~stack::bits::func_entry;
     }
     if (st == unwind::return_ || st == unwind::exit) st = stack::ok;
-    if (trace::on) [[unlikely]]
+    if (trace::on) [[unlikely]] {
+        // The body's result lies at the top: the callback's frame goes above it.
+        ++stack::s.top;
         trace::dispatch(trace::event::epilog, nullptr, -1, &fn, &name);
-    trace::on = was_tracing;
+        --stack::s.top;
+    }
+    // Only a body run untraced puts tracing back: `trace true/false`
+    // inside a traced function keeps its effect.
+    if (fn.header & 0x200) trace::on = was_tracing;
     return st;
 }
 
