@@ -3,6 +3,8 @@
 // global word.
 #pragma once
 
+#include "runtime/cell.h"
+
 namespace zan::library {
 
 // Puts the base routines and the type predicates into the routine registry;
@@ -23,5 +25,12 @@ void register_csv_routines();
 // then, so that a script redefining `pick` keeps `first` working; and takes
 // away the words only the boot scripts use.
 void finish_boot();
+// The library context made by finish_boot, and the one a decoded boot image
+// brings back (kept alive from then on).
+Node context_node();
+void adopt_context(Node ctx);
+// Attaches the C++ bodies of hot library functions to the functions the
+// global words hold, by name.
+void attach_bodies();
 
 }  // namespace zan::library
