@@ -19,6 +19,7 @@
 #include "codecs/random.h"
 #include "codecs/services.h"
 #include "codecs/zanbin.h"
+#include "console/tty.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -293,6 +294,7 @@ void install_registries() {
     library::register_predicates();
     library::register_bodies();
     platform::install_services();
+    console::install();
 }
 
 void finish_library() {

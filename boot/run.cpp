@@ -12,12 +12,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 
 #include "boot/init.h"
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/mold.h"
@@ -25,8 +27,8 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
-#include "runtime/errors.h"
 #include "runtime/collector.h"
+#include "runtime/errors.h"
 #include "runtime/output.h"
 #include "runtime/unwind.h"
 #include "datatypes/context.h"
@@ -198,6 +200,19 @@ int run_script(const std::string& path, const std::vector<std::string>& args) {
         return 0;
     });
 }
+
+// The console takes over when it is there and no script is named, or when
+// --catch comes before the script's name ("--" ends the switches).
+bool console_wanted(int argc, char** argv) {
+    const Cell* launch = context::get_by_symbol(symbol::make("gui-console-ctx"), context::global());
+    if (!launch || !is(*launch, Type::object)) return false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--", 2) != 0 || (i > 1 && std::strcmp(argv[i - 1], "--") == 0)) return false;
+        if (strcasecmp(argv[i], "--catch") == 0) return true;
+    }
+    return true;
+}
+
 int read_expressions() {
     std::string line;
     while (std::getline(std::cin, line)) {
@@ -231,11 +246,7 @@ std::string error_report() {
 
 // gui-console-ctx/launch when the console defines it: it takes the command
 // line over.
-bool console_launch() {
-    Cell* ctx = context::get_by_symbol(symbol::make("gui-console-ctx"), context::global());
-    if (!ctx || !is(*ctx, Type::object)) return false;
-    Cell* launch = context::get_by_symbol(symbol::make("launch"), object::context_node(*ctx));
-    if (!launch || !is(*launch, Type::function)) return false;
+int console_launch() {
     Cell path;
     collector::Root keep(path);
     block::make_at(path, 2);
@@ -246,12 +257,11 @@ bool console_launch() {
     collector::Root keep_code(code);
     block::make_at(code, 1);
     block::rs_append(code, path);
-    evaluate(code, false);
-    return true;
+    return evaluate(code, false);
 }
 
 int launch(int argc, char** argv) {
-    if (console_launch()) return 0;
+    if (console_wanted(argc, argv)) return console_launch();
     bool catch_ = false;
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {

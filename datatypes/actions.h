@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "runtime/cell.h"
 
@@ -170,6 +171,12 @@ struct Row {
     ZAN_ACTION_LIST(ZAN_ROW_MEMBER)
 #undef ZAN_ROW_MEMBER
 };
+
+// Marks the given slots as taken from the parent type.
+void inherit(Row& row, std::initializer_list<Slot> slots);
+// Marks the slots that every series type takes from its parent unchanged:
+// moving through the series and editing it in place.
+void inherit_series_slots(Row& row);
 
 // The word of a slot ("make", "even?", ...); slot is 1-based.
 const char* slot_word(int slot);

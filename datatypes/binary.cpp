@@ -515,53 +515,28 @@ void trim(Args args, const actions::TrimRefs& r) {
     });
 }
 
-#define ZAN_INHERIT(slot) row.slot = decltype(row.slot)::inherited()
-
 void init() {
     actions::Row row;
     row.make = &make;
-    ZAN_INHERIT(random);
-    ZAN_INHERIT(reflect);
+    actions::inherit_series_slots(row);
+    using S = actions::Slot;
+    actions::inherit(row, {S::random, S::reflect, S::eval_path, S::copy, S::find, S::select,
+                           S::sort, S::swap});
     row.to = &to;
     row.form = &form;
     row.mold = &mold;
-    ZAN_INHERIT(eval_path);
     row.compare = &compare;
     row.and_t = &and_t;
     row.complement = &complement;
     row.or_t = &or_t;
     row.xor_t = &xor_t;
     row.append = &append;
-    ZAN_INHERIT(at);
-    ZAN_INHERIT(back);
     row.change = &change;
-    ZAN_INHERIT(clear);
-    ZAN_INHERIT(copy);
-    ZAN_INHERIT(find);
-    ZAN_INHERIT(head);
-    ZAN_INHERIT(head_q);
-    ZAN_INHERIT(index_q);
     row.insert = &insert;
-    ZAN_INHERIT(length_q);
-    ZAN_INHERIT(move);
-    ZAN_INHERIT(next);
-    ZAN_INHERIT(pick);
-    ZAN_INHERIT(poke);
-    ZAN_INHERIT(remove);
-    ZAN_INHERIT(reverse);
-    ZAN_INHERIT(select);
-    ZAN_INHERIT(sort);
-    ZAN_INHERIT(skip);
-    ZAN_INHERIT(swap);
-    ZAN_INHERIT(tail);
-    ZAN_INHERIT(tail_q);
-    ZAN_INHERIT(take);
     row.trim = &trim;
-    ZAN_INHERIT(modify);
     datatype::register_type(Type::binary, Type::string, "binary!", row);
     install_base_encodings();
 }
 
-#undef ZAN_INHERIT
 
 }  // namespace zan::binary

@@ -173,4 +173,19 @@ const char* slot_word(int slot) {
     return slot >= 1 && slot <= slot_count ? words[slot - 1] : nullptr;
 }
 
+void inherit(Row& row, std::initializer_list<Slot> slots) {
+    for (Slot slot : slots) switch (slot) {
+#define ZAN_SLOT_INHERIT(n, member, word, result, params) \
+    case Slot::member: row.member = decltype(row.member)::inherited(); break;
+            ZAN_ACTION_LIST(ZAN_SLOT_INHERIT)
+#undef ZAN_SLOT_INHERIT
+        }
+}
+
+void inherit_series_slots(Row& row) {
+    inherit(row, {Slot::at, Slot::back, Slot::clear, Slot::head, Slot::head_q, Slot::index_q, Slot::length_q,
+                  Slot::move, Slot::next, Slot::pick, Slot::poke, Slot::remove, Slot::reverse, Slot::skip,
+                  Slot::tail, Slot::tail_q, Slot::take, Slot::modify});
+}
+
 }  // namespace zan::actions

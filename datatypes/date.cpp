@@ -58,8 +58,6 @@ int64_t march_first(int64_t y) {
     errors::fire(errors::id::type_limit, &target);
 }
 
-Cell date_type() { return datatype_cell(Type::date); }
-
 [[noreturn]] void bad_to_arg(const Cell& spec) { scalar::bad_to_arg(Type::date, spec); }
 
 uint32_t zone_and_flag(uint32_t w) { return w & (zone_mask | time_flag); }

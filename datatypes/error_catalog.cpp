@@ -124,7 +124,7 @@ constexpr IdEntry script_ids[] = {
     {"invalid-data-facet", R"t(["invalid DATA facet content" :arg1])t"},
     {"face-type", R"t(["VIEW - invalid face type:" :arg1])t"},
     {"not-window", R"t("VIEW - expected a window root face")t"},
-    {"bad-window", R"t("VIEW - a window can only be inserted in a screen face")t"},
+    {"bad-window", R"t("VIEW - a window face cannot be nested in another window")t"},
     {"not-linked", R"t("VIEW - face not linked to a window")t"},
     {"not-event-type", R"t(["VIEW - not a valid event type:" :arg1])t"},
     {"invalid-facet-type", R"t(["VIEW - invalid facet value:" :arg1])t"},

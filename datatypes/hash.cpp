@@ -98,48 +98,20 @@ void trim(Args args, const actions::TrimRefs& r) {
     series::reindex(args[0]);
 }
 
-#define ZAN_INHERIT(slot) row.slot = decltype(row.slot)::inherited()
-
 void init() {
     actions::Row row;
     row.make = &make;
-    ZAN_INHERIT(reflect);
+    actions::inherit_series_slots(row);
+    using S = actions::Slot;
+    actions::inherit(row, {S::reflect, S::form, S::eval_path, S::compare, S::append, S::change,
+                           S::find, S::insert, S::put, S::select, S::swap});
     row.to = &to;
-    ZAN_INHERIT(form);
     row.mold = &mold;
-    ZAN_INHERIT(eval_path);
-    ZAN_INHERIT(compare);
-    ZAN_INHERIT(append);
-    ZAN_INHERIT(at);
-    ZAN_INHERIT(back);
-    ZAN_INHERIT(change);
-    ZAN_INHERIT(clear);
     row.copy = &copy;
-    ZAN_INHERIT(find);
-    ZAN_INHERIT(head);
-    ZAN_INHERIT(head_q);
-    ZAN_INHERIT(index_q);
-    ZAN_INHERIT(insert);
-    ZAN_INHERIT(length_q);
-    ZAN_INHERIT(move);
-    ZAN_INHERIT(next);
-    ZAN_INHERIT(pick);
-    ZAN_INHERIT(poke);
-    ZAN_INHERIT(put);
-    ZAN_INHERIT(remove);
-    ZAN_INHERIT(reverse);
-    ZAN_INHERIT(select);
     row.sort = &sort;
-    ZAN_INHERIT(skip);
-    ZAN_INHERIT(swap);
-    ZAN_INHERIT(tail);
-    ZAN_INHERIT(tail_q);
-    ZAN_INHERIT(take);
     row.trim = &trim;
-    ZAN_INHERIT(modify);
     datatype::register_type(Type::hash, Type::block, "hash!", row);
 }
 
-#undef ZAN_INHERIT
 
 }  // namespace zan::hash

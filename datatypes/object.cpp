@@ -116,11 +116,30 @@ void mark_changed(Node ctx, int32_t index) {
         set_flag(context::word_at(ctx, index), header::field_assigned);
 }
 
+// Paths name the same few fields again and again (obj/field, self/x): a small
+// direct-mapped cache answers them without the hash table. An entry is
+// trusted only while the context holds that very symbol at that index, and
+// only exact finds are kept, so it answers what the table would.
+struct FieldEntry {
+    Node ctx = 0;
+    uint32_t sym = 0;
+    int32_t index = -1;
+};
+FieldEntry field_cache[256];
+
 int32_t field_index(Node ctx, const Cell& word) {
     if (word_context(word) == ctx && word_index(word) >= 0 &&
         uint32_t(word_index(word)) < context::length(ctx))
         return word_index(word);
-    return context::find_word(ctx, word_symbol(word), true);
+    uint32_t sym = word_symbol(word);
+    FieldEntry& e = field_cache[(ctx * 40503u + sym) & 255];
+    if (e.ctx == ctx && e.sym == sym && uint32_t(e.index) < context::length(ctx) &&
+        word_symbol(context::word_at(ctx, e.index)) == sym)
+        return e.index;
+    int32_t i = context::find_word(ctx, sym, true);
+    if (i >= 0 && uint32_t(i) < context::length(ctx) && word_symbol(context::word_at(ctx, i)) == sym)
+        e = FieldEntry{ctx, sym, i};
+    return i;
 }
 
 // Locals a handler needs: /local and the words after it.
@@ -469,6 +488,32 @@ bool on_context_set(Node ctx, const Cell& word, const Cell& value, Cell& slot) {
 }  // namespace
 
 // --- fields ---------------------------------------------------------------------------------
+
+bool quiet_context(Node ctx) {
+    const Cell& object = context::owner(ctx);
+    return !is_object_like(object) || !hooks_node(object) ||
+           memory::buffer(hooks_node(object))->cells()[0].w2 >= no_handler;
+}
+
+bool path_field(const Cell& object, const Cell& word, const Cell* value, Cell& out) {
+    Node ctx = context_node(object);
+    int32_t i = field_index(ctx, word);
+    if (i < 0) return false;
+    Cell* slot = context::value_at(ctx, i);
+    if (!slot) return false;
+    if (!value) {
+        if (is(*slot, Type::unset)) return false;
+        out = *slot;
+        return true;
+    }
+    if (hooks_node(object) || is(*value, Type::unset) ||
+        symbol::resolve(word_symbol(word)) == self_canonical())
+        return false;
+    *slot = *value;
+    mark_changed(ctx, i);
+    out = *value;
+    return true;
+}
 
 Cell select_word(const Cell& object, const Cell& word) {
     Node ctx = context_node(object);

@@ -67,6 +67,15 @@ Node make_hooks(Node ctx);
 void finish_hooks(Cell& object);
 bool has_deep_handler(const Cell& object);
 
+// --- fields ---------------------------------------------------------------------------
+// Whether a set in the context fires no change handler (its owner is no
+// object with an on-change* handler).
+bool quiet_context(Node ctx);
+// A two-item path's field of an object, read (value null) or set without a
+// handler: false, with nothing done, when the general path walk must decide
+// (no such field, an unset value, a hook to fire, a set of self).
+bool path_field(const Cell& object, const Cell& word, const Cell* value, Cell& out);
+
 // A copy of the prototype: its words, capacity and self flag, its values
 // copied; series values too with deep (functions are always rebound to the
 // copy). The class id is kept, so are the hooks unless new_hooks.

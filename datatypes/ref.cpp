@@ -15,40 +15,13 @@ int32_t mold(const Cell& v, Node buffer, actions::MoldFlags, bool part, int32_t 
 
 }  // namespace
 
-#define ZAN_INHERIT(slot) row.slot = decltype(row.slot)::inherited()
-
 void init() {
     actions::Row row;
-    ZAN_INHERIT(make);
-    ZAN_INHERIT(reflect);
-    ZAN_INHERIT(to);
-    ZAN_INHERIT(form);
+    actions::inherit_series_slots(row);
+    using S = actions::Slot;
+    actions::inherit(row, {S::make, S::reflect, S::to, S::form, S::compare, S::change, S::copy,
+                           S::find, S::insert, S::select, S::swap});
     row.mold = mold;
-    ZAN_INHERIT(compare);
-    ZAN_INHERIT(at);
-    ZAN_INHERIT(back);
-    ZAN_INHERIT(change);
-    ZAN_INHERIT(clear);
-    ZAN_INHERIT(copy);
-    ZAN_INHERIT(find);
-    ZAN_INHERIT(head);
-    ZAN_INHERIT(head_q);
-    ZAN_INHERIT(index_q);
-    ZAN_INHERIT(insert);
-    ZAN_INHERIT(length_q);
-    ZAN_INHERIT(move);
-    ZAN_INHERIT(next);
-    ZAN_INHERIT(pick);
-    ZAN_INHERIT(poke);
-    ZAN_INHERIT(remove);
-    ZAN_INHERIT(reverse);
-    ZAN_INHERIT(select);
-    ZAN_INHERIT(skip);
-    ZAN_INHERIT(swap);
-    ZAN_INHERIT(tail);
-    ZAN_INHERIT(tail_q);
-    ZAN_INHERIT(take);
-    ZAN_INHERIT(modify);
     datatype::register_type(Type::ref, Type::string, "ref!", row);
 }
 

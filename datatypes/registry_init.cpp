@@ -39,6 +39,7 @@
 #include "datatypes/url.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
+#include "gui/backend/event.h"
 #include "runtime/errors.h"
 
 namespace zan::datatype {
@@ -95,8 +96,7 @@ void register_all() {
     ref::init();
     point::init();  // point2D!, point3D!
     image::init();  // the image back end, then image!
-    // event! when
-    // the GUI starts.
+    gui::event::init();
 }
 
 }  // namespace zan::datatype

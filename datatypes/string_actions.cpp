@@ -499,49 +499,28 @@ void trim(Args args, const actions::TrimRefs& r) {
     if (owned) series::notify_after(s, series::Change::trim, at, int32_t(out.size()));
 }
 
-#define ZAN_INHERIT(slot) row.slot = decltype(row.slot)::inherited()
-
 void init() {
     actions::Row row;
     row.make = &make;
-    ZAN_INHERIT(random);
-    ZAN_INHERIT(reflect);
+    actions::inherit_series_slots(row);
+    using S = actions::Slot;
+    actions::inherit(row, {S::random, S::reflect, S::copy});
     row.to = &to;
     row.form = &form;
     row.mold = &mold;
     row.eval_path = &eval_path;
     row.compare = &compare;
     row.append = &append;
-    ZAN_INHERIT(at);
-    ZAN_INHERIT(back);
     row.change = &change;
-    ZAN_INHERIT(clear);
-    ZAN_INHERIT(copy);
     row.find = &find;
-    ZAN_INHERIT(head);
-    ZAN_INHERIT(head_q);
-    ZAN_INHERIT(index_q);
     row.insert = &insert;
-    ZAN_INHERIT(length_q);
-    ZAN_INHERIT(move);
-    ZAN_INHERIT(next);
-    ZAN_INHERIT(pick);
-    ZAN_INHERIT(poke);
-    ZAN_INHERIT(remove);
-    ZAN_INHERIT(reverse);
     row.select = &select;
     row.sort = &sort;
-    ZAN_INHERIT(skip);
     row.swap = &swap;
-    ZAN_INHERIT(tail);
-    ZAN_INHERIT(tail_q);
     // series! take already answers a lone character as char!.
-    ZAN_INHERIT(take);
     row.trim = &trim;
-    ZAN_INHERIT(modify);
     datatype::register_type(Type::string, Type::series, "string!", row);
 }
 
-#undef ZAN_INHERIT
 
 }  // namespace zan::string

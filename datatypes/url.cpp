@@ -302,42 +302,17 @@ void write(Args args, const actions::WriteRefs& r) {
     args[0] = call_http(method, url, headers, body, r.binary, r.lines, r.info);
 }
 
-#define ZAN_INHERIT(slot) row.slot = decltype(row.slot)::inherited()
-
 void inherit_series(actions::Row& row) {
-    ZAN_INHERIT(compare);
-    ZAN_INHERIT(append);
-    ZAN_INHERIT(at);
-    ZAN_INHERIT(back);
-    ZAN_INHERIT(change);
-    ZAN_INHERIT(clear);
-    ZAN_INHERIT(copy);
-    ZAN_INHERIT(find);
-    ZAN_INHERIT(head);
-    ZAN_INHERIT(head_q);
-    ZAN_INHERIT(index_q);
-    ZAN_INHERIT(insert);
-    ZAN_INHERIT(length_q);
-    ZAN_INHERIT(move);
-    ZAN_INHERIT(next);
-    ZAN_INHERIT(pick);
-    ZAN_INHERIT(poke);
-    ZAN_INHERIT(remove);
-    ZAN_INHERIT(reverse);
-    ZAN_INHERIT(select);
-    ZAN_INHERIT(skip);
-    ZAN_INHERIT(swap);
-    ZAN_INHERIT(tail);
-    ZAN_INHERIT(tail_q);
-    ZAN_INHERIT(take);
-    ZAN_INHERIT(modify);
+    actions::inherit_series_slots(row);
+    using S = actions::Slot;
+    actions::inherit(row, {S::form, S::compare, S::append, S::change, S::copy, S::find, S::insert,
+                           S::select, S::swap});
 }
 
 void init() {
     actions::Row row;
     row.make = &make;
     row.to = &to;
-    ZAN_INHERIT(form);
     row.mold = &mold;
     row.eval_path = &eval_path;
     inherit_series(row);
@@ -347,6 +322,5 @@ void init() {
     datatype::register_type(Type::url, Type::string, "url!", row);
 }
 
-#undef ZAN_INHERIT
 
 }  // namespace zan::url

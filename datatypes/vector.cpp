@@ -684,16 +684,14 @@ void sort(Args args, const actions::SortRefs& r) {
     });
 }
 
-#define ZAN_INHERIT(slot) row.slot = decltype(row.slot)::inherited()
-
 void init() {
     actions::Row row;
     row.make = &make;
-    ZAN_INHERIT(random);
-    ZAN_INHERIT(reflect);
+    actions::inherit_series_slots(row);
+    using S = actions::Slot;
+    actions::inherit(row, {S::random, S::reflect, S::eval_path, S::copy});
     row.form = &form;
     row.mold = &mold;
-    ZAN_INHERIT(eval_path);
     row.compare = &compare;
     row.add = &add;
     row.divide = &divide;
@@ -704,33 +702,13 @@ void init() {
     row.or_t = &or_t;
     row.xor_t = &xor_t;
     row.append = &append;
-    ZAN_INHERIT(at);
-    ZAN_INHERIT(back);
     row.change = &change;
-    ZAN_INHERIT(clear);
-    ZAN_INHERIT(copy);
     row.find = &find;
-    ZAN_INHERIT(head);
-    ZAN_INHERIT(head_q);
-    ZAN_INHERIT(index_q);
     row.insert = &insert;
-    ZAN_INHERIT(length_q);
-    ZAN_INHERIT(move);
-    ZAN_INHERIT(next);
-    ZAN_INHERIT(pick);
-    ZAN_INHERIT(poke);
-    ZAN_INHERIT(remove);
-    ZAN_INHERIT(reverse);
     row.select = &select;
     row.sort = &sort;
-    ZAN_INHERIT(skip);
-    ZAN_INHERIT(tail);
-    ZAN_INHERIT(tail_q);
-    ZAN_INHERIT(take);
-    ZAN_INHERIT(modify);
     datatype::register_type(Type::vector, Type::string, "vector!", row);
 }
 
-#undef ZAN_INHERIT
 
 }  // namespace zan::vector

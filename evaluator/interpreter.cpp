@@ -23,6 +23,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
+#include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/dispatch.h"
@@ -114,14 +115,39 @@ inline void store(Cell& word, const Cell& value) {
             *slot = value;
             return;
         }
-        const Cell& cc = memory::buffer(word_context(word))->cells()[0];
+        Node ctx = word_context(word);
+        const Cell& cc = memory::buffer(ctx)->cells()[0];
         if (((cc.header & header::context_kind_mask) >> header::context_kind_shift) !=
-            uint32_t(context::Kind::object)) {
+                uint32_t(context::Kind::object) ||
+            has_flag(cc, header::context_on_stack)) {
+            *slot = value;
+            return;
+        }
+        // An object's field with no change handler to hear of it: marked
+        // assigned and stored, as a set through the context does.
+        if (object::quiet_context(ctx)) {
+            set_flag(context::word_at(ctx, word_index(word)), header::field_assigned);
             *slot = value;
             return;
         }
     }
     context::set(word, value);
+}
+
+// A two-item path on an object (obj/field, self/x, obj/method): its field
+// read, or set (value given) when no handler hears of it. False, with
+// nothing done, when the general path walk must handle the path.
+inline bool object_field(const Cell& path, const Cell* value, Cell& owner, Cell& out) {
+    memory::Series* s = memory::buffer(series_node(path));
+    uint32_t at = series_index(path);
+    if ((s->tail - s->head) / sizeof(Cell) != at + 2) return false;
+    const Cell* items = s->cells() + at;
+    if (!is(items[0], Type::word) || !is(items[1], Type::word)) return false;
+    Cell* head = peek_value(items[0]);
+    if (!head || !is(*head, Type::object)) return false;
+    owner = *head;
+    Cell field = items[1];
+    return object::path_field(owner, field, value, out);
 }
 
 // The typeset of a type block: datatypes and typesets, words standing for
@@ -375,9 +401,136 @@ inline Node cached_arity(const Cell& fn) {
     return arity_cache(fn);
 }
 
+// Refinement slots of a native or action called without any refinement.
+const int32_t no_refinements[max_refinements] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                 -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+// The arguments of a call through a plain word (no path, no apply, not an
+// operator): fixed arguments are fetched, and a function's refinements,
+// their arguments and its locals are given false and none; then the callable
+// runs (a function's body is left to the caller). What fetch_args does for
+// such a call, without its refinement and apply machinery.
+Status fetch_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
+    bool function = t == Type::function;
+    Node cache = cached_arity(fn);
+    bool active = true;
+    int32_t local_count = 0;
+    for (uint32_t i = 0;; ++i) {
+        memory::Series* cs = memory::buffer(cache);
+        if (i >= (cs->tail - cs->head) / sizeof(Cell)) break;
+        Cell e = cs->cells()[i];
+        if (is(e, Type::typeset)) [[likely]] {
+            uint32_t k = e.header & kind_mask;
+            if (k == kind_return) continue;
+            if (!active) {
+                if (!function) break;
+                stack::push(none_cell());
+                continue;
+            }
+            const Cell* p = value_at(c, c.pos);
+            if (!p) [[unlikely]] {
+                if (k == kind_lit && typeset::has(e, Type::unset)) {
+                    stack::push(unset_cell());
+                    continue;
+                }
+                Cell word = spec_word(fn, i);
+                errors::fire(errors::id::no_arg, &name, &word);
+            }
+            Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
+            if (st) return st;
+            const Cell& v = stack::s.top[-1];
+            if (!typeset::has(e, type_of(v))) [[unlikely]]
+                expect_arg(fn, name, i, v);
+        } else if (is(e, Type::refinement)) {
+            if (!function) break;
+            stack::push(logic_cell(false));
+            active = false;
+        } else if (is(e, Type::integer)) {
+            if (function) local_count = int_of(e);
+        }
+    }
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::call, nullptr, -1, &fn, &name);
+    switch (t) {
+        case Type::native: {
+            natives::Fn entry = natives::entry(int(callable_code(fn)));
+            if (!entry) errors::fire(errors::id::not_done);
+            return entry(0, no_refinements);
+        }
+        case Type::action: {
+            dispatch::Entry entry = dispatch::entry(int(callable_code(fn)));
+            if (!entry) errors::fire(errors::id::not_done);
+            entry(no_refinements);
+            return stack::ok;
+        }
+        default:
+            if (local_count > 0) {
+                stack::push(logic_cell(false));
+                for (int32_t k = 1; k < local_count; ++k) stack::push(none_cell());
+            }
+            return stack::ok;
+    }
+}
+
+// The right operand of an operator from a native or action (its left one is
+// slot 0, just above the top), then the fast answer or the routine: what
+// fetch_args does for such a call.
+Status fetch_infix(const Cell& fn, Type t, Code& c, const Cell& name) {
+    ++stack::s.top;  // cover the left operand before anything allocates
+    Fast fast = pending_fast;
+    pending_fast = Fast::none;
+    Node cache = cached_arity(fn);
+    bool left_pending = true;
+    for (uint32_t i = 0;; ++i) {
+        memory::Series* cs = memory::buffer(cache);
+        if (i >= (cs->tail - cs->head) / sizeof(Cell)) break;
+        Cell e = cs->cells()[i];
+        if (!is(e, Type::typeset)) break;
+        uint32_t k = e.header & kind_mask;
+        if (k == kind_return) continue;
+        if (left_pending) {
+            left_pending = false;
+            if (!typeset::has(e, type_of(*stack::s.base))) expect_arg(fn, name, i, *stack::s.base);
+            continue;
+        }
+        const Cell* p = value_at(c, c.pos);
+        if (!p) [[unlikely]] {
+            if (k == kind_lit && typeset::has(e, Type::unset)) {
+                stack::push(unset_cell());
+                continue;
+            }
+            Cell word = spec_word(fn, i);
+            errors::fire(errors::id::no_arg, &name, &word);
+        }
+        Status st = fetch_one(c, p, k, true);
+        if (st) return st;
+        const Cell& v = stack::s.top[-1];
+        if (!typeset::has(e, type_of(v))) [[unlikely]]
+            expect_arg(fn, name, i, v);
+    }
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::call, nullptr, -1, &fn, &name);
+    else if (fast != Fast::none && fast_apply(fast, stack::s.base[0], stack::s.base[1]))
+        return stack::ok;
+    if (t == Type::native) {
+        natives::Fn entry = natives::entry(int(callable_code(fn)));
+        if (!entry) errors::fire(errors::id::not_done);
+        return entry(0, no_refinements);
+    }
+    dispatch::Entry entry = dispatch::entry(int(callable_code(fn)));
+    if (!entry) errors::fire(errors::id::not_done);
+    entry(no_refinements);
+    return stack::ok;
+}
+
 Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, uint32_t path_pos,
                   int mode, bool infix) {
     Type t = type_of(fn);
+    if (!path && mode == mode::word && c) [[likely]] {
+        if (!infix && t != Type::routine) return fetch_plain(fn, t, *c, name);
+        if (infix && (t == Type::native || t == Type::action)) return fetch_infix(fn, t, *c, name);
+    }
     bool function = t == Type::function || t == Type::routine;
     // The infix left operand is slot 0: cover it before anything allocates.
     if (infix) ++stack::s.top;
@@ -673,9 +826,7 @@ namespace {
 // Fast path of an operator on numbers; answers false when it does not apply
 // (the caller then calls the operator).
 
-Fast fast_kind(const Cell& op) {
-    Type src = op_source(op);
-    uint32_t code = callable_code(op);
+Fast fast_kind_of(Type src, uint32_t code) {
     if (src == Type::action) {
         switch (code) {
             case 11: return Fast::add;
@@ -696,6 +847,25 @@ Fast fast_kind(const Cell& op) {
             default: return Fast::none;
         }
     }
+    return Fast::none;
+}
+
+// The fast kinds of operator sources, by action and native number.
+struct FastKinds {
+    Fast action[64];
+    Fast native[128];
+    FastKinds() {
+        for (uint32_t i = 0; i < 64; ++i) action[i] = fast_kind_of(Type::action, i);
+        for (uint32_t i = 0; i < 128; ++i) native[i] = fast_kind_of(Type::native, i);
+    }
+};
+const FastKinds fast_kinds;
+
+inline Fast fast_kind(const Cell& op) {
+    Type src = op_source(op);
+    uint32_t code = callable_code(op);
+    if (src == Type::action) return code < 64 ? fast_kinds.action[code] : Fast::none;
+    if (src == Type::native) return code < 128 ? fast_kinds.native[code] : Fast::none;
     return Fast::none;
 }
 
@@ -770,21 +940,72 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right) {
     }
 }
 
-// An operator whose right operand is a number or a word holding one.
-bool fast_infix(Fast kind, Code& c) {
-    const Cell* p = value_at(c, c.pos);
-    if (!p) return false;
-    Cell right;
-    if (operand(*p)) {
-        right = *p;
-    } else if (is(*p, Type::word)) {
-        Cell* v = peek_value(*p);
-        if (!v || !operand(*v)) return false;
-        right = *v;
-    } else {
+// Two floats: arithmetic and orderings inline (float equality is tolerant:
+// the compare routine decides it).
+[[gnu::always_inline]] inline bool float_apply(Fast kind, Cell& left, const Cell& right) {
+    double a = float_of(left), b = float_of(right);
+    switch (kind) {
+        case Fast::add: left = float_cell(a + b); return true;
+        case Fast::subtract: left = float_cell(a - b); return true;
+        case Fast::multiply: left = float_cell(a * b); return true;
+        case Fast::divide: left = float_cell(a / b); return true;
+        case Fast::lt: left = logic_cell(a < b); return true;
+        case Fast::gt: left = logic_cell(a > b); return true;
+        case Fast::le: left = logic_cell(a <= b); return true;
+        case Fast::ge: left = logic_cell(a >= b); return true;
+        default: return false;
+    }
+}
+
+// Two integers, the commonest operands, answered inline (two floats too);
+// false for what fast_apply must see (other types, a result past 32 bits, a
+// division).
+[[gnu::always_inline]] inline bool int_apply(Fast kind, Cell& left, const Cell& right) {
+    if (!is(left, Type::integer) || !is(right, Type::integer)) {
+        if (is(left, Type::float_) && is(right, Type::float_)) return float_apply(kind, left, right);
         return false;
     }
-    if (!fast_apply(kind, stack::s.top[-1], right)) return false;
+    int32_t a = int_of(left), b = int_of(right), r;
+    switch (kind) {
+        case Fast::add:
+            if (__builtin_add_overflow(a, b, &r)) return false;
+            left = integer_cell(r);
+            return true;
+        case Fast::subtract:
+            if (__builtin_sub_overflow(a, b, &r)) return false;
+            left = integer_cell(r);
+            return true;
+        case Fast::multiply:
+            if (__builtin_mul_overflow(a, b, &r)) return false;
+            left = integer_cell(r);
+            return true;
+        case Fast::eq: left = logic_cell(a == b); return true;
+        case Fast::ne: left = logic_cell(a != b); return true;
+        case Fast::lt: left = logic_cell(a < b); return true;
+        case Fast::gt: left = logic_cell(a > b); return true;
+        case Fast::le: left = logic_cell(a <= b); return true;
+        case Fast::ge: left = logic_cell(a >= b); return true;
+        default: return false;
+    }
+}
+
+// An operator whose right operand is a number or a word holding one.
+[[gnu::always_inline]] inline bool fast_infix(Fast kind, Code& c) {
+    const Cell* p = value_at(c, c.pos);
+    if (!p) return false;
+    const Cell* right = p;
+    if (is(*p, Type::word)) {
+        right = peek_value(*p);
+        if (!right) return false;
+    }
+    Cell& left = stack::s.top[-1];
+    if (int_apply(kind, left, *right)) {
+        ++c.pos;
+        return true;
+    }
+    if (!operand(*right)) return false;
+    Cell r = *right;
+    if (!fast_apply(kind, left, r)) return false;
     ++c.pos;
     return true;
 }
@@ -871,10 +1092,28 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             stack::unwind();
             break;
         }
-        case Type::path:
+        case Type::path: {
+            Cell owner, field;
+            if (!trace::on && object_field(v, nullptr, owner, field)) {
+                if (!is_callable(type_of(field))) {
+                    stack::push(field);
+                    break;
+                }
+                // A method: called with its owner kept alive below it, as the
+                // path walk calls it.
+                Node pn = series_node(v);
+                Cell name = memory::buffer(pn)->cells()[series_index(v) + 1];
+                stack::push(owner);
+                st = invoke(field, &c, name, &v, series_index(v) + 2, &stack::s.top[-1], mode::word, false);
+                if (st) return st;
+                stack::s.top[-2] = stack::s.top[-1];
+                --stack::s.top;
+                break;
+            }
             st = eval_path(v, &c, false, false, nullptr);
             if (st) return st;
             break;
+        }
         case Type::get_path:
             st = eval_path(v, &c, false, true, nullptr);
             if (st) return st;
@@ -896,8 +1135,13 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             Cell* base = stack::s.base;
             if (trace::on) [[unlikely]]
                 trace::dispatch(trace::event::set, &c.block, int32_t(c.pos), &base[1], &base[0]);
-            st = eval_path(base[0], nullptr, true, false, &base[1]);
-            if (st) return st;
+            Cell owner, field;
+            if (!trace::on && object_field(base[0], &base[1], owner, field)) {
+                stack::push(field);
+            } else {
+                st = eval_path(base[0], nullptr, true, false, &base[1]);
+                if (st) return st;
+            }
             base[0] = base[1];
             stack::unwind();
             break;

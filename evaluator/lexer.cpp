@@ -356,6 +356,17 @@ void datatype_not_built(Type t) {
     errors::fire(datatype_missing, &dt);
 }
 
+// The values of the outermost level finished before an error go to the
+// scan's /into block, so a caller that traps the error keeps them.
+void keep_finished_values(State& st) {
+    uint32_t first_open = st.out_tail;
+    for (uint32_t start = st.level_start; start > st.out_head;) {
+        first_open = start - 1;
+        start = first_open - g_out[first_open].w1;
+    }
+    for (uint32_t i = st.out_head; i < first_open; i++) block::rs_append(*st.into, g_out[i]);
+}
+
 void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t code) {
     if (!st.building) {
         st.type = t_error;
@@ -373,6 +384,7 @@ void throw_error(State& st, const uint8_t* start, const uint8_t* end, int32_t co
                     : t_error;
         if (!fire_event(st, ev_error, c, nullptr, start, end)) stop();
     }
+    if (st.into) keep_finished_values(st);
     Cell near = make_text(Type::string, start, near_end(start, st.in_end));
     Node near_node = series_node(near);
     collector::NodeRoot keep(near_node, collector::NodeRoot::As::buffer);
@@ -620,6 +632,7 @@ int32_t scan(Cell* result, const uint8_t* bytes, uint32_t length, const ScanRequ
     st.pos = bytes;
     st.out_head = st.out_tail = st.level_start = output_base();
     st.building = req.load && req.wrap;
+    if (st.building && !req.one) st.into = req.into;
     st.input = req.input ? *req.input : none_cell();
     st.input_string = req.input && !is(*req.input, Type::binary);
     if (req.callback && g_hooks.call) {

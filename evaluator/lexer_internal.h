@@ -59,6 +59,7 @@ struct State {
     Cell input;        // string!, binary!, or none
     bool input_string = false;
     bool building = false;
+    const Cell* into = nullptr;  // block! that keeps the values finished before an error
     const uint8_t* cached_pos = nullptr;
     uint32_t cached_chars = 0;
 };

@@ -36,12 +36,6 @@ constexpr double rounding_floor = 2.220446049250313e-16;
 bool float_like(Type t) { return t == Type::float_ || t == Type::percent || t == Type::time; }
 bool number_like(Type t) { return t == Type::integer || t == Type::float_ || t == Type::percent; }
 
-// A datatype this build does not have yet.
-[[noreturn]] void missing(Type t) {
-    Cell dt = datatype_cell(t);
-    errors::fire(errors::id::invalid_type, &dt);
-}
-
 // The argument in the result slot (or any slot) as a double.
 double number_as_float(const Cell& c) {
     return is(c, Type::integer) ? double(int_of(c)) : float_of(c);
@@ -84,7 +78,8 @@ bool same(const Cell& a, const Cell& b) {
     if (t != type_of(b)) return false;
     switch (t) {
         case Type::none:
-        case Type::unset: return true;
+        case Type::unset:
+        case Type::event: return true;  // any two events are the same
         case Type::datatype:
         case Type::logic:
         case Type::object: return a.w1 == b.w1;

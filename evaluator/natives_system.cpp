@@ -73,6 +73,10 @@ Status n_wait(int32_t check, const int32_t* refs) {
     else
         errors::fire(errors::id::invalid_arg, &v);
     *arg(0) = none_cell();
+    if (services.wait) {
+        services.wait(seconds);
+        return finish(none_cell());
+    }
     platform::sleep(seconds);
     if (services.do_events) services.do_events();
     return finish(none_cell());

@@ -36,6 +36,9 @@ struct SystemServices {
     Cell (*environment)() = nullptr;
     // One pass over pending GUI messages without waiting.
     void (*do_events)() = nullptr;
+    // The whole wait, when the GUI takes it (handling messages until the time
+    // is up); without it wait sleeps, then makes one pass.
+    void (*wait)(double seconds) = nullptr;
 };
 void set_system_services(const SystemServices& services);
 const SystemServices& system_services();

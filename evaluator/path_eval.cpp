@@ -32,7 +32,7 @@ bool block_like(Type t) {
 bool held_in_cell(Type t) {
     switch (t) {
     case Type::time: case Type::pair: case Type::tuple: case Type::date: case Type::money:
-    case Type::point2d: case Type::point3d: return true;
+    case Type::point2d: case Type::point3d: case Type::event: return true;
     default: return false;
     }
 }

@@ -1,12 +1,8 @@
 // The image codecs' routines: encode and decode of system/codecs/png, jpeg,
 // bmp, gif and tiff. They differ only in the format number; any of them
 // decodes every format, which is told by the first bytes; a url is read first.
-#include "boot/init.h"
-#include "datatypes/block.h"
 #include "datatypes/image_backend.h"
-#include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
 #include "library/library.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -21,23 +17,10 @@ void encode(Cell* args) {
     args[0] = image::encode(args[0], format);
 }
 
-// The bytes of a url, as `read/binary` gives them.
-Cell read_binary(const Cell& source) {
-    Cell code = boot::load_text("read/binary");
-    collector::Root keep(code);
-    block::rs_append(code, source);
-    Cell* held = stack::push(code);
-    stack::Status st = interp::eval_block(*held, false);
-    stack::raise_status(st);
-    Cell result = stack::s.top[-1];
-    stack::s.top = held;
-    return result;
-}
-
 void decode(Cell* args) {
     Cell source = args[0];
     collector::Root keep(source);
-    if (is(source, Type::url)) source = read_binary(source);
+    if (is(source, Type::url)) source = eval_text("read/binary", &source);
     if (!is(source, Type::binary) && !is(source, Type::file)) errors::fire(errors::id::invalid_arg, &source);
     args[0] = image::decode(source);
 }

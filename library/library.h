@@ -3,9 +3,15 @@
 // global word.
 #pragma once
 
+#include <string_view>
+
 #include "runtime/cell.h"
 
 namespace zan::library {
+
+// Evaluates script text in the global context, with `last` appended to the
+// loaded code when given, and answers the value.
+Cell eval_text(std::string_view code, const Cell* last = nullptr);
 
 // Puts the base routines and the type predicates into the routine registry;
 // start-up calls both once the symbol table exists, before the boot scripts.

@@ -14,6 +14,7 @@
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "gui/backend/backend.h"
 #include "library/library.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -197,6 +198,7 @@ void register_routines() {
     register_image_codec_routines();
     register_json_routines();
     register_csv_routines();
+    gui::register_routines();
     output::add_hooks(note_print, nullptr);
 }
 

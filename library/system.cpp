@@ -11,9 +11,12 @@
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
+#include "git_info.h"
+#include "library/library.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/platform.h"
 
 namespace zan::system_object {
 
@@ -105,6 +108,41 @@ Cell* field(std::initializer_list<const char*> path) {
     return at;
 }
 
+namespace {
+
+// Text as a string literal of the language.
+std::string string_literal(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+        case '"': out += "^\""; break;
+        case '^': out += "^^"; break;
+        case '\n': out += "^/"; break;
+        case '\t': out += "^-"; break;
+        default: out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// The build's date, and where in git's history the build comes from when it
+// was built from a checkout.
+void fill_build() {
+    if (Cell* date = field({"build", "date"})) *date = library::eval_text(platform::build_date());
+    Cell* git = field({"build", "git"});
+    if (!git || !*ZAN_GIT_COMMIT) return;
+    std::string code = "make object! [branch: ";
+    code += string_literal(ZAN_GIT_BRANCH);
+    code += *ZAN_GIT_TAG ? std::string(" tag: #") + ZAN_GIT_TAG : " tag: none";
+    code += std::string(" ahead: ") + (*ZAN_GIT_AHEAD ? ZAN_GIT_AHEAD : "0");
+    code += *ZAN_GIT_DATE ? std::string(" date: ") + ZAN_GIT_DATE : " date: none";
+    code += std::string(" commit: #") + ZAN_GIT_COMMIT;
+    code += " message: " + string_literal(ZAN_GIT_MESSAGE) + "]";
+    *git = library::eval_text(code);
+}
+
+}  // namespace
+
 void install() {
     if (Cell* errors = field({"catalog", "errors"})) *errors = error::catalog_object();
     if (Cell* standard = field({"standard", "error"})) *standard = error::standard_object();
@@ -121,6 +159,7 @@ void install() {
     }
     error::set_form_services(stack_trace_level, nullptr);
     fill_currencies();
+    fill_build();
 }
 
 }  // namespace zan::system_object

@@ -2,13 +2,9 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/init.h"
 #include "codecs/zanbin.h"
 #include "datatypes/binary.h"
-#include "datatypes/block.h"
-#include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
-#include "evaluator/stack.h"
 #include "library/library.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -23,26 +19,13 @@ void encode(Cell* args) {
     args[0] = zanbin::encode_binary(args[0], compact);
 }
 
-// The bytes of a file or url, as `read/binary` gives them.
-Cell read_binary(const Cell& source) {
-    Cell code = boot::load_text("read/binary");
-    collector::Root keep(code);
-    block::rs_append(code, source);
-    Cell* held = stack::push(code);
-    stack::Status st = interp::eval_block(*held, false);
-    stack::raise_status(st);
-    Cell result = stack::s.top[-1];
-    stack::s.top = held;
-    return result;
-}
-
 // zanbin-decode payload: one root gives the value, none or several a block.
 void decode(Cell* args) {
     Cell payload = args[0];
     collector::Root keep(payload);
     Cell bin = payload;
     collector::Root keep_bin(bin);
-    if (is(bin, Type::file) || is(bin, Type::url)) bin = read_binary(bin);
+    if (is(bin, Type::file) || is(bin, Type::url)) bin = eval_text("read/binary", &bin);
     if (!is(bin, Type::binary)) errors::fire(errors::id::invalid_data, &payload);
     uint32_t n = binary::rs_length_q(bin);
     std::vector<uint8_t> bytes(n);

@@ -52,7 +52,13 @@ void write_out() {
 
 // Lone surrogates and values beyond Unicode are not characters; they go out as
 // the replacement character rather than as bytes no decoder accepts.
+std::u32string open_text;
+
 void put(uint32_t c) {
+    if (terminal) {
+        if (c == '\n') open_text.clear();
+        else if (open_text.size() < 1024) open_text.push_back(char32_t(c));
+    }
     if (used > buffer_size - 4) write_out();
     char* p = buffer + used;
     if (c < 0x80) {
@@ -176,6 +182,9 @@ void flush() {
     write_out();
     leave();
 }
+
+std::u32string open_line() { return open_text; }
+void end_line() { open_text.clear(); }
 
 int write_error() { return first_write_error; }
 

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "runtime/cell.h"
@@ -33,6 +34,12 @@ int write_error();
 // Flush for the fault handler: only write(), and nothing when the fault struck
 // while the buffer was being changed.
 void flush_after_fault() noexcept;
+
+// The characters printed since the last line feed (at most 1,024, kept only
+// while standard output is a terminal): the console's line editor draws the
+// input after them. end_line() forgets them once something else ended the row.
+std::u32string open_line();
+void end_line();
 
 // --- text ---------------------------------------------------------------------
 // Each takes the address of the first unit and the length in bytes; the -line

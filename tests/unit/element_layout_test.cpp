@@ -101,7 +101,9 @@ TEST_F(ElementLayout, BaseCodecEdges) {
         binary::Text t{reinterpret_cast<const std::byte*>(c.text), std::strlen(c.text), 1};
         std::string out;
         EXPECT_EQ(binary::decode_base(c.base, t, out), c.ok) << c.base << " " << c.text;
-        if (c.ok) EXPECT_EQ(out, std::string(c.bytes, c.length)) << c.base << " " << c.text;
+        if (c.ok) {
+            EXPECT_EQ(out, std::string(c.bytes, c.length)) << c.base << " " << c.text;
+        }
     }
 }
 

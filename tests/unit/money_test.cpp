@@ -57,7 +57,9 @@ void check(const char* what, i128 a, i128 b, Status want, i128 want_value, Statu
     ASSERT_EQ(int(got), int(want)) << what << " " << int64_t(a) << " " << int64_t(b);
     if (got == Status::ok) {
         ASSERT_TRUE(value_of(result) == want_value) << what << " " << int64_t(a) << " " << int64_t(b);
-        if (want_value == 0) EXPECT_FALSE(result.negative);
+        if (want_value == 0) {
+            EXPECT_FALSE(result.negative);
+        }
     }
 }
 
@@ -86,7 +88,9 @@ TEST(Money, MultiplyTruncatesToFiveFractionDigits) {
         if (ws == Status::ok && p != 0 && q == 0) ws = Status::underflow;
         Amount r;
         check("multiply", a, b, ws, want, money::multiply(amount_of(a), amount_of(b), r), r);
-        if (ws == Status::ok && want != 0) EXPECT_EQ(r.negative, (a < 0) != (b < 0));
+        if (ws == Status::ok && want != 0) {
+            EXPECT_EQ(r.negative, (a < 0) != (b < 0));
+        }
     }
 }
 

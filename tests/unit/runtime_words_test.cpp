@@ -71,7 +71,9 @@ TEST(RuntimeWords, TypeNameWords) {
     Cell w = datatype::name_word(Type::integer);
     EXPECT_TRUE(is(w, Type::word));
     EXPECT_EQ(test::mold(w), "integer!");
-    EXPECT_TRUE(is(datatype::name_word(Type::event), Type::none));
+    EXPECT_TRUE(is(datatype::name_word(Type::event), Type::word));
+    // A type id nothing registered has no word.
+    EXPECT_TRUE(is(datatype::name_word(Type(55)), Type::none));
 }
 
 TEST(RuntimeWordsDeathTest, TypesRegisteredLaterGetTheirWordAtOnce) {

@@ -1,0 +1,424 @@
+// Face widgets: the face-kind table, the record each face widget carries,
+// the window signals that become events, and the window services of the
+// platform routines (show, redraw, refresh, destroy, capture, cursor).
+//
+// A face widget is found from a native event by walking up to the nearest
+// widget with a record whose face slot is set; the slot is the face's index
+// in the widget value table, which keeps the face alive while the widget
+// lives. A window is a GtkWindow holding a GtkFixed (the client area, where
+// child faces are placed); a text face is a GtkLabel in a GtkEventBox, so
+// that clicks reach it.
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/image_backend.h"
+#include "datatypes/object.h"
+#include "datatypes/scalar.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "gui/backend/backend.h"
+#include "gui/backend/spine.h"
+#include "runtime/collector.h"
+#include "runtime/errors.h"
+
+namespace zan::gui {
+
+namespace {
+
+GQuark record_quark() {
+    static GQuark q = g_quark_from_static_string("zan-face-record");
+    return q;
+}
+
+void free_record(gpointer p) {
+    auto* r = static_cast<WidgetRecord*>(p);
+    spine::cancel_timer(*r);
+    if (r->cursor) g_object_unref(r->cursor);
+    if (r->render_release && r->render) r->render_release(r->render);
+    if (r->extra_release && r->extra) r->extra_release(r->extra);
+    delete r;
+}
+
+constexpr gint input_events = GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                              GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK | GDK_LEAVE_NOTIFY_MASK |
+                              GDK_ENTER_NOTIFY_MASK | GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK |
+                              GDK_FOCUS_CHANGE_MASK | GDK_STRUCTURE_MASK;
+
+// --- the face-kind table ---
+
+GtkWidget* make_fixed() {
+    GtkWidget* f = gtk_fixed_new();
+    gtk_widget_set_has_window(f, TRUE);  // its own GDK window: input arrives for it
+    return f;
+}
+
+GtkWidget* make_window(const Cell&, GtkWidget*& inner) {
+    GtkWidget* w = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    inner = make_fixed();
+    gtk_container_add(GTK_CONTAINER(w), inner);
+    gtk_widget_add_events(inner, input_events);
+    gtk_widget_show(inner);
+    return w;
+}
+GtkWidget* make_panel(const Cell&, GtkWidget*& inner) {
+    inner = nullptr;
+    return make_fixed();
+}
+GtkWidget* make_base(const Cell&, GtkWidget*& inner) {
+    inner = nullptr;
+    GtkWidget* d = gtk_drawing_area_new();
+    gtk_widget_set_can_focus(d, TRUE);
+    return d;
+}
+GtkWidget* make_text(const Cell&, GtkWidget*& inner) {
+    GtkWidget* box = gtk_event_box_new();
+    inner = gtk_label_new("");
+    gtk_container_add(GTK_CONTAINER(box), inner);
+    gtk_widget_show(inner);
+    return box;
+}
+
+struct KindRow {
+    const char* type;
+    WidgetFactory make;
+};
+KindRow kinds[size_t(Kind::count)] = {
+    {"window", make_window},  {"panel", make_panel},   {"base", make_base},
+    {"text", make_text},      {"button", nullptr},     {"toggle", nullptr},
+    {"check", nullptr},       {"radio", nullptr},      {"field", nullptr},
+    {"area", nullptr},        {"text-list", nullptr},  {"drop-down", nullptr},
+    {"drop-list", nullptr},   {"progress", nullptr},   {"slider", nullptr},
+    {"scroller", nullptr},    {"tab-panel", nullptr},  {"group-box", make_panel},
+    {"calendar", nullptr},    {"camera", nullptr},     {"rich-text", make_base},
+};
+
+// --- window signals ---
+
+// configure-event of a window: the facet follows, then `move` (the frame's
+// corner) or `resize`. X11 reports no drag, so there is no moving/resizing.
+gboolean on_configure(GtkWidget* w, GdkEventConfigure* e, gpointer) {
+    WidgetRecord* r = record_of(w);
+    if (!r || !r->face_slot || r->cleaned) return FALSE;
+    Cell face = face_of(r->handle);
+    collector::Root keep(face);
+    int fx = e->x, fy = e->y;
+    if (GdkWindow* gw = gtk_widget_get_window(w)) {
+        GdkRectangle frame;
+        gdk_window_get_frame_extents(gw, &frame);
+        fx = frame.x;
+        fy = frame.y;
+    }
+    if (fx != r->last_x || fy != r->last_y) {
+        r->last_x = fx;
+        r->last_y = fy;
+        set_facet_quiet(face, facet::offset,
+                        point_cell(Type::point2d, float(to_logical(fx)), float(to_logical(fy))));
+        Message m;
+        m.window = r->handle;
+        m.x = fx;
+        m.y = fy;
+        make_event(m, 0, evt::move);
+    }
+    r = record_of(w);
+    if (r && !r->cleaned && (e->width != r->last_w || e->height != r->last_h)) {
+        r->last_w = e->width;
+        r->last_h = e->height;
+        Cell size = point_cell(Type::point2d, float(to_logical(e->width)), float(to_logical(e->height)));
+        if (r->face_kind & 0x10) size = pair_cell(int32_t(point_coord(size, 0)), int32_t(point_coord(size, 1)));
+        set_facet_quiet(face, facet::size, size);
+        Message m;
+        m.window = r->handle;
+        m.x = e->width;
+        m.y = e->height;
+        make_event(m, 0, evt::resize);
+    }
+    return FALSE;
+}
+
+// The window is closed by the view layer (destroy-view), not by the window
+// manager; `stop` ends the event loop.
+gboolean on_delete(GtkWidget* w, GdkEvent*, gpointer) {
+    WidgetRecord* r = record_of(w);
+    if (!r || !r->face_slot || r->cleaned) return FALSE;
+    Message m;
+    m.window = r->handle;
+    spine::pointer_in(r->handle, m.x, m.y);
+    if (make_event(m, 0, evt::close) == 0) post_quit();
+    return TRUE;
+}
+
+gboolean on_focus(GtkWidget* w, GdkEventFocus* e, gpointer) {
+    WidgetRecord* r = record_of(w);
+    if (!r || !r->face_slot || r->cleaned) return FALSE;
+    Message m;
+    m.window = r->handle;
+    make_event(m, 0, e->in ? evt::focus : evt::unfocus);
+    return FALSE;
+}
+
+void on_realize(GtkWidget* w, gpointer) {
+    WidgetRecord* r = record_of(w);
+    if (r && r->cursor)
+        if (GdkWindow* gw = gtk_widget_get_window(r->inner ? r->inner : w)) gdk_window_set_cursor(gw, r->cursor);
+}
+
+struct Connected {
+    uint32_t type;
+};
+
+void on_control(GtkWidget* w, gpointer data) {
+    uint32_t window = spine::face_window_of(w);
+    if (!window) return;
+    Message m;
+    m.window = window;
+    spine::pointer_in(window, m.x, m.y);
+    make_event(m, 0, GPOINTER_TO_UINT(data));
+}
+
+GtkWidget* client(GtkWidget* w) {
+    WidgetRecord* r = record_of(w);
+    return r && r->inner ? r->inner : w;
+}
+
+Kind kind_of_face(const Cell& face) {
+    Cell type = get_facet(face, facet::type);
+    if (!is(type, Type::word)) return Kind::base;
+    Kind k = kind_of_type(word_symbol(type));
+    return k == Kind::count ? Kind::base : k;
+}
+
+// Cleans up one face and its pane: the widget stays until its top is destroyed.
+void clean_face(const Cell& face_in, std::vector<uint32_t>& gone) {
+    Cell face = face_in;
+    collector::Root keep(face);
+    uint32_t h = face_handle(face);
+    GtkWidget* w = windows::get(h);
+    WidgetRecord* r = w ? record_of(w) : nullptr;
+    if (!r || r->cleaned) return;
+    if (r->kind == Kind::window) gtk_widget_hide(w);
+    spine::cancel_timer(*r);
+    if (hooks().destroy_face) hooks().destroy_face(face, h);
+    Cell pane = get_facet(face, facet::pane);
+    if (is(pane, Type::block)) {
+        collector::Root keep_pane(pane);
+        for (int32_t i = 0; i < block::rs_length(pane); ++i) {
+            Cell child = *block::rs_abs_at(pane, int32_t(series_index(pane)) + i);
+            if (is(child, Type::object)) clean_face(child, gone);
+        }
+    }
+    r = record_of(w);
+    if (r->cursor) {
+        g_object_unref(r->cursor);
+        r->cursor = nullptr;
+    }
+    values::remove(r->face_slot);
+    r->face_slot = 0;
+    r->cleaned = true;
+    set_facet_quiet(face, facet::state, none_cell());
+    gone.push_back(h);
+}
+
+}  // namespace
+
+WidgetRecord* record_of(GtkWidget* w) {
+    return w ? static_cast<WidgetRecord*>(g_object_get_qdata(G_OBJECT(w), record_quark())) : nullptr;
+}
+
+Kind kind_of_type(uint32_t type_symbol) {
+    uint32_t sym = symbol::resolve(type_symbol);
+    for (size_t i = 0; i < size_t(Kind::count); ++i)
+        if (symbol::resolve(symbol::make(kinds[i].type)) == sym) return Kind(i);
+    return Kind::count;
+}
+
+void set_factory(Kind kind, WidgetFactory make) {
+    if (kind < Kind::count) kinds[size_t(kind)].make = make;
+}
+
+uint32_t make_widget(Kind kind, const Cell& face, uint32_t parent) {
+    ensure_started();
+    GtkWidget* inner = nullptr;
+    WidgetFactory make = kind < Kind::count ? kinds[size_t(kind)].make : nullptr;
+    GtkWidget* w = make ? make(face, inner) : make_base(face, inner);
+    auto* r = new WidgetRecord;
+    r->kind = kind;
+    r->inner = inner;
+    r->outer = w;
+    r->native_flags = get_flags(get_facet(face, facet::flags));
+    if (is(get_facet(face, facet::size), Type::pair)) r->face_kind |= 0x10;
+    g_object_set_qdata_full(G_OBJECT(w), record_quark(), r, free_record);
+    r->handle = windows::add(w);
+    r->face_slot = values::add(face);
+    gtk_widget_add_events(w, input_events);
+    g_signal_connect(w, "realize", G_CALLBACK(on_realize), nullptr);
+    if (kind == Kind::window) {
+        g_signal_connect(w, "configure-event", G_CALLBACK(on_configure), nullptr);
+        g_signal_connect(w, "delete-event", G_CALLBACK(on_delete), nullptr);
+        g_signal_connect(w, "focus-in-event", G_CALLBACK(on_focus), nullptr);
+        g_signal_connect(w, "focus-out-event", G_CALLBACK(on_focus), nullptr);
+    }
+    (void)parent;
+    return r->handle;
+}
+
+void connect_event(GtkWidget* w, const char* signal, uint32_t type) {
+    g_signal_connect(w, signal, G_CALLBACK(on_control), GUINT_TO_POINTER(type));
+}
+
+Cell capture_face_image(const Cell& face) {
+    uint32_t h = face_handle(face);
+    GtkWidget* w = windows::get(h);
+    if (!w || !gtk_widget_get_realized(w)) return none_cell();
+    WidgetRecord* r = record_of(w);
+    if (r && (r->kind == Kind::base || r->kind == Kind::rich_text) && hooks().render_face_image) {
+        Cell img = hooks().render_face_image(face, h);
+        if (!is(img, Type::none)) return img;
+    }
+    GtkWidget* shown = client(w);
+    int width = gtk_widget_get_allocated_width(shown), height = gtk_widget_get_allocated_height(shown);
+    if (width <= 0 || height <= 0) return none_cell();
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(s);
+    gtk_widget_draw(shown, cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(s);
+    // Cairo keeps premultiplied pixels; images keep straight ones.
+    const uint8_t* data = cairo_image_surface_get_data(s);
+    int stride = cairo_image_surface_get_stride(s);
+    std::vector<uint8_t> bgra(size_t(width) * height * 4);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = data + size_t(y) * stride + size_t(x) * 4;
+            uint8_t* q = &bgra[(size_t(y) * width + x) * 4];
+            uint8_t a = p[3];
+            for (int c = 0; c < 3; ++c) q[c] = a ? uint8_t(std::min(255, (p[c] * 255 + a / 2) / a)) : 0;
+            q[3] = a;
+        }
+    cairo_surface_destroy(s);
+    Node record = image::from_pixels(uint32_t(width), uint32_t(height), 0, bgra.data());
+    Cell img;
+    image::init_image(img, record, uint32_t(width), uint32_t(height));
+    return img;
+}
+
+void set_cursor(uint32_t window, const Cell& options) {
+    GtkWidget* w = windows::get(window);
+    WidgetRecord* r = w ? record_of(w) : nullptr;
+    if (!r) return;
+    if (r->cursor) g_object_unref(r->cursor);
+    r->cursor = nullptr;
+    if (is(options, Type::block)) {
+        uint32_t n;
+        const Cell* v = scalar::block_values(options, n);
+        static const uint32_t cursor_sym = symbol::resolve(symbol::make("cursor"));
+        const char* name = nullptr;
+        for (uint32_t i = 0; n % 2 == 0 && i + 1 < n; i += 2) {
+            if (!is(v[i], Type::set_word) || symbol::resolve(word_symbol(v[i])) != cursor_sym) continue;
+            const Cell& c = v[i + 1];
+            if (!is(c, Type::word)) continue;
+            struct Named {
+                const char* word;
+                const char* css;
+            };
+            static constexpr Named names[] = {{"I-beam", "text"}, {"hand", "pointer"},
+                                              {"cross", "crosshair"}, {"resize-ns", "ns-resize"},
+                                              {"resize-ew", "ew-resize"}, {"resize-we", "ew-resize"}};
+            name = "default";
+            for (const Named& nm : names)
+                if (symbol::resolve(word_symbol(c)) == symbol::resolve(symbol::make(nm.word))) name = nm.css;
+        }
+        if (name) r->cursor = gdk_cursor_new_from_name(gtk_widget_get_display(w), name);
+    }
+    if (GdkWindow* gw = gtk_widget_get_window(client(w))) gdk_window_set_cursor(gw, r->cursor);
+}
+
+namespace spine {
+
+void show_window(uint32_t window) {
+    GtkWidget* w = windows::get(window);
+    if (!w) return;
+    WidgetRecord* r = record_of(w);
+    if (r) r->first_shown = false;
+    gtk_widget_show(w);
+    if (GTK_IS_WINDOW(w)) gtk_window_present(GTK_WINDOW(w));
+    Cell face = face_of(window);
+    Cell selected = get_facet(face, facet::selected);
+    if (is(selected, Type::object))
+        if (GtkWidget* f = windows::get(face_handle(selected))) gtk_widget_grab_focus(client(f));
+}
+
+void redraw(uint32_t window) {
+    GtkWidget* w = windows::get(window);
+    if (!w) return;
+    gtk_widget_queue_draw(w);
+    refresh_window(window);
+}
+
+void refresh_window(uint32_t window) {
+    GtkWidget* w = windows::get(window);
+    if (!w || !gtk_widget_get_realized(w)) return;
+    if (GdkWindow* gw = gtk_widget_get_window(w)) gdk_window_process_updates(gw, TRUE);
+}
+
+void destroy_view(const Cell& face, bool empty) {
+    uint32_t h = face_handle(face);
+    GtkWidget* w = windows::get(h);
+    if (w) {
+        std::vector<uint32_t> gone;
+        clean_face(face, gone);
+        gtk_widget_destroy(w);
+        for (uint32_t g : gone) windows::remove(g);
+    }
+    if (empty) loop_window_gone();
+}
+
+// The views the spine makes itself until the native views fill make_view:
+// windows, panels and bases placed at their offset with their size.
+uint32_t default_make_view(const Cell& face_in, uint32_t parent) {
+    Cell face = face_in;
+    collector::Root keep(face);
+    Kind kind = kind_of_face(face);
+    DpiContext dpi_context(parent);
+    uint32_t h = make_widget(kind, face, parent);
+    GtkWidget* w = windows::get(h);
+    Cell size = get_facet(face, facet::size), offset = get_facet(face, facet::offset);
+    auto coords = [](const Cell& v, int32_t& x, int32_t& y) {
+        if (is(v, Type::pair)) {
+            x = to_physical(pair_x(v));
+            y = to_physical(pair_y(v));
+        } else if (is(v, Type::point2d)) {
+            x = to_physical(point_coord(v, 0));
+            y = to_physical(point_coord(v, 1));
+        } else {
+            x = y = 0;
+        }
+    };
+    int32_t x, y, width, height;
+    coords(offset, x, y);
+    coords(size, width, height);
+    if (kind == Kind::window) {
+        Cell text = get_facet(face, facet::text);
+        if (is(text, Type::string)) {
+            std::string title = string::to_utf8(text);
+            gtk_window_set_title(GTK_WINDOW(w), title.c_str());
+        }
+        if (width > 0 && height > 0) gtk_widget_set_size_request(record_of(w)->inner, width, height);
+        gtk_window_move(GTK_WINDOW(w), x, y);
+    } else {
+        if (width > 0 && height > 0) gtk_widget_set_size_request(w, width, height);
+        GtkWidget* p = windows::get(parent);
+        if (p && GTK_IS_FIXED(client(p))) gtk_fixed_put(GTK_FIXED(client(p)), w, x, y);
+        if (!is(get_facet(face, facet::visible_q), Type::logic) || logic_of(get_facet(face, facet::visible_q)))
+            gtk_widget_show(w);
+    }
+    Cell rate = get_facet(face, facet::rate);
+    if (!is(rate, Type::none)) set_rate(h, rate);
+    set_cursor(h, get_facet(face, facet::options));
+    return h;
+}
+
+}  // namespace spine
+
+}  // namespace zan::gui

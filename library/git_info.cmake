@@ -1,0 +1,38 @@
+# Writes a C++ header describing where in git's history the build comes from
+# (cmake -P, with OUT, ROOT and GIT set). Outside a checkout every text is
+# empty. The header is rewritten only when it changes, so a build without new
+# commits recompiles nothing.
+set(branch "")
+set(tag "")
+set(ahead "")
+set(date "")
+set(commit "")
+set(message "")
+function(git_text var)
+  execute_process(COMMAND ${GIT} ${ARGN} WORKING_DIRECTORY ${ROOT}
+                  OUTPUT_VARIABLE out RESULT_VARIABLE status
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(status EQUAL 0)
+    set(${var} "${out}" PARENT_SCOPE)
+  endif()
+endfunction()
+if(GIT AND EXISTS ${ROOT}/.git)
+  git_text(commit rev-parse --short HEAD)
+  git_text(branch rev-parse --abbrev-ref HEAD)
+  git_text(message log -1 --format=%s)
+  set(ENV{TZ} UTC)
+  git_text(date log -1 --date=format-local:%d-%b-%Y/%H:%M:%S --format=%cd)
+  git_text(tag describe --tags --abbrev=0)
+  if(tag)
+    git_text(ahead rev-list --count ${tag}..HEAD)
+  else()
+    git_text(ahead rev-list --count HEAD)
+  endif()
+endif()
+set(text "// Generated at build time from git; do not edit.\n#pragma once\n\n")
+foreach(field branch tag ahead date commit message)
+  string(TOUPPER ${field} name)
+  string(APPEND text "#define ZAN_GIT_${name} R\"zan(${${field}})zan\"\n")
+endforeach()
+file(WRITE ${OUT}.tmp "${text}")
+file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)
