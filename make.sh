@@ -20,6 +20,8 @@ test_packages+=(xvfb xauth xclip)
 test_packages+=(fonts-dejavu-core)
 # The date tests also run in named time zones.
 test_packages+=(tzdata)
+# Drawing: cairo and pango (libgtk-3-dev brings their headers) and a known font for text metrics.
+packages+=(libcairo2-dev libpango1.0-dev fonts-dejavu-core)
 
 install_missing() {
   local missing=()

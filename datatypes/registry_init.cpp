@@ -40,6 +40,7 @@
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "gui/backend/event.h"
+#include "gui/backend/render.h"
 #include "runtime/errors.h"
 
 namespace zan::datatype {
@@ -96,6 +97,7 @@ void register_all() {
     ref::init();
     point::init();  // point2D!, point3D!
     image::init();  // the image back end, then image!
+    render::init();  // drawing onto images and faces (its device hooks)
     gui::event::init();
 }
 

@@ -1038,6 +1038,8 @@ Status eval_infix(Code& c) {
 
 }  // namespace
 
+void set_word(Cell& word, const Cell& value) { store(word, value); }
+
 Status eval_expression(Code& c, bool no_infix, bool no_call) {
     return eval_value(c, *value_at(c, c.pos), no_infix, no_call);
 }

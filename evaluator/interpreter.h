@@ -70,6 +70,10 @@ inline bool is_callable(Type t) {
     return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
 }
 
+// Sets a word's value as a set-word does: a plain store where nothing can
+// hear of it, else through context::set (errors and change hooks included).
+void set_word(Cell& word, const Cell& value);
+
 // Evaluates a whole block. chain: the result goes into the caller's result
 // slot; otherwise it is left pushed as one value.
 Status eval_block(const Cell& block, bool chain);

@@ -253,7 +253,7 @@ Status n_repeat(int32_t check, const int32_t* refs) {
     stack::s.top = stack::s.base + 4;
     return run_loop(body, result, [n, word](int64_t i) {
         if (i > n) return false;
-        context::set(*word, integer_cell(int32_t(i)));
+        interp::set_word(*word, integer_cell(int32_t(i)));
         return true;
     });
 }
@@ -316,7 +316,7 @@ bool step(Cell* state, int32_t n) {
     }
     Cell v = any_block(t) ? *block::rs_abs_at(series, int32_t(series_index(series))) : pick_at(series, 1);
     Cell w = word;
-    context::set(w, v);
+    interp::set_word(w, v);
     set_series_index(series, series_index(series) + 1);
     return true;
 }

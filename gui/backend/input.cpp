@@ -196,16 +196,18 @@ int key_press(GdkEventKey& k, uint32_t window, GdkEvent* e) {
                                             &level0, nullptr, nullptr, nullptr)) {
         if (uint32_t c = spine::key_code_of(level0)) code = c;
     }
+    bool by_char = false;
     if (!code) {
         // A key the table lacks still types its character.
         uint32_t ch = gdk_keyval_to_unicode(k.keyval);
         if (!ch) return 1;
-        code = ch < 0x80 && ch >= 'a' && ch <= 'z' ? ch - 32 : ch;
+        code = ch;
+        by_char = true;
     }
     Message m = message_of_event(e, window);
     m.keyval = k.keyval;
     m.key_code = code;
-    m.special = character_key(code) ? -1 : special_of(code, k.keyval);
+    m.special = by_char || character_key(code) ? -1 : special_of(code, k.keyval);
     uint32_t mods = modifier_state(k.state);
     if (modifier_override < 0) {
         // The state of a press lacks the modifier being pressed.
@@ -225,14 +227,18 @@ int key_press(GdkEventKey& k, uint32_t window, GdkEvent* e) {
     }
     bool alt_alone = (k.state & GDK_MOD1_MASK) && !(k.state & GDK_CONTROL_MASK);
     if (alt_alone) return answer;
+    // A field takes no Enter or Tab: no line break, no move of the focus.
+    WidgetRecord* r = record_of(windows::get(window));
+    bool swallowed = r && r->kind == Kind::field && (code == 0x0D || code == 0x09);
     if (m.special >= 0) {
         if (modifier_key(m.special) || code == 0x14 || code == 0x90 || code == 0x91) return answer;
         return make_event(m, code | mods, evt::key);
     }
     uint32_t ch = typed_char(k, code);
-    if (!ch) return answer;
+    if (!ch) return swallowed ? 0 : answer;
     m.special = -1;
-    return make_event(m, (ch & flag::key_mask) | (ch > 0xFFFF ? 0 : mods), evt::key);
+    answer = make_event(m, (ch & flag::key_mask) | (ch > 0xFFFF ? 0 : mods), evt::key);
+    return swallowed ? 0 : answer;
 }
 
 int key_release(GdkEventKey& k, uint32_t window, GdkEvent* e) {
@@ -251,7 +257,14 @@ int key_release(GdkEventKey& k, uint32_t window, GdkEvent* e) {
     uint32_t shown = code;
     if (m.special < 0)
         if (uint32_t c = spine::key_char(code)) shown = c;
-    return make_event(m, shown | modifier_state(k.state), evt::key_up);
+    uint32_t mods = modifier_state(k.state);
+    if (modifier_override < 0) {
+        // The state of a release still holds the modifier being released.
+        if (code == 0x10) mods &= ~flag::shift;
+        if (code == 0x11) mods &= ~flag::control;
+        if (code == 0x12) mods &= ~flag::alt;
+    }
+    return make_event(m, shown | mods, evt::key_up);
 }
 
 // The window that takes a key: the focused face widget of the top-level window.
@@ -268,6 +281,11 @@ int prefilter(GdkEvent* e, uint32_t window) {
     WidgetRecord* r = w ? record_of(w) : nullptr;
     if (!r) return 1;
     switch (e->type) {
+    case GDK_ENTER_NOTIFY:
+        // Entering is a move into the window (back from a child, too): some
+        // widgets ask for no motion, and a warp may bring none.
+        if (e->crossing.mode != GDK_CROSSING_NORMAL) return 1;
+        [[fallthrough]];
     case GDK_MOTION_NOTIFY: {
         Message m = message_of_event(e, window);
         if (window == last_window && m.x == last_x && m.y == last_y) return 0;
@@ -277,12 +295,16 @@ int prefilter(GdkEvent* e, uint32_t window) {
         int answer = 1;
         bool over_again = window == hover_window && !(r->native_flags & 0x1);
         if (gtk_widget_is_sensitive(w) && !over_again)
-            answer = make_event(m, flags_of_state(e->motion.state, true, true), evt::over);
+            answer = make_event(m, flags_of_state(e->type == GDK_ENTER_NOTIFY ? e->crossing.state : e->motion.state,
+                                                  true, true),
+                                evt::over);
         hover_window = window;
         return answer;
     }
     case GDK_LEAVE_NOTIFY: {
-        if (e->crossing.detail == GDK_NOTIFY_INFERIOR) return 1;
+        // Leaving for a child window is leaving too, as the pointer is no
+        // longer over the window's own area.
+        if (e->crossing.mode != GDK_CROSSING_NORMAL) return 1;
         last_window = 0;
         last_x = last_y = INT32_MIN;
         Message m = message_of_event(e, window);

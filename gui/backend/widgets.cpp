@@ -80,6 +80,11 @@ GtkWidget* make_text(const Cell&, GtkWidget*& inner) {
     return box;
 }
 
+GtkWidget* make_field(const Cell&, GtkWidget*& inner) {
+    inner = nullptr;
+    return gtk_entry_new();
+}
+
 struct KindRow {
     const char* type;
     WidgetFactory make;
@@ -87,7 +92,7 @@ struct KindRow {
 KindRow kinds[size_t(Kind::count)] = {
     {"window", make_window},  {"panel", make_panel},   {"base", make_base},
     {"text", make_text},      {"button", nullptr},     {"toggle", nullptr},
-    {"check", nullptr},       {"radio", nullptr},      {"field", nullptr},
+    {"check", nullptr},       {"radio", nullptr},      {"field", make_field},
     {"area", nullptr},        {"text-list", nullptr},  {"drop-down", nullptr},
     {"drop-list", nullptr},   {"progress", nullptr},   {"slider", nullptr},
     {"scroller", nullptr},    {"tab-panel", nullptr},  {"group-box", make_panel},
