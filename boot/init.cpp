@@ -312,6 +312,12 @@ void init() {
     if (bytes.empty()) return;
     zanbin::load_payload(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     library::adopt_context(zanbin::root_node(1));
+#ifdef ZAN_DEBUG
+    if (const char* fault = memory::verify_heap()) {
+        std::fprintf(stderr, "heap after decode: %s\n", fault);
+        std::abort();
+    }
+#endif
     phase("decode");
     finish_library();
     set_run_values();

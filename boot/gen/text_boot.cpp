@@ -25,7 +25,6 @@
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/platform.h"
 #include "runtime/unwind.h"
 
 namespace zan::bootgen {
@@ -194,10 +193,6 @@ bool run(const std::vector<Script>& scripts) {
     for (size_t i = 0; i < scripts.size(); ++i)
         if (!ran[i] && !run_one(scripts[i], nullptr)) return false;
     try {
-        // The build's own date.
-        Cell date = boot::load_text(platform::build_date());
-        collector::Root keep(date);
-        if (block::rs_length(date) == 1) set_field({"build", "date"}, *block::rs_abs_at(date, int32_t(series_index(date))));
         system_object::install();
         library::finish_boot();
     } catch (const unwind::Thrown&) {
