@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include "boot/init.h"
 #include "boot/run.h"
@@ -88,7 +89,11 @@ void define_routines(const Script& s) {
         Cell spec = *block::rs_abs_at(*held, int32_t(series_index(*held)) + i + 1);
         if (!is(name, Type::word) || !is(spec, Type::block)) continue;
         uint32_t index = routines::find(symbol::name(word_symbol(name)));
-        if (!index) continue;
+        if (!index) {
+            std::fprintf(stderr, "%s:%d: no routine is registered under the key %s\n", s.path.c_str(),
+                         line_of(s.text, i), std::string(symbol::name(word_symbol(name))).c_str());
+            throw std::runtime_error("routine key");
+        }
         Cell r = routine::push(spec, none_cell(), int32_t(index), -1, false);
         context::set(name, r);
     }
@@ -150,6 +155,9 @@ bool run_one(const Script& s, void (*how)(const Script&)) {
         if (how) how(s);
         else evaluate(s, at);
         return true;
+    } catch (const std::runtime_error&) {
+        stack::cut_back(frames - 1, base, top);
+        return false;
     } catch (const unwind::Thrown& t) {
         if (t.code == unwind::error) {
             // The report names the call that failed: read it before the frames go.
