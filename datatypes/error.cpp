@@ -510,6 +510,10 @@ int32_t form(const Cell& value, Node buffer, bool, int32_t budget) {
         budget = put_text(buffer, shown([&] { return mold::form_text(where); }), budget);
     } else if (is(where, Type::string)) {
         budget = put_text(buffer, string::to_utf8(where), budget);
+    } else if (is(where, Type::block)) {  // the preprocessor names its directive so
+        actions::MoldFlags where_flags;
+        where_flags.only = where_flags.flat = true;
+        budget = put_text(buffer, shown([&] { return mold::mold_text(where, where_flags, 80); }), budget);
     } else {
         budget = mold::append(buffer, "???", budget);
     }

@@ -401,6 +401,15 @@ inline Node cached_arity(const Cell& fn) {
     return arity_cache(fn);
 }
 
+// Whether the value at a position is a word holding an operator (which
+// would take the value before it as its left operand).
+[[gnu::always_inline]] inline bool operator_at(const Code& c, uint32_t pos) {
+    const Cell* p = value_at(c, pos);
+    if (!p || !is(*p, Type::word)) return false;
+    const Cell* v = peek_value(*p);
+    return !v || is(*v, Type::op);
+}
+
 // Refinement slots of a native or action called without any refinement.
 const int32_t no_refinements[max_refinements] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                                  -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
@@ -437,8 +446,14 @@ Status fetch_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
                 Cell word = spec_word(fn, i);
                 errors::fire(errors::id::no_arg, &name, &word);
             }
-            Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
-            if (st) return st;
+            if (k == 0 && is(*p, Type::block) && !trace::on && !operator_at(c, c.pos + 1)) {
+                // A block argument (a branch, a body) is its own value.
+                stack::push(*p);
+                ++c.pos;
+            } else {
+                Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
+                if (st) return st;
+            }
             const Cell& v = stack::s.top[-1];
             if (!typeset::has(e, type_of(v))) [[unlikely]]
                 expect_arg(fn, name, i, v);

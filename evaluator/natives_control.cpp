@@ -453,7 +453,11 @@ Status n_switch(int32_t check, const int32_t* refs) {
     if (!is(value, Type::block)) {
         for (int32_t i = from; i < end; ++i) {
             Cell c = *block::rs_abs_at(cases, i);
-            if (type_of(c) != type_of(value) || !dispatch::compare(c, value, dispatch::code::equal)) continue;
+            if (type_of(c) != type_of(value)) continue;
+            // Two integers are equal when their numbers are: no compare routine needed.
+            if (is(value, Type::integer) ? int_of(c) != int_of(value)
+                                         : !dispatch::compare(c, value, dispatch::code::equal))
+                continue;
             for (int32_t j = i + 1; j < end; ++j) {
                 Cell b = *block::rs_abs_at(cases, j);
                 if (is(b, Type::block)) return guarded(b, true);

@@ -124,5 +124,137 @@ with tempfile.TemporaryDirectory() as d:
     rc, out, _ = run(b"cd sub\npwd\n", cwd=d)
     check("cd and pwd", out.split("\n")[1], "%" + d + "/sub/")
 
+
+# --- pseudo-terminal runs --------------------------------------------------------
+import fcntl
+import pty
+import select
+import signal
+import struct
+import termios
+import time
+
+
+class Session:
+    """zan on a pseudo-terminal: keys in, everything it wrote out."""
+
+    def __init__(self, env=None, rows=24, cols=80, args=()):
+        self.master, slave = pty.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, cols, 0, 0))
+        e = dict(os.environ)
+        e.pop("COLUMNS", None)
+        e.pop("LINES", None)
+        e["HOME"] = HOME
+        e.setdefault("TERM", "xterm")
+        e.update(env or {})
+
+        def own_terminal():
+            os.setsid()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+        self.p = subprocess.Popen([ZAN, *args], stdin=slave, stdout=slave, stderr=slave, env=e,
+                                  preexec_fn=own_terminal, close_fds=True)
+        os.close(slave)
+        self.out = b""
+
+    def read(self, timeout=0.2):
+        end = time.time() + timeout
+        while time.time() < end:
+            r, _, _ = select.select([self.master], [], [], 0.05)
+            if r:
+                try:
+                    data = os.read(self.master, 65536)
+                except OSError:
+                    return
+                if not data:
+                    return
+                self.out += data
+
+    def expect(self, text, timeout=10):
+        end = time.time() + timeout
+        mark = len(self.out)
+        while time.time() < end:
+            if text.encode() in self.out[mark - 200 if mark > 200 else 0:]:
+                return True
+            self.read(0.1)
+        return False
+
+    def keys(self, data, pause=0.1):
+        os.write(self.master, data if isinstance(data, bytes) else data.encode())
+        self.read(pause)
+
+    def close(self):
+        try:
+            self.p.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.p.kill()
+            self.p.wait()
+        self.read(0.1)
+        os.close(self.master)
+        return self.p.returncode
+
+
+def session_check(title, ok):
+    check(title, ok, True)
+
+
+s = Session()
+session_check("the banner shows", s.expect("Type HELP for starting information."))
+session_check("the prompt shows", s.expect(">> "))
+s.keys("1 + 2\r")
+session_check("a line is evaluated", s.expect("== 3"))
+s.keys("12\x1b[D3\r")
+session_check("left arrow moves the caret", s.expect("== 132"))
+s.keys("123\x7f\r")
+session_check("byte 127 is Backspace", s.expect("== 12\r"))
+s.keys('"ab cd\x08"\r')
+session_check("Ctrl+H deletes a word", s.expect('== "ab "'))
+s.keys("7\r")
+s.expect("== 7")
+s.keys("\x1b[A\r")
+session_check("Up fetches the last line", s.expect("== 7"))
+s.keys("[1\r")
+s.keys("\x1b", pause=0.3)
+session_check("a lone Escape cancels the open command", s.expect("(escape)"))
+s.keys("xyz\x03")
+session_check("Ctrl+C at the prompt acts as Escape", s.expect("(escape)"))
+s.keys("\x1b[200~1 + 1\n2 + 2\n\x1b[201~")
+session_check("a bracketed paste runs its complete lines", s.expect("== 2"))
+s.keys("\r")
+session_check("the last pasted line waits for Enter", s.expect("== 4"))
+s.keys("append/on\t")
+session_check("Tab completes a refinement", s.expect("append/only"))
+s.keys("\x15\x0b\r")
+s.keys('a: ask/hide "pw? "\r')
+s.expect("pw? ")
+s.keys("secret\r")
+session_check("a hidden prompt shows stars", s.expect("******"))
+s.keys("system/console/size\r")
+session_check("the terminal's size", s.expect("== 80x24"))
+fcntl.ioctl(s.master, termios.TIOCSWINSZ, struct.pack("HHHH", 30, 100, 0, 0))
+s.read(0.3)
+s.keys("system/console/size\r")
+session_check("the size follows a resize", s.expect("== 100x30"))
+s.keys("\x04")
+check("Ctrl+D on an empty line ends the console", s.close(), 0)
+cfg = os.path.join(HOME, ".zan", "Zan-Console", "console-cfg.zan")
+saved = open(cfg).read() if os.path.exists(cfg) else ""
+check("history is saved", ("system/console/size" in saved, "secret" in saved), (True, False))
+
+s = Session()
+s.expect(">> ")
+s.keys("\x1b[A\r")
+session_check("history comes back at the next start", s.expect("== 100x30") or s.expect("== 80x24"))
+s.keys("q\r")
+check("q ends the console", s.close(), 0)
+
+s = Session(env={"TERM": "dumb"})
+session_check("TERM=dumb: banner", s.expect("Type HELP"))
+s.keys("1 + 2\n")
+session_check("TERM=dumb: the terminal reads the line", s.expect("== 3"))
+check("TERM=dumb: no line editor escapes", b"\x1b[?2004h" in s.out, False)
+s.keys("\x04")
+check("TERM=dumb: end of input", s.close(), 0)
+
 print(f"console-runs: {passed} passed, {failures} failed")
 sys.exit(1 if failures else 0)

@@ -115,3 +115,13 @@ for target in json_fuzz csv_fuzz; do
   (cd "$build" && "./$target" -max_total_time=20 -max_len=4096 -timeout=10 -seed="$fuzz_seed" -rss_limit_mb=2048 \
     "${target}_corpus")
 done
+
+# load and save: any text through load/all, save and load/all again; what
+# loads must save to text that loads again.
+clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
+  tests/fuzz/load_fuzz.cpp $stubs "$build/libzanrt.a" $libs -o "$build/load_fuzz"
+mkdir -p "$build/load_fuzz_corpus"
+printf 'Zan [Title: "t"] a b: [1 2.5 "s"] (x/y) %%f.txt #[a 1] $1.50 1x2 <t> 1-Jan-2000' \
+  > "$build/load_fuzz_corpus/seed0"
+(cd "$build" && ./load_fuzz -max_total_time=15 -max_len=4096 -timeout=10 -seed="$fuzz_seed" -rss_limit_mb=2048 \
+  load_fuzz_corpus)
