@@ -445,6 +445,7 @@ public:
 private:
     struct Frame {
         bool object;  // keys and values alternate in the held block
+        bool map;     // a map's own pairs: removed ones are passed over
         int32_t index;
         int32_t length;
         bool first;
@@ -535,7 +536,7 @@ private:
         out_ += m;
     }
 
-    void open(const Cell& held, Node identity, bool object, char opener) {
+    void open(const Cell& held, Node identity, bool object, char opener, bool map = false) {
         for (Node n : nodes_)
             if (n == identity) errors::fire(errors::id::no_cycle);
         int32_t length = block::rs_length(held);
@@ -547,25 +548,7 @@ private:
         out_ += opener;
         block::rs_append(*stack_, held);
         nodes_.push_back(identity);
-        frames_.push_back(Frame{object, int32_t(series_index(held)), length, true});
-    }
-
-    // A map's live pairs as a block of keys and values.
-    static Cell map_pairs(const Cell& m) {
-        Cell storage = series_cell(Type::block, m.w2);
-        collector::Root keep(storage);
-        Cell pairs;
-        block::make_at(pairs, int32_t(map::count(m) * 2));
-        collector::Root keep_pairs(pairs);
-        int32_t n = block::rs_length(storage);
-        for (int32_t i = 0; i + 1 < n; i += 2) {
-            Cell v = *block::rs_abs_at(storage, i + 1);
-            if (v.header == 0) continue;
-            Cell k = *block::rs_abs_at(storage, i);
-            block::rs_append(pairs, k);
-            block::rs_append(pairs, v);
-        }
-        return pairs;
+        frames_.push_back(Frame{object, map, int32_t(series_index(held)), length, true});
     }
 
     static Cell object_pairs(const Cell& o) {
@@ -605,12 +588,13 @@ private:
             case Type::set_path: case Type::get_path: case Type::hash:
                 open(v, series_node(v), false, '[');
                 return;
-            case Type::map: {
-                Cell pairs = map_pairs(v);
-                collector::Root keep(pairs);
-                open(pairs, v.w2, true, '{');
+            case Type::map:
+                if (map::count(v) == 0) {
+                    out_ += "{}";
+                    return;
+                }
+                open(series_cell(Type::block, v.w2), v.w2, true, '{', true);
                 return;
-            }
             case Type::object: {
                 Cell pairs = object_pairs(v);
                 collector::Root keep(pairs);
@@ -627,7 +611,10 @@ private:
         int32_t depth = block::rs_length(*stack_);
         Cell held = *block::rs_abs_at(*stack_, depth - 1);
         collector::Root keep(held);
-        if (f.index >= int32_t(series_index(held)) + f.length) {
+        int32_t end = int32_t(series_index(held)) + f.length;
+        if (f.map)
+            while (f.index + 1 < end && block::rs_abs_at(held, f.index + 1)->header == 0) f.index += 2;
+        if (f.index >= end) {
             bool object = f.object;
             frames_.pop_back();
             nodes_.pop_back();
