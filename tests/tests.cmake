@@ -4,7 +4,10 @@ include(GoogleTest)
 file(GLOB ZAN_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
 if(ZAN_UNIT_SOURCES)
   add_executable(zan-unit ${ZAN_UNIT_SOURCES})
-  target_link_libraries(zan-unit PRIVATE zanrt GTest::gtest GTest::gtest_main)
+  target_link_libraries(zan-unit PRIVATE zanbootgen zanrt GTest::gtest GTest::gtest_main)
+  # The boot scripts in their order, for the test that boots from them.
+  string(REPLACE ";" "|" ZAN_BOOT_SCRIPT_LIST "${ZAN_BOOT_SCRIPTS}")
+  target_compile_definitions(zan-unit PRIVATE ZAN_BOOT_SCRIPT_LIST="${ZAN_BOOT_SCRIPT_LIST}")
   gtest_discover_tests(zan-unit DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "ZAN_UNIT=1")
 endif()
 
