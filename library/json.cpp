@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -31,6 +32,7 @@
 #include "library/library.h"
 #include "library/text_codec_util.h"
 #include "runtime/collector.h"
+#include "runtime/unicode.h"
 #include "runtime/errors.h"
 
 namespace zan::library {
@@ -450,6 +452,7 @@ private:
     std::u32string indent_;
     bool pretty_, ascii_;
     std::string out_;
+    std::u32string scratch_;
     std::vector<Frame> frames_;
     std::vector<Node> nodes_;  // identity of each open container, for cycles
     Cell* stack_ = nullptr;
@@ -500,11 +503,25 @@ private:
         out_ += '"';
     }
 
-    void quoted_utf8(const std::string& utf8) {
-        Cell s;
-        string::load_at(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()), s, 0);
-        collector::Root keep(s);
-        quoted(code_points(s));
+    // A string's characters, through one buffer kept for all of them.
+    void quoted_string(const Cell& s) {
+        text_codec::code_points_into(s, scratch_);
+        quoted(scratch_);
+    }
+
+    // Text already in UTF-8 (word names, formed values), all of it whole.
+    void quoted_utf8(std::string_view utf8) {
+        scratch_.clear();
+        auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
+        auto* end = p + utf8.size();
+        while (p < end) {
+            int32_t count = int32_t(end - p);
+            int32_t cp = unicode::decode_utf8_checked(p, count);
+            if (cp < 0) break;
+            scratch_ += char32_t(cp);
+            p += count;
+        }
+        quoted(scratch_);
     }
 
     // Floats in their shortest round-tripping text; infinities and NaN have
@@ -567,8 +584,8 @@ private:
     }
 
     void key(const Cell& k) {
-        if (word::is_word_family(type_of(k))) quoted_utf8(std::string(symbol::name(word_symbol(k))));
-        else if (is(k, Type::string)) quoted(code_points(k));
+        if (word::is_word_family(type_of(k))) quoted_utf8(symbol::name(word_symbol(k)));
+        else if (is(k, Type::string)) quoted_string(k);
         else quoted_utf8(mold::mold_text(k));
         out_ += pretty_ ? ": " : ":";
     }
@@ -580,7 +597,7 @@ private:
             case Type::integer: out_ += std::to_string(int_of(v)); return;
             case Type::float_: number(float_of(v)); return;
             case Type::percent: number(float_of(v)); return;
-            case Type::string: quoted(code_points(v)); return;
+            case Type::string: quoted_string(v); return;
             case Type::file: case Type::url: case Type::tag: case Type::email: case Type::ref:
                 quoted_utf8(mold::form_text(v));
                 return;
