@@ -16,6 +16,8 @@ test_packages=(clang libclang-rt-dev)
 test_packages+=(python3)
 # The clipboard tests run under a virtual X server and check with xclip.
 test_packages+=(xvfb xauth xclip)
+# The GUI event tests press keys and click with xdotool.
+test_packages+=(xdotool)
 # Text in the GUI tests is measured in the DejaVu faces only (tests/gui/fonts.conf).
 test_packages+=(fonts-dejavu-core)
 # The date tests also run in named time zones.

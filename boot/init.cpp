@@ -1,11 +1,16 @@
 // Runtime initialisation, in dependency order: memory and the root block, the
 // datatype rows, symbols and the global context, the value and call stacks,
 // the action and natives tables, the interpreter and tracing, the datatype
-// words, the routines, then the boot scripts. The collector is switched on
-// once every root is in place.
+// words, the C++ registries, then the boot image, decoded with the collector
+// held off: it holds every global word's value as the boot scripts left it
+// when zan-bootgen ran them. Last come the values that depend on the run:
+// the directory, the cache, the command line.
 #include "boot/init.h"
+#include "boot/run.h"
 
-#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unordered_set>
@@ -13,12 +18,16 @@
 
 #include "codecs/random.h"
 #include "codecs/services.h"
+#include "codecs/zanbin.h"
 #include "console/tty.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/file.h"
 #include "datatypes/function.h"
+#include "datatypes/object.h"
 #include "datatypes/runtime_words.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/dispatch.h"
@@ -31,10 +40,20 @@
 #include "library/library.h"
 #include "library/system.h"
 #include "platform/services.h"
+#include "platform/text.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
+#include "runtime/ownership.h"
+#include "runtime/platform.h"
+
+// The boot image, linked in by the build; the image generator links an
+// empty one of its own.
+extern "C" {
+extern const unsigned char zan_boot_image[];
+extern const unsigned long zan_boot_image_size;
+}
 
 namespace zan::boot {
 
@@ -124,59 +143,110 @@ void define_typesets() {
     }
 }
 
-// library/routines.zan is a block of routine names, each followed by its spec
-// block; the name is the key of the C++ function in the routine registry.
-void define_routines(const Script& s) {
-    Cell list = load_text(std::string_view(reinterpret_cast<const char*>(s.text), s.size));
-    Cell* held = stack::push(list);
-    for (int32_t i = 0; i + 1 < block::rs_length(*held); i += 2) {
-        Cell name = *block::rs_abs_at(*held, int32_t(series_index(*held)) + i);
-        Cell spec = *block::rs_abs_at(*held, int32_t(series_index(*held)) + i + 1);
-        if (!is(name, Type::word) || !is(spec, Type::block)) continue;
-        uint32_t index = routines::find(symbol::name(word_symbol(name)));
-        if (!index) continue;
-        Cell r = routine::push(spec, none_cell(), int32_t(index), -1, false);
-        context::set(name, r);
+using Clock = std::chrono::steady_clock;
+Clock::time_point phase_start;
+bool show_times = false;
+
+// A call of a global function from C++, on values that evaluate to
+// themselves: [name arg ...] made as a block, no text loaded.
+Cell call(const char* name, std::initializer_list<Cell> args) {
+    Cell code;
+    collector::Root keep(code);
+    block::make_at(code, int32_t(args.size() + 1));
+    block::rs_append(code, context::add_global(symbol::make(name), true, false));
+    for (const Cell& a : args) block::rs_append(code, a);
+    Cell* held = stack::push(code);
+    stack::raise_status(interp::eval_block(*held, false));
+    Cell result = stack::s.top[-1];
+    stack::s.top = held;
+    return result;
+}
+
+// system/a/b: value, evaluated, so that the object's change handlers run
+// and its series know their owner.
+void set_system(const char* field, const char* sub, const Cell& value) {
+    Cell code, path;
+    collector::Root k1(code), k2(path);
+    block::make_at(path, 3);
+    block::rs_append(path, context::add_global(symbol::make("system"), true, false));
+    for (const char* name : {field, sub}) {
+        Cell w = make_cell(Type::word, 0, symbol::make(name), uint32_t(-1));
+        block::rs_append(path, w);
     }
+    set_type(path, Type::set_path);
+    block::make_at(code, 2);
+    block::rs_append(code, path);
+    block::rs_append(code, value);
+    Cell* held = stack::push(code);
+    stack::raise_status(interp::eval_block(*held, false));
     stack::s.top = held;
 }
 
-// The definitions of natives and actions, `name: make native! [spec index]`,
-// are built as the boot image's records are: without evaluating `make`, which
-// is itself one of them.
-void define_builtins(const Script& s) {
-    Cell code = load_text(std::string_view(reinterpret_cast<const char*>(s.text), s.size));
-    Cell* held = stack::push(code);
-    uint32_t sym_make = symbol::resolve(symbol::make("make"));
-    int32_t start = int32_t(series_index(*held));
-    for (int32_t i = 0; i + 3 < block::rs_length(*held); ++i) {
-        Cell name = *block::rs_abs_at(*held, start + i);
-        Cell make = *block::rs_abs_at(*held, start + i + 1);
-        Cell type = *block::rs_abs_at(*held, start + i + 2);
-        if (!is(name, Type::set_word) || !is(make, Type::word) || !is(type, Type::word) ||
-            symbol::resolve(word_symbol(make)) != sym_make)
-            continue;
-        Cell t = *context::get(type);
-        if (!is(t, Type::datatype)) continue;
-        Cell* args = stack::push(t);
-        stack::push(*block::rs_abs_at(*held, start + i + 3));
-        datatype::row(Type(t.w1)).make.fn(args, Type(t.w1));
-        context::set(name, args[0]);
-        stack::s.top = args;
-        i += 3;
-    }
-    stack::s.top = held;
-}
+Cell utf8_string(std::string_view text) { return platform::text::decode(text, false); }
 
-void run_script(const Script& s) {
-    Cell code = load_text(std::string_view(reinterpret_cast<const char*>(s.text), s.size));
-    Cell* held = stack::push(code);
-    stack::Status st = interp::eval_block(*held, false);
-    stack::raise_status(st);
-    stack::s.top = held;
+// The values that depend on the run, not on the build: the global context as
+// an object, the current directory, the cache directory, the null handle and
+// the command line (the program, its arguments as given, and their text).
+void set_run_values() {
+    if (Cell* words = system_object::field({"words"})) {
+        Node g = context::global();
+        Cell o = make_cell(Type::object, g, uint32_t(-1), 0);
+        context::owner(g) = o;
+        *words = o;
+    }
+    {
+        Cell dir = file::os_current_dir();
+        set_type(dir, Type::file);
+        collector::Root keep(dir);
+        set_system("options", "path", dir);
+    }
+    {
+        const char* home = std::getenv("HOME");
+        Cell cache = home && *home ? call("to-zan-file", {utf8_string(std::string(home) + "/.zan/")})
+                                   : call("to-zan-file", {utf8_string("/tmp/.zan/")});
+        collector::Root keep(cache);
+        set_system("options", "cache", cache);
+    }
+    set_global("null-handle", make_cell(Type::handle));
+    platform::after_boot();
+    // The program and its arguments from the command-line text, then the
+    // arguments again as the process got them: quotes and blanks inside an
+    // argument survive.
+    call("extract-boot-args", {});
+    Cell args;
+    collector::Root keep(args);
+    block::make_at(args, platform::argc());
+    for (int i = 1; i < platform::argc(); ++i) block::rs_append(args, utf8_string(platform::argv()[i]));
+    set_system("options", "args", args);
+    if (platform::argc() > 0) set_system("options", "boot", utf8_string(platform::argv()[0]));
+    // The new series belong to the options object, as those it was made with:
+    // changes inside them reach its on-deep-change* (the directory follows
+    // system/options/path).
+    Cell* options = system_object::field({"options"});
+    if (!options || !is(*options, Type::object)) return;
+    Cell o = *options;
+    collector::Root keep_o(o);
+    Node ctx = object::context_node(o);
+    for (const char* name : {"path", "cache", "args", "boot"}) {
+        int32_t i = context::find_word(ctx, symbol::make(name), false);
+        if (i < 0) continue;
+        Cell w = make_cell(Type::word, ctx, symbol::make(name), uint32_t(i));
+        Cell v = *context::value_at(ctx, i);
+        collector::Root kv(v);
+        ownership::set_owner_deep(v, o, w);
+        *context::value_at(ctx, i) = v;
+    }
 }
 
 }  // namespace
+
+void phase(const char* name) {
+    if (!show_times) return;
+    Clock::time_point now = Clock::now();
+    double ms = std::chrono::duration<double, std::milli>(now - phase_start).count();
+    std::fprintf(stderr, "boot: %-10s %8.3f ms\n", name, ms);
+    phase_start = now;
+}
 
 Cell load_text(std::string_view utf8) {
     Cell block = lexer::load_utf8(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()));
@@ -185,10 +255,14 @@ Cell load_text(std::string_view utf8) {
     return block;
 }
 
-void init() {
-    static bool done = false;
-    if (done) return;
-    done = true;
+std::string_view image() {
+    return std::string_view(reinterpret_cast<const char*>(zan_boot_image), size_t(zan_boot_image_size));
+}
+
+void init_runtime() {
+    const char* times = std::getenv("ZAN_BOOT_TIMES");
+    show_times = times && std::strcmp(times, "1") == 0;
+    phase_start = Clock::now();
     random::init();
     memory::init();
     block::init_root();
@@ -210,75 +284,44 @@ void init() {
     runtime_words::init_refinement_words();
     runtime_words::init_issue_words();
     define_typesets();
-    set_global("null-handle", make_cell(Type::handle));
     collector::set_enabled(true);
+    phase("runtime");
+}
 
-    // The boot scripts: the natives and actions first, then what builds on them.
-    // The library's own scripts in their order; any other script runs after
-    // them, folder by folder (library, gui/view, console), in name order.
-    const char* order[] = {"library/boot.zan",    "library/constants.zan",   "library/base.zan",
-                           "library/predicates.zan", "library/conversions.zan", "library/utility.zan",
-                           "library/series.zan",  "library/math.zan",        "library/system.zan",
-                           "library/operators.zan"};
-    std::vector<bool> ran(size_t(script_count), false);
-    for (const char* name : {"library/natives.zan", "library/actions.zan"})
-        for (int i = 0; i < script_count; ++i)
-            if (std::strcmp(scripts[i].name, name) == 0) {
-                ran[i] = true;
-                define_builtins(scripts[i]);
-            }
+void install_registries() {
+    register_routines();
     library::register_routines();
     library::register_predicates();
     library::register_bodies();
     platform::install_services();
     console::install();
-    for (int i = 0; i < script_count; ++i)
-        if (std::strcmp(scripts[i].name, "library/routines.zan") == 0 ||
-            std::strcmp(scripts[i].name, "console/routines.zan") == 0) {
-            ran[i] = true;
-            define_routines(scripts[i]);
-        }
-    for (const char* name : order)
-        for (int i = 0; i < script_count; ++i)
-            if (!ran[i] && std::strcmp(scripts[i].name, name) == 0) {
-                ran[i] = true;
-                run_script(scripts[i]);
-            }
-    // The view layer's scripts build on one another: the templates, the
-    // back end's routines, then the rest; the layout dialect's
-    // (gui/view/vid*.zan) in name order; the functions on top of it last.
-    const char* view_first[] = {"gui/view/faces.zan", "gui/view/platform.zan", "gui/view/screens.zan",
-                                "gui/view/rtd.zan", "gui/view/draw.zan"};
-    const char* view_last[] = {"gui/view/show.zan", "gui/view/events.zan"};
-    auto is_view = [](const char* name) { return std::strncmp(name, "gui/view/", 9) == 0; };
-    auto run_named = [&](const char* name) {
-        for (int j = 0; j < script_count; ++j)
-            if (!ran[j] && std::strcmp(scripts[j].name, name) == 0) {
-                ran[j] = true;
-                run_script(scripts[j]);
-            }
-    };
-    for (int i = 0; i < script_count; ++i) {
-        if (ran[i]) continue;
-        if (is_view(scripts[i].name)) {
-            for (const char* name : view_first) run_named(name);
-            for (int j = i; j < script_count && is_view(scripts[j].name); ++j) {
-                bool later = std::any_of(std::begin(view_last), std::end(view_last),
-                                         [&](const char* n) { return std::strcmp(n, scripts[j].name) == 0; });
-                if (!ran[j] && !later) {
-                    ran[j] = true;
-                    run_script(scripts[j]);
-                }
-            }
-            for (const char* name : view_last) run_named(name);
-            continue;
-        }
-        ran[i] = true;
-        run_script(scripts[i]);
-    }
+}
+
+void finish_library() {
     system_object::install();
-    library::finish_boot();
-    platform::after_boot();
+    library::attach_bodies();
+}
+
+void init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    init_runtime();
+    install_registries();
+    std::string_view bytes = image();
+    if (bytes.empty()) return;
+    zanbin::load_payload(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    library::adopt_context(zanbin::root_node(1));
+#ifdef ZAN_DEBUG
+    if (const char* fault = memory::verify_heap()) {
+        std::fprintf(stderr, "heap after decode: %s\n", fault);
+        std::abort();
+    }
+#endif
+    phase("decode");
+    finish_library();
+    set_run_values();
+    phase("run values");
 }
 
 }  // namespace zan::boot

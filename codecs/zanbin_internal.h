@@ -19,6 +19,9 @@ constexpr uint8_t reference = 0xC1;
 constexpr uint8_t true_ = 0xC2;
 constexpr uint8_t false_ = 0xC3;
 constexpr uint8_t definition = 0xC4;
+// Boot mode only, before a word: with a plain head the word is unbound; with
+// a variant head the owner of its context follows inline, as in codec mode.
+constexpr uint8_t boot_word = 0xC5;
 constexpr uint8_t copy = 0xFF;
 constexpr uint8_t variant = 0x40;
 constexpr uint8_t long_type = 63;

@@ -33,6 +33,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -74,6 +75,7 @@ struct Head {
     bool reference;
     bool newline;
     uint32_t bits;  // fixed flavour: the header word
+    bool boot_word = false;  // boot mode: unbound, or its owner inline
 };
 
 // State of the last boot decode, for root_cell and root_node.
@@ -164,6 +166,7 @@ private:
     void values_into(Node ctx);
     void bind_word(const Sink* word, Node ctx, uint32_t symbol, int32_t index, const uint8_t* at);
     void native(const Head& h, Sink& s);
+    void routine(const Head& h, Sink& s);
     void op(const Head& h, Sink& s);
     void made(Type t, Cell* args, const uint8_t* at);
     void tuple(const Head& h, Sink& s);
@@ -312,11 +315,13 @@ bool Reader::read_head(Head& h, Sink& s) {
         uint8_t b = *p_;
         if (b == head::newline) h.newline = true;
         else if (b == head::reference) h.reference = true;
+        else if (b == head::boot_word && !codec_) h.boot_word = true;
         else if (b == head::definition) bad();
         else break;
         ++p_;
         need(1);
     }
+    if (h.boot_word && (h.reference || *p_ >= 0x80 || !word_family(Type(*p_ & 0x3F)))) bad();
     const uint8_t* at = p_;
     uint8_t b = u8();
     if (b < 0x80) {
@@ -384,7 +389,7 @@ void Reader::definition(Sink& s) {
 
 void Reader::body(const Head& h, Sink& s) {
     Type t = h.type;
-    if (unserialisable(t)) {
+    if (unserialisable(t) && !(t == Type::routine && !codec_)) {
         Cell dt = datatype_cell(t);
         errors::fire(no_codec(), &dt);
     }
@@ -485,6 +490,9 @@ void Reader::body(const Head& h, Sink& s) {
                 return;
             }
             owner(h, s, nullptr, 0, 0);
+            return;
+        case Type::routine:
+            routine(h, s);
             return;
         case Type::pair: {
             int32_t x = sint();
@@ -609,6 +617,9 @@ Cell Reader::walk() {
             } else {
                 bad(at);
             }
+        } else if (ct == Type::routine) {
+            if (k != 0) bad(at);
+            cur = spec_block(function::spec_node(cur));
         } else if (ct == Type::op) {
             if (k != 0) bad(at);
             cur = spec_block(native::spec_node(cur));
@@ -627,12 +638,13 @@ Cell Reader::reach(const Head& h) {
     Type want = h.type;
     Type got = type_of(c);
     // A function seen through an operator made from it.
-    if (got == Type::op && op_source(c) == Type::function) {
+    if (got == Type::op && (op_source(c) == Type::function || op_source(c) == Type::routine)) {
         c = memory::buffer(function::more_node(c))->cells()[function::more::op_source];
         got = type_of(c);
     }
     // Natives' spec blocks were written at the native's own position.
-    if (block_family(want) && (got == Type::native || got == Type::action || got == Type::op)) {
+    if (block_family(want) && (got == Type::native || got == Type::action || got == Type::op ||
+                               got == Type::routine)) {
         c = series_cell(Type::block, native::spec_node(c));
         got = Type::block;
     }
@@ -746,7 +758,7 @@ void Reader::series(const Head& h, Sink& s) {
 void Reader::bind_word(const Sink* word, Node ctx, uint32_t symbol, int32_t index, const uint8_t* at) {
     if (!word) return;
     // `self` in an object's functions stands for the object without a slot.
-    if (index == -1 && codec_ && context::has_self(ctx) &&
+    if (index == -1 && context::has_self(ctx) &&
         symbol::resolve(symbol) == symbol::resolve(symbol::make("self"))) {
         slot(*word).w1 = ctx;
         slot(*word).w3 = uint32_t(-1);
@@ -766,6 +778,11 @@ void Reader::word(const Head& h, Sink& s) {
     bool global = compact_ ? !h.variant : (h.bits & fixed::global);
     Cell w = make_cell(t, 0, sym, uint32_t(-1));
     if (global) {
+        if (h.boot_word) {  // unbound
+            if (!compact_) bad(h.at);
+            put(s, w);
+            return;
+        }
         if (!codec_ || t != Type::refinement) {
             Cell g = context::add_global(sym, true, false);
             w.w1 = g.w1;
@@ -775,7 +792,7 @@ void Reader::word(const Head& h, Sink& s) {
         put(s, w);
         return;
     }
-    if (!codec_) {
+    if (!codec_ && !h.reference && !h.boot_word) {
         const uint8_t* at = p_;
         uint32_t root = count();
         int32_t index = sint();
@@ -891,6 +908,7 @@ Node Reader::object(const Head& h, Sink& s, const Sink* word, uint32_t symbol, i
     Node ctx = context_header(uint8_t(context::Kind::object), values, false);
     collector::NodeRoot keep(ctx, collector::NodeRoot::As::context);
     uint32_t id = codec_ ? object::new_class_id() : uint32_t(class_id);
+    if (!codec_) object::note_class_id(id);
     Cell o = object::push(ctx, 0, id);
     put(s, o);
     bind_word(word, ctx, symbol, index, h.at);
@@ -1048,6 +1066,32 @@ void Reader::native(const Head& h, Sink& s) {
     slot(s) = args[0];
 }
 
+// Boot mode: the registry key, the extra cell, the spec. A key the registry
+// lacks is refused.
+void Reader::routine(const Head& h, Sink& s) {
+    if (codec_) {
+        Cell dt = datatype_cell(Type::routine);
+        errors::fire(no_codec(), &dt);
+    }
+    if (h.reference) {
+        put(s, reach(h));
+        return;
+    }
+    const uint8_t* at = p_;
+    uint32_t key = symbol_at();
+    int32_t extra = sint();
+    uint32_t index = routines::find(symbol::name(key));
+    if (!index) bad(at);
+    record(s);
+    Cell spec = slot(s);
+    if (!is(spec, Type::block)) bad(at);
+    clear_flag(spec, header::newline);
+    collector::Root keep(spec);
+    Cell r;
+    checked(at, [&] { r = routine::push(spec, none_cell(), int32_t(index), extra, h.variant); });
+    slot(s) = r;
+}
+
 void Reader::op(const Head& h, Sink& s) {
     const uint8_t* at = p_;
     record(s);
@@ -1055,7 +1099,9 @@ void Reader::op(const Head& h, Sink& s) {
     clear_flag(src, header::newline);
     Type st = type_of(src);
     if (!compact_ && Type((h.bits >> fixed::op_shift) & 0xFF) != st) bad(at);
-    if (st != Type::native && st != Type::action && st != Type::function) bad(at);
+    if (st != Type::native && st != Type::action && st != Type::function &&
+        !(st == Type::routine && !codec_))
+        bad(at);
     Cell args[2] = {datatype_cell(Type::op), src};
     collector::Root k0(args[0]), k1(args[1]);
     made(Type::op, args, at);
@@ -1153,12 +1199,16 @@ void Reader::map(const Head& h, Sink& s) {
         const uint8_t* key_at = p_;
         Sink k = scratch_sink();
         record(k);
-        Sink v = scratch_sink();
-        record(v);
-        Cell key = slot(k), value = slot(v);
-        collector::Root keep_k(key), keep_v(value);
+        Cell key = slot(k);
+        collector::Root keep_k(key);
         clear_flag(key, header::newline);
-        checked(key_at, [&] { map::put(m, key, value, true); });
+        // The pair goes in first with a stand-in value, so that a reference
+        // from inside the value (a cycle) finds the map's slot.
+        uint32_t before = length_of(series_node(m));
+        checked(key_at, [&] { map::put(m, key, integer_cell(0), true); });
+        if (length_of(series_node(m)) != before + 2) bad(key_at);  // a key twice
+        Sink v{series_node(m), int32_t(before + 1)};
+        record(v);
         drop_scratch(mark);
     }
 }
@@ -1300,6 +1350,8 @@ uint32_t load_payload(const uint8_t* data, size_t size) {
         bool lz = (data[7] & flags::compressed) && errors::pending_id() == errors::id::invalid_data;
         std::fputs(lz ? "Error: Zanbin compressed data corrupted!\n" : "Error: the boot image cannot be decoded\n",
                    stderr);
+        if (is(errors::pending(), Type::error))
+            std::fprintf(stderr, "%s\n", error::form_text(errors::pending()).c_str());
         std::exit(1);
     }
     collector::set_enabled(was);

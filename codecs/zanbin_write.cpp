@@ -29,6 +29,7 @@
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
+#include "evaluator/routines.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -203,6 +204,7 @@ private:
     void owner_inline(const Cell& owner);
     void block_record(Node n);
     void native(const Cell& v);
+    void routine(const Cell& v);
     void op(const Cell& v);
     void image(const Cell& v);
 
@@ -236,8 +238,12 @@ uint32_t Writer::symbol_number(uint32_t id) {
 void Writer::record(const Cell& v, bool advance) {
     Depth depth;
     Type t = type_of(v);
-    if (unserialisable(t) || !datatype::registered(t)) fire_no_codec(v);
+    bool boot_routine = boot_ && t == Type::routine;
+    if ((unserialisable(t) && !boot_routine) || !datatype::registered(t)) fire_no_codec(v);
     switch (t) {
+        case Type::routine:
+            routine(v);
+            break;
         case Type::block: case Type::paren: case Type::path: case Type::lit_path:
         case Type::set_path: case Type::get_path: case Type::hash: case Type::map:
         case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email:
@@ -546,20 +552,41 @@ void Writer::word(const Cell& v) {
     bool bound = ctx && ctx != context::global();
     if (boot_) {
         if (!bound) {
+            // Unbound words stay unbound: only the global context's own are global.
+            if (!ctx && compact_) out_.u8(head::boot_word);
             head(t, v, false, false);
             count(sym);
             if (!compact_) out_.u32(uint32_t(-1));
             return;
         }
         auto it = root_contexts.find(ctx);
-        if (it == root_contexts.end()) {
+        if (it != root_contexts.end()) {
+            head(t, v, false, true);
+            count(sym);
+            count(it->second);
+            sint(word_index(v));
+            return;
+        }
+        // Any other context travels as in codec mode: by reference to its
+        // owner written before, or with its owner inline.
+        if (!compact_ || !inline_owner(ctx, owner)) {
             Cell named = v;
             errors::fire(zb_invalid_record(), &named);
         }
+        if (int32_t p = seen(ctx); p >= 0) {
+            head(t, v, true, true);
+            count(sym);
+            sint(word_index(v));
+            path(p);
+            return;
+        }
+        enter(ctx);
+        out_.u8(head::boot_word);
         head(t, v, false, true);
         count(sym);
-        count(it->second);
         sint(word_index(v));
+        owner_inline(owner);
+        close();
         return;
     }
     if (!bound || !inline_owner(ctx, owner)) {
@@ -680,10 +707,36 @@ void Writer::native(const Cell& v) {
     block_record(native::spec_node(v));
 }
 
+// Boot mode: a routine! by its registry key, its extra cell and its spec;
+// met again, by reference.
+void Writer::routine(const Cell& v) {
+    Node more = function::more_node(v);
+    if (int32_t p = seen(more); p >= 0) {
+        head(Type::routine, v, true, false);
+        path(p);
+        return;
+    }
+    const Cell& code = cells_of(more)[function::more::code];
+    std::string_view key = is(code, Type::integer) ? routines::key_of(uint32_t(int_of(code))) : "";
+    if (key.empty()) fire_no_codec(v);
+    const Cell& extra = cells_of(more)[function::more::owner];
+    bool flag = v.header & function::attr::routine_flag;
+    enter(more);
+    head(Type::routine, v, false, flag);
+    count(symbol_number(symbol::make_bytes(key.data(), key.size())));
+    sint(is(extra, Type::integer) ? int_of(extra) : -1);
+    block_record(function::spec_node(v));
+    ++counter_;
+    close();
+}
+
 void Writer::op(const Cell& v) {
     Type source = op_source(v);
     Cell inner;
-    if (source == Type::function) {
+    if (source == Type::routine && boot_) {
+        inner = cells_of(function::more_node(v))[function::more::op_source];
+        if (!is(inner, Type::routine)) fire_no_codec(v);
+    } else if (source == Type::function) {
         inner = cells_of(function::more_node(v))[function::more::op_source];
         if (!is(inner, Type::function)) fire_no_codec(v);
     } else if (source == Type::native || source == Type::action) {

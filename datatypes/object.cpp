@@ -161,6 +161,10 @@ void eval(const Cell& block) {
 
 uint32_t new_class_id() { return ++class_counter; }
 
+void note_class_id(uint32_t id) {
+    if (id > class_counter && id != uint32_t(-1)) class_counter = id;
+}
+
 Cell push(Node ctx, Node hooks, uint32_t class_id) {
     Cell o = make_cell(Type::object, ctx, class_id, hooks);
     context::owner(ctx) = o;

@@ -45,6 +45,8 @@ void eval(const Cell& block);
 
 // --- making ---------------------------------------------------------------------------
 uint32_t new_class_id();
+// Keeps later new ids above one made elsewhere (a decoded boot image).
+void note_class_id(uint32_t id);
 // An empty object: a new context of the capacity, class 0, no hooks.
 Cell& make_at(uint32_t capacity, Cell& cell);
 // An object of the context with these hooks and class; copied into the owner cell.

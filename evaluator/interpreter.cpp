@@ -358,9 +358,10 @@ uint32_t spec_entry(Node cache, uint32_t i) {
     return i;
 }
 
-// Fetches the arguments that follow a named refinement's cache entry.
+// Fetches the arguments that follow a named refinement's cache entry. An
+// apply block that ends first completes them with none.
 Status fetch_refinement_args(const Cell& fn, Code* c, const Cell& name, Node cache, uint32_t at,
-                             bool used, Cell* slot, bool function, bool safer) {
+                             bool used, Cell* slot, bool function, bool safer, bool tail_complete) {
     uint32_t n = length(cache);
     for (uint32_t i = at + 1; i < n; ++i) {
         Cell e = cells(cache)[i];
@@ -374,14 +375,18 @@ Status fetch_refinement_args(const Cell& fn, Code* c, const Cell& name, Node cac
             continue;
         }
         const Cell* p = c ? value_at(*c, c->pos) : nullptr;
-        if (!p) {
+        if (p) {
+            Status st = fetch_one(*c, p, k, safer);
+            if (st) return st;
+            Cell* v = stack::s.top - 1;
+            if (!typeset::has(e, type_of(*v))) expect_arg(fn, name, spec_entry(cache, i), *v);
+        } else if (tail_complete) {
+            stack::push(none_cell());
+        } else {
             Cell word = spec_word(fn, spec_entry(cache, i));
             errors::fire(errors::id::no_arg, &name, &word);
         }
-        Status st = fetch_one(*c, p, k, safer);
-        if (st) return st;
         Cell* v = stack::s.top - 1;
-        if (!typeset::has(e, type_of(*v))) expect_arg(fn, name, spec_entry(cache, i), *v);
         if (function) {
             ++slot;
             if (used) *slot = *v;
@@ -673,7 +678,7 @@ Status fetch_args(const Cell& fn, Code* c, const Cell& name, const Cell* path, u
             }
         }
         return fetch_refinement_args(fn, c, name, cache, uint32_t(at), used, slot, function,
-                                     (mode & mode::safer) != 0);
+                                     (mode & mode::safer) != 0, mode > 0);
     };
 
     // Refinements named by the path items after the callable. They come first:
@@ -792,9 +797,15 @@ Status exec_function(const Cell& fn, Node owner, const Cell& name) {
         frame->header &= ~stack::bits::func_entry;
     }
     if (st == unwind::return_ || st == unwind::exit) st = stack::ok;
-    if (trace::on) [[unlikely]]
+    if (trace::on) [[unlikely]] {
+        // The body's result lies at the top: the callback's frame goes above it.
+        ++stack::s.top;
         trace::dispatch(trace::event::epilog, nullptr, -1, &fn, &name);
-    trace::on = was_tracing;
+        --stack::s.top;
+    }
+    // Only a body run untraced puts tracing back: `trace true/false`
+    // inside a traced function keeps its effect.
+    if (fn.header & 0x200) trace::on = was_tracing;
     return st;
 }
 

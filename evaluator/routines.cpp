@@ -44,6 +44,10 @@ uint32_t find(std::string_view key) {
 
 Fn at(uint32_t index) { return index >= 1 && index <= table().size() ? table()[index - 1].fn : nullptr; }
 
+std::string_view key_of(uint32_t index) {
+    return index >= 1 && index <= table().size() ? std::string_view(table()[index - 1].key) : std::string_view();
+}
+
 uint32_t add_body(std::string_view key, BodyFn fn) {
     if (uint32_t i = find_body(key)) return i;
     bodies().push_back(BodyEntry{std::string(key), fn});

@@ -22,6 +22,8 @@ uint32_t add(std::string_view key, Fn fn);
 // The index of a key, 0 when unknown.
 uint32_t find(std::string_view key);
 Fn at(uint32_t index);
+// The key of an index, empty when unknown.
+std::string_view key_of(uint32_t index);
 
 // Runs a routine value whose arguments are in place at the argument base.
 void exec(const Cell& routine);

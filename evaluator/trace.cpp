@@ -43,7 +43,7 @@ int event_index(uint32_t event) { return __builtin_ctz(event); }
 
 bool takes_reference(uint32_t event) {
     return event == event::set || event == event::prolog || event == event::epilog ||
-           event == event::return_ || event == event::call;
+           event == event::return_ || event == event::call || event == event::open;
 }
 
 // The error event, sent by errors::fire while tracing: the callback runs
@@ -58,6 +58,9 @@ void error_event(const Cell& error_in) {
     // built must not come back here.
     on = false;
     dispatch(event::error, nullptr, -1, &error, nullptr);
+    // A callback that does not take error events was not called: tracing
+    // goes on all the same.
+    on = true;
     errors::restore_pending(saved);
 }
 
@@ -73,6 +76,8 @@ void init() {
     callback() = none_cell();
     (void)callback_cell;
 }
+
+bool in_run() { return is(callback(), Type::function); }
 
 uint32_t mask_of(const Cell& fn) {
     if (!is(fn, Type::function)) return default_mask;

@@ -18,6 +18,9 @@ constexpr uint32_t default_mask = 0x1FFFF;
 
 extern bool on;  // tracing now
 
+// Whether a traced run (do/trace) is in progress.
+bool in_run();
+
 // Installs the callback cell (a root) once.
 void init();
 

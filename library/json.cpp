@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -31,6 +32,7 @@
 #include "library/library.h"
 #include "library/text_codec_util.h"
 #include "runtime/collector.h"
+#include "runtime/unicode.h"
 #include "runtime/errors.h"
 
 namespace zan::library {
@@ -443,6 +445,7 @@ public:
 private:
     struct Frame {
         bool object;  // keys and values alternate in the held block
+        bool map;     // a map's own pairs: removed ones are passed over
         int32_t index;
         int32_t length;
         bool first;
@@ -450,6 +453,7 @@ private:
     std::u32string indent_;
     bool pretty_, ascii_;
     std::string out_;
+    std::u32string scratch_;
     std::vector<Frame> frames_;
     std::vector<Node> nodes_;  // identity of each open container, for cycles
     Cell* stack_ = nullptr;
@@ -500,11 +504,25 @@ private:
         out_ += '"';
     }
 
-    void quoted_utf8(const std::string& utf8) {
-        Cell s;
-        string::load_at(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()), s, 0);
-        collector::Root keep(s);
-        quoted(code_points(s));
+    // A string's characters, through one buffer kept for all of them.
+    void quoted_string(const Cell& s) {
+        text_codec::code_points_into(s, scratch_);
+        quoted(scratch_);
+    }
+
+    // Text already in UTF-8 (word names, formed values), all of it whole.
+    void quoted_utf8(std::string_view utf8) {
+        scratch_.clear();
+        auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
+        auto* end = p + utf8.size();
+        while (p < end) {
+            int32_t count = int32_t(end - p);
+            int32_t cp = unicode::decode_utf8_checked(p, count);
+            if (cp < 0) break;
+            scratch_ += char32_t(cp);
+            p += count;
+        }
+        quoted(scratch_);
     }
 
     // Floats in their shortest round-tripping text; infinities and NaN have
@@ -518,7 +536,7 @@ private:
         out_ += m;
     }
 
-    void open(const Cell& held, Node identity, bool object, char opener) {
+    void open(const Cell& held, Node identity, bool object, char opener, bool map = false) {
         for (Node n : nodes_)
             if (n == identity) errors::fire(errors::id::no_cycle);
         int32_t length = block::rs_length(held);
@@ -530,25 +548,7 @@ private:
         out_ += opener;
         block::rs_append(*stack_, held);
         nodes_.push_back(identity);
-        frames_.push_back(Frame{object, int32_t(series_index(held)), length, true});
-    }
-
-    // A map's live pairs as a block of keys and values.
-    static Cell map_pairs(const Cell& m) {
-        Cell storage = series_cell(Type::block, m.w2);
-        collector::Root keep(storage);
-        Cell pairs;
-        block::make_at(pairs, int32_t(map::count(m) * 2));
-        collector::Root keep_pairs(pairs);
-        int32_t n = block::rs_length(storage);
-        for (int32_t i = 0; i + 1 < n; i += 2) {
-            Cell v = *block::rs_abs_at(storage, i + 1);
-            if (v.header == 0) continue;
-            Cell k = *block::rs_abs_at(storage, i);
-            block::rs_append(pairs, k);
-            block::rs_append(pairs, v);
-        }
-        return pairs;
+        frames_.push_back(Frame{object, map, int32_t(series_index(held)), length, true});
     }
 
     static Cell object_pairs(const Cell& o) {
@@ -567,8 +567,8 @@ private:
     }
 
     void key(const Cell& k) {
-        if (word::is_word_family(type_of(k))) quoted_utf8(std::string(symbol::name(word_symbol(k))));
-        else if (is(k, Type::string)) quoted(code_points(k));
+        if (word::is_word_family(type_of(k))) quoted_utf8(symbol::name(word_symbol(k)));
+        else if (is(k, Type::string)) quoted_string(k);
         else quoted_utf8(mold::mold_text(k));
         out_ += pretty_ ? ": " : ":";
     }
@@ -580,7 +580,7 @@ private:
             case Type::integer: out_ += std::to_string(int_of(v)); return;
             case Type::float_: number(float_of(v)); return;
             case Type::percent: number(float_of(v)); return;
-            case Type::string: quoted(code_points(v)); return;
+            case Type::string: quoted_string(v); return;
             case Type::file: case Type::url: case Type::tag: case Type::email: case Type::ref:
                 quoted_utf8(mold::form_text(v));
                 return;
@@ -588,12 +588,13 @@ private:
             case Type::set_path: case Type::get_path: case Type::hash:
                 open(v, series_node(v), false, '[');
                 return;
-            case Type::map: {
-                Cell pairs = map_pairs(v);
-                collector::Root keep(pairs);
-                open(pairs, v.w2, true, '{');
+            case Type::map:
+                if (map::count(v) == 0) {
+                    out_ += "{}";
+                    return;
+                }
+                open(series_cell(Type::block, v.w2), v.w2, true, '{', true);
                 return;
-            }
             case Type::object: {
                 Cell pairs = object_pairs(v);
                 collector::Root keep(pairs);
@@ -610,7 +611,10 @@ private:
         int32_t depth = block::rs_length(*stack_);
         Cell held = *block::rs_abs_at(*stack_, depth - 1);
         collector::Root keep(held);
-        if (f.index >= int32_t(series_index(held)) + f.length) {
+        int32_t end = int32_t(series_index(held)) + f.length;
+        if (f.map)
+            while (f.index + 1 < end && block::rs_abs_at(held, f.index + 1)->header == 0) f.index += 2;
+        if (f.index >= end) {
             bool object = f.object;
             frames_.pop_back();
             nodes_.pop_back();

@@ -105,6 +105,8 @@ private:
 // body's key, which is the function's own name.
 const char* const compiled_functions[] = {"mod", "modulo", "split", "first", "last", "empty?", "to-string", "rejoin"};
 
+}  // namespace
+
 void attach_bodies() {
     for (const char* name : compiled_functions) {
         Cell* f = context::get_by_symbol(symbol::make(name), context::global());
@@ -113,6 +115,8 @@ void attach_bodies() {
             *function::more_at(*f, function::more::code) = integer_cell(int32_t(index));
     }
 }
+
+namespace {
 
 void take_away(const char* name) {
     Cell* v = context::get_by_symbol(symbol::make(name), context::global());
@@ -137,6 +141,13 @@ void finish_boot() {
     // Helpers of the system object's handlers, which reach them through the
     // library context from now on.
     take_away("float-pretty");
+}
+
+Node context_node() { return lib_context; }
+
+void adopt_context(Node ctx) {
+    lib_context = ctx;
+    collector::register_marker(mark_lib_context);
 }
 
 }  // namespace zan::library

@@ -31,5 +31,12 @@ void register_csv_routines();
 // then, so that a script redefining `pick` keeps `first` working; and takes
 // away the words only the boot scripts use.
 void finish_boot();
+// The library context made by finish_boot, and the one a decoded boot image
+// brings back (kept alive from then on).
+Node context_node();
+void adopt_context(Node ctx);
+// Attaches the C++ bodies of hot library functions to the functions the
+// global words hold, by name.
+void attach_bodies();
 
 }  // namespace zan::library

@@ -134,6 +134,12 @@ void collect_calls(Cell* args) {
 
 void tracing(Cell* args) { args[0] = logic_cell(trace::on); }
 
+// trace true/false: switches tracing, but on only inside a traced run.
+void trace_mode(Cell* args) {
+    trace::on = is(args[0], Type::logic) && args[0].w1 != 0 && trace::in_run();
+    args[0] = unset_cell();
+}
+
 void gc_active(Cell* args) { args[0] = logic_cell(collector::enabled()); }
 void gc_series_cycles(Cell* args) { args[0] = integer_cell(int32_t(collector::cycles())); }
 void gc_nodes_cycles(Cell* args) { args[0] = integer_cell(int32_t(collector::node_cycles())); }
@@ -182,6 +188,7 @@ const Entry entries[] = {
     {"frame-index?", frame_index},
     {"collect-calls", collect_calls},
     {"tracing?", tracing},
+    {"trace-mode", trace_mode},
     {"gc-active?", gc_active},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},

@@ -128,9 +128,13 @@ std::string string_literal(std::string_view text) {
 // The build's date, and where in git's history the build comes from when it
 // was built from a checkout.
 void fill_build() {
-    if (Cell* date = field({"build", "date"})) *date = library::eval_text(platform::build_date());
-    Cell* git = field({"build", "git"});
-    if (!git || !*ZAN_GIT_COMMIT) return;
+    // Once made (the boot image holds what the image generator made), kept.
+    if (Cell* made = field({"build", "date"}); made && is(*made, Type::date)) return;
+    // The value first, then the slot: evaluating may move the object's values.
+    Cell date = library::eval_text(platform::build_date());
+    collector::Root keep(date);
+    if (Cell* slot = field({"build", "date"})) *slot = date;
+    if (!field({"build", "git"}) || !*ZAN_GIT_COMMIT) return;
     std::string code = "make object! [branch: ";
     code += string_literal(ZAN_GIT_BRANCH);
     code += *ZAN_GIT_TAG ? std::string(" tag: #") + ZAN_GIT_TAG : " tag: none";
@@ -138,7 +142,9 @@ void fill_build() {
     code += *ZAN_GIT_DATE ? std::string(" date: ") + ZAN_GIT_DATE : " date: none";
     code += std::string(" commit: #") + ZAN_GIT_COMMIT;
     code += " message: " + string_literal(ZAN_GIT_MESSAGE) + "]";
-    *git = library::eval_text(code);
+    Cell git = library::eval_text(code);
+    collector::Root keep_git(git);
+    if (Cell* slot = field({"build", "git"})) *slot = git;
 }
 
 }  // namespace

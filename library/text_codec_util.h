@@ -12,13 +12,17 @@
 namespace zan::library::text_codec {
 
 // The characters from the string's position to its tail.
-inline std::u32string code_points(const Cell& str) {
+inline void code_points_into(const Cell& str, std::u32string& out) {
     uint32_t n = string::length(str);
-    std::u32string out(n, U'\0');
+    out.resize(n);
     memory::Series* b = memory::buffer(series_node(str));
     uint32_t unit = b->unit();
     const std::byte* p = b->at_head() + series_index(str) * unit;
     for (uint32_t i = 0; i < n; ++i) out[i] = char32_t(string::get_char(p + i * unit, unit));
+}
+inline std::u32string code_points(const Cell& str) {
+    std::u32string out;
+    code_points_into(str, out);
     return out;
 }
 

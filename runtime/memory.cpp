@@ -92,6 +92,9 @@ struct State {
     uint32_t next_frame_size = series_frame_size;
 
     BigFrame* first_big = nullptr;
+    // Bytes of series and big frames, now and when the last collection ended.
+    uint64_t frame_bytes = 0;
+    uint64_t frame_bytes_after_collection = 0;
     HeapLink heap_series{&heap_series, &heap_series};
 
     std::vector<Node> free_queue;
@@ -238,6 +241,7 @@ SeriesFrame* make_series_frame() {
     if (size < max_frame_size) m.next_frame_size = std::min(size * 2, max_frame_size);
     uint64_t mapped = sizeof(SeriesFrame) + size;
     auto* f = static_cast<SeriesFrame*>(alloc_pages(mapped));
+    m.frame_bytes += mapped;
     f->size = mapped;
     f->heap = f->start();
     f->end = f->start() + size;
@@ -257,6 +261,7 @@ void free_series_frame(SeriesFrame* f) {
     (f->prev ? f->prev->next : m.first_frame) = f->next;
     (f->next ? f->next->prev : m.last_frame) = f->prev;
     if (m.current_frame == f) m.current_frame = m.last_frame;
+    m.frame_bytes -= f->size;
     free_pages(f, f->size);
 }
 
@@ -277,6 +282,15 @@ uint64_t checked_capacity(uint64_t count, uint64_t unit) {
 }
 
 void collect_for_room() { collector::collect(); }
+
+// A collection costs time in proportion to what is live, so the frames may
+// grow by half of what the last collection left before room is sought by
+// collecting again: filling a large heap would otherwise collect it whole for
+// every new frame. ZAN_GC_STRESS keeps collecting at its own pace.
+bool may_grow_by(uint64_t bytes) {
+    uint64_t left = m.frame_bytes_after_collection;
+    return m.frame_bytes + bytes <= left + left / 2;
+}
 
 void init_header(Series* s, uint32_t capacity, uint32_t unit, int32_t offset, uint32_t where) {
     s->flags = unit | flag::in_use | flag::allocated | where;
@@ -312,9 +326,10 @@ Series* alloc_series_buffer(uint64_t count, uint32_t unit, int32_t offset) {
     maybe_stress();
     uint64_t k = needed_bytes(p);
     if (k >= max_frame_size) {
-        collect_for_room();
         uint64_t mapped = sizeof(BigFrame) + sizeof(Series) + p;
+        if (!may_grow_by(mapped)) collect_for_room();
         auto* b = static_cast<BigFrame*>(alloc_pages(mapped));
+        m.frame_bytes += mapped;
         b->size = mapped;
         b->next = nullptr;
         BigFrame** tail = &m.first_big;
@@ -329,8 +344,10 @@ Series* alloc_series_buffer(uint64_t count, uint32_t unit, int32_t offset) {
     if (!fits(f, need)) {
         f = find_series_frame(need);
         if (!f) {
-            collect_for_room();
-            f = find_series_frame(need);
+            if (!may_grow_by(m.next_frame_size)) {
+                collect_for_room();
+                f = find_series_frame(need);
+            }
             if (!f || uint64_t(f->end - f->heap) < reuse_threshold) {
                 if (k >= m.next_frame_size) m.next_frame_size = max_frame_size;
                 f = make_series_frame();
@@ -779,8 +796,11 @@ void sweep_big_frames() {
         }
         queue_dead(s);
         *link = b->next;
+        m.frame_bytes -= b->size;
         free_pages(b, b->size);
     }
+    // Series frames were compacted before: this is what the collection left.
+    m.frame_bytes_after_collection = m.frame_bytes;
 }
 
 void sweep_c_heap_series() {

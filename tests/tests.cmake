@@ -4,7 +4,10 @@ include(GoogleTest)
 file(GLOB ZAN_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
 if(ZAN_UNIT_SOURCES)
   add_executable(zan-unit ${ZAN_UNIT_SOURCES})
-  target_link_libraries(zan-unit PRIVATE zanrt GTest::gtest GTest::gtest_main)
+  target_link_libraries(zan-unit PRIVATE zanbootgen zanrt GTest::gtest GTest::gtest_main)
+  # The boot scripts in their order, for the test that boots from them.
+  string(REPLACE ";" "|" ZAN_BOOT_SCRIPT_LIST "${ZAN_BOOT_SCRIPTS}")
+  target_compile_definitions(zan-unit PRIVATE ZAN_BOOT_SCRIPT_LIST="${ZAN_BOOT_SCRIPT_LIST}")
   gtest_discover_tests(zan-unit DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "ZAN_UNIT=1")
 endif()
 
@@ -96,6 +99,8 @@ file(GLOB ZAN_GUI_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/gui/*.zan)
 # faces (tests/gui/fonts.conf), so the default GUI font is DejaVu Sans 10.
 set(ZAN_XVFB_SERVER -s "-screen 0 1280x1024x24 -dpi 96")
 set(ZAN_GUI_ENV "GDK_SCALE=1;GDK_DPI_SCALE=1;FONTCONFIG_FILE=${CMAKE_SOURCE_DIR}/tests/gui/fonts.conf")
+# Text shown by widgets loads fontconfig's caches, kept until the process ends.
+list(APPEND ZAN_GUI_ENV "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/gui/lsan.supp")
 if(ZAN_XVFB_RUN)
   foreach(script ${ZAN_GUI_TESTS})
     get_filename_component(name ${script} NAME_WE)

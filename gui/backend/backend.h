@@ -32,6 +32,10 @@ namespace zan::gui {
 void ensure_started();
 // Whether the back end runs (GTK started and the facts filled).
 bool running();
+// The GUI console says whether it shows the output now: error reports then
+// go into a dialog, else to standard error.
+void set_console_output(bool owns);
+void show_error_box(const char* caption, const char* text);
 // Start-up, before the boot scripts: registers the platform and event
 // routines and gives `wait` the event loop. Needs no display.
 void register_routines();

@@ -374,11 +374,11 @@ uint32_t sym_awake() {
     return s;
 }
 
-// Calls system/view/awake with the event under a catch of every error and
-// exit; answers its result (none after an error).
-Cell dispatch(const Cell& event) {
-    Cell awake = awake_function();
-    if (is(awake, Type::none)) return none_cell();
+}  // namespace
+
+// Calls a function with one argument under a catch of every error and exit;
+// answers its result (the error after an error). Tracing is off meanwhile.
+Cell spine::call_guarded(const Cell& fn, const Cell& arg, uint32_t name) {
     Cell* base = stack::s.base;
     Cell* top = stack::s.top;
     stack::Frame* frame = stack::s.frame_top;
@@ -386,10 +386,10 @@ Cell dispatch(const Cell& event) {
     trace::on = false;
     Cell result = none_cell();
     try {
-        stack::mark(sym_awake(), 0, stack::kind_bits(stack::kind::try_all));
-        Cell* args = stack::push(event);
-        stack::push(awake);
-        stack::Status st = interp::call(args[1], args, 1, sym_awake());
+        stack::mark(name, 0, stack::kind_bits(stack::kind::try_all));
+        Cell* args = stack::push(arg);
+        stack::push(fn);
+        stack::Status st = interp::call(args[1], args, is(arg, Type::unset) ? 0 : 1, name);
         if (st == stack::ok) result = stack::s.top[-1];
         stack::cut_back(frame - 1, base, top);
     } catch (const unwind::Thrown& t) {
@@ -403,6 +403,14 @@ Cell dispatch(const Cell& event) {
     stack::s.frame_top = frame;
     trace::on = tracing;
     return result;
+}
+
+namespace {
+
+Cell dispatch(const Cell& event) {
+    Cell awake = awake_function();
+    if (is(awake, Type::none)) return none_cell();
+    return spine::call_guarded(awake, event, sym_awake());
 }
 
 }  // namespace

@@ -25,6 +25,9 @@ uint32_t type_symbol(uint32_t type);
 uint32_t type_of_word(const Cell& word);
 
 // --- input (input.cpp) ---
+// Calls a function with one argument (unset: none) under a catch of every
+// error and exit; answers its result, or the error.
+Cell call_guarded(const Cell& fn, const Cell& arg, uint32_t name);
 void install_prefilter();
 bool send_event(const Cell& event, bool queued);
 // Key-code -> character of key-down (the US layout's unshifted character), 0 when none.

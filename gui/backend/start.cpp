@@ -141,6 +141,17 @@ void fill_facts() {
     g_free(font_name);
 }
 
+// Monitors came or went: the view layer measures its screens again.
+void on_monitors_changed(GdkScreen*, gpointer) {
+    Cell refresh = spine::system_field({"view", "platform", "refresh-screens"});
+    if (is(refresh, Type::function)) spine::call_guarded(refresh, unset_cell(), symbol::make("refresh-screens"));
+}
+
+// Another theme or font: the metrics follow.
+void on_theme_changed(GObject*, GParamSpec*, gpointer) { fill_facts(); }
+
+bool console_output = false;
+
 std::string display_name() {
     const char* x = std::getenv("DISPLAY");
     if (x && *x) return x;
@@ -160,6 +171,24 @@ void ensure_started() {
     values::init();
     spine::install_prefilter();
     fill_facts();
+    g_signal_connect(gdk_screen_get_default(), "monitors-changed", G_CALLBACK(on_monitors_changed), nullptr);
+    GtkSettings* settings = gtk_settings_get_default();
+    g_signal_connect(settings, "notify::gtk-theme-name", G_CALLBACK(on_theme_changed), nullptr);
+    g_signal_connect(settings, "notify::gtk-font-name", G_CALLBACK(on_theme_changed), nullptr);
+}
+
+void set_console_output(bool owns) { console_output = owns; }
+
+void show_error_box(const char* caption, const char* text) {
+    if (console_output && running()) {
+        GtkWidget* d = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text);
+        gtk_window_set_title(GTK_WINDOW(d), caption);
+        gtk_dialog_run(GTK_DIALOG(d));
+        gtk_widget_destroy(d);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", text);
+    std::fflush(stderr);
 }
 
 bool running() { return facts_filled; }

@@ -118,13 +118,13 @@ PangoFontDescription* build_font(const Cell& font) {
     return d;
 }
 
-PangoFontDescription* cached_font(const Cell& font) {
+// The external record of the description cached in the font's state, or -1.
+int32_t cached_font(const Cell& font) {
     Cell* st = slot(font, "state");
-    if (!st || !is(*st, Type::block) || block::rs_length(*st) < 2) return nullptr;
+    if (!st || !is(*st, Type::block) || block::rs_length(*st) < 2) return -1;
     Cell h = *block::rs_abs_at(*st, int32_t(series_index(*st)) + 1);
-    if (!is(h, Type::handle) || int32_t(h.w3) < 0 || externals::kind_of(int32_t(h.w3)) != g_font_kind)
-        return nullptr;
-    return static_cast<PangoFontDescription*>(externals::resource(int32_t(h.w3)));
+    if (!is(h, Type::handle) || int32_t(h.w3) < 0 || externals::kind_of(int32_t(h.w3)) != g_font_kind) return -1;
+    return int32_t(h.w3);
 }
 
 }  // namespace
@@ -134,8 +134,14 @@ PangoFontDescription* font_description(const Cell& font_cell) {
     Cell font = font_cell;
     collector::Root keep(font);
     if (!is(font, Type::object)) return build_font(none_cell());
-    if (PangoFontDescription* d = cached_font(font)) return pango_font_description_copy(d);
     PangoFontDescription* d = build_font(font);
+    // The cache stands while the font's fields describe the same font (a
+    // copied font carries its original's state along).
+    if (int32_t cached = cached_font(font); cached >= 0) {
+        auto* old = static_cast<PangoFontDescription*>(externals::resource(cached));
+        if (!old || !pango_font_description_equal(old, d)) externals::replace(cached, pango_font_description_copy(d));
+        return d;
+    }
     // Cached in the state block's second item (made of three nones when the
     // state is not a block).
     Cell* st = slot(font, "state");

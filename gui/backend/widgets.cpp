@@ -364,7 +364,11 @@ void redraw(uint32_t window) {
 void refresh_window(uint32_t window) {
     GtkWidget* w = windows::get(window);
     if (!w || !gtk_widget_get_realized(w)) return;
+    // Paint what is pending now, as the original's UpdateWindow did; GTK 3
+    // keeps this call for exactly that.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     if (GdkWindow* gw = gtk_widget_get_window(w)) gdk_window_process_updates(gw, TRUE);
+    G_GNUC_END_IGNORE_DEPRECATIONS
 }
 
 void destroy_view(const Cell& face, bool empty) {

@@ -42,7 +42,11 @@ file(READ ${TEST} test_text)
 split_header("${harness_text}" harness)
 split_header("${test_text}" test)
 
+get_filename_component(test_dir ${TEST} DIRECTORY)
 set(glue "
+; The test runs in its own folder, where ctest starts it, not in the build
+; folder that holds this combined script (running a script moves there).
+change-dir to-zan-file \"${test_dir}/\"
 ; Failing cases name the test file they come from.
 harness-fail: :fail
 fail: func [title code expected actual] [

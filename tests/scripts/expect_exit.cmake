@@ -1,11 +1,15 @@
 # Runs one script of tests/scripts/exits/ and checks what it declares in its
 # comment lines: "; expect-status: N" (the exit status), "; expect-stdout: TEXT"
-# and "; expect-stderr: TEXT" (texts that must appear). Called with ZAN and
-# SCRIPT set (cmake -P).
+# and "; expect-stderr: TEXT" (texts that must appear). "; command: ARGS" gives
+# zan's arguments (shell words; SCRIPT stands for the script's path, which is
+# otherwise the only argument); "; stdin: TEXT" lines are its standard input.
+# Called with ZAN and SCRIPT set (cmake -P).
 file(STRINGS ${SCRIPT} lines)
 set(status 0)
 set(stdout_texts "")
 set(stderr_texts "")
+set(command "")
+set(stdin_text "")
 foreach(line ${lines})
   if(line MATCHES "^; expect-status: (.*)$")
     set(status ${CMAKE_MATCH_1})
@@ -13,9 +17,23 @@ foreach(line ${lines})
     list(APPEND stdout_texts "${CMAKE_MATCH_1}")
   elseif(line MATCHES "^; expect-stderr: (.*)$")
     list(APPEND stderr_texts "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^; command: (.*)$")
+    set(command "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^; stdin: (.*)$")
+    string(APPEND stdin_text "${CMAKE_MATCH_1}\n")
   endif()
 endforeach()
-execute_process(COMMAND ${ZAN} ${SCRIPT} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(command STREQUAL "")
+  set(args ${SCRIPT})
+else()
+  string(REPLACE "SCRIPT" "${SCRIPT}" command "${command}")
+  separate_arguments(args UNIX_COMMAND "${command}")
+endif()
+get_filename_component(name ${SCRIPT} NAME_WE)
+set(input ${CMAKE_CURRENT_BINARY_DIR}/exit-stdin-${name}.txt)
+file(WRITE ${input} "${stdin_text}")
+execute_process(COMMAND ${ZAN} ${args} INPUT_FILE ${input} RESULT_VARIABLE result OUTPUT_VARIABLE out
+                ERROR_VARIABLE err)
 if(NOT result EQUAL status)
   message(FATAL_ERROR "${SCRIPT}: exit status ${result}, expected ${status}\nstdout: ${out}\nstderr: ${err}")
 endif()

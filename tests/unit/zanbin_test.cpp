@@ -336,16 +336,43 @@ TEST_F(Zanbin, BootWriterToBootReader) {
     EXPECT_EQ(series_node(*zanbin::root_cell(2)), series_node(b1));
 }
 
-TEST_F(Zanbin, BootWordOfAnUnwrittenContextIsRefused) {
-    Cell ob = eval("make object! [x: 1]");
-    collector::Root keep_ob(ob);
+TEST_F(Zanbin, BootWordOfAContextWithoutOwnerIsRefused) {
+    Node ctx = context::create(4, false, false, 0, context::Kind::plain);
+    collector::NodeRoot keep_ctx(ctx, collector::NodeRoot::As::context);
+    Cell name = word::load("zb-ownerless");
+    context::add_value(ctx, name, integer_cell(1));
     Cell blk;
     block::make_at(blk, 1);
     collector::Root keep_blk(blk);
-    block::rs_append(blk, word::at_local(object::context_node(ob), 0));
+    block::rs_append(blk, word::at_local(ctx, 0));
     zanbin::BootWriter w;
     errors::Id id = test::raised_id([&] { w.add_root(blk); });
     EXPECT_EQ(std::string(error::catalog::id_name(int(id.category), id.index - 2)), "zb-invalid-record");
+}
+
+// Words of contexts that are not roots travel with their owner: inline the
+// first time, by reference after; unbound words stay unbound; routines go by
+// their registry key and come back sharing one value.
+TEST_F(Zanbin, BootWordsOfOwnedContextsUnboundWordsAndRoutines) {
+    Cell ob = eval("o: make object! [x: 1 f: func [] [x]] reduce [o in o 'x /zb-free :shift-left :<< :shift-left]");
+    collector::Root keep(ob);
+    zanbin::BootWriter w;
+    w.add_root(ob);
+    Bytes image = w.finish();
+    Cell target;
+    block::make_at(target, 4);
+    collector::Root keep_t(target);
+    ASSERT_EQ(zanbin::decode_boot(image.data(), image.size(), target), 1u);
+    Cell back = *zanbin::root_cell(0);
+    auto at = [&](int i) { return *block::rs_abs_at(back, i); };
+    ASSERT_TRUE(is(at(0), Type::object));
+    EXPECT_EQ(word_context(at(1)), object::context_node(at(0)));
+    EXPECT_NE(object::context_node(at(0)), object::context_node(*block::rs_abs_at(ob, 0)));
+    EXPECT_EQ(word_context(at(2)), 0u);
+    ASSERT_TRUE(is(at(3), Type::routine));
+    EXPECT_TRUE(is(at(4), Type::op));
+    EXPECT_EQ(function::more_node(at(3)), function::more_node(at(5)));
+    EXPECT_EQ(mold(at(3)), mold(*block::rs_abs_at(ob, 3)));
 }
 
 TEST_F(Zanbin, BootWordsByNameAndRootChecks) {

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Start-up: `zan one.zan` (a script that prints 1) beside `python3 -c pass` and
+# `lua5.4 -e ''`, 50 runs each, interleaved, so that a busy machine slows all
+# three alike. Prints each median in milliseconds and zan's ratio to each peer,
+# then zan's own phase times (ZAN_BOOT_TIMES=1) of one run.
+#
+#   bench/startup.sh [RUNS] [path/to/zan]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+runs=${1:-50}
+zan=${2:-}
+if [ -z "$zan" ]; then
+  for candidate in "$here/../build-release/zan" "$here/../build/zan"; do
+    [ -x "$candidate" ] && { zan=$candidate; break; }
+  done
+fi
+[ -n "$zan" ] && [ -x "$zan" ] || { echo "no zan executable; build first" >&2; exit 1; }
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+printf 'Zan []\nprint 1\n' > "$dir/one.zan"
+
+now() { date +%s%N; }
+: > "$dir/zan"; : > "$dir/python"; : > "$dir/lua"
+for ((i = 0; i < runs; i++)); do
+  t=$(now); "$zan" "$dir/one.zan" >/dev/null; echo $(( $(now) - t )) >> "$dir/zan"
+  t=$(now); python3 -c pass; echo $(( $(now) - t )) >> "$dir/python"
+  t=$(now); lua5.4 -e ''; echo $(( $(now) - t )) >> "$dir/lua"
+done
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.2f", m / 1e6 }'; }
+z=$(median "$dir/zan"); p=$(median "$dir/python"); l=$(median "$dir/lua")
+printf "%-8s %9s %10s\n" program "median ms" "zan/peer"
+printf "%-8s %9s\n" zan "$z"
+printf "%-8s %9s %10s\n" python3 "$p" "$(awk -v a="$z" -v b="$p" 'BEGIN { printf "%.2f", a / b }')"
+printf "%-8s %9s %10s\n" lua5.4 "$l" "$(awk -v a="$z" -v b="$l" 'BEGIN { printf "%.2f", a / b }')"
+ZAN_BOOT_TIMES=1 "$zan" "$dir/one.zan" 2>&1 >/dev/null
