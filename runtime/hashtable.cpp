@@ -508,15 +508,34 @@ uint32_t hash_symbol_name(const char* name, size_t length) {
     return finish(h, k, length);
 }
 
+namespace {
+
+// Lowering as unicode::to_lower does, without its call for ASCII.
+inline uint32_t lower(uint32_t cp) {
+    if (cp < 0x80) return cp - 'A' < 26 ? cp | 0x20 : cp;
+    return unicode::to_lower(cp);
+}
+
+template <uint32_t Unit>
+uint32_t hash_units(const std::byte* p, uint32_t n, bool case_sensitive) {
+    uint32_t h = g_seed;
+    if (case_sensitive)
+        for (uint32_t i = 0; i < n; ++i) h = mix_block(h, string::get_char(p + i * Unit, Unit));
+    else
+        for (uint32_t i = 0; i < n; ++i) h = mix_block(h, lower(string::get_char(p + i * Unit, Unit)));
+    h ^= n * 4;
+    return fmix32(h);
+}
+
+}  // namespace
+
 uint32_t hash_string(const Cell& s, bool case_sensitive) {
     Text text = text_of(s);
-    uint32_t h = g_seed;
-    for (uint32_t i = 0; i < text.length; ++i) {
-        uint32_t cp = text[i];
-        h = mix_block(h, case_sensitive ? cp : unicode::to_lower(cp));
+    switch (text.unit) {
+        case 1: return hash_units<1>(text.at, text.length, case_sensitive);
+        case 2: return hash_units<2>(text.at, text.length, case_sensitive);
+        default: return hash_units<4>(text.at, text.length, case_sensitive);
     }
-    h ^= text.length * 4;
-    return fmix32(h);
 }
 
 uint32_t hash_value(const Cell& v, bool case_sensitive) {
@@ -596,11 +615,12 @@ bool keys_equal(const Cell& a, const Cell& b, Mode mode, bool map_keys) {
     if (is_string_like(ta)) {
         Text x = text_of(a), y = text_of(b);
         if (x.length != y.length) return false;
+        if (x.unit == y.unit && std::memcmp(x.at, y.at, size_t(x.length) * x.unit) == 0)
+            return true;
         for (uint32_t i = 0; i < x.length; ++i) {
             uint32_t p = x[i], q = y[i];
             if (p == q) continue;
-            if (mode != Mode::any_case || unicode::to_lower(p) != unicode::to_lower(q))
-                return false;
+            if (mode != Mode::any_case || lower(p) != lower(q)) return false;
         }
         return true;
     }
