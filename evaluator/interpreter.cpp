@@ -592,6 +592,29 @@ bool control_inline(const Cell& fn, uint32_t code, Code& c, const Cell& name, St
     return true;
 }
 
+// A native, action or function called through a word with tracing off:
+// what invoke and fetch_args do for such a call, in one step.
+Status call_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
+    stack::check_native_depth();
+    Cell* guard = stack::push(fn);
+    if (t == Type::function)
+        stack::mark_interp_func(name);
+    else
+        stack::mark_interp_native(name);
+    Status st = fetch_plain(fn, t, c, name);
+    if (st) return st;
+    if (t == Type::function) {
+        st = exec_function(fn, 0, name);
+        if (st) return st;
+    }
+    stack::unwind();
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::return_, nullptr, -1, stack::s.top - 1, &name);
+    *guard = stack::s.top[-1];
+    stack::s.top = guard + 1;
+    return stack::ok;
+}
+
 // The right operand of an operator from a native or action (its left one is
 // slot 0, just above the top), then the fast answer or the routine: what
 // fetch_args does for such a call.
@@ -1240,6 +1263,12 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
                     [[fallthrough]];
                 case Type::action:
                 case Type::function:
+                    if (!trace::on) [[likely]] {
+                        st = call_plain(value, type_of(value), c, v);
+                        if (st) return st;
+                        break;
+                    }
+                    [[fallthrough]];
                 case Type::routine:
                     st = invoke(value, &c, v, nullptr, 0, nullptr, mode::word, false);
                     if (st) return st;
