@@ -317,9 +317,14 @@ bool quick(Code& c, const Cell* p);
 Status fetch_one(Code& c, const Cell* p, uint32_t kind, bool infix) {
     if (kind == 0) return eval_value(c, *p, infix, false);
     Cell v = *p;
+    // An argument taken as it stands is fetched and pushed like a literal.
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::fetch, &c.block, int32_t(c.pos), &v, nullptr);
     ++c.pos;
-    if (kind == kind_get) {
+    if (kind == kind_get || !(is(v, Type::paren) || is(v, Type::get_word) || is(v, Type::get_path))) {
         stack::push(v);
+        if (trace::on) [[unlikely]]
+            trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), &v, nullptr);
         return stack::ok;
     }
     switch (type_of(v)) {
@@ -330,9 +335,12 @@ Status fetch_one(Code& c, const Cell* p, uint32_t kind, bool infix) {
             stack::unwind();
             return stack::ok;
         }
-        case Type::get_word: stack::push(*context::get(v)); return stack::ok;
-        case Type::get_path: return eval_path(v, &c, false, true, nullptr);
-        default: stack::push(v); return stack::ok;
+        case Type::get_word:
+            stack::push(*context::get(v));
+            if (trace::on) [[unlikely]]
+                trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), stack::s.top - 1, nullptr);
+            return stack::ok;
+        default: return eval_path(v, &c, false, true, nullptr);
     }
 }
 
@@ -940,7 +948,10 @@ Status invoke(const Cell& callable, Code* c, const Cell& name, const Cell* path,
     if (trace::on) [[unlikely]] {
         // The left operand of an operator lies just above the top.
         if (infix) ++stack::s.top;
-        trace::dispatch(trace::event::open, nullptr, -1, &fn, &frame_name);
+        // The word or path called through; the function itself when nameless.
+        bool nameless = !is(name, Type::word) || word_symbol(name) == stack::sym_anon;
+        const Cell* through = path ? path : nameless ? &fn : &frame_name;
+        trace::dispatch(trace::event::open, nullptr, -1, through, &frame_name);
         if (infix) --stack::s.top;
     }
     Type t = type_of(fn);
@@ -1250,6 +1261,7 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
         trace::dispatch(trace::event::fetch, &c.block, int32_t(c.pos), &v, nullptr);
     ++c.pos;
     Status st = stack::ok;
+    bool plain = false;  // delivered without a call: a push event follows
     switch (type_of(v)) {
         case Type::word: {
             Cell value = *word_slot(v);
@@ -1275,7 +1287,10 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
                     break;
                 case Type::op: errors::fire(errors::id::no_op_arg, &v);
                 case Type::unset: errors::fire(errors::id::no_value, &v);
-                default: stack::push(value); break;
+                default:
+                    stack::push(value);
+                    plain = true;
+                    break;
             }
             break;
         }
@@ -1307,8 +1322,14 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             stack::unwind();
             break;
         }
-        case Type::get_word: stack::push(*word_slot(v)); break;
-        case Type::lit_word: stack::push(set_type(v, Type::word)); break;
+        case Type::get_word:
+            stack::push(*word_slot(v));
+            plain = true;
+            break;
+        case Type::lit_word:
+            stack::push(set_type(v, Type::word));
+            plain = true;
+            break;
         case Type::paren: {
             stack::mark_body(stack::kind_bits(stack::kind::native) | stack::bits::interp);
             st = eval_block(v, true);
@@ -1346,6 +1367,7 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             set_type(v, Type::path);
             v.w3 = 0;
             stack::push(v);
+            plain = true;
             break;
         }
         case Type::set_path: {
@@ -1380,6 +1402,7 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             if ((sym == sym_system || sym == sym_system_global) && next && is(*next, Type::block))
                 errors::fire(errors::id::zan_system);
             stack::push(v);
+            plain = true;
             break;
         }
         case Type::op: errors::fire(errors::id::not_done);
@@ -1389,13 +1412,19 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
         case Type::routine:
             if (no_call) {
                 stack::push(v);
+                plain = true;
             } else {
                 st = invoke(v, &c, name_word(stack::sym_anon), nullptr, 0, nullptr, mode::word, false);
                 if (st) return st;
             }
             break;
-        default: stack::push(v); break;
+        default:
+            stack::push(v);
+            plain = true;
+            break;
     }
+    if (plain && trace::on) [[unlikely]]
+        trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), stack::s.top - 1, nullptr);
     if (!no_infix) {
         st = eval_infix(c);
         if (st) return st;

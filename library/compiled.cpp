@@ -3,6 +3,7 @@
 // rest, which the Zan body then runs, so both always agree. The bodies are
 // attached to the functions at the end of start-up (finish_boot).
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "datatypes/block.h"
@@ -82,27 +83,37 @@ int32_t split_body(Cell* args) {
     Cell pieces;
     collector::Root keep_pieces(pieces);
     block::make_at(pieces, 8);
+    // A piece keeps the text's character width and is copied bytewise. The
+    // text's buffer is looked up again after each allocation: it may move.
+    uint32_t unit = memory::buffer(text)->unit();
     auto add_piece = [&](uint32_t from, uint32_t to) {
-        Node n = string::make_buffer(to - from + 1, 1);
+        Node n = memory::alloc_series(to - from + 1, unit);
+        memory::Series* src = memory::buffer(text);
+        memory::Series* dst = memory::buffer(n);
+        std::memcpy(dst->at_tail(), src->at_head() + from * unit, (to - from) * unit);
+        dst->tail += (to - from) * unit;
         Cell piece = string::make_cell(n, 0, Type::string);
-        collector::Root keep(piece);
-        for (uint32_t i = from; i < to; ++i) string::append_char(series_node(piece), string::char_at(text, i));
+        collector::Root keep(piece);  // appending may grow the block
         block::rs_append(pieces, piece);
     };
-    auto delim_at = [&](uint32_t i) {
-        if (i + width > end) return false;
-        for (uint32_t k = 0; k < width; ++k)
-            if (string::char_at(text, i + k) != delim[k]) return false;
-        return true;
+    // Where the next delimiter starts, or end.
+    auto next_delim = [&](uint32_t from) {
+        const std::byte* data = memory::buffer(text)->at_head();
+        for (uint32_t i = from; i + width <= end; ++i) {
+            if (string::get_char(data + i * unit, unit) != delim[0]) continue;
+            uint32_t k = 1;
+            while (k < width && string::get_char(data + (i + k) * unit, unit) == delim[k]) ++k;
+            if (k == width) return i;
+        }
+        return end;
     };
     for (;;) {
         if (pos >= end) {
             add_piece(pos, pos);
             break;
         }
-        uint32_t found = pos;
-        while (found < end && !delim_at(found)) ++found;
-        add_piece(pos, std::min(found, end));
+        uint32_t found = next_delim(pos);
+        add_piece(pos, found);
         if (found >= end) break;
         pos = found + width;
     }
@@ -211,7 +222,8 @@ int32_t rejoin_body(Cell* args) {
         args[0] = rest;
         return -1;
     }
-    Node buffer = string::make_buffer(16, 1);
+    // room for a typical joined line: growing it copies the text
+    Node buffer = string::make_buffer(40, 1);
     Cell* text = stack::push(string::make_cell(buffer, 0, Type::string));
     mold::form_value(first, buffer, false, mold::no_limit);
     while (interp::value_at(c, c.pos)) {
