@@ -20,6 +20,8 @@ test_packages+=(python3-numpy)
 test_packages+=(xvfb xauth xclip)
 # The GUI event tests press keys and click with xdotool.
 test_packages+=(xdotool)
+# tools/draw_ref.py draws the draw tests' reference pixels with pycairo.
+test_packages+=(python3-cairo)
 # Text in the GUI tests is measured in the DejaVu faces only (tests/gui/fonts.conf).
 test_packages+=(fonts-dejavu-core)
 # The date tests also run in named time zones.

@@ -138,12 +138,26 @@ void draw_shadows(Context& c, bool fill, bool stroke) {
     if (x1 > x2) std::swap(x1, x2);
     if (y1 > y2) std::swap(y1, y2);
     double sw = x2 - x1, sh = y2 - y1;
-    int tw = cairo_image_surface_get_width(c.target), th = cairo_image_surface_get_height(c.target);
+    // What can be seen of the target, in device pixels.
+    double vx1, vy1, vx2, vy2;
+    cairo_save(c.cr);
+    cairo_identity_matrix(c.cr);
+    cairo_clip_extents(c.cr, &vx1, &vy1, &vx2, &vy2);
+    cairo_restore(c.cr);
     for (const Shadow& s : c.shadows) {
-        double pad = std::min(3 * s.blur / 1.88 + 2, 512.0) + std::abs(s.spread);
-        double ox = std::floor(x1 - pad), oy = std::floor(y1 - pad);
-        double mw = std::ceil(sw + 2 * pad) + 1, mh = std::ceil(sh + 2 * pad) + 1;
-        if (!(mw > 0 && mh > 0 && mw < 4 * (tw + 1024) && mh < 4 * (th + 1024))) continue;
+        double sigma = s.blur / 1.88;
+        double reach = std::min(std::ceil(sigma * 3), 256.0) + 1;
+        double pad = std::min(3 * sigma + 2, 512.0) + std::abs(s.spread);
+        double dx = s.dx, dy = s.dy;
+        cairo_user_to_device_distance(c.cr, &dx, &dy);
+        // Only the part of the mask that the blur can carry into the visible
+        // target is made: a large blur or shape on a small image stays cheap.
+        double mx1 = std::max(std::floor(x1 - pad), std::floor(vx1 - dx - reach));
+        double my1 = std::max(std::floor(y1 - pad), std::floor(vy1 - dy - reach));
+        double mx2 = std::min(std::ceil(x2 + pad) + 1, std::ceil(vx2 - dx + reach));
+        double my2 = std::min(std::ceil(y2 + pad) + 1, std::ceil(vy2 - dy + reach));
+        double ox = mx1, oy = my1, mw = mx2 - mx1, mh = my2 - my1;
+        if (!(mw > 0 && mh > 0 && mw < 16384 && mh < 16384)) continue;
         int w = int(mw), h = int(mh);
         cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
         cairo_t* m = cairo_create(mask);
@@ -172,11 +186,9 @@ void draw_shadows(Context& c, bool fill, bool stroke) {
         uint8_t* data = cairo_image_surface_get_data(mask);
         std::vector<uint8_t> px(size_t(w * h));
         for (int y = 0; y < h; ++y) std::memcpy(&px[size_t(y * w)], data + y * stride, size_t(w));
-        blur_a8(px, w, h, s.blur / 1.88);
+        blur_a8(px, w, h, sigma);
         for (int y = 0; y < h; ++y) std::memcpy(data + y * stride, &px[size_t(y * w)], size_t(w));
         cairo_surface_mark_dirty(mask);
-        double dx = s.dx, dy = s.dy;
-        cairo_user_to_device_distance(c.cr, &dx, &dy);
         cairo_save(c.cr);
         cairo_identity_matrix(c.cr);
         Rgba k = rgba(s.colour);

@@ -125,3 +125,19 @@ printf 'Zan [Title: "t"] a b: [1 2.5 "s"] (x/y) %%f.txt #[a 1] $1.50 1x2 <t> 1-J
   > "$build/load_fuzz_corpus/seed0"
 (cd "$build" && ./load_fuzz -max_total_time=15 -max_len=4096 -timeout=10 -seed="$fuzz_seed" -rss_limit_mb=2048 \
   load_fuzz_corpus)
+
+# The draw dialect's walker and operations: any text loaded as a block and
+# drawn onto a small image.
+clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
+  tests/fuzz/draw_fuzz.cpp $stubs "$build/libzanrt.a" $libs -o "$build/draw_fuzz"
+mkdir -p "$build/draw_fuzz_corpus"
+printf 'pen 255.0.0 fill-pen linear 0.0.255 0.5 255.255.0 box 1x1 30x20 5 line-width 3 line 0x0 10x10 20x5' \
+  > "$build/draw_fuzz_corpus/shapes"
+printf 'b: [circle 10x10 5 arc 20x20 8x6 0 270 closed] push [rotate 30 translate 5x5 b] clip 2x2 40x30 [spline 1x1 9x2 4x8 closed]' \
+  > "$build/draw_fuzz_corpus/blocks"
+printf 'shape [move 1x1 line 10x10 arc 20x5 5 5 0 sweep close] matrix [1 0 0 1 2 2] text 2x2 "hi" curve 1x1 5x9 9x1' \
+  > "$build/draw_fuzz_corpus/paths"
+printf 'shadow 2x2 3 0 0.0.0 line-pattern 5 5 line-cap round line-join bevel polygon 1x1 20x3 5x15 scale 0 0 box 0x0 5x5' \
+  > "$build/draw_fuzz_corpus/styles"
+(cd "$build" && LSAN_OPTIONS=suppressions=../tests/gui/lsan.supp ./draw_fuzz -max_total_time=20 -max_len=2048 -timeout=10 -seed="$fuzz_seed" -rss_limit_mb=2048 \
+  draw_fuzz_corpus)
