@@ -57,6 +57,15 @@ Cell& slot(const Sink& s) { return memory::buffer(s.node)->cells()[s.index]; }
 
 Cell& put(Sink& s, const Cell& c) {
     if (s.index < 0) {
+        // Blocks are made with room for all their records: no growth, no copy.
+        memory::Series* b = memory::buffer(s.node);
+        if (b->tail + sizeof(Cell) <= b->capacity) {
+            Cell* at = reinterpret_cast<Cell*>(b->at_tail());
+            *at = c;
+            b->tail += sizeof(Cell);
+            s.index = int32_t(at - b->cells());
+            return *at;
+        }
         Cell blk = series_cell(Type::block, s.node);
         Cell* at = block::rs_append(blk, c);
         s.index = int32_t(at - memory::buffer(s.node)->cells());
