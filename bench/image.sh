@@ -2,8 +2,8 @@
 # Image codecs and pixel loops next to their peers: decoding and encoding a
 # 4000x3000 PNG and JPEG in zan and in a C program calling libpng and
 # TurboJPEG directly, and a million pixel picks and pokes in zan beside CPython
-# indexing a bytearray. Each step is the best of three runs, less a run that
-# only starts and reads the file. Prints milliseconds per operation and zan's
+# indexing a bytearray. Each step is the median CPU time of RUNS runs (5), less
+# a run that only starts and reads the file. Prints milliseconds per operation and zan's
 # ratio.
 #
 #   bench/image.sh [BUILD_DIR]
@@ -34,16 +34,18 @@ write/binary to file! rejoin [last split system/script/args " " "/big.jpg"] syst
 ZAN
 "$zan" "$tmp/make.zan" "$tmp"
 
-best() {  # best <command...>: the best wall-clock seconds of three runs
-  local b=
-  for _ in 1 2 3; do
-    local s e
-    s=$(date +%s.%N)
-    "$@" >/dev/null
-    e=$(date +%s.%N)
-    b=$(awk -v b="$b" -v s="$s" -v e="$e" 'BEGIN { t = e - s; print (b == "" || t < b) ? t : b }')
-  done
-  echo "$b"
+cat > "$tmp/cpu.py" <<'PY'
+import resource, statistics, subprocess, sys
+times = []
+for _ in range(int(sys.argv[1])):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    subprocess.run(sys.argv[2:], stdout=subprocess.DEVNULL, check=True)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    times.append(after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
+print(statistics.median(times))
+PY
+best() {  # best <command...>: the median CPU seconds (user + system) of RUNS runs
+  python3 "$tmp/cpu.py" "${RUNS:-5}" "$@"
 }
 per_op() {  # per_op <total> <base> <reps>: milliseconds per operation
   awk -v t="$1" -v b="$2" -v n="$3" 'BEGIN { printf "%.1f", (t - b) * 1000 / n }'
