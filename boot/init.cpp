@@ -20,6 +20,7 @@
 #include "codecs/services.h"
 #include "codecs/zanbin.h"
 #include "console/tty.h"
+#include "console/window.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -295,6 +296,7 @@ void install_registries() {
     library::register_bodies();
     platform::install_services();
     console::install();
+    console::install_window();
 }
 
 void finish_library() {

@@ -29,6 +29,7 @@
 #include "evaluator/dispatch.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "evaluator/natives_control.h"
 #include "evaluator/routines.h"
 #include "evaluator/trace.h"
 #include "runtime/collector.h"
@@ -305,6 +306,12 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right);
 // of the operator's routine.
 Fast pending_fast = Fast::none;
 
+// Pushes the value of the expression at p (c.pos) and moves past it when it
+// is simple: an inert value, or a word holding one, with operators on two
+// integers or two floats after it; false, nothing done, for anything else.
+// Tracing must be off.
+bool quick(Code& c, const Cell* p);
+
 // One argument by kind: evaluated (normal), the value itself (get-word), or
 // quoted (lit-word: parens and get-words still evaluated).
 Status fetch_one(Code& c, const Cell* p, uint32_t kind, bool infix) {
@@ -455,7 +462,7 @@ Status fetch_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
                 // A block argument (a branch, a body) is its own value.
                 stack::push(*p);
                 ++c.pos;
-            } else {
+            } else if (k != 0 || trace::on || !quick(c, p)) {
                 Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
                 if (st) return st;
             }
@@ -491,6 +498,98 @@ Status fetch_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
             }
             return stack::ok;
     }
+}
+
+// --- control natives taken inline ---------------------------------------------------
+// if, unless, either and the loops called through a word with tracing off:
+// the same guard slot, frames, argument checks and errors as a call through
+// invoke, without the generic argument walk and the native's entry.
+
+namespace control {
+constexpr uint32_t if_ = 1, unless = 2, either = 3, while_ = 6, until = 7, loop = 8, repeat = 9,
+                   forever = 10;
+// Arguments of each (0: not taken inline); repeat's first is quoted.
+constexpr uint8_t arity[11] = {0, 2, 2, 3, 0, 0, 2, 1, 2, 3, 1};
+}  // namespace control
+
+// One argument of a call with fixed arguments, as fetch_plain takes it.
+[[gnu::always_inline]] inline Status fetch_arg(const Cell& fn, const Cell& e, uint32_t i, Code& c,
+                                               const Cell& name) {
+    uint32_t k = e.header & kind_mask;
+    const Cell* p = value_at(c, c.pos);
+    if (!p) [[unlikely]] {
+        if (k == kind_lit && typeset::has(e, Type::unset)) {
+            stack::push(unset_cell());
+            return stack::ok;
+        }
+        Cell word = spec_word(fn, i);
+        errors::fire(errors::id::no_arg, &name, &word);
+    }
+    if (k == 0 && is(*p, Type::block) && !trace::on && !operator_at(c, c.pos + 1)) {
+        stack::push(*p);
+        ++c.pos;
+    } else if (k != 0 || trace::on || !quick(c, p)) {
+        Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
+        if (st) return st;
+    }
+    const Cell& v = stack::s.top[-1];
+    if (!typeset::has(e, type_of(v))) [[unlikely]]
+        expect_arg(fn, name, i, v);
+    return stack::ok;
+}
+
+// The control native `code` run inline, or false when its spec is not the
+// one the inline form knows (nothing evaluated then). Tracing must be off.
+bool control_inline(const Cell& fn, uint32_t code, Code& c, const Cell& name, Status& st) {
+    uint32_t n = code <= control::forever ? control::arity[code] : 0;
+    if (!n) return false;
+    Node cache = cached_arity(fn);
+    memory::Series* cs = memory::buffer(cache);
+    if ((cs->tail - cs->head) / sizeof(Cell) != n) return false;
+    Cell e[3];
+    for (uint32_t i = 0; i < n; ++i) {
+        e[i] = cs->cells()[i];
+        uint32_t want = code == control::repeat && i == 0 ? kind_lit : 0;
+        if (!is(e[i], Type::typeset) || (e[i].header & kind_mask) != want) return false;
+    }
+    stack::check_native_depth();
+    Cell* guard = stack::push(fn);
+    stack::mark_interp_native(name);
+    for (uint32_t i = 0; i < n; ++i) {
+        st = fetch_arg(fn, e[i], i, c, name);
+        if (st) return true;
+    }
+    if (trace::on) [[unlikely]]  // turned on by an argument
+        trace::dispatch(trace::event::call, nullptr, -1, &fn, &name);
+    Cell* base = stack::s.base;
+    switch (code) {
+        case control::if_:
+        case control::unless:
+        case control::either: {
+            bool truthy = is_truthy(base[0]);
+            const Cell* branch = code == control::either ? (truthy ? &base[1] : &base[2])
+                                 : truthy == (code == control::if_) ? &base[1]
+                                                                    : nullptr;
+            if (!branch) {
+                stack::reset_last(none_cell());
+                break;
+            }
+            Cell block = *branch;
+            st = natives::guarded(block, true);
+            if (st) return true;
+            break;
+        }
+        default:
+            st = natives::entry(int(code))(0, no_refinements);
+            if (st) return true;
+            break;
+    }
+    stack::unwind();
+    if (trace::on) [[unlikely]]
+        trace::dispatch(trace::event::return_, nullptr, -1, stack::s.top - 1, &name);
+    *guard = stack::s.top[-1];
+    stack::s.top = guard + 1;
+    return true;
 }
 
 // The right operand of an operator from a native or action (its left one is
@@ -1036,6 +1135,58 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right) {
     return true;
 }
 
+// Types whose literal evaluates to itself, and types a word's value may
+// have to stand for itself (not called, not an error).
+struct Inert {
+    bool literal[256] = {};
+    bool held[256] = {};
+    Inert() {
+        for (int t = 0; t < 256; ++t) literal[t] = held[t] = true;
+        for (Type t : {Type::word, Type::set_word, Type::get_word, Type::lit_word, Type::paren,
+                       Type::path, Type::get_path, Type::lit_path, Type::set_path, Type::issue,
+                       Type::op, Type::native, Type::action, Type::function, Type::routine,
+                       Type::unset})
+            literal[int(t)] = false;
+        for (Type t : {Type::op, Type::native, Type::action, Type::function, Type::routine,
+                       Type::unset})
+            held[int(t)] = false;
+    }
+};
+const Inert inert;
+
+bool quick(Code& c, const Cell* p) {
+    Cell v;
+    if (is(*p, Type::word)) {
+        const Cell* slot = peek_value(*p);
+        if (!slot || !inert.held[type_id(*slot)]) return false;
+        v = *slot;
+    } else {
+        if (!inert.literal[type_id(*p)]) return false;
+        v = *p;
+    }
+    uint32_t pos = c.pos + 1;
+    for (;;) {
+        const Cell* q = value_at(c, pos);
+        if (!q || !is(*q, Type::word)) break;
+        const Cell* op = peek_value(*q);
+        if (!op) return false;
+        if (!is(*op, Type::op)) break;
+        Fast k = fast_kind(*op);
+        if (k == Fast::none) return false;
+        const Cell* r = value_at(c, pos + 1);
+        if (!r) return false;
+        if (is(*r, Type::word)) {
+            r = peek_value(*r);
+            if (!r) return false;
+        }
+        if (!int_apply(k, v, *r)) return false;
+        pos += 2;
+    }
+    stack::push(v);
+    c.pos = pos;
+    return true;
+}
+
 Status eval_infix(Code& c) {
     for (;;) {
         const Cell* p = value_at(c, c.pos);
@@ -1081,6 +1232,12 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             Cell value = *word_slot(v);
             switch (type_of(value)) {
                 case Type::native:
+                    if (!trace::on && callable_code(value) <= control::forever &&
+                        control_inline(value, callable_code(value), c, v, st)) {
+                        if (st) return st;
+                        break;
+                    }
+                    [[fallthrough]];
                 case Type::action:
                 case Type::function:
                 case Type::routine:
@@ -1094,6 +1251,16 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             break;
         }
         case Type::set_word: {
+            // A simple value for a word of the global context: stored as the
+            // general road below stores it, with nothing that could fail.
+            refresh_globals();
+            if (!trace::on && word_context(v) == globals.ctx && word_index(v) >= 0) {
+                const Cell* next = value_at(c, c.pos);
+                if (next && quick(c, next)) {
+                    globals.cells[word_index(v)] = stack::s.top[-1];
+                    break;
+                }
+            }
             stack::mark_interp_native(v);
             stack::push(v);
             if (trace::on) [[unlikely]]

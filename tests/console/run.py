@@ -145,6 +145,9 @@ class Session:
         e.pop("COLUMNS", None)
         e.pop("LINES", None)
         e["HOME"] = HOME
+        # a usable display would open the console window instead
+        e.pop("DISPLAY", None)
+        e.pop("WAYLAND_DISPLAY", None)
         e.setdefault("TERM", "xterm")
         e.update(env or {})
 
