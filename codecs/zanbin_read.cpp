@@ -57,6 +57,15 @@ Cell& slot(const Sink& s) { return memory::buffer(s.node)->cells()[s.index]; }
 
 Cell& put(Sink& s, const Cell& c) {
     if (s.index < 0) {
+        // Blocks are made with room for all their records: no growth, no copy.
+        memory::Series* b = memory::buffer(s.node);
+        if (b->tail + sizeof(Cell) <= b->capacity) {
+            Cell* at = reinterpret_cast<Cell*>(b->at_tail());
+            *at = c;
+            b->tail += sizeof(Cell);
+            s.index = int32_t(at - b->cells());
+            return *at;
+        }
         Cell blk = series_cell(Type::block, s.node);
         Cell* at = block::rs_append(blk, c);
         s.index = int32_t(at - memory::buffer(s.node)->cells());
@@ -149,7 +158,21 @@ private:
     uint32_t symbol_id(uint32_t number, const uint8_t* at);
     uint32_t symbol_at() {
         const uint8_t* at = p_;
-        return symbol_id(count(), at);
+        last_number_ = count();
+        return symbol_id(last_number_, at);
+    }
+    // The global word of the symbol last read: looked up (or added) once per
+    // symbol of the buffer, since a library holds many words of few names.
+    Cell global_word(uint32_t sym) {
+        if (last_number_ < globals_.size() && globals_[last_number_].header &&
+            word_symbol(globals_[last_number_]) == sym)
+            return globals_[last_number_];
+        Cell g = context::add_global(sym, true, false);
+        if (last_number_ < symbol_count_) {
+            if (globals_.size() < symbol_count_) globals_.resize(symbol_count_, Cell{});
+            globals_[last_number_] = g;
+        }
+        return g;
     }
     bool read_head(Head& h, Sink& s);
     void record(Sink& s);
@@ -197,6 +220,8 @@ private:
     uint32_t symbol_count_ = 0;
     uint32_t strings_size_ = 0;
     std::vector<uint32_t> symbols_;  // symbol ids by number, 0 until first use
+    uint32_t last_number_ = 0;
+    std::vector<Cell> globals_;      // global words by symbol number, header 0 until first use
     std::vector<uint32_t> path_;
 };
 
@@ -758,8 +783,8 @@ void Reader::series(const Head& h, Sink& s) {
 void Reader::bind_word(const Sink* word, Node ctx, uint32_t symbol, int32_t index, const uint8_t* at) {
     if (!word) return;
     // `self` in an object's functions stands for the object without a slot.
-    if (index == -1 && context::has_self(ctx) &&
-        symbol::resolve(symbol) == symbol::resolve(symbol::make("self"))) {
+    static const uint32_t self_symbol = symbol::resolve(symbol::make("self"));
+    if (index == -1 && context::has_self(ctx) && symbol::resolve(symbol) == self_symbol) {
         slot(*word).w1 = ctx;
         slot(*word).w3 = uint32_t(-1);
         return;
@@ -784,7 +809,7 @@ void Reader::word(const Head& h, Sink& s) {
             return;
         }
         if (!codec_ || t != Type::refinement) {
-            Cell g = context::add_global(sym, true, false);
+            Cell g = global_word(sym);
             w.w1 = g.w1;
             w.w3 = g.w3;
         }

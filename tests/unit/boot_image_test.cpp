@@ -13,6 +13,7 @@
 
 #include "boot/gen/text_boot.h"
 #include "boot/init.h"
+#include "codecs/zanbin.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/mold.h"
@@ -114,6 +115,53 @@ TEST(BootImage, DecodesToWhatTheTextBootBuilt) {
         ASSERT_EQ(la, lb) << "line " << line;
     }
     EXPECT_NE(text.find("shared: 11"), std::string::npos);
+}
+
+// The embedded image cut short (in its middle, or its last record) or with a
+// bad magic: start-up reports it
+// and ends with a failing status; it never goes on with half a library.
+TEST(BootImageDeathTest, ACorruptImageEndsStartUp) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    std::string_view real = boot::image();
+    ASSERT_GT(real.size(), 10000u);
+    std::vector<uint8_t> cut(real.begin(), real.begin() + real.size() / 2);
+    std::vector<uint8_t> short_end(real.begin(), real.end() - 3);
+    std::vector<uint8_t> magic(real.begin(), real.end());
+    magic[0] = 'X';
+    for (const std::vector<uint8_t>* bytes : {&cut, &short_end}) {
+        EXPECT_EXIT(
+            {
+                boot::init_runtime();
+                boot::install_registries();
+                zanbin::load_payload(bytes->data(), bytes->size());
+                std::_Exit(0);
+            },
+            ::testing::ExitedWithCode(1), "boot image cannot be decoded");
+    }
+    EXPECT_EXIT(
+        {
+            boot::init_runtime();
+            boot::install_registries();
+            zanbin::load_payload(magic.data(), magic.size());
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(1), "Not a Zanbin file");
+}
+
+// A boot script failing at its top level, or a routine the registry lacks,
+// fails the image generator, naming the script and the line.
+TEST(BootImageDeathTest, AFailingBootScriptNamesItsFileAndLine) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto with = [](bootgen::Script extra) {
+        std::vector<bootgen::Script> scripts = boot_scripts();
+        scripts.push_back(std::move(extra));
+        std::_Exit(bootgen::run(scripts) ? 0 : 1);
+    };
+    EXPECT_EXIT(with({"extra/broken.zan", "a: 1\n\nb: 1 / 0\n"}), ::testing::ExitedWithCode(1),
+                "extra/broken.zan:3: \\*\\*\\* Math Error");
+    EXPECT_EXIT(with({"extra/unclosed.zan", "a: 1\nb: [2\n"}), ::testing::ExitedWithCode(1), "extra/unclosed.zan:");
+    EXPECT_EXIT(with({"extra/routines.zan", "quit-return [status [integer!]]\nno-such-routine [x]\n"}),
+                ::testing::ExitedWithCode(1), "extra/routines.zan:2: no routine is registered under the key no-such-routine");
 }
 
 }  // namespace
