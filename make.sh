@@ -14,6 +14,8 @@ packages=(g++ cmake ninja-build googletest libgtest-dev zlib1g-dev libssl-dev li
 test_packages=(clang libclang-rt-dev)
 # The HTTP tests talk to a Python server.
 test_packages+=(python3)
+# The vector benchmark compares with numpy.
+test_packages+=(python3-numpy)
 # The clipboard tests run under a virtual X server and check with xclip.
 test_packages+=(xvfb xauth xclip)
 # The GUI event tests press keys and click with xdotool.

@@ -133,11 +133,16 @@ int not_runnable(const char* message) {
 
 // Evaluates a block [name arg ...] of values that evaluate to themselves.
 Cell call(const char* name, std::initializer_list<Cell> args) {
+    // The arguments wait on the value stack, where the collector sees them,
+    // while the code block is made.
+    Cell* waiting = stack::s.top;
+    for (const Cell& a : args) stack::push(a);
     Cell code;
     collector::Root keep(code);
     block::make_at(code, int32_t(args.size() + 1));
     block::rs_append(code, context::add_global(symbol::make(name), true, false));
-    for (const Cell& a : args) block::rs_append(code, a);
+    for (Cell* a = waiting; a < waiting + args.size(); ++a) block::rs_append(code, *a);
+    stack::s.top = waiting;
     Cell* held = stack::push(code);
     stack::raise_status(interp::eval_block(*held, false));
     Cell result = stack::s.top[-1];
@@ -156,7 +161,11 @@ int run_script(const std::string& path, const std::vector<std::string>& args) {
     Cell list;
     collector::Root keep_list(list);
     block::make_at(list, int32_t(args.size()));
-    for (const std::string& a : args) block::rs_append(list, utf8(a));
+    for (const std::string& a : args) {
+        Cell arg = utf8(a);
+        collector::Root keep_arg(arg);
+        block::rs_append(list, arg);
+    }
     Cell raw = utf8(platform::system_info::command_line(args));
     collector::Root keep_raw(raw);
     Cell file = none_cell();

@@ -1,9 +1,8 @@
 // The hash table: one open-addressing scheme for every keyed lookup.
 //
-// A table is a small series of eleven words (Header) naming its other series:
-// the bucket flags (2 bits a bucket, 0xAA bytes = all empty), the key slots
-// (one 32-bit position a bucket), and the indexed series the positions point
-// into. hash! adds a position index (position -> bucket, so a position is
+// A table is a small series of ten words (Header) naming its other series:
+// the buckets (a tag and a 32-bit slot each; zero bytes = all empty) and the
+// indexed series the slots point into. hash! adds a position index (position -> bucket, so a position is
 // forgotten without looking at the cell that stood there) and duplicate lists
 // (a bucket holding -k stands for list k of equal keys). Node-keyed sets keep
 // records of their own: a live record's first cell is unset with the key node
@@ -60,6 +59,18 @@ uint32_t word_count(Node n) {
 Cell* cells(Node n) { return memory::buffer(n)->cells(); }
 uint32_t cell_count(Node n) { return memory::buffer(n)->length(); }
 
+// Buckets: word 2b is the tag, word 2b + 1 the slot. The tag keeps the hash
+// with its top bit set, so its low bits still give the home bucket (a table
+// never has 2^31 buckets).
+constexpr uint32_t tag_empty = 0, tag_deleted = 1, tag_bit = 0x80000000u;
+uint32_t tag_of(uint32_t hash) { return hash | tag_bit; }
+uint32_t* buckets_of(Node t) { return words(hdr(t)->keys); }
+uint32_t state_at(const uint32_t* bk, uint32_t b) {
+    uint32_t g = bk[2 * b];
+    return g == tag_empty ? 2u : g == tag_deleted ? 1u : 0u;
+}
+
+// The relocation map's two flag bits a bucket.
 uint32_t flag_at(const uint32_t* f, uint32_t b) { return (f[b >> 4] >> ((b & 15) * 2)) & 3; }
 void set_bucket(uint32_t* f, uint32_t b, uint32_t v) {
     uint32_t shift = (b & 15) * 2;
@@ -195,50 +206,55 @@ struct Found {
 };
 
 // Walks the probe sequence of a hash; `match` sees the slot of every occupied
-// bucket. Remembers the last deleted bucket passed for the insertion.
+// bucket whose tag is the hash's. Remembers the last deleted bucket passed for
+// the insertion.
 template <typename Match>
 Found probe(Node t, uint32_t hash, Match&& match) {
     Header* h = hdr(t);
     uint32_t mask = h->buckets - 1;
-    const uint32_t* flags = words(h->flags);
-    const uint32_t* keys = words(h->keys);
+    const uint32_t* bk = words(h->keys);
+    uint32_t tag = tag_of(hash);
     uint32_t i = hash & mask, first = i, k = 0;
     int32_t deleted = -1;
     for (;;) {
-        uint32_t f = flag_at(flags, i);
-        if (f == f_empty) return {-1, deleted >= 0 ? deleted : int32_t(i)};
-        if (f == f_deleted)
+        uint32_t g = bk[2 * i];
+        if (g == tag_empty) return {-1, deleted >= 0 ? deleted : int32_t(i)};
+        if (g == tag_deleted)
             deleted = int32_t(i);
-        else if (match(keys[i]))
+        else if (g == tag && match(bk[2 * i + 1]))
             return {int32_t(i), -1};
         i = (i + ++k) & mask;
         if (i == first || k > 2 * h->buckets) return {-1, deleted};
     }
 }
 
-// Fills a bucket found free.
-void occupy(Node t, uint32_t bucket, uint32_t slot) {
+// Fills a bucket found free with the slot of a key of that hash.
+void occupy(Node t, uint32_t bucket, uint32_t slot, uint32_t hash) {
     Header* h = hdr(t);
-    uint32_t* flags = words(h->flags);
-    if (flag_at(flags, bucket) == f_empty) h->used++;
-    set_bucket(flags, bucket, f_occupied);
-    words(h->keys)[bucket] = slot;
+    uint32_t* bk = words(h->keys);
+    if (bk[2 * bucket] == tag_empty) h->used++;
+    bk[2 * bucket] = tag_of(hash);
+    bk[2 * bucket + 1] = slot;
     h->count++;
 }
 
 void vacate(Node t, uint32_t bucket) {
     Header* h = hdr(t);
-    set_bucket(words(h->flags), bucket, f_deleted);
+    words(h->keys)[2 * bucket] = tag_deleted;
     h->count--;
 }
 
-// Fresh flags (all empty) and key slots for `buckets` buckets.
-void fresh_buckets(Node t, uint32_t buckets, uint32_t upper) {
-    Node flags = new_bytes(buckets / 4, 0xAA);
-    collector::NodeRoot keep(flags);
-    Node keys = new_bytes(buckets * 4, 0);
+void empty_buckets(Node t) {
     Header* h = hdr(t);
-    h->flags = flags;
+    std::memset(memory::buffer(h->keys)->at_head(), 0, size_t(h->buckets) * 8);
+    h->count = 0;
+    h->used = 0;
+}
+
+// Fresh buckets, all empty.
+void fresh_buckets(Node t, uint32_t buckets, uint32_t upper) {
+    Node keys = new_bytes(buckets * 8, 0);
+    Header* h = hdr(t);
     h->keys = keys;
     h->buckets = buckets;
     h->upper = upper;
@@ -288,7 +304,7 @@ void for_positions(Node t, int32_t slot, Fn&& fn) {
 }
 
 void add_duplicate(Node t, uint32_t bucket, uint32_t pos) {
-    int32_t slot = int32_t(words(hdr(t)->keys)[bucket]);
+    int32_t slot = int32_t(buckets_of(t)[2 * bucket + 1]);
     if (slot >= 0) {
         Node list = new_bytes(8, 0);
         collector::NodeRoot keep(list);
@@ -296,7 +312,7 @@ void add_duplicate(Node t, uint32_t bucket, uint32_t pos) {
         words(list)[1] = pos;
         Node dups = hdr(t)->duplicates;
         push_word(dups, list);
-        words(hdr(t)->keys)[bucket] = uint32_t(-int32_t(word_count(dups)));
+        buckets_of(t)[2 * bucket + 1] = uint32_t(-int32_t(word_count(dups)));
     } else {
         push_word(dup_list(t, slot), pos);
     }
@@ -307,7 +323,7 @@ void forget_position(Node t, uint32_t pos) {
     uint32_t b = index_at(t, pos);
     if (b == no_bucket) return;
     set_index(t, pos, no_bucket);
-    int32_t slot = int32_t(words(hdr(t)->keys)[b]);
+    int32_t slot = int32_t(buckets_of(t)[2 * b + 1]);
     if (slot >= 0) {
         if (uint32_t(slot) == pos) vacate(t, b);
         return;
@@ -353,18 +369,19 @@ int32_t insert_position(Node t, uint32_t pos, Mode mode = Mode::any_case) {
     const Cell& key = cells(series)[pos];
     if (kind == kind_hash && h->stamp == 0 && is_identity_type(type_of(key))) stamp_now(t);
     bool map_keys = kind == kind_map;
-    Found f = probe(t, hash_value(key), [&](uint32_t slot) {
+    uint32_t hash = hash_value(key);
+    Found f = probe(t, hash, [&](uint32_t slot) {
         uint32_t p = first_position(t, int32_t(slot));
         return keys_equal(cells(series)[p], cells(series)[pos], map_keys ? mode : Mode::any_case,
                           map_keys);
     });
     if (f.bucket >= 0) {
-        if (kind == kind_map) return int32_t(words(hdr(t)->keys)[f.bucket]);
+        if (kind == kind_map) return int32_t(buckets_of(t)[2 * f.bucket + 1]);
         add_duplicate(t, uint32_t(f.bucket), pos);
         set_index(t, pos, uint32_t(f.bucket));
         return int32_t(pos);
     }
-    occupy(t, uint32_t(f.free), pos);
+    occupy(t, uint32_t(f.free), pos, hash);
     if (kind == kind_hash) set_index(t, pos, uint32_t(f.free));
     return int32_t(pos);
 }
@@ -424,8 +441,9 @@ void rebuild_records(Node t, uint32_t requested) {
         uint32_t at = to->tail - to->head;
         std::memcpy(to->at_head() + at, r, size);
         to->tail += size;
-        Found f = probe(t, hash_pointer(r->w1), [](uint32_t) { return false; });
-        occupy(t, uint32_t(f.free), at);
+        uint32_t hash = hash_pointer(r->w1);
+        Found f = probe(t, hash, [](uint32_t) { return false; });
+        occupy(t, uint32_t(f.free), at, hash);
     }
 }
 
@@ -490,15 +508,34 @@ uint32_t hash_symbol_name(const char* name, size_t length) {
     return finish(h, k, length);
 }
 
+namespace {
+
+// Lowering as unicode::to_lower does, without its call for ASCII.
+inline uint32_t lower(uint32_t cp) {
+    if (cp < 0x80) return cp - 'A' < 26 ? cp | 0x20 : cp;
+    return unicode::to_lower(cp);
+}
+
+template <uint32_t Unit>
+uint32_t hash_units(const std::byte* p, uint32_t n, bool case_sensitive) {
+    uint32_t h = g_seed;
+    if (case_sensitive)
+        for (uint32_t i = 0; i < n; ++i) h = mix_block(h, string::get_char(p + i * Unit, Unit));
+    else
+        for (uint32_t i = 0; i < n; ++i) h = mix_block(h, lower(string::get_char(p + i * Unit, Unit)));
+    h ^= n * 4;
+    return fmix32(h);
+}
+
+}  // namespace
+
 uint32_t hash_string(const Cell& s, bool case_sensitive) {
     Text text = text_of(s);
-    uint32_t h = g_seed;
-    for (uint32_t i = 0; i < text.length; ++i) {
-        uint32_t cp = text[i];
-        h = mix_block(h, case_sensitive ? cp : unicode::to_lower(cp));
+    switch (text.unit) {
+        case 1: return hash_units<1>(text.at, text.length, case_sensitive);
+        case 2: return hash_units<2>(text.at, text.length, case_sensitive);
+        default: return hash_units<4>(text.at, text.length, case_sensitive);
     }
-    h ^= text.length * 4;
-    return fmix32(h);
 }
 
 uint32_t hash_value(const Cell& v, bool case_sensitive) {
@@ -578,11 +615,12 @@ bool keys_equal(const Cell& a, const Cell& b, Mode mode, bool map_keys) {
     if (is_string_like(ta)) {
         Text x = text_of(a), y = text_of(b);
         if (x.length != y.length) return false;
+        if (x.unit == y.unit && std::memcmp(x.at, y.at, size_t(x.length) * x.unit) == 0)
+            return true;
         for (uint32_t i = 0; i < x.length; ++i) {
             uint32_t p = x[i], q = y[i];
             if (p == q) continue;
-            if (mode != Mode::any_case || unicode::to_lower(p) != unicode::to_lower(q))
-                return false;
+            if (mode != Mode::any_case || lower(p) != lower(q)) return false;
         }
         return true;
     }
@@ -662,8 +700,9 @@ int32_t put(Node t, uint32_t pos, bool* resized, Mode mode) {
 void put_unique(Node t, uint32_t pos) {
     check_stamp(t);
     if (hdr(t)->used >= hdr(t)->upper) grow(t);
-    Found f = probe(t, slot_hash(t, pos), [](uint32_t) { return false; });
-    occupy(t, uint32_t(f.free), pos);
+    uint32_t hash = slot_hash(t, pos);
+    Found f = probe(t, hash, [](uint32_t) { return false; });
+    occupy(t, uint32_t(f.free), pos, hash);
 }
 
 int32_t get(Node t, const Cell& key_in, uint32_t start, uint32_t skip, Mode mode, bool last,
@@ -719,10 +758,10 @@ int32_t get_next(Node t, const Cell& key_in, Probe& st) {
     }
     for (;;) {
         uint32_t b = uint32_t(st.bucket);
-        uint32_t f = flag_at(words(h->flags), b);
+        uint32_t f = state_at(words(h->keys), b);
         if (f == f_empty) return -1;
         if (f == f_occupied) {
-            int32_t slot = int32_t(words(h->keys)[b]);
+            int32_t slot = int32_t(words(h->keys)[2 * b + 1]);
             if (slot < 0 && h->kind == kind_hash) {
                 Node list = dup_list(t, slot);
                 if (st.within < word_count(list)) {
@@ -764,8 +803,9 @@ void rehash_block(Node t, uint32_t start, uint32_t step) {
     if (hdr(t)->kind == kind_symbols) {
         for (uint32_t p = start; p < cell_count(hdr(t)->series); p += step) {
             if (hdr(t)->used >= hdr(t)->upper) grow(t);
-            Found f = probe(t, slot_hash(t, p), [](uint32_t) { return false; });
-            occupy(t, uint32_t(f.free), p);
+            uint32_t hash = slot_hash(t, p);
+            Found f = probe(t, hash, [](uint32_t) { return false; });
+            occupy(t, uint32_t(f.free), p, hash);
         }
         return;
     }
@@ -790,10 +830,9 @@ void rehash_block(Node t, uint32_t start, uint32_t step) {
         b->tail -= 32;
         // Keys behind the removed pair moved down by two: their slots follow.
         Header* h = hdr(t);
-        uint32_t* keys = words(h->keys);
-        const uint32_t* flags = words(h->flags);
+        uint32_t* bk = words(h->keys);
         for (uint32_t i = 0; i < h->buckets; ++i)
-            if (flag_at(flags, i) == f_occupied && keys[i] > p) keys[i] -= 2;
+            if (state_at(bk, i) == f_occupied && bk[2 * i + 1] > p) bk[2 * i + 1] -= 2;
     }
 }
 
@@ -824,9 +863,7 @@ void clear(Node t) {
     Header* h = hdr(t);
     memory::Series* s = memory::buffer(h->series);
     s->tail = s->head;
-    std::memset(memory::buffer(h->flags)->at_head(), 0xAA, h->buckets / 4);
-    h->count = 0;
-    h->used = 0;
+    empty_buckets(t);
     if (h->kind == kind_map) h->index = 0;
     if (h->kind == kind_hash) {
         memory::Series* ix = memory::buffer(h->index);
@@ -847,13 +884,11 @@ void clear_range(Node t, uint32_t index, uint32_t n) {
         return;
     }
     if (index == 0 && n == len) {
-        std::memset(memory::buffer(h->flags)->at_head(), 0xAA, h->buckets / 4);
+        empty_buckets(t);
         memory::Series* ix = memory::buffer(h->index);
         std::memset(ix->at_head(), 0xFF, ix->tail - ix->head);
         memory::Series* d = memory::buffer(h->duplicates);
         d->tail = d->head;
-        h->count = 0;
-        h->used = 0;
         return;
     }
     for (uint32_t p = index; p < index + n; ++p) forget_position(t, p);
@@ -876,7 +911,7 @@ void remap(Node t, uint32_t lo, uint32_t hi, F&& f) {
         uint32_t b = index_at(t, p);
         if (b == no_bucket) continue;
         moves.push_back({f(p), b});
-        int32_t slot = int32_t(words(hdr(t)->keys)[b]);
+        int32_t slot = int32_t(buckets_of(t)[2 * b + 1]);
         if (slot >= 0) continue;
         Node list = dup_list(t, slot);
         uint32_t* w = words(list);
@@ -890,8 +925,8 @@ void remap(Node t, uint32_t lo, uint32_t hi, F&& f) {
     }
     for (uint32_t p = lo; p < hi; ++p) set_index(t, p, no_bucket);
     for (const Move& m : moves) {
-        uint32_t* keys = words(hdr(t)->keys);
-        if (int32_t(keys[m.bucket]) >= 0) keys[m.bucket] = m.to;
+        uint32_t* bk = buckets_of(t);
+        if (int32_t(bk[2 * m.bucket + 1]) >= 0) bk[2 * m.bucket + 1] = m.to;
         set_index(t, m.to, m.bucket);
     }
     for (Node list : lists) {
@@ -933,8 +968,6 @@ Node copy(Node t, Node new_series) {
     Building keep(t);
     Node c = memory::copy_series(t);
     Building keep_copy(c);
-    Node flags = memory::copy_series(hdr(t)->flags);
-    hdr(c)->flags = flags;
     Node keys = memory::copy_series(hdr(t)->keys);
     hdr(c)->keys = keys;
     if (hdr(t)->kind == kind_hash) {
@@ -998,16 +1031,28 @@ void resize_in_place(Node t, uint32_t requested) {
     uint32_t upper = uint32_t(0.77 * buckets + 0.5);
     Header* h = hdr(t);
     if (h->count >= upper) return;
-    std::vector<uint32_t> slots;
-    slots.reserve(h->count);
-    for (uint32_t i = 0; i < h->buckets; ++i)
-        if (flag_at(words(h->flags), i) == f_occupied) slots.push_back(words(h->keys)[i]);
+    // The old buckets keep every hash: no key is read again.
     Building keep(t);
+    Node old = h->keys;
+    collector::NodeRoot keep_old(old);
+    uint32_t old_buckets = h->buckets;
     fresh_buckets(t, buckets, upper);
-    for (uint32_t slot : slots) {
-        Found f = probe(t, slot_hash(t, slot), [](uint32_t) { return false; });
-        occupy(t, uint32_t(f.free), slot);
+    // No allocation from here on.
+    const uint32_t* from = words(old);
+    uint32_t* to = buckets_of(t);
+    uint32_t mask = buckets - 1, count = 0;
+    for (uint32_t i = 0; i < old_buckets; ++i) {
+        uint32_t g = from[2 * i];
+        if (g == tag_empty || g == tag_deleted) continue;
+        uint32_t b = g & mask;
+        for (uint32_t k = 1; to[2 * b] != tag_empty; ++k) b = (b + k) & mask;
+        to[2 * b] = g;
+        to[2 * b + 1] = from[2 * i + 1];
+        ++count;
     }
+    h = hdr(t);
+    h->count = count;
+    h->used = count;
 }
 
 uint32_t put_symbol(Node t, const char* name, size_t length, bool any_case) {
@@ -1029,14 +1074,14 @@ uint32_t put_symbol(Node t, const char* name, size_t length, bool any_case) {
         return nocase ? ascii_equal_nocase(n, name, length) : std::memcmp(n, name, length) == 0;
     };
     Found f = probe(t, hash, [&](uint32_t slot) { return same(slot, any_case); });
-    if (f.bucket >= 0) return words(hdr(t)->keys)[f.bucket] + 1;
+    if (f.bucket >= 0) return buckets_of(t)[2 * f.bucket + 1] + 1;
     int32_t alias = -1;
     if (!any_case) {
         Found twin = probe(t, hash, [&](uint32_t slot) { return same(slot, true); });
         if (twin.bucket >= 0) {
             // The twin met first was interned first; store its canonical id so
             // that aliases never chain.
-            uint32_t id = words(hdr(t)->keys)[twin.bucket] + 1;
+            uint32_t id = buckets_of(t)[2 * twin.bucket + 1] + 1;
             int32_t twin_alias = int32_t(cells(block)[id - 1].w1);
             alias = twin_alias > 0 ? twin_alias : int32_t(id);
         }
@@ -1054,7 +1099,7 @@ uint32_t put_symbol(Node t, const char* name, size_t length, bool any_case) {
     block = hdr(t)->series;
     uint32_t pos = push_cells(block, 1);
     cells(block)[pos] = make_cell(Type::symbol, uint32_t(alias), 0, name_node);
-    occupy(t, uint32_t(f.free), pos);
+    occupy(t, uint32_t(f.free), pos, hash);
     return pos + 1;
 }
 
@@ -1062,12 +1107,13 @@ int32_t put_word(Node t, uint32_t sym, bool any_case, bool add) {
     if (add && hdr(t)->used >= hdr(t)->upper) grow(t);
     uint32_t canon = symbol::resolve(sym);
     Node words_block = hdr(t)->series;
-    Found f = probe(t, fmix32(canon), [&](uint32_t slot) {
+    uint32_t hash = fmix32(canon);
+    Found f = probe(t, hash, [&](uint32_t slot) {
         uint32_t s = word_symbol(cells(words_block)[slot]);
         return any_case ? symbol::resolve(s) == canon : s == sym;
     });
-    if (f.bucket >= 0) return int32_t(words(hdr(t)->keys)[f.bucket]);
-    if (add) occupy(t, uint32_t(f.free), cell_count(words_block));
+    if (f.bucket >= 0) return int32_t(buckets_of(t)[2 * f.bucket + 1]);
+    if (add) occupy(t, uint32_t(f.free), cell_count(words_block), hash);
     return -1;
 }
 
@@ -1080,25 +1126,26 @@ Cell* put_ptr(Node t, Node key) {
         rebuild_records(t, h->count * 2 < h->buckets ? h->buckets - 1 : h->buckets + 1);
     }
     uint32_t n = record_cells(t);
-    Found f = probe(t, hash_pointer(key), [&](uint32_t off) {
+    uint32_t hash = hash_pointer(key);
+    Found f = probe(t, hash, [&](uint32_t off) {
         const Cell* r = record_at(t, off);
         return record_live(r) && r->w1 == key;
     });
     if (f.bucket >= 0) {
-        Cell* r = record_at(t, words(hdr(t)->keys)[f.bucket]);
+        Cell* r = record_at(t, buckets_of(t)[2 * f.bucket + 1]);
         reset_record(r, key, n);
         return r + 1;
     }
     uint32_t bucket = uint32_t(f.free);
     uint32_t off;
-    if (flag_at(words(hdr(t)->flags), bucket) == f_deleted) {
-        off = words(hdr(t)->keys)[bucket];
+    if (state_at(buckets_of(t), bucket) == f_deleted) {
+        off = buckets_of(t)[2 * bucket + 1];
     } else {
         Building keep(t);
         NodesStay hold;  // the key stays the key
         off = push_cells(hdr(t)->series, n + 1) * 16;
     }
-    occupy(t, bucket, off);
+    occupy(t, bucket, off, hash);
     Cell* r = record_at(t, off);
     reset_record(r, key, n);
     return r + 1;
@@ -1111,7 +1158,7 @@ Cell* get_ptr(Node t, Node key) {
         return record_live(r) && r->w1 == key;
     });
     if (f.bucket < 0) return nullptr;
-    return record_at(t, words(hdr(t)->keys)[f.bucket]) + 1;
+    return record_at(t, buckets_of(t)[2 * f.bucket + 1]) + 1;
 }
 
 void delete_ptr(Node t, Node key) {
@@ -1121,7 +1168,7 @@ void delete_ptr(Node t, Node key) {
         return record_live(r) && r->w1 == key;
     });
     if (f.bucket < 0) return;
-    Cell* r = record_at(t, words(hdr(t)->keys)[f.bucket]);
+    Cell* r = record_at(t, buckets_of(t)[2 * f.bucket + 1]);
     r->header = 0;
     r->w1 = 0;
     vacate(t, uint32_t(f.bucket));
@@ -1130,11 +1177,10 @@ void delete_ptr(Node t, Node key) {
 void sweep_dead(Node t) {
     Header* h = hdr(t);
     auto dead = [](Node n) { return n != 0 && !collector::marked(n); };
-    uint32_t* flags = words(h->flags);
-    uint32_t* keys = words(h->keys);
+    uint32_t* bk = words(h->keys);
     for (uint32_t b = 0; b < h->buckets; ++b) {
-        if (flag_at(flags, b) != f_occupied) continue;
-        Cell* r = record_at(t, keys[b]);
+        if (state_at(bk, b) != f_occupied) continue;
+        Cell* r = record_at(t, bk[2 * b + 1]);
         if (!record_live(r)) continue;
         Node key = r->w1;
         bool drop = dead(key);
@@ -1145,7 +1191,7 @@ void sweep_dead(Node t) {
             memory::buffer(key)->flags &= ~memory::flag::owned;
         r->header = 0;
         r->w1 = 0;
-        set_bucket(flags, b, f_deleted);
+        bk[2 * b] = tag_deleted;
         h->count--;
     }
 }
@@ -1161,18 +1207,16 @@ void relocate_keys(Node t) {
 }
 
 void rebuild_ptr(Node t) {
+    empty_buckets(t);
     Header* h = hdr(t);
-    std::memset(memory::buffer(h->flags)->at_head(), 0xAA, h->buckets / 4);
-    h->count = 0;
-    h->used = 0;
     memory::Series* s = memory::buffer(h->series);
     uint32_t end = s->tail - s->head;
     for (uint32_t off = 0; off < end; off += h->index) {
         const Cell* r = record_at(t, off);
         if (!record_live(r)) continue;
-        Node key = r->w1;
-        Found f = probe(t, hash_pointer(key), [](uint32_t) { return false; });
-        occupy(t, uint32_t(f.free), off);
+        uint32_t hash = hash_pointer(r->w1);
+        Found f = probe(t, hash, [](uint32_t) { return false; });
+        occupy(t, uint32_t(f.free), off, hash);
     }
 }
 
@@ -1185,7 +1229,6 @@ void mark(Node& t) {
     };
     node(t);
     Header* h = hdr(t);
-    node(h->flags);
     node(h->keys);
     if (h->kind == kind_hash) {
         node(h->index);
@@ -1241,18 +1284,17 @@ const char* check(Node t) {
     Header* h = hdr(t);
     if (h->buckets < 4 || (h->buckets & (h->buckets - 1)) != 0) return "bucket count";
     if (h->used >= h->upper + 1 || h->upper > h->buckets) return "upper bound";
-    if (memory::buffer(h->flags)->tail - memory::buffer(h->flags)->head != h->buckets / 4)
-        return "flag series size";
+    if (memory::buffer(h->keys)->tail - memory::buffer(h->keys)->head != h->buckets * 8)
+        return "bucket series size";
     uint32_t occupied = 0, deleted = 0;
-    const uint32_t* flags = words(h->flags);
-    const uint32_t* keys = words(h->keys);
+    const uint32_t* bk = words(h->keys);
     for (uint32_t b = 0; b < h->buckets; ++b) {
-        uint32_t f = flag_at(flags, b);
-        if (f == 3) return "flag value 3";
+        uint32_t f = state_at(bk, b);
         if (f == f_deleted) ++deleted;
         if (f != f_occupied) continue;
         ++occupied;
-        int32_t slot = int32_t(keys[b]);
+        if (bk[2 * b] < tag_bit) return "tag without its top bit";
+        int32_t slot = int32_t(bk[2 * b + 1]);
         if (h->kind == kind_hash) {
             bool bad = false;
             for_positions(t, slot, [&](uint32_t p) {
@@ -1263,6 +1305,14 @@ const char* check(Node t) {
         } else if (h->kind < kind_nodes && uint32_t(slot) >= cell_count(h->series)) {
             return "slot beyond the indexed series";
         }
+        // A stale stamp means node numbers, and so identity hashes, changed:
+        // the next use rebuilds.
+        bool current = h->stamp == 0 || h->stamp == node_cycle() + 1;
+        if (current && h->kind <= kind_symbols) {
+            uint32_t at = h->kind == kind_hash ? first_position(t, slot) : uint32_t(slot);
+            if (at < cell_count(h->series) && bk[2 * b] != tag_of(slot_hash(t, at)))
+                return "tag disagrees with the key's hash";
+        }
     }
     if (occupied != h->count) return "count";
     if (occupied + deleted != h->used) return "used";
@@ -1270,8 +1320,8 @@ const char* check(Node t) {
         // Every pair is keyed once; the removed ones are counted.
         uint32_t pairs = cell_count(h->series) / 2, dead = 0;
         for (uint32_t b = 0; b < h->buckets; ++b) {
-            if (flag_at(flags, b) != f_occupied) continue;
-            uint32_t slot = keys[b];
+            if (state_at(bk, b) != f_occupied) continue;
+            uint32_t slot = bk[2 * b + 1];
             if (slot % 2 || slot + 1 >= cell_count(h->series)) return "map key slot";
             if (cells(h->series)[slot + 1].header == 0) ++dead;
         }

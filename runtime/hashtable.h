@@ -1,8 +1,10 @@
 // The one hash table of the runtime.
 //
-// Open addressing over a power-of-two number of buckets, two flag bits a bucket
-// (2 empty, 1 deleted, 0 occupied), triangular probing (offsets 0, 1, 3, 6, ...)
-// and a load factor of 0.77. A table never stores values: a bucket holds a
+// Open addressing over a power-of-two number of buckets, triangular probing
+// (offsets 0, 1, 3, 6, ...) and a load factor of 0.77. A bucket is two words
+// side by side, a tag (0 empty, 1 deleted, else the key's hash with its top
+// bit set) and a slot, so a probe reads one cache line and compares keys only
+// where the hashes agree. A table never stores values: a bucket holds a
 // 32-bit position into an indexed series (a block, the symbol block, a word
 // list, or a record series of its own), so the series keeps insertion order and
 // the table can always be rebuilt from it.
@@ -31,14 +33,13 @@ enum Kind : uint32_t {
 // Equality of keys in lookups.
 enum class Mode : uint8_t { any_case, case_sensitive, strict };
 
-// The table itself: eleven words at the head of its own series.
+// The table itself: ten words at the head of its own series.
 struct Header {
     uint32_t count;       // live keys
     uint32_t index;       // kind 0: node of the position index; kind 1: pairs removed but
                           // still keyed (map!); kinds 3+: record size in bytes
     uint32_t duplicates;  // kind 0: node of the duplicate lists
-    uint32_t flags;       // node of the bucket flags
-    uint32_t keys;        // node of the key slots
+    uint32_t keys;        // node of the buckets: (tag, slot) word pairs
     uint32_t series;      // node of the indexed series
     uint32_t used;        // occupied plus deleted buckets
     uint32_t buckets;     // a power of two, at least 4
