@@ -26,6 +26,8 @@ test_packages+=(fonts-dejavu-core)
 test_packages+=(tzdata)
 # Drawing: cairo and pango (libgtk-3-dev brings their headers) and a known font for text metrics.
 packages+=(libcairo2-dev libpango1.0-dev fonts-dejavu-core)
+# Cameras: the V4L2 headers.
+packages+=(linux-libc-dev)
 
 install_missing() {
   local missing=()

@@ -9,6 +9,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/datatype.h"
 #include "datatypes/image_backend.h"
+#include "gui/backend/backend.h"
 #include "datatypes/mold.h"
 #include "datatypes/scalar.h"
 #include "datatypes/series.h"
@@ -108,6 +109,11 @@ void make(Args args, Type) {
 
 void to(Args args, Type) {
     Cell type = datatype_cell(Type::image);
+    // A face: what it shows on screen (none without a window).
+    if (is(args[1], Type::object)) {
+        args[0] = gui::capture_face_image(args[1]);
+        return;
+    }
     if (!is(args[1], Type::image)) errors::fire(errors::id::bad_to_arg, &type, &args[1]);
     Cell src = args[1];
     Node rec = series_node(src) ? clone(series_node(src)) : 0;

@@ -20,6 +20,7 @@
 #include "datatypes/symbol.h"
 #include "gui/backend/backend.h"
 #include "gui/backend/spine.h"
+#include "gui/backend/views.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 
@@ -48,41 +49,12 @@ constexpr gint input_events = GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | 
 
 // --- the face-kind table ---
 
-GtkWidget* make_fixed() {
-    GtkWidget* f = gtk_fixed_new();
-    gtk_widget_set_has_window(f, TRUE);  // its own GDK window: input arrives for it
-    return f;
-}
-
-GtkWidget* make_window(const Cell&, GtkWidget*& inner) {
-    GtkWidget* w = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    inner = make_fixed();
-    gtk_container_add(GTK_CONTAINER(w), inner);
-    gtk_widget_add_events(inner, input_events);
-    gtk_widget_show(inner);
-    return w;
-}
-GtkWidget* make_panel(const Cell&, GtkWidget*& inner) {
-    inner = nullptr;
-    return make_fixed();
-}
+// A face kind without a maker of its own (none: the native views fill them).
 GtkWidget* make_base(const Cell&, GtkWidget*& inner) {
     inner = nullptr;
     GtkWidget* d = gtk_drawing_area_new();
     gtk_widget_set_can_focus(d, TRUE);
     return d;
-}
-GtkWidget* make_text(const Cell&, GtkWidget*& inner) {
-    GtkWidget* box = gtk_event_box_new();
-    inner = gtk_label_new("");
-    gtk_container_add(GTK_CONTAINER(box), inner);
-    gtk_widget_show(inner);
-    return box;
-}
-
-GtkWidget* make_field(const Cell&, GtkWidget*& inner) {
-    inner = nullptr;
-    return gtk_entry_new();
 }
 
 struct KindRow {
@@ -90,14 +62,17 @@ struct KindRow {
     WidgetFactory make;
 };
 KindRow kinds[size_t(Kind::count)] = {
-    {"window", make_window},  {"panel", make_panel},   {"base", make_base},
-    {"text", make_text},      {"button", nullptr},     {"toggle", nullptr},
-    {"check", nullptr},       {"radio", nullptr},      {"field", make_field},
-    {"area", nullptr},        {"text-list", nullptr},  {"drop-down", nullptr},
-    {"drop-list", nullptr},   {"progress", nullptr},   {"slider", nullptr},
-    {"scroller", nullptr},    {"tab-panel", nullptr},  {"group-box", make_panel},
-    {"calendar", nullptr},    {"camera", nullptr},     {"rich-text", make_base},
+    {"window", nullptr},     {"panel", nullptr},      {"base", make_base},
+    {"text", nullptr},       {"button", nullptr},     {"toggle", nullptr},
+    {"check", nullptr},      {"radio", nullptr},      {"field", nullptr},
+    {"area", nullptr},       {"text-list", nullptr},  {"drop-down", nullptr},
+    {"drop-list", nullptr},  {"progress", nullptr},   {"slider", nullptr},
+    {"scroller", nullptr},   {"tab-panel", nullptr},  {"group-box", nullptr},
+    {"calendar", nullptr},   {"camera", nullptr},     {"rich-text", make_base},
 };
+
+// The native views fill their makers and hooks before anything runs.
+const bool views_installed = (views::install(), true);
 
 // --- window signals ---
 
@@ -182,16 +157,16 @@ void on_control(GtkWidget* w, gpointer data) {
     make_event(m, 0, GPOINTER_TO_UINT(data));
 }
 
+// A right click on a face with a context menu pops it up.
+gboolean on_press(GtkWidget* w, GdkEventButton* e, gpointer) {
+    if (e->type != GDK_BUTTON_PRESS || e->button != 3) return FALSE;
+    WidgetRecord* r = record_of(w);
+    return r && r->face_slot && !r->cleaned && views::context_menu(r->handle, e);
+}
+
 GtkWidget* client(GtkWidget* w) {
     WidgetRecord* r = record_of(w);
     return r && r->inner ? r->inner : w;
-}
-
-Kind kind_of_face(const Cell& face) {
-    Cell type = get_facet(face, facet::type);
-    if (!is(type, Type::word)) return Kind::base;
-    Kind k = kind_of_type(word_symbol(type));
-    return k == Kind::count ? Kind::base : k;
 }
 
 // Cleans up one face and its pane: the widget stays until its top is destroyed.
@@ -254,6 +229,7 @@ uint32_t make_widget(Kind kind, const Cell& face, uint32_t parent) {
     r->native_flags = get_flags(get_facet(face, facet::flags));
     if (is(get_facet(face, facet::size), Type::pair)) r->face_kind |= 0x10;
     g_object_set_qdata_full(G_OBJECT(w), record_quark(), r, free_record);
+    views::attach_state(r, w);
     r->handle = windows::add(w);
     r->face_slot = values::add(face);
     gtk_widget_add_events(w, input_events);
@@ -264,7 +240,8 @@ uint32_t make_widget(Kind kind, const Cell& face, uint32_t parent) {
         g_signal_connect(w, "focus-in-event", G_CALLBACK(on_focus), nullptr);
         g_signal_connect(w, "focus-out-event", G_CALLBACK(on_focus), nullptr);
     }
-    (void)parent;
+    if (auto* s = static_cast<views::ViewState*>(r->extra)) s->parent = parent;
+    g_signal_connect(w, "button-press-event", G_CALLBACK(on_press), nullptr);
     return r->handle;
 }
 
@@ -272,6 +249,8 @@ void connect_event(GtkWidget* w, const char* signal, uint32_t type) {
     g_signal_connect(w, signal, G_CALLBACK(on_control), GUINT_TO_POINTER(type));
 }
 
+// What a face shows, read from its window: the window drawn into an image
+// cropped to the face (so overlapping siblings show as on screen), opaque.
 Cell capture_face_image(const Cell& face) {
     uint32_t h = face_handle(face);
     GtkWidget* w = windows::get(h);
@@ -281,26 +260,33 @@ Cell capture_face_image(const Cell& face) {
         Cell img = hooks().render_face_image(face, h);
         if (!is(img, Type::none)) return img;
     }
-    GtkWidget* shown = client(w);
-    int width = gtk_widget_get_allocated_width(shown), height = gtk_widget_get_allocated_height(shown);
+    GtkWidget* shown = r && r->kind == Kind::window ? client(w) : w;
+    GtkWidget* top = gtk_widget_get_toplevel(shown);
+    if (!GTK_IS_WINDOW(top)) return none_cell();
+    // Changes made since the last frame are laid out first.
+    gtk_container_check_resize(GTK_CONTAINER(top));
+    int x = 0, y = 0;
+    if (!gtk_widget_translate_coordinates(shown, top, 0, 0, &x, &y)) return none_cell();
+    double fw = 0, fh = 0;
+    views::coords(get_facet(face, facet::size), fw, fh);
+    int width = fw > 0 ? to_physical(fw) : gtk_widget_get_allocated_width(shown);
+    int height = fh > 0 ? to_physical(fh) : gtk_widget_get_allocated_height(shown);
     if (width <= 0 || height <= 0) return none_cell();
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
     cairo_t* cr = cairo_create(s);
-    gtk_widget_draw(shown, cr);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_translate(cr, -x, -y);
+    gtk_widget_draw(top, cr);
     cairo_destroy(cr);
     cairo_surface_flush(s);
-    // Cairo keeps premultiplied pixels; images keep straight ones.
     const uint8_t* data = cairo_image_surface_get_data(s);
     int stride = cairo_image_surface_get_stride(s);
     std::vector<uint8_t> bgra(size_t(width) * height * 4);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const uint8_t* p = data + size_t(y) * stride + size_t(x) * 4;
-            uint8_t* q = &bgra[(size_t(y) * width + x) * 4];
-            uint8_t a = p[3];
-            for (int c = 0; c < 3; ++c) q[c] = a ? uint8_t(std::min(255, (p[c] * 255 + a / 2) / a)) : 0;
-            q[3] = a;
-        }
+    for (int yy = 0; yy < height; ++yy) {
+        memcpy(&bgra[size_t(yy) * width * 4], data + size_t(yy) * stride, size_t(width) * 4);
+        for (int xx = 0; xx < width; ++xx) bgra[(size_t(yy) * width + xx) * 4 + 3] = 255;
+    }
     cairo_surface_destroy(s);
     Node record = image::from_pixels(uint32_t(width), uint32_t(height), 0, bgra.data());
     Cell img;
@@ -383,44 +369,54 @@ void destroy_view(const Cell& face, bool empty) {
     if (empty) loop_window_gone();
 }
 
-// The views the spine makes itself until the native views fill make_view:
-// windows, panels and bases placed at their offset with their size.
+// An offset or size is a pair!, a point2D! or none; anything else would be
+// read as garbage.
+void check_coords(const Cell& v) {
+    if (!is(v, Type::none) && !is(v, Type::pair) && !is(v, Type::point2d)) errors::fire(errors::id::invalid_arg, &v);
+}
+
+// Makes the widget of a face: checked before anything is made, so a bad face
+// leaves nothing behind.
 uint32_t default_make_view(const Cell& face_in, uint32_t parent) {
     Cell face = face_in;
     collector::Root keep(face);
-    Kind kind = kind_of_face(face);
+    Kind kind = views::kind_of_face(face);
+    if (kind == Kind::count) {
+        Cell type = get_facet(face, facet::type);
+        errors::fire(script_error("face-type"), &type);
+    }
+    Cell offset = get_facet(face, facet::offset);
+    check_coords(offset);
+    check_coords(get_facet(face, facet::size));
+    if (is(offset, Type::pair))
+        set_facet_quiet(face, facet::offset, point_cell(Type::point2d, float(pair_x(offset)), float(pair_y(offset))));
     DpiContext dpi_context(parent);
     uint32_t h = make_widget(kind, face, parent);
     GtkWidget* w = windows::get(h);
-    Cell size = get_facet(face, facet::size), offset = get_facet(face, facet::offset);
-    auto coords = [](const Cell& v, int32_t& x, int32_t& y) {
-        if (is(v, Type::pair)) {
-            x = to_physical(pair_x(v));
-            y = to_physical(pair_y(v));
-        } else if (is(v, Type::point2d)) {
-            x = to_physical(point_coord(v, 0));
-            y = to_physical(point_coord(v, 1));
-        } else {
-            x = y = 0;
-        }
-    };
-    int32_t x, y, width, height;
-    coords(offset, x, y);
-    coords(size, width, height);
     if (kind == Kind::window) {
-        Cell text = get_facet(face, facet::text);
-        if (is(text, Type::string)) {
-            std::string title = string::to_utf8(text);
-            gtk_window_set_title(GTK_WINDOW(w), title.c_str());
+        uint32_t flags = get_flags(get_facet(face, facet::flags));
+        GtkWindow* win = GTK_WINDOW(w);
+        gtk_window_set_resizable(win, (flags & 0x4000000) != 0);
+        if (flags & (0x40000000 | 0x80000000u)) gtk_window_set_decorated(win, FALSE);
+        if (flags & 0x1000000) gtk_window_set_type_hint(win, GDK_WINDOW_TYPE_HINT_UTILITY);
+        if (flags & 0x2000000) {
+            gtk_window_set_modal(win, TRUE);
+            GList* tops = gtk_window_list_toplevels();
+            for (GList* l = tops; l; l = l->next)
+                if (l->data != w && gtk_window_is_active(GTK_WINDOW(l->data)))
+                    gtk_window_set_transient_for(win, GTK_WINDOW(l->data));
+            g_list_free(tops);
         }
-        if (width > 0 && height > 0) gtk_widget_set_size_request(record_of(w)->inner, width, height);
-        gtk_window_move(GTK_WINDOW(w), x, y);
     } else {
-        if (width > 0 && height > 0) gtk_widget_set_size_request(w, width, height);
-        GtkWidget* p = windows::get(parent);
-        if (p && GTK_IS_FIXED(client(p))) gtk_fixed_put(GTK_FIXED(client(p)), w, x, y);
-        if (!is(get_facet(face, facet::visible_q), Type::logic) || logic_of(get_facet(face, facet::visible_q)))
-            gtk_widget_show(w);
+        Cell enabled = get_facet(face, facet::enabled_q);
+        if (is(enabled, Type::logic) && !logic_of(enabled)) gtk_widget_set_sensitive(w, FALSE);
+    }
+    views::place_face(face, h);
+    views::setup_after_create(face, h);
+    views::connect_signals(face, h);
+    if (kind != Kind::window) {
+        Cell visible = get_facet(face, facet::visible_q);
+        if (!is(visible, Type::logic) || logic_of(visible)) gtk_widget_show(w);
     }
     Cell rate = get_facet(face, facet::rate);
     if (!is(rate, Type::none)) set_rate(h, rate);
