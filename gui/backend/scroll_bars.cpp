@@ -49,13 +49,14 @@ GQuark bars_quark() {
 
 Bars* bars_of(GtkWidget* face) { return static_cast<Bars*>(g_object_get_qdata(G_OBJECT(face), bars_quark())); }
 
+// The theme's natural thickness (what system/view/metrics reports).
 int bar_thickness(const Bar& b) {
-    int min = 0;
+    int min = 0, nat = 0;
     if (gtk_orientable_get_orientation(GTK_ORIENTABLE(b.bar)) == GTK_ORIENTATION_VERTICAL)
-        gtk_widget_get_preferred_width(b.bar, &min, nullptr);
+        gtk_widget_get_preferred_width(b.bar, &min, &nat);
     else
-        gtk_widget_get_preferred_height(b.bar, &min, nullptr);
-    return std::max(min, 1);
+        gtk_widget_get_preferred_height(b.bar, &min, &nat);
+    return std::max({min, nat, 1});
 }
 
 bool on_screen(const Bar& b, GtkWidget* face) { return b.box && b.shown && gtk_widget_get_visible(face); }
