@@ -7,6 +7,7 @@
 // owns a loop is destroyed with empty?; the exit counter rises with that same
 // destruction and falls (only while above 0) as a waiting loop ends, which
 // passes the quit on while windows of enclosing loops are gone too.
+#include <algorithm>
 #include <cmath>
 
 #include "evaluator/natives_system.h"
@@ -23,6 +24,7 @@ namespace {
 int32_t loops = 0;
 int32_t exits = 0;
 int32_t quits = 0;
+constexpr guint min_rate_ms = 10;
 
 struct OverrideGuard {
     int64_t saved = swap_modifier_override(-1);
@@ -130,7 +132,8 @@ void set_rate(uint32_t window, const Cell& rate) {
     if (!r) return;
     spine::cancel_timer(*r);
     if (is(rate, Type::none)) return;
-    GSource* s = g_timeout_source_new(ms);
+    // Faster rates tick every 10 ms: a 1 ms timer would starve the loop.
+    GSource* s = g_timeout_source_new(std::max(ms, min_rate_ms));
     g_source_set_callback(s, tick, GUINT_TO_POINTER(window), nullptr);
     // Nested loops run inside a tick's handler: the timer must tick there too.
     g_source_set_can_recurse(s, TRUE);

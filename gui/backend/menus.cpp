@@ -74,9 +74,7 @@ GtkWidget* build_menu(GtkWidget* shell, const Cell& menu, uint32_t window) {
 void set_menu_bar(const Cell& face_in, uint32_t window) {
     Cell face = face_in;
     collector::Root keep(face);
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s || r->kind != Kind::window) return;
     if (s->menubar) gtk_widget_destroy(s->menubar);
     s->menubar = nullptr;

@@ -31,10 +31,19 @@ struct ViewState {
     int last_tab = -1;              // tab-panel: the page shown
     void* camera = nullptr;         // camera: its device record
     uint32_t parent = 0;            // the parent's window handle (0: top level)
+    GtkWidget* bars[2] = {};        // the edge scroll bars: vertical, horizontal (owned)
+    bool bar_hidden[2] = {};        // a bar its scroller! asked to hide
 };
 
 ViewState* state_of(uint32_t window);
 ViewState* state_of(GtkWidget* outer);
+// A face window's widget, record and state; all null when the window is gone.
+struct Parts {
+    GtkWidget* w = nullptr;
+    WidgetRecord* r = nullptr;
+    ViewState* s = nullptr;
+};
+Parts parts_of(uint32_t window);
 
 // --- face reading ---
 uint32_t sym(const char* name);  // resolved symbol of a name
@@ -90,6 +99,12 @@ void tab_switched(uint32_t window, int page);
 // The native position of the value at an absolute index of `data`: the
 // string-like values before it (only they become items).
 int32_t native_position(const Cell& data, int32_t index);
+
+// --- edge scroll bars (widget_scrollers.cpp) ---
+void update_scroller(const Cell& scroller, int32_t field);
+// Puts a face's edge bars along its rectangle again (shown with the face).
+void place_bars(uint32_t window);
+void release_bars(ViewState* s);
 
 // --- read-back (widget_signals.cpp) ---
 void connect_signals(const Cell& face, uint32_t window);

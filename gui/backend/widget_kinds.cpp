@@ -181,6 +181,7 @@ void release_state(void* p) {
     if (s->anchor) g_object_unref(s->anchor);
     if (s->css) g_object_unref(s->css);
     if (s->camera) camera_release(s->camera);
+    release_bars(s);
     delete s;
 }
 
@@ -191,6 +192,11 @@ ViewState* state_of(GtkWidget* outer) {
     return r ? static_cast<ViewState*>(r->extra) : nullptr;
 }
 ViewState* state_of(uint32_t window) { return state_of(windows::get(window)); }
+
+Parts parts_of(uint32_t window) {
+    GtkWidget* w = windows::get(window);
+    return Parts{w, record_of(w), state_of(w)};
+}
 
 Applying::Applying(ViewState* st) : s(st) {
     if (s) ++s->applying;
@@ -440,9 +446,7 @@ GtkWidget* container_for(uint32_t parent, const Cell& face) {
 void setup_after_create(const Cell& face_in, uint32_t window) {
     Cell face = face_in;
     collector::Root keep(face);
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     Applying applying(s);
     switch (r->kind) {
@@ -498,6 +502,7 @@ void install() {
     h.request_font = request_font;
     h.request_file = request_file;
     h.request_dir = request_dir;
+    h.update_scroller = update_scroller;
 }
 
 // Called by make_widget: the record takes the factory's state (a kind made

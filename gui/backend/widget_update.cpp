@@ -124,9 +124,7 @@ int32_t native_position(const Cell& data, int32_t index) {
 void place_face(const Cell& face_in, uint32_t window) {
     Cell face = face_in;
     collector::Root keep(face);
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     double x = 0, y = 0, wd = 0, ht = 0;
     coords(get_facet(face, facet::offset), x, y);
@@ -140,6 +138,7 @@ void place_face(const Cell& face_in, uint32_t window) {
         if (s->menubar && gtk_widget_get_visible(s->menubar)) gtk_widget_get_preferred_height(s->menubar, &bar, nullptr);
         gtk_window_resize(GTK_WINDOW(w), pw, ph + bar);
         gtk_window_move(GTK_WINDOW(w), to_physical(x), to_physical(y));
+        place_bars(window);
         return;
     }
     GtkWidget* parent = windows::get(s->parent);
@@ -159,14 +158,13 @@ void place_face(const Cell& face_in, uint32_t window) {
     fixed_place(container_for(s->parent, face), w, to_physical(x), to_physical(y), pw, ph);
     if (s->frame) fixed_place(r->inner, s->frame, 0, 0, pw, ph);
     if (r->kind == Kind::camera) camera_resize(window);
+    place_bars(window);
 }
 
 // --- appliers ---------------------------------------------------------------------------
 
 void apply_text(const Cell& face, uint32_t window) {
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     Applying a(s);
     Cell text = get_facet(face, facet::text);
@@ -190,9 +188,7 @@ void apply_text(const Cell& face, uint32_t window) {
 }
 
 void apply_data(const Cell& face, uint32_t window) {
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     Applying a(s);
     Cell data = get_facet(face, facet::data);
@@ -237,9 +233,7 @@ void apply_data(const Cell& face, uint32_t window) {
 }
 
 void apply_selected(const Cell& face, uint32_t window) {
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     Cell sel = get_facet(face, facet::selected);
     switch (r->kind) {
@@ -301,9 +295,7 @@ void apply_selected(const Cell& face, uint32_t window) {
 // Colours fill under the widget: our draw handler for most kinds, CSS for
 // entries and text views, whose own background would cover it.
 void apply_color(const Cell& face, uint32_t window) {
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     Cell c = get_facet(face, facet::color);
     if (r->kind == Kind::base || r->kind == Kind::rich_text) {
@@ -338,9 +330,7 @@ void apply_color(const Cell& face, uint32_t window) {
 }
 
 void apply_image(const Cell& face, uint32_t window) {
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     Cell img = get_facet(face, facet::image);
     if (r->kind == Kind::camera) {
@@ -393,9 +383,7 @@ void apply_image(const Cell& face, uint32_t window) {
 }
 
 void apply_options(const Cell& face, uint32_t window) {
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     Cell options = get_facet(face, facet::options);
     if (r->kind == Kind::field) {
@@ -420,9 +408,7 @@ void apply_options(const Cell& face, uint32_t window) {
 void set_items(const Cell& face_in, uint32_t window) {
     Cell face = face_in;
     collector::Root keep(face);
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     Applying a(s);
     Cell data = get_facet(face, facet::data);
@@ -460,51 +446,93 @@ bool action_in(const Cell& action, std::initializer_list<const char*> names) {
     return false;
 }
 
+// The native items of a list, a combo or a tab panel, by native position.
+struct NativeItems {
+    ViewState* s;
+    GtkListStore* store = nullptr;       // text-list
+    GtkNotebook* tabs = nullptr;         // tab-panel
+    std::vector<GtkWidget*> kept;        // tab-panel: page faces taken out, put back after
+
+    int count() const {
+        if (tabs) return gtk_notebook_get_n_pages(tabs);
+        return store ? gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store), nullptr)
+                     : gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(s->main)), nullptr);
+    }
+    void remove(int p) {
+        if (tabs) {
+            GtkWidget* page = s->pages[size_t(p)];
+            GList* children = gtk_container_get_children(GTK_CONTAINER(page));
+            for (GList* l = children; l; l = l->next) {
+                g_object_ref(l->data);
+                gtk_container_remove(GTK_CONTAINER(page), GTK_WIDGET(l->data));
+                kept.push_back(GTK_WIDGET(l->data));
+            }
+            g_list_free(children);
+            gtk_notebook_remove_page(tabs, p);
+            s->pages.erase(s->pages.begin() + p);
+        } else if (store) {
+            GtkTreeIter it;
+            if (gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(store), &it, nullptr, p)) gtk_list_store_remove(store, &it);
+        } else {
+            gtk_combo_box_text_remove(GTK_COMBO_BOX_TEXT(s->main), p);
+        }
+    }
+    void insert(int at, const std::string& t) {
+        if (tabs) {
+            GtkWidget* page = fixed_new();
+            gtk_widget_show(page);
+            gtk_notebook_insert_page(tabs, page, gtk_label_new(t.c_str()), at);
+            s->pages.insert(s->pages.begin() + at, page);
+        } else if (store) {
+            gtk_list_store_insert_with_values(store, nullptr, at, 0, t.c_str(), -1);
+        } else {
+            gtk_combo_box_text_insert_text(GTK_COMBO_BOX_TEXT(s->main), at, t.c_str());
+        }
+    }
+};
+
 // Items follow a change inside `data` in two phases: the values about to go
 // are deleted before the series changes, the values that came are inserted
-// after, each at its native position (string-like values only count).
+// after, each at its native position (string-like values only count). A tab
+// panel's pages follow their tabs, and the page faces are placed again.
 void change_items(const Cell& face, uint32_t window, const Cell& action, int32_t index, int32_t part) {
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     Applying a(s);
     Cell data = get_facet(face, facet::data);
     if (!is(data, Type::block) && !is(data, Type::hash)) return;
-    GtkListStore* store = r->kind == Kind::text_list ? list_store(s) : nullptr;
-    auto count = [&]() {
-        return store ? gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store), nullptr)
-                     : gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(s->main)), nullptr);
-    };
+    NativeItems items{s};
+    if (r->kind == Kind::text_list) items.store = list_store(s);
+    if (r->kind == Kind::tab_panel) items.tabs = GTK_NOTEBOOK(s->main);
     int32_t total = int32_t(series_index(data)) + block::rs_length(data);
     int32_t p = native_position(data, index);
     if (action_in(action, {"remove", "take", "clear", "reverse", "put", "poke", "move"})) {
         if (word_is(action, "move")) return;
-        if (word_is(action, "clear") && index == 0) {
-            if (store) gtk_list_store_clear(store);
+        if (word_is(action, "clear") && index == 0 && !items.tabs) {
+            if (items.store) gtk_list_store_clear(items.store);
             else gtk_combo_box_text_remove_all(GTK_COMBO_BOX_TEXT(s->main));
             return;
         }
         for (int32_t i = index; i < index + part && i < total; ++i) {
-            if (!is_string_like(*block::rs_abs_at(data, i)) || p >= count()) continue;
-            if (store) {
-                GtkTreeIter it;
-                if (gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(store), &it, nullptr, p)) gtk_list_store_remove(store, &it);
-            } else {
-                gtk_combo_box_text_remove(GTK_COMBO_BOX_TEXT(s->main), p);
-            }
+            if (!is_string_like(*block::rs_abs_at(data, i)) || p >= items.count()) continue;
+            items.remove(p);
         }
     } else if (action_in(action, {"inserted", "appended", "poked", "put-ed", "reversed", "moved", "changed"})) {
         for (int32_t i = index; i < index + part && i < total; ++i) {
             const Cell& v = *block::rs_abs_at(data, i);
             if (!is_string_like(v)) continue;
-            int32_t at = std::min(p, count());
-            std::string t = text_of(v);
-            if (store) gtk_list_store_insert_with_values(store, nullptr, at, 0, t.c_str(), -1);
-            else gtk_combo_box_text_insert_text(GTK_COMBO_BOX_TEXT(s->main), at, t.c_str());
+            items.insert(std::min(p, items.count()), text_of(v));
             ++p;
         }
     }
+    if (!items.tabs) return;
+    replace_pages(face);
+    for (GtkWidget* k : items.kept) g_object_unref(k);
+    int n = items.count();
+    int current = gtk_notebook_get_current_page(items.tabs);
+    s->last_tab = n > 0 ? current : -1;
+    set_facet_quiet(face, facet::selected, integer_cell(n > 0 ? current + 1 : 1));
+    if (n > 0) show_page(face, current + 1);
 }
 
 }  // namespace
@@ -534,10 +562,10 @@ void set_tabs(const Cell& face_in, uint32_t window) {
     while (gtk_notebook_get_n_pages(nb) > 0) gtk_notebook_remove_page(nb, -1);
     s->pages.clear();
     each_value(get_facet(face, facet::data), [&](const Cell& v, int32_t) {
-        if (!is(v, Type::string)) return;
+        if (!is_string_like(v)) return;
         GtkWidget* page = fixed_new();
         gtk_widget_show(page);
-        gtk_notebook_append_page(nb, page, gtk_label_new(string::to_utf8(v).c_str()));
+        gtk_notebook_append_page(nb, page, gtk_label_new(text_of(v).c_str()));
         s->pages.push_back(page);
     });
     --s->applying;
@@ -593,9 +621,7 @@ void tab_switched(uint32_t window, int page) {
 namespace {
 
 void apply_flags(const Cell& face, uint32_t window) {
-    GtkWidget* w = windows::get(window);
-    WidgetRecord* r = record_of(w);
-    ViewState* s = state_of(w);
+    auto [w, r, s] = parts_of(window);
     if (!r || !s) return;
     r->native_flags = get_flags(get_facet(face, facet::flags));
     if (r->kind == Kind::field) {
@@ -617,6 +643,7 @@ void apply_visible(const Cell& face, uint32_t window) {
         return;
     }
     on ? gtk_widget_show(w) : gtk_widget_hide(w);
+    place_bars(window);
 }
 
 void apply_bits(const Cell& face, uint32_t window, uint32_t bits) {
@@ -744,7 +771,9 @@ void update_facet(Cell* args) {
             return;
         }
         if (r->kind == Kind::tab_panel) {
-            set_tabs(owner, window);
+            // A title changed in place makes all the tabs again.
+            if (is_string_like(args[2])) set_tabs(owner, window);
+            else change_items(owner, window, action, index, part);
             return;
         }
     }

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <string>
 
-#include "boot/init.h"
 #include "datatypes/mold.h"
 #include "datatypes/string.h"
 #include "evaluator/routines.h"
 #include "runtime/collector.h"
 #include "runtime/unwind.h"
+#include "tests/fuzz/fuzz_start.h"
 
 using namespace zan;
 
@@ -26,14 +26,9 @@ Cell call(const char* key, Cell* args) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 8192) return 0;
-    static bool ready = [] {
-        boot::init();
-        return true;
-    }();
-    (void)ready;
+    fuzz::boot_once();
     try {
-        Cell text;
-        string::load_at(data, uint32_t(size), text, 0);
+        Cell text = fuzz::text_of(data, size);
         collector::Root keep(text);
         // data delimiter quote shape header? trim?
         Cell in[6] = {text, char_cell(','), char_cell('"'), integer_cell(0), logic_cell(false), logic_cell(false)};

@@ -4,24 +4,19 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "boot/init.h"
 #include "datatypes/string.h"
 #include "library/library.h"
 #include "runtime/collector.h"
 #include "runtime/unwind.h"
+#include "tests/fuzz/fuzz_start.h"
 
 using namespace zan;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 2048) return 0;
-    static bool ready = [] {
-        boot::init();
-        return true;
-    }();
-    (void)ready;
+    fuzz::boot_once();
     try {
-        Cell text;
-        string::load_at(data, uint32_t(size), text, 0);
+        Cell text = fuzz::text_of(data, size);
         collector::Root keep(text);
         Cell commands = library::eval_text("load/all", &text);
         collector::Root keep_commands(commands);

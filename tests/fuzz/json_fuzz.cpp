@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <string>
 
-#include "boot/init.h"
 #include "datatypes/string.h"
 #include "evaluator/routines.h"
 #include "runtime/collector.h"
 #include "runtime/unwind.h"
+#include "tests/fuzz/fuzz_start.h"
 
 using namespace zan;
 
@@ -27,14 +27,9 @@ Cell call(const char* key, Cell a, Cell b = none_cell(), Cell c = logic_cell(fal
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 8192) return 0;
-    static bool ready = [] {
-        boot::init();
-        return true;
-    }();
-    (void)ready;
+    fuzz::boot_once();
     try {
-        Cell text;
-        string::load_at(data, uint32_t(size), text, 0);
+        Cell text = fuzz::text_of(data, size);
         collector::Root keep(text);
         Cell v = call("json-decode", text);
         collector::Root keep_v(v);

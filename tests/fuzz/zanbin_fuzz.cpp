@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "boot/init.h"
 #include "codecs/zanbin.h"
 #include "datatypes/block.h"
 #include "datatypes/mold.h"
@@ -19,6 +18,7 @@
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/unwind.h"
+#include "tests/fuzz/fuzz_start.h"
 
 using namespace zan;
 
@@ -78,11 +78,7 @@ std::vector<uint8_t> framed(const uint8_t* data, size_t size, uint8_t how) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > (1u << 16)) return 0;
-    static bool ready = [] {
-        boot::init();
-        return true;
-    }();
-    (void)ready;
+    fuzz::boot_once();
     uint8_t how = data[0];
     std::vector<uint8_t> input = (how & 1) ? framed(data + 1, size - 1, how)
                                            : std::vector<uint8_t>(data + 1, data + size);
