@@ -306,11 +306,17 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right);
 // of the operator's routine.
 Fast pending_fast = Fast::none;
 
-// Pushes the value of the expression at p (c.pos) and moves past it when it
-// is simple: an inert value, or a word holding one, with operators on two
-// integers or two floats after it; false, nothing done, for anything else.
+// What quick did with the expression at c.pos.
+enum class Quick : uint8_t {
+    none,     // nothing: the expression needs the general evaluation
+    done,     // its value is pushed and c.pos is past it
+    partial,  // the value so far is pushed and c.pos is at an operator the
+              // general evaluation must take from there (eval_infix)
+};
+// The value of the expression at p (c.pos) when it starts simple: an inert
+// value, or a word holding one, with operators on two numbers after it.
 // Tracing must be off.
-bool quick(Code& c, const Cell* p);
+Quick quick(Code& c, const Cell* p);
 
 // One argument by kind: evaluated (normal), the value itself (get-word), or
 // quoted (lit-word: parens and get-words still evaluated).
@@ -435,6 +441,36 @@ const int32_t no_refinements[max_refinements] = {-1, -1, -1, -1, -1, -1, -1, -1,
                                                  -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                                  -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
+// One argument of a call with fixed arguments, as fetch_plain takes it: a block
+// (a branch, a body) is its own value.
+[[gnu::always_inline]] inline Status fetch_arg(const Cell& fn, const Cell& e, uint32_t i, Code& c,
+                                               const Cell& name) {
+    uint32_t k = e.header & kind_mask;
+    const Cell* p = value_at(c, c.pos);
+    if (!p) [[unlikely]] {
+        if (k == kind_lit && typeset::has(e, Type::unset)) {
+            stack::push(unset_cell());
+            return stack::ok;
+        }
+        Cell word = spec_word(fn, i);
+        errors::fire(errors::id::no_arg, &name, &word);
+    }
+    if (k == 0 && is(*p, Type::block) && !trace::on && !operator_at(c, c.pos + 1)) {
+        stack::push(*p);
+        ++c.pos;
+    } else if (k != 0 || trace::on) {
+        Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
+        if (st) return st;
+    } else if (Quick q = quick(c, p); q != Quick::done) {
+        Status st = q == Quick::none ? eval_value(c, *p, false, false) : eval_infix(c);
+        if (st) return st;
+    }
+    const Cell& v = stack::s.top[-1];
+    if (!typeset::has(e, type_of(v))) [[unlikely]]
+        expect_arg(fn, name, i, v);
+    return stack::ok;
+}
+
 // The arguments of a call through a plain word (no path, no apply, not an
 // operator): fixed arguments are fetched, and a function's refinements,
 // their arguments and its locals are given false and none; then the callable
@@ -450,33 +486,14 @@ Status fetch_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
         if (i >= (cs->tail - cs->head) / sizeof(Cell)) break;
         Cell e = cs->cells()[i];
         if (is(e, Type::typeset)) [[likely]] {
-            uint32_t k = e.header & kind_mask;
-            if (k == kind_return) continue;
+            if ((e.header & kind_mask) == kind_return) continue;
             if (!active) {
                 if (!function) break;
                 stack::push(none_cell());
                 continue;
             }
-            const Cell* p = value_at(c, c.pos);
-            if (!p) [[unlikely]] {
-                if (k == kind_lit && typeset::has(e, Type::unset)) {
-                    stack::push(unset_cell());
-                    continue;
-                }
-                Cell word = spec_word(fn, i);
-                errors::fire(errors::id::no_arg, &name, &word);
-            }
-            if (k == 0 && is(*p, Type::block) && !trace::on && !operator_at(c, c.pos + 1)) {
-                // A block argument (a branch, a body) is its own value.
-                stack::push(*p);
-                ++c.pos;
-            } else if (k != 0 || trace::on || !quick(c, p)) {
-                Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
-                if (st) return st;
-            }
-            const Cell& v = stack::s.top[-1];
-            if (!typeset::has(e, type_of(v))) [[unlikely]]
-                expect_arg(fn, name, i, v);
+            Status st = fetch_arg(fn, e, i, c, name);
+            if (st) return st;
         } else if (is(e, Type::refinement)) {
             if (!function) break;
             stack::push(logic_cell(false));
@@ -519,32 +536,6 @@ constexpr uint32_t if_ = 1, unless = 2, either = 3, while_ = 6, until = 7, loop 
 // Arguments of each (0: not taken inline); repeat's first is quoted.
 constexpr uint8_t arity[11] = {0, 2, 2, 3, 0, 0, 2, 1, 2, 3, 1};
 }  // namespace control
-
-// One argument of a call with fixed arguments, as fetch_plain takes it.
-[[gnu::always_inline]] inline Status fetch_arg(const Cell& fn, const Cell& e, uint32_t i, Code& c,
-                                               const Cell& name) {
-    uint32_t k = e.header & kind_mask;
-    const Cell* p = value_at(c, c.pos);
-    if (!p) [[unlikely]] {
-        if (k == kind_lit && typeset::has(e, Type::unset)) {
-            stack::push(unset_cell());
-            return stack::ok;
-        }
-        Cell word = spec_word(fn, i);
-        errors::fire(errors::id::no_arg, &name, &word);
-    }
-    if (k == 0 && is(*p, Type::block) && !trace::on && !operator_at(c, c.pos + 1)) {
-        stack::push(*p);
-        ++c.pos;
-    } else if (k != 0 || trace::on || !quick(c, p)) {
-        Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
-        if (st) return st;
-    }
-    const Cell& v = stack::s.top[-1];
-    if (!typeset::has(e, type_of(v))) [[unlikely]]
-        expect_arg(fn, name, i, v);
-    return stack::ok;
-}
 
 // The control native `code` run inline, or false when its spec is not the
 // one the inline form knows (nothing evaluated then). Tracing must be off.
@@ -1188,37 +1179,44 @@ struct Inert {
 };
 const Inert inert;
 
-bool quick(Code& c, const Cell* p) {
+Quick quick(Code& c, const Cell* p) {
     Cell v;
     if (is(*p, Type::word)) {
         const Cell* slot = peek_value(*p);
-        if (!slot || !inert.held[type_id(*slot)]) return false;
+        if (!slot || !inert.held[type_id(*slot)]) return Quick::none;
         v = *slot;
     } else {
-        if (!inert.literal[type_id(*p)]) return false;
+        if (!inert.literal[type_id(*p)]) return Quick::none;
         v = *p;
     }
     uint32_t pos = c.pos + 1;
+    Quick answer = Quick::done;
     for (;;) {
         const Cell* q = value_at(c, pos);
         if (!q || !is(*q, Type::word)) break;
         const Cell* op = peek_value(*q);
-        if (!op) return false;
-        if (!is(*op, Type::op)) break;
+        if (!op || !is(*op, Type::op)) break;  // as eval_infix: no operator here
+        answer = Quick::partial;  // from here on, the general road takes over
         Fast k = fast_kind(*op);
-        if (k == Fast::none) return false;
+        if (k == Fast::none) break;
         const Cell* r = value_at(c, pos + 1);
-        if (!r) return false;
+        if (!r) break;
         if (is(*r, Type::word)) {
             r = peek_value(*r);
-            if (!r) return false;
+            if (!r) break;
         }
-        if (!int_apply(k, v, *r)) return false;
+        if (!int_apply(k, v, *r)) {
+            // Mixed integer and float operands: still no operator routine.
+            if (!number(v) || !number(*r)) break;
+            Cell right = *r;
+            if (!fast_apply(k, v, right)) break;
+        }
+        answer = Quick::done;
         pos += 2;
     }
     stack::push(v);
     c.pos = pos;
-    return true;
+    return answer;
 }
 
 Status eval_infix(Code& c) {
@@ -1297,22 +1295,38 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
         case Type::set_word: {
             // A simple value for a word of the global context: stored as the
             // general road below stores it, with nothing that could fail.
-            refresh_globals();
-            if (!trace::on && word_context(v) == globals.ctx && word_index(v) >= 0) {
-                const Cell* next = value_at(c, c.pos);
-                if (next && quick(c, next)) {
-                    globals.cells[word_index(v)] = stack::s.top[-1];
-                    break;
+            // Other values go the general road, a simple start taken quick.
+            Quick q = Quick::none;
+            Cell started;
+            if (!trace::on) [[likely]] {
+                if (const Cell* next = value_at(c, c.pos)) {
+                    q = quick(c, next);
+                    if (q == Quick::done) {
+                        refresh_globals();
+                        if (word_context(v) == globals.ctx && word_index(v) >= 0) {
+                            globals.cells[word_index(v)] = stack::s.top[-1];
+                            break;
+                        }
+                    }
+                    if (q != Quick::none) started = *--stack::s.top;
                 }
             }
             stack::mark_interp_native(v);
             stack::push(v);
-            if (trace::on) [[unlikely]]
-                trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), &v, nullptr);
-            const Cell* next = value_at(c, c.pos);
-            if (!next) errors::fire(errors::id::need_value, &v);
-            st = eval_value(c, *next, false, false);
-            if (st) return st;
+            if (q != Quick::none) {
+                stack::push(started);
+                if (q == Quick::partial) {
+                    st = eval_infix(c);
+                    if (st) return st;
+                }
+            } else {
+                if (trace::on) [[unlikely]]
+                    trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), &v, nullptr);
+                const Cell* next = value_at(c, c.pos);
+                if (!next) errors::fire(errors::id::need_value, &v);
+                st = eval_value(c, *next, false, false);
+                if (st) return st;
+            }
             Cell* base = stack::s.base;
             if (trace::on) [[unlikely]]
                 trace::dispatch(trace::event::set, &c.block, int32_t(c.pos), &base[1], &base[0]);
