@@ -60,11 +60,13 @@ bool Exchange::take(double timeout_seconds, std::vector<uint8_t>& out) {
 
 Rect place_preview(int w, int h, double r) {
     if (!(r > 0)) return {0, 0, w, h};
+    // The picture keeps its own ratio whichever way it is turned: a portrait
+    // picture is never drawn wider than the face.
     if (h * r >= w) {
-        double ph = r >= 1.0 ? w / r : w * r;
+        double ph = w / r;
         return {0, int(std::lround((h - ph) / 2.0)), w, int(std::lround(ph))};
     }
-    double pw = r >= 1.0 ? h * r : h / r;
+    double pw = h * r;
     return {int(std::lround((w - pw) / 2.0)), 0, int(std::lround(pw)), h};
 }
 

@@ -80,14 +80,17 @@ done
 
 # The base 2/16/58/64 decoders (with encode-decode round trips) and map!
 # literals: ten seconds each.
-for target in base_fuzz map_fuzz; do
+for target in base_fuzz map_fuzz camera_fuzz; do
   clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer \
     "tests/fuzz/$target.cpp" $stubs "$build/libzanrt.a" $libs -o "$build/$target"
   mkdir -p "$build/${target}_corpus"
 done
 printf 'SGVsbG8=\n; c\n0A0B' > "$build/base_fuzz_corpus/seed0"
 printf 'a 1 "b" [2] c: #[d 3] 1.5 x %%f 3x4 #"c" <t> 1.2.3' > "$build/map_fuzz_corpus/seed0"
-for target in base_fuzz map_fuzz; do
+# Camera frames: a 2x1 YUYV frame, and a JPEG header that does not decode.
+printf '\x00\x02\x01\xeb\x80\x10\x80' > "$build/camera_fuzz_corpus/yuyv"
+printf '\x01\x02\x01\xff\xd8\xff\xe0\x00\x10JFIF' > "$build/camera_fuzz_corpus/mjpeg"
+for target in base_fuzz map_fuzz camera_fuzz; do
   (cd "$build" && "./$target" -max_total_time=10 -max_len=4096 -timeout=10 -seed="$fuzz_seed" -rss_limit_mb=2048 \
     "${target}_corpus")
 done
