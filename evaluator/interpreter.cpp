@@ -299,7 +299,7 @@ namespace {
 Status eval_infix(Code& c);
 
 // Operators with a fast path on numbers (see fast_apply).
-enum class Fast : uint8_t { none, add, subtract, multiply, divide, eq, ne, lt, gt, le, ge };
+enum class Fast : uint8_t { none, add, subtract, multiply, divide, eq, ne, lt, gt, le, ge, modulo };
 bool fast_apply(Fast kind, Cell& left, const Cell& right);
 // The fast kind of the operator whose call eval_infix is about to open: its
 // operands are fetched as for any call, then fast_apply may answer in place
@@ -310,13 +310,30 @@ Fast pending_fast = Fast::none;
 enum class Quick : uint8_t {
     none,     // nothing: the expression needs the general evaluation
     done,     // its value is pushed and c.pos is past it
-    partial,  // the value so far is pushed and c.pos is at an operator the
-              // general evaluation must take from there (eval_infix)
+    partial,  // the value so far is pushed and c.pos is past an operator
+              // word the general evaluation must call (infix_call with
+              // quick_stop, then eval_infix)
 };
+// The operator a partial answer stopped at: its word, its value, its fast
+// kind. To be used at once (it is no collector root).
+struct QuickStop {
+    Cell name;
+    Cell op;
+    Fast kind;
+};
+QuickStop quick_stop;
+Status infix_call(Code& c, const Cell& name, Cell op, Fast kind);
+// Finishes an expression quick answered partial for.
+Status finish_partial(Code& c) {
+    Status st = infix_call(c, quick_stop.name, quick_stop.op, quick_stop.kind);
+    if (st) return st;
+    return eval_infix(c);
+}
 // The value of the expression at p (c.pos) when it starts simple: an inert
 // value, or a word holding one, with operators on two numbers after it.
-// Tracing must be off.
-Quick quick(Code& c, const Cell* p);
+// Tracing must be off. Inline: most attempts end at the first value.
+Quick quick_ops(Code& c, Cell v);
+[[gnu::always_inline]] inline Quick quick(Code& c, const Cell* p);
 
 // One argument by kind: evaluated (normal), the value itself (get-word), or
 // quoted (lit-word: parens and get-words still evaluated).
@@ -462,7 +479,7 @@ const int32_t no_refinements[max_refinements] = {-1, -1, -1, -1, -1, -1, -1, -1,
         Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
         if (st) return st;
     } else if (Quick q = quick(c, p); q != Quick::done) {
-        Status st = q == Quick::none ? eval_value(c, *p, false, false) : eval_infix(c);
+        Status st = q == Quick::none ? eval_value(c, *p, false, false) : finish_partial(c);
         if (st) return st;
     }
     const Cell& v = stack::s.top[-1];
@@ -1011,11 +1028,21 @@ struct FastKinds {
 };
 const FastKinds fast_kinds;
 
+// The library's modulo function (//) when it has its C++ body: integers
+// take that body's answer without a call.
+bool modulo_function(const Cell& op) {
+    static uint32_t body = 0;
+    if (!body) body = routines::find_body("modulo");
+    const Cell& code = cells(callable_more(op))[2];
+    return body && is(code, Type::integer) && uint32_t(int_of(code)) == body;
+}
+
 inline Fast fast_kind(const Cell& op) {
     Type src = op_source(op);
     uint32_t code = callable_code(op);
     if (src == Type::action) return code < 64 ? fast_kinds.action[code] : Fast::none;
     if (src == Type::native) return code < 128 ? fast_kinds.native[code] : Fast::none;
+    if (src == Type::function && modulo_function(op)) return Fast::modulo;
     return Fast::none;
 }
 
@@ -1037,6 +1064,7 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right) {
     if (!number(left) || !number(right)) return false;
     bool ints = is(left, Type::integer) && is(right, Type::integer);
     switch (kind) {
+        case Fast::modulo: return false;  // past int_apply: the function decides
         case Fast::add:
         case Fast::subtract:
         case Fast::multiply: {
@@ -1135,6 +1163,15 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right) {
         case Fast::gt: left = logic_cell(a > b); return true;
         case Fast::le: left = logic_cell(a <= b); return true;
         case Fast::ge: left = logic_cell(a >= b); return true;
+        case Fast::modulo: {
+            // What modulo's C++ body answers: operands whose magnitudes add
+            // up within 32 bits, a divisor other than zero.
+            int64_t m = b < 0 ? -int64_t(b) : b;
+            if (!b || (a < 0 ? -int64_t(a) : a) + m > INT32_MAX) return false;
+            r = int32_t(a % m);
+            left = integer_cell(r < 0 ? r + int32_t(m) : r);
+            return true;
+        }
         default: return false;
     }
 }
@@ -1179,7 +1216,7 @@ struct Inert {
 };
 const Inert inert;
 
-Quick quick(Code& c, const Cell* p) {
+inline Quick quick(Code& c, const Cell* p) {
     Cell v;
     if (is(*p, Type::word)) {
         const Cell* slot = peek_value(*p);
@@ -1189,37 +1226,48 @@ Quick quick(Code& c, const Cell* p) {
         if (!inert.literal[type_id(*p)]) return Quick::none;
         v = *p;
     }
+    const Cell* q = value_at(c, c.pos + 1);
+    if (!q || !is(*q, Type::word)) {
+        stack::push(v);
+        ++c.pos;
+        return Quick::done;
+    }
+    return quick_ops(c, v);
+}
+
+// The operators after a simple first value.
+Quick quick_ops(Code& c, Cell v) {
     uint32_t pos = c.pos + 1;
-    Quick answer = Quick::done;
     for (;;) {
         const Cell* q = value_at(c, pos);
         if (!q || !is(*q, Type::word)) break;
         const Cell* op = peek_value(*q);
         if (!op || !is(*op, Type::op)) break;  // as eval_infix: no operator here
-        answer = Quick::partial;  // from here on, the general road takes over
         Fast k = fast_kind(*op);
-        if (k == Fast::none) break;
-        const Cell* r = value_at(c, pos + 1);
-        if (!r) break;
-        if (is(*r, Type::word)) {
-            r = peek_value(*r);
-            if (!r) break;
-        }
-        if (!int_apply(k, v, *r)) {
+        const Cell* r = k == Fast::none ? nullptr : value_at(c, pos + 1);
+        if (r && is(*r, Type::word)) r = peek_value(*r);
+        bool answered = r && int_apply(k, v, *r);
+        if (!answered && r && number(v) && number(*r)) {
             // Mixed integer and float operands: still no operator routine.
-            if (!number(v) || !number(*r)) break;
             Cell right = *r;
-            if (!fast_apply(k, v, right)) break;
+            answered = fast_apply(k, v, right);
         }
-        answer = Quick::done;
+        if (!answered) {
+            // The general road calls this operator.
+            quick_stop = QuickStop{*q, *op, k};
+            stack::push(v);
+            c.pos = pos + 1;
+            return Quick::partial;
+        }
         pos += 2;
     }
     stack::push(v);
     c.pos = pos;
-    return answer;
+    return Quick::done;
 }
 
-Status eval_infix(Code& c) {
+// The operators after a value; inline in eval_value, its hot caller.
+[[gnu::always_inline]] inline Status infix_chain(Code& c) {
     for (;;) {
         const Cell* p = value_at(c, c.pos);
         if (!p || !is(*p, Type::word)) return stack::ok;
@@ -1230,19 +1278,25 @@ Status eval_infix(Code& c) {
         if (trace::on) [[unlikely]]
             trace::dispatch(trace::event::fetch, &c.block, int32_t(c.pos), &name, nullptr);
         ++c.pos;
+        Fast k = Fast::none;
         if (!trace::on) {
-            Fast k = fast_kind(op);
-            if (k != Fast::none) {
-                if (fast_infix(k, c)) continue;
-                pending_fast = k;
-            }
+            k = fast_kind(op);
+            if (k != Fast::none && fast_infix(k, c)) continue;
         }
-        Type src = op_source(op);
-        op.header = uint32_t(src);
-        --stack::s.top;  // the left operand becomes slot 0 of the call
-        Status st = invoke(op, &c, name, nullptr, 0, nullptr, mode::word, true);
+        Status st = infix_call(c, name, op, k);
         if (st) return st;
     }
+}
+
+Status eval_infix(Code& c) { return infix_chain(c); }
+
+// Calls an operator (c.pos just past its word) on the value on top; its fast
+// kind, if any, is tried once its operands are fetched.
+Status infix_call(Code& c, const Cell& name, Cell op, Fast kind) {
+    pending_fast = kind;
+    op.header = uint32_t(op_source(op));
+    --stack::s.top;  // the left operand becomes slot 0 of the call
+    return invoke(op, &c, name, nullptr, 0, nullptr, mode::word, true);
 }
 
 }  // namespace
@@ -1316,7 +1370,7 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             if (q != Quick::none) {
                 stack::push(started);
                 if (q == Quick::partial) {
-                    st = eval_infix(c);
+                    st = finish_partial(c);
                     if (st) return st;
                 }
             } else {
@@ -1440,7 +1494,7 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
     if (plain && trace::on) [[unlikely]]
         trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), stack::s.top - 1, nullptr);
     if (!no_infix) {
-        st = eval_infix(c);
+        st = infix_chain(c);
         if (st) return st;
     }
     return stack::ok;
