@@ -8,15 +8,16 @@
 #
 #   bench/codecs.sh [MEGABYTES] [BUILD_DIR]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+cd "$here/.."
 mb=${1:-8}
 build=${2:-build-release}
 # Repetitions per process: enough that each operation outweighs start-up noise.
 reps_for() {
   case $1 in compress|gzip) echo "${REPS:-3}" ;; decompress|gunzip) echo "${REPS:-15}" ;; *) echo "${REPS:-40}" ;; esac
 }
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target zan zan-lzbench -j3 >/dev/null
+build_release "$build" zan zan-lzbench
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cc -O2 -o "$tmp/peer" bench/codecs_peer.c -lz

@@ -8,10 +8,11 @@
 #
 #   bench/image.sh [BUILD_DIR]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+cd "$here/.."
 build=${1:-build-release}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target zan -j3 >/dev/null
+build_release "$build" zan
 zan=$PWD/$build/zan
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

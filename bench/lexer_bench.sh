@@ -7,11 +7,12 @@
 # Builds zan-lexbench in a release build (build-release by default), writes
 # the three sources to a temporary directory and prints MB/s for each.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+cd "$here/.."
 mb=${1:-8}
 build=${2:-build-release}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target zan-lexbench -j3 >/dev/null
+build_release "$build" zan-lexbench
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 

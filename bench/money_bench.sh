@@ -8,10 +8,11 @@
 # Each side's CPU time (user + system) of a whole run, the best of five runs
 # taken in turns, and their ratio; zan should not need more than Python.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+cd "$here/.."
 build=${1:-build-release}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target zan -j3 >/dev/null
+build_release "$build" zan
 python3 - "$build/zan" <<'PY'
 import os, resource, subprocess, sys
 zan = sys.argv[1]

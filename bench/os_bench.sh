@@ -6,13 +6,8 @@
 # zan/python3.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
-zan=${1:-}
-if [ -z "$zan" ]; then
-    for candidate in "$here/../build-release/zan" "$here/../build/zan"; do
-        [ -x "$candidate" ] && { zan=$candidate; break; }
-    done
-fi
-[ -n "$zan" ] && [ -x "$zan" ] || { echo "no zan executable; build first" >&2; exit 1; }
+. "$here/common.sh"
+find_zan "${1:-}"
 zan=$(cd "$(dirname "$zan")" && pwd)/$(basename "$zan")
 command -v hyperfine >/dev/null || { echo "hyperfine is needed" >&2; exit 1; }
 work=$(mktemp -d)

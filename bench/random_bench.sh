@@ -8,23 +8,14 @@
 # zan's time for a task is its run with that task less a run that only makes
 # the block; Python times each task inside its run. Best of three each.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+cd "$here/.."
 build=${1:-build-release}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target zan -j3 >/dev/null
+build_release "$build" zan
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-now() { date +%s.%N; }
-best_of() {  # best_of <runs> <command...>: the shortest wall time
-  local runs=$1 best="" t0 t1 t; shift
-  for ((k = 0; k < runs; k++)); do
-    t0=$(now); "$@" >"$tmp/out" 2>"$tmp/err"; t1=$(now)
-    t=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || (( $(echo "$t < $best" | bc -l) )); then best=$t; fi
-  done
-  echo "$best"
-}
 
 if ! "$build/zan" bench/random_bench.zan >"$tmp/zan.out" 2>"$tmp/zan.err"; then
   echo "zan could not run bench/random_bench.zan:"; head -5 "$tmp/zan.err"; exit 1

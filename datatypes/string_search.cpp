@@ -208,6 +208,12 @@ int sort_call_comparator(const void* a, const void* b, std::uintptr_t, std::uint
     // (b, a), so true means a goes after b.
     Cell result =
         f.reverse ? compare_callback(f.function, x, y) : compare_callback(f.function, y, x);
+    return comparator_answer(result);
+}
+
+}  // namespace
+
+int comparator_answer(const Cell& result) {
     switch (type_of(result)) {
         case Type::logic: return logic_of(result) ? 1 : -1;
         case Type::integer: return int_of(result) > 0 ? -1 : int_of(result) < 0 ? 1 : 0;
@@ -219,8 +225,6 @@ int sort_call_comparator(const void* a, const void* b, std::uintptr_t, std::uint
         default: return 1;
     }
 }
-
-}  // namespace
 
 int compare_chars_1(const void* a, const void* b, std::uintptr_t cs, std::uintptr_t mode) {
     return compare_chars<1>(a, b, cs, mode);

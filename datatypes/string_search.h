@@ -19,6 +19,9 @@ void sort(actions::Args args, const actions::SortRefs& r);
 using CompareCallback = Cell (*)(const Cell& function, const Cell& first, const Cell& second);
 void set_compare_callback(CompareCallback cb);
 CompareCallback compare_callback_installed();
+// A comparator function's answer as a sort result: logic, number (negated),
+// none first, anything else after.
+int comparator_answer(const Cell& result);
 
 // Character comparators of sort, one per unit: below, at or above 0. mode:
 // bit 0 reverse, bit 1 whole records, from bit 2 the record size in units

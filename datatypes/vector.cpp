@@ -23,10 +23,12 @@
 #include "datatypes/mold.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/string_search.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/sort.h"
 
 namespace zan::vector {
 
@@ -646,6 +648,65 @@ void sort_typed(std::byte* base, size_t n, bool reverse) {
     std::memcpy(base, items.data(), n * sizeof(T));
 }
 
+
+// What a record sort needs to know: records of size elements, compared by
+// the element at offset, or by all of them in order.
+struct RecordSort {
+    Type element = Type::integer;
+    uint32_t unit = 4;
+    uint32_t size = 1;
+    uint32_t offset = 0;
+    bool all = false;
+    bool reverse = false;
+    const Cell* function = nullptr;
+};
+
+int compare_records(const void* a, const void* b, std::uintptr_t, std::uintptr_t data) {
+    const auto& rs = *reinterpret_cast<const RecordSort*>(data);
+    const auto* pa = static_cast<const std::byte*>(a);
+    const auto* pb = static_cast<const std::byte*>(b);
+    uint32_t first = rs.all ? 0 : rs.offset, last = rs.all ? rs.size : rs.offset + 1;
+    int answer = 0;
+    for (uint32_t i = first; i < last && answer == 0; ++i) {
+        const std::byte* x = pa + size_t(i) * rs.unit;
+        const std::byte* y = pb + size_t(i) * rs.unit;
+        if (is_float_type(rs.element)) {
+            double dx = read_float(x, rs.unit), dy = read_float(y, rs.unit);
+            answer = dx < dy ? -1 : dx > dy ? 1 : 0;
+        } else {
+            bool is_char = rs.element == Type::char_;
+            int32_t ix = read_int(x, rs.unit, is_char), iy = read_int(y, rs.unit, is_char);
+            answer = ix < iy ? -1 : ix > iy ? 1 : 0;
+        }
+    }
+    return rs.reverse ? -answer : answer;
+}
+
+// A record as the comparator function sees it: its first element, or with
+// /all a new vector of the whole record.
+Cell record_value(const RecordSort& rs, const std::byte* p) {
+    if (!rs.all) return get_value(p, rs.unit, rs.element);
+    Cell out;
+    make_at(out, rs.size, rs.element, rs.unit);
+    memory::Series* b = memory::buffer(series_node(out));
+    std::memcpy(b->at_head(), p, size_t(rs.size) * rs.unit);
+    b->tail = b->head + rs.size * rs.unit;
+    return out;
+}
+
+int compare_by_function(const void* a, const void* b, std::uintptr_t, std::uintptr_t data) {
+    const auto& rs = *reinterpret_cast<const RecordSort*>(data);
+    Cell x = record_value(rs, static_cast<const std::byte*>(a));
+    collector::Root keep_x(x);
+    Cell y = record_value(rs, static_cast<const std::byte*>(b));
+    collector::Root keep_y(y);
+    // The function answers whether its first argument sorts first; it gets
+    // (b, a), so true means a goes after b.
+    auto call = string::compare_callback_installed();
+    Cell answer = rs.reverse ? call(*rs.function, x, y) : call(*rs.function, y, x);
+    return string::comparator_answer(answer);
+}
+
 }  // namespace
 
 void find(Args args, const actions::FindRefs& r) {
@@ -664,23 +725,69 @@ void select(Args args, const actions::FindRefs& r) {
 }
 
 void sort(Args args, const actions::SortRefs& r) {
-    if (r.compare || r.skip || r.all) errors::fire(errors::id::not_done);
     Cell& v = args[0];
-    uint32_t head = head_index(v);
-    uint32_t n = length_of(v);
-    if (r.part && is(*r.part, Type::integer)) n = std::min<uint32_t>(n, uint32_t(std::max(int_of(*r.part), 0)));
-    series::with_notify(v, series::Change::sort, int32_t(head), int32_t(n), [&] {
-        std::byte* base = element_ptr(v, head);
-        Type et = element_type(v);
-        switch (unit(v)) {
-        case 1: et == Type::char_ ? sort_typed<uint8_t>(base, n, r.reverse) : sort_typed<int8_t>(base, n, r.reverse); break;
-        case 2: et == Type::char_ ? sort_typed<uint16_t>(base, n, r.reverse) : sort_typed<int16_t>(base, n, r.reverse); break;
-        case 4:
-            if (et == Type::float_) sort_typed<float>(base, n, r.reverse);
-            else sort_typed<int32_t>(base, n, r.reverse);
-            break;
-        default: sort_typed<double>(base, n, r.reverse); break;
+    int64_t head = head_index(v);
+    int64_t len = length_of(v);
+    if (r.part) {
+        int64_t c = series::part_count(v, *r.part, "part");
+        if (c < 0) {
+            if (head + c < 0) return;
+            head += c;
+            len = -c;
+        } else {
+            len = std::min(len, c);
         }
+    }
+    int64_t size = 1;
+    if (r.skip) {
+        size = is(*r.skip, Type::integer) ? int_of(*r.skip) : 0;
+        if (size < 1 || len % size != 0 || len < size) series::fire_refine_arg("skip", *r.skip);
+    }
+    if (r.all && !r.skip) errors::fire(errors::id::bad_refines);
+    RecordSort rs;
+    rs.element = element_type(v);
+    rs.unit = unit(v);
+    rs.size = uint32_t(size);
+    rs.all = r.all;
+    rs.reverse = r.reverse;
+    if (r.compare) {
+        const Cell& c = *r.compare;
+        if (is(c, Type::function)) {
+            rs.function = &c;
+        } else if (is(c, Type::integer)) {
+            if (!r.skip || r.all) errors::fire(errors::id::bad_refines);
+            if (int_of(c) < 1 || int_of(c) > size) errors::fire(errors::id::out_of_range, &c);
+            rs.offset = uint32_t(int_of(c) - 1);
+        } else {
+            series::fire_refine_arg("compare", c);
+        }
+    }
+    if (rs.function && !string::compare_callback_installed()) errors::fire(errors::id::not_done);
+    size_t count = size_t(len / size);
+    if (count < 2) return;
+    Node node = series_node(v);
+    series::with_notify(v, series::Change::sort, int32_t(head), int32_t(len), [&] {
+        // Plain element order: a typed sort, no comparator call per pair.
+        if (size == 1 && !rs.function) {
+            std::byte* base = element_ptr(v, uint32_t(head));
+            Type et = rs.element;
+            switch (rs.unit) {
+            case 1: et == Type::char_ ? sort_typed<uint8_t>(base, count, r.reverse) : sort_typed<int8_t>(base, count, r.reverse); break;
+            case 2: et == Type::char_ ? sort_typed<uint16_t>(base, count, r.reverse) : sort_typed<int16_t>(base, count, r.reverse); break;
+            case 4:
+                if (et == Type::float_) sort_typed<float>(base, count, r.reverse);
+                else sort_typed<int32_t>(base, count, r.reverse);
+                break;
+            default: sort_typed<double>(base, count, r.reverse); break;
+            }
+            return;
+        }
+        // The buffer stays put while a script comparator allocates.
+        memory::Pin pin(node);
+        std::byte* base = memory::buffer(node)->at_head() + size_t(head) * rs.unit;
+        auto run = r.stable ? sort::stable_merge : sort::adaptive_quick;
+        run(base, count, size_t(size) * rs.unit, 0, reinterpret_cast<std::uintptr_t>(&rs),
+            rs.function ? &compare_by_function : &compare_records);
     });
 }
 
