@@ -70,8 +70,9 @@ for title, data, env, expected in PIPED:
 
 # Errors: their form, then an empty line.
 rc, out, _ = run(b"1 / 0\n2\n")
-check("an error prints its form and an empty line",
-      out, "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n\n== 2\n")
+head = "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n*** Stack: "
+check("an error prints its form (ending with the calls) and an empty line",
+      (out.startswith(head), out.endswith("\n\n== 2\n"), out.count("\n")), (True, True, 6))
 rc, out, _ = run(b"]\n")
 check("a closing bracket alone fails at once", out.startswith("*** Syntax Error"), True)
 rc, out, _ = run(b'"abc\n')
