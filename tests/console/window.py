@@ -143,6 +143,8 @@ try:
     xdo("windowfocus", "--sync", wid)
     xdo("type", "--delay", "20", "print 6 * 7")
     xdo("key", "Return")
+    xdo("type", "--delay", "20", "repeat i 60 [print i]")
+    xdo("key", "Return")
     xdo("type", "--delay", "20", "x: ask {Secret? }")
     xdo("key", "Return")
     time.sleep(0.5)
@@ -161,6 +163,14 @@ try:
     check("the scroll bar lies over the right edge", all(p != BACKGROUND for p in edge), True)
     check("left of the scroll bar, background", px[150][470], BACKGROUND)
 
+    # A click on the scroll bar's trough near its top scrolls the text back.
+    before = grab(100, 80, 60, 100)
+    time.sleep(0.5)
+    check("the text stands still", grab(100, 80, 60, 100) == before, True)
+    xdo("mousemove", "597", "90", "click", "1")
+    time.sleep(0.5)
+    check("a click on the scroll bar scrolls the text", grab(100, 80, 60, 100) != before, True)
+
     close_request(int(wid))
     try:
         rc = proc.wait(timeout=20)
@@ -170,6 +180,7 @@ try:
     # Everything printed also went to standard output.
     out = open(out_file.name, "rb").read().decode("utf-8", "replace")
     check("the typed line ran", "\n42\n" in out, True)
+    check("no error reached the window", "*** " in out, False)
     saved = open(cfg_file).read()
     check("the settings were saved on close", "win-size: 500x300" in saved, True)
     check("typed lines are kept", 'print 6 * 7' in saved, True)
