@@ -13,7 +13,7 @@ cc -O2 -o "$peer" "$here/gui_peer.c" $(pkg-config --cflags --libs gtk+-3.0)
 export FONTCONFIG_FILE=${FONTCONFIG_FILE:-$here/../tests/gui/fonts.conf} NO_AT_BRIDGE=1
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 cpu() { { /usr/bin/time -f "%U %S" "$@" >/dev/null; } 2>&1 | tail -1 | awk '{print $1 + $2}'; }
-for kind in fields size; do
+for kind in ${KINDS:-fields size}; do
   zf=$(for i in $(seq "$runs"); do cpu "$zan" "$here/gui.zan" "$kind"; done | median)
   zb=$(for i in $(seq "$runs"); do cpu "$zan" "$here/gui.zan" "$kind base"; done | median)
   cf=$(for i in $(seq "$runs"); do cpu "$peer" "$kind"; done | median)

@@ -286,7 +286,11 @@ void text_size(const Cell& face_in, const Cell& text_in, Cell& out) {
     Cell font = get_facet(face, facet::font);
     PangoFontDescription* own = is(font, Type::object) ? nullptr : make_description(none_cell(), 96.0);
     PangoFontDescription* d = own ? own : font_of(font, false);
-    PangoLayout* l = pango_layout_new(render::text_context());
+    // One layout serves every measure: only what is set below differs.
+    static PangoLayout* l = nullptr;
+    if (!l) l = pango_layout_new(render::text_context());
+    pango_layout_context_changed(l);
+    pango_layout_set_width(l, -1);
     pango_layout_set_font_description(l, d);
     std::string t = string::to_utf8(text);
     pango_layout_set_text(l, t.c_str(), int(t.size()));
@@ -304,7 +308,6 @@ void text_size(const Cell& face_in, const Cell& text_in, Cell& out) {
     }
     PangoRectangle logical;
     pango_layout_get_extents(l, nullptr, &logical);
-    g_object_unref(l);
     if (own) pango_font_description_free(own);
     out = point_cell(Type::point2d, float(logical.width / double(PANGO_SCALE) * scale),
                      float(logical.height / double(PANGO_SCALE)));

@@ -6,6 +6,7 @@
 // child's minimum size: faces are laid out by the script, not by GTK. A style
 // sheet trims the themes' minimum heights so small faces still draw sanely.
 #include <cmath>
+#include <cstring>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -472,7 +473,22 @@ void setup_after_create(const Cell& face_in, uint32_t window) {
     apply_para(face, window);
 }
 
+namespace {
+// A face gets exactly its rectangle, also below what its widget's theme
+// asks for; GTK complains of every such squeeze. Those complaints alone are
+// dropped, everything else GTK logs goes on as before.
+void quiet_squeezes(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+    static const char* squeezes[] = {"Negative content width", "Negative content height",
+                                     "for_size smaller than min-size", "gtk_box_gadget_distribute: assertion"};
+    if (message)
+        for (const char* s : squeezes)
+            if (std::strstr(message, s)) return;
+    g_log_default_handler(domain, level, message, nullptr);
+}
+}  // namespace
+
 void install() {
+    g_log_set_handler("Gtk", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL), quiet_squeezes, nullptr);
     set_factory(Kind::window, make_window);
     set_factory(Kind::panel, make_panel);
     set_factory(Kind::group_box, make_group_box);

@@ -88,6 +88,18 @@ void select_row(ViewState* s, int32_t n) {
     gtk_tree_path_free(p);
 }
 
+// Takes the faces out of a tab's page, each kept alive by a reference that
+// the caller drops once they are placed again.
+void take_out(GtkWidget* page, std::vector<GtkWidget*>& kept) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(page));
+    for (GList* l = children; l; l = l->next) {
+        g_object_ref(l->data);
+        gtk_container_remove(GTK_CONTAINER(page), GTK_WIDGET(l->data));
+        kept.push_back(GTK_WIDGET(l->data));
+    }
+    g_list_free(children);
+}
+
 // Pane faces of a tab panel go back into the pages after the pages change.
 void replace_pages(const Cell& face) {
     each_value(get_facet(face, facet::pane), [](const Cell& f, int32_t) {
@@ -461,13 +473,7 @@ struct NativeItems {
     void remove(int p) {
         if (tabs) {
             GtkWidget* page = s->pages[size_t(p)];
-            GList* children = gtk_container_get_children(GTK_CONTAINER(page));
-            for (GList* l = children; l; l = l->next) {
-                g_object_ref(l->data);
-                gtk_container_remove(GTK_CONTAINER(page), GTK_WIDGET(l->data));
-                kept.push_back(GTK_WIDGET(l->data));
-            }
-            g_list_free(children);
+            take_out(page, kept);
             gtk_notebook_remove_page(tabs, p);
             s->pages.erase(s->pages.begin() + p);
         } else if (store) {
@@ -501,7 +507,7 @@ void change_items(const Cell& face, uint32_t window, const Cell& action, int32_t
     Applying a(s);
     Cell data = get_facet(face, facet::data);
     if (!is(data, Type::block) && !is(data, Type::hash)) return;
-    NativeItems items{s};
+    NativeItems items{s, nullptr, nullptr, {}};
     if (r->kind == Kind::text_list) items.store = list_store(s);
     if (r->kind == Kind::tab_panel) items.tabs = GTK_NOTEBOOK(s->main);
     int32_t total = int32_t(series_index(data)) + block::rs_length(data);
@@ -549,15 +555,7 @@ void set_tabs(const Cell& face_in, uint32_t window) {
     GtkNotebook* nb = GTK_NOTEBOOK(s->main);
     // The pages' faces are kept out while the pages are made again.
     std::vector<GtkWidget*> kept;
-    for (GtkWidget* page : s->pages) {
-        GList* children = gtk_container_get_children(GTK_CONTAINER(page));
-        for (GList* l = children; l; l = l->next) {
-            g_object_ref(l->data);
-            gtk_container_remove(GTK_CONTAINER(page), GTK_WIDGET(l->data));
-            kept.push_back(GTK_WIDGET(l->data));
-        }
-        g_list_free(children);
-    }
+    for (GtkWidget* page : s->pages) take_out(page, kept);
     ++s->applying;  // no switch-page events while the tabs are rebuilt
     while (gtk_notebook_get_n_pages(nb) > 0) gtk_notebook_remove_page(nb, -1);
     s->pages.clear();
@@ -614,6 +612,50 @@ void tab_switched(uint32_t window, int page) {
     send(window, evt::change, integer_cell(page + 1));
     face = face_of(window);
     if (is(face, Type::object)) set_facet_quiet(face, facet::selected, integer_cell(page + 1));
+}
+
+// --- pane order ---------------------------------------------------------------------------
+
+// The children of a container are drawn in their order: the pane's faces are
+// put back in pane order (the last on top) when their order differs. Edge
+// scroll bars go back above their face.
+static void order_pane(const Cell& face_in, uint32_t window) {
+    Cell face = face_in;
+    collector::Root keep(face);
+    auto [w, r, s] = parts_of(window);
+    if (!r || r->kind == Kind::tab_panel) return;
+    GtkWidget* container = r->inner;
+    if (!container || !GTK_IS_FIXED(container)) return;
+    std::vector<uint32_t> handles;
+    each_value(get_facet(face, facet::pane), [&](const Cell& f, int32_t) {
+        if (!is(f, Type::object)) return;
+        uint32_t h = face_handle(f);
+        if (GtkWidget* fw = windows::get(h); fw && gtk_widget_get_parent(fw) == container) handles.push_back(h);
+    });
+    std::vector<GtkWidget*> now;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(container));
+    for (GList* l = children; l; l = l->next)
+        for (uint32_t h : handles)
+            if (windows::get(h) == l->data) now.push_back(GTK_WIDGET(l->data));
+    g_list_free(children);
+    bool same = now.size() == handles.size();
+    for (size_t i = 0; same && i < now.size(); ++i) same = now[i] == windows::get(handles[i]);
+    if (same) return;
+    for (uint32_t h : handles) {
+        auto [fw, fr, fs] = parts_of(h);
+        std::vector<GtkWidget*> moving{fw};
+        if (fs)
+            for (GtkWidget* bar : fs->bars)
+                if (bar && gtk_widget_get_parent(bar) == container) moving.push_back(bar);
+        for (GtkWidget* m : moving) {
+            int x, y, cw, ch;
+            fixed_rect(m, x, y, cw, ch);
+            g_object_ref(m);
+            gtk_container_remove(GTK_CONTAINER(container), m);
+            fixed_place(container, m, x, y, cw, ch);
+            g_object_unref(m);
+        }
+    }
 }
 
 // --- update-view ------------------------------------------------------------------------
@@ -692,6 +734,7 @@ void apply_bits(const Cell& face, uint32_t window, uint32_t bits) {
         if (GtkWidget* ww = windows::get(window)) gtk_widget_queue_draw(ww);
     }
     if (bits & 0x20) apply_color(face, window);
+    if (bits & 0x4000) order_pane(face, window);
     if (bits & 0x10000) set_rate(window, get_facet(face, facet::rate));
     if (bits & 0x80000) apply_font(face, window);
     if (bits & 0x40000) apply_para(face, window);
@@ -743,7 +786,7 @@ void update_facet(Cell* args) {
     uint32_t window = face_handle(owner);
     WidgetRecord* r = record_of(windows::get(window));
     if (word_is(word, "pane")) {
-        if (!r || !action_in(action, {"inserted", "poke", "put", "moved", "changed", "appended", "poked"})) return;
+        if (!r || !action_in(action, {"inserted", "poke", "put", "moved", "changed", "appended", "poked", "reversed"})) return;
         Cell value = args[2];
         collector::Root keep(value);
         Cell o = owner;
@@ -761,6 +804,7 @@ void update_facet(Cell* args) {
             place_face(f, h);
             if (r->kind != Kind::tab_panel) gtk_widget_show(windows::get(h));
         }
+        order_pane(o, window);
         return;
     }
     if (word_is(word, "data") && r) {
