@@ -122,13 +122,66 @@ std::unordered_set<void*>& blocks() {
 
 // --- pages --------------------------------------------------------------------
 
+// Fresh pages cost a fault each on first touch, and faults are dear. Start-up
+// takes its frames from one arena advised for huge pages, so that the heap the
+// boot image decodes into comes in a few faults; frames a collection frees are
+// kept (up to a bound) for the next frame of the same size instead of going
+// back to the system and being faulted in again.
+constexpr uint64_t huge_page = 2u << 20;
+constexpr uint64_t arena_size = 4u << 20;
+constexpr int cache_slots = 8;
+constexpr uint64_t cache_limit = 16u << 20;
+
+struct Pages {
+    std::byte* arena = nullptr;  // next free byte of the start-up arena
+    std::byte* arena_end = nullptr;
+    struct Kept {
+        void* at;
+        uint64_t size;
+    } kept[cache_slots] = {};
+    uint64_t kept_bytes = 0;
+};
+constinit Pages pages;
+
+uint64_t page_rounded(uint64_t size) { return (size + page_size - 1) & ~uint64_t(page_size - 1); }
+
+void make_arena() {
+    void* p = mmap(nullptr, arena_size + huge_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return;  // frames come from mmap one by one
+    auto start = reinterpret_cast<uintptr_t>(p);
+    uintptr_t aligned = (start + huge_page - 1) & ~uintptr_t(huge_page - 1);
+    if (aligned > start) munmap(p, aligned - start);
+    uintptr_t slack_end = start + arena_size + huge_page;
+    if (slack_end > aligned + arena_size)
+        munmap(reinterpret_cast<void*>(aligned + arena_size), slack_end - aligned - arena_size);
+    madvise(reinterpret_cast<void*>(aligned), arena_size, MADV_HUGEPAGE);
+    pages.arena = reinterpret_cast<std::byte*>(aligned);
+    pages.arena_end = pages.arena + arena_size;
+}
+
 // A refused mapping raises the no-memory error. Nothing is held across the
 // call, so the heap is consistent when the error is built; raising it must not
-// need fresh pages itself (the error raiser keeps that error ready).
-void* alloc_pages(uint64_t size) {
-    size = (size + page_size - 1) & ~uint64_t(page_size - 1);
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) errors::fire(errors::id::no_memory);
+// need fresh pages itself (the error raiser keeps that error ready). Pages
+// taken from the kept frames hold old bytes unless zeroed is asked.
+void* alloc_pages(uint64_t size, bool zeroed = false) {
+    size = page_rounded(size);
+    for (auto& k : pages.kept) {
+        if (k.size != size) continue;
+        void* p = k.at;
+        k = {};
+        pages.kept_bytes -= size;
+        m.total += size;
+        if (zeroed) std::memset(p, 0, size);
+        return p;
+    }
+    void* p;
+    if (uint64_t(pages.arena_end - pages.arena) >= size) {
+        p = pages.arena;
+        pages.arena += size;
+    } else {
+        p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) errors::fire(errors::id::no_memory);
+    }
     m.total += size;
     return p;
 }
@@ -136,8 +189,16 @@ void* alloc_pages(uint64_t size) {
 // Runs inside collections, which must not unwind: a refused release only
 // leaves the pages mapped.
 void free_pages(void* p, uint64_t size) {
-    size = (size + page_size - 1) & ~uint64_t(page_size - 1);
+    size = page_rounded(size);
     m.total -= size;
+    if (pages.kept_bytes + size <= cache_limit) {
+        for (auto& k : pages.kept) {
+            if (k.at) continue;
+            k = {p, size};
+            pages.kept_bytes += size;
+            return;
+        }
+    }
     munmap(p, size);
 }
 
@@ -328,7 +389,7 @@ Series* alloc_series_buffer(uint64_t count, uint32_t unit, int32_t offset) {
     if (k >= max_frame_size) {
         uint64_t mapped = sizeof(BigFrame) + sizeof(Series) + p;
         if (!may_grow_by(mapped)) collect_for_room();
-        auto* b = static_cast<BigFrame*>(alloc_pages(mapped));
+        auto* b = static_cast<BigFrame*>(alloc_pages(mapped, true));
         m.frame_bytes += mapped;
         b->size = mapped;
         b->next = nullptr;
@@ -401,6 +462,7 @@ void init() {
         long v = std::strtol(s, nullptr, 10);
         m.stress = v > 0 ? uint32_t(v) : 0;
     }
+    make_arena();
     m.current_node_frame = make_node_frame();
     make_series_frame();
 }
@@ -569,19 +631,22 @@ void for_each_pin(void (*fn)(Node&)) {
 
 // --- the C heap -----------------------------------------------------------------------
 
-void* allocate(size_t size) {
-    auto* h = static_cast<BlockHeader*>(std::malloc(size + sizeof(BlockHeader)));
+namespace {
+[[gnu::always_inline]] inline void* adopt_block(BlockHeader* h, size_t size) {
     if (!h) runtime::quit(runtime::fatal::out_of_memory, runtime::caller_address());
     h->size = size;
     void* p = h + 1;
     blocks().insert(p);
     return p;
 }
+}  // namespace
 
+void* allocate(size_t size) { return adopt_block(static_cast<BlockHeader*>(std::malloc(size + sizeof(BlockHeader))), size); }
+
+// calloc knows when its memory is fresh from the system and leaves those pages
+// untouched: the value and call stacks are large and mostly never used.
 void* allocate_zeroed(size_t size) {
-    void* p = allocate(size);
-    std::memset(p, 0, size);
-    return p;
+    return adopt_block(static_cast<BlockHeader*>(std::calloc(1, size + sizeof(BlockHeader))), size);
 }
 
 void* reallocate(void* p, size_t size) {

@@ -510,6 +510,12 @@ uint32_t search(const case_tables::Pair* list, int count, uint32_t cp) {
 void init_case_tables() { tables(); }
 
 uint32_t case_fold(uint32_t cp, bool upper) {
+    // ASCII answers without the tables: most text is ASCII, and the first use
+    // of the tables touches half a megabyte of fresh pages.
+    if (cp < 0x80) {
+        if (upper) return cp >= 'a' && cp <= 'z' ? cp - 32 : cp;
+        return cp >= 'A' && cp <= 'Z' ? cp + 32 : cp;
+    }
     if (cp <= 0xFFFF) {
         uint32_t e = upper ? tables().upper[cp] : tables().lower[cp];
         return e ? e : cp;

@@ -476,6 +476,25 @@ TEST_F(Collector, DeadBigAndCHeapSeriesAreFreed) {
     EXPECT_EQ(figures().nodes, baseline.nodes);
 }
 
+// Freed frames are kept for reuse: a big buffer made where a dead one lay
+// starts out zeroed as fresh pages do, and making and dropping many stays
+// within what one live buffer plus the bounded cache takes.
+TEST_F(Collector, BigFramesAreReusedZeroedAndStayBounded) {
+    constexpr uint32_t size = 3000000;
+    uint64_t before = memory::total_bytes();
+    for (int i = 0; i < 50; ++i) {
+        Node big = memory::alloc_bytes(size);
+        Series* s = buffer(big);
+        for (uint32_t k = 0; k < s->capacity; k += 4096)
+            ASSERT_EQ(s->data()[k], std::byte{0}) << "round " << i << " byte " << k;
+        std::memset(s->data(), 0xFF, s->capacity);
+        collect();
+    }
+    collect();
+    EXPECT_LE(memory::total_bytes(), before + 2 * size);
+    EXPECT_EQ(figures().big_frames, baseline.big_frames);
+}
+
 TEST_F(Collector, MillionDeepChain) {
     constexpr int depth = 1000000;
     Node head = memory::alloc_cells(1);
