@@ -145,18 +145,23 @@ constinit Pages pages;
 
 uint64_t page_rounded(uint64_t size) { return (size + page_size - 1) & ~uint64_t(page_size - 1); }
 
-void make_arena() {
-    void* p = mmap(nullptr, arena_size + huge_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return;  // frames come from mmap one by one
+// size bytes starting on a huge-page boundary, the whole huge pages inside
+// advised as such; null when the system refuses.
+std::byte* map_huge(uint64_t size) {
+    void* p = mmap(nullptr, size + huge_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
     auto start = reinterpret_cast<uintptr_t>(p);
     uintptr_t aligned = (start + huge_page - 1) & ~uintptr_t(huge_page - 1);
     if (aligned > start) munmap(p, aligned - start);
-    uintptr_t slack_end = start + arena_size + huge_page;
-    if (slack_end > aligned + arena_size)
-        munmap(reinterpret_cast<void*>(aligned + arena_size), slack_end - aligned - arena_size);
-    madvise(reinterpret_cast<void*>(aligned), arena_size, MADV_HUGEPAGE);
-    pages.arena = reinterpret_cast<std::byte*>(aligned);
-    pages.arena_end = pages.arena + arena_size;
+    uintptr_t slack_end = start + size + huge_page;
+    if (slack_end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), slack_end - aligned - size);
+    madvise(reinterpret_cast<void*>(aligned), size & ~(huge_page - 1), MADV_HUGEPAGE);
+    return reinterpret_cast<std::byte*>(aligned);
+}
+
+void make_arena() {
+    pages.arena = map_huge(arena_size);
+    if (pages.arena) pages.arena_end = pages.arena + arena_size;  // else frames come from mmap one by one
 }
 
 // A refused mapping raises the no-memory error. Nothing is held across the
@@ -179,7 +184,9 @@ void* alloc_pages(uint64_t size, bool zeroed = false) {
         p = pages.arena;
         pages.arena += size;
     } else {
-        p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        // Full frames and big buffers fill their pages: huge ones fault in once.
+        p = size >= huge_page ? map_huge(size) : nullptr;
+        if (!p) p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) errors::fire(errors::id::no_memory);
     }
     m.total += size;
