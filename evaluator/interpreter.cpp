@@ -322,7 +322,7 @@ struct QuickStop {
     Fast kind;
 };
 QuickStop quick_stop;
-[[gnu::always_inline]] inline Status infix_call(Code& c, const Cell& name, Cell op, Fast kind);
+Status infix_call(Code& c, const Cell& name, Cell op, Fast kind);
 // Finishes an expression quick answered partial for.
 Status finish_partial(Code& c) {
     Status st = infix_call(c, quick_stop.name, quick_stop.op, quick_stop.kind);
@@ -1292,7 +1292,7 @@ Status eval_infix(Code& c) { return infix_chain(c); }
 
 // Calls an operator (c.pos just past its word) on the value on top; its fast
 // kind, if any, is tried once its operands are fetched.
-inline Status infix_call(Code& c, const Cell& name, Cell op, Fast kind) {
+Status infix_call(Code& c, const Cell& name, Cell op, Fast kind) {
     pending_fast = kind;
     op.header = uint32_t(op_source(op));
     --stack::s.top;  // the left operand becomes slot 0 of the call
@@ -1349,17 +1349,31 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
         case Type::set_word: {
             // A simple value for a word of the global context: stored as the
             // general road below stores it, with nothing that could fail.
+            // Other values go the general road, a simple start taken quick.
+            Quick q = Quick::none;
+            Cell started;
+            if (!trace::on) [[likely]] {
+                if (const Cell* next = value_at(c, c.pos)) {
+                    q = quick(c, next);
+                    if (q == Quick::done) {
+                        refresh_globals();
+                        if (word_context(v) == globals.ctx && word_index(v) >= 0) {
+                            globals.cells[word_index(v)] = stack::s.top[-1];
+                            break;
+                        }
+                    }
+                    if (q != Quick::none) started = *--stack::s.top;
+                }
+            }
             stack::mark_interp_native(v);
             stack::push(v);
-            // A simple start is taken quick, the rest goes the general road.
-            Quick q = Quick::none;
-            if (!trace::on) [[likely]] {
-                if (const Cell* next = value_at(c, c.pos)) q = quick(c, next);
-            }
-            if (q == Quick::partial) {
-                st = finish_partial(c);
-                if (st) return st;
-            } else if (q == Quick::none) {
+            if (q != Quick::none) {
+                stack::push(started);
+                if (q == Quick::partial) {
+                    st = finish_partial(c);
+                    if (st) return st;
+                }
+            } else {
                 if (trace::on) [[unlikely]]
                     trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), &v, nullptr);
                 const Cell* next = value_at(c, c.pos);
@@ -1371,11 +1385,7 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             if (trace::on) [[unlikely]]
                 trace::dispatch(trace::event::set, &c.block, int32_t(c.pos), &base[1], &base[0]);
             if (is(base[1], Type::unset)) errors::fire(errors::id::need_value, &base[0]);
-            refresh_globals();
-            if (q == Quick::done && word_context(v) == globals.ctx && word_index(v) >= 0)
-                globals.cells[word_index(v)] = base[1];  // what store does there
-            else
-                store(base[0], base[1]);
+            store(base[0], base[1]);
             base[0] = base[1];
             stack::unwind();
             break;
