@@ -1,7 +1,7 @@
 #!/bin/sh
 # map!, hash!, base encodings and vector! against CPython (dict, set, base64,
-# binascii) and numpy on the same work, in one run. Each script times its own
-# parts; the table shows seconds and the ratio zan/python.
+# binascii) and numpy on the same work, in one run. Each script times the CPU
+# seconds of its own parts; the table shows them and the ratio zan/python.
 # Usage: bench/binmap_bench.sh [path/to/zan]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)

@@ -96,6 +96,10 @@ void report(Cell* args) {
 // The print hook: every printed value goes on to the terminal of the console
 // window through gui-console-win/print-hook, after standard output had it.
 void print_to_window(const Cell& value, bool newline) {
+    // Deep recursion that prints ends in the language's error, not inside
+    // the terminal's own code with the stacks full.
+    if (stack::s.frame_end - stack::s.frame_top <= 60 || stack::s.end - stack::s.top <= 80)
+        errors::fire(errors::id::stack_overflow);
     const Cell* ctx = context::get_by_symbol(symbol::make("gui-console-win"), context::global());
     if (!ctx || !is(*ctx, Type::object)) return;
     const Cell* fn = context::get_by_symbol(symbol::make("print-hook"), object::context_node(*ctx));

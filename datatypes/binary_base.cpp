@@ -123,14 +123,30 @@ void encode_base58(const uint8_t* bytes, size_t n, std::string& out) {
     out.append(digits.rbegin(), digits.rend());
 }
 
+namespace {
+
+// Two output characters for every 12 bits: half the lookups of one table.
+const std::array<char, 8192>& digit_pairs64() {
+    static const std::array<char, 8192> pairs = [] {
+        std::array<char, 8192> t{};
+        for (size_t v = 0; v < 4096; ++v) {
+            t[2 * v] = alphabet64[v >> 6];
+            t[2 * v + 1] = alphabet64[v & 63];
+        }
+        return t;
+    }();
+    return pairs;
+}
+
+}  // namespace
+
 char* encode_base64_into(const uint8_t* bytes, size_t n, char* p) {
+    const char* pairs = digit_pairs64().data();
     size_t i = 0;
     for (; i + 3 <= n; i += 3) {
         uint32_t v = uint32_t(bytes[i]) << 16 | uint32_t(bytes[i + 1]) << 8 | bytes[i + 2];
-        p[0] = alphabet64[v >> 18];
-        p[1] = alphabet64[(v >> 12) & 63];
-        p[2] = alphabet64[(v >> 6) & 63];
-        p[3] = alphabet64[v & 63];
+        std::memcpy(p, pairs + 2 * (v >> 12), 2);
+        std::memcpy(p + 2, pairs + 2 * (v & 4095), 2);
         p += 4;
     }
     if (i < n) {
@@ -242,16 +258,22 @@ bool decode_base64(const Text& text, std::string& out) {
     // Plain runs of four alphabet characters go straight through.
     if (text.unit == 1) {
         const auto* p = reinterpret_cast<const uint8_t*>(text.data);
+        size_t at = out.size();
+        out.resize(at + text.count / 4 * 3);
+        char* o = out.data() + at;
         while (i + 4 <= text.count) {
             uint8_t a = p[i], b = p[i + 1], c = p[i + 2], d = p[i + 3];
             if ((a | b | c | d) & 0x80) break;
             int8_t ka = classes64[a], kb = classes64[b], kc = classes64[c], kd = classes64[d];
             if ((ka | kb | kc | kd) < 0) break;
             uint32_t v = uint32_t(ka) << 18 | uint32_t(kb) << 12 | uint32_t(kc) << 6 | uint32_t(kd);
-            char three[3] = {char(v >> 16), char(v >> 8), char(v)};
-            out.append(three, 3);
+            o[0] = char(v >> 16);
+            o[1] = char(v >> 8);
+            o[2] = char(v);
+            o += 3;
             i += 4;
         }
+        out.resize(size_t(o - out.data()));
     }
     Text rest{text.data + i * text.unit, text.count - i, text.unit};
     bool ok = walk(rest, classes64, [&](int8_t d) {

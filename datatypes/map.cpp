@@ -68,13 +68,13 @@ void adjust_removed(const Cell& map, int32_t delta) {
 
 // Appends a normalised key, known to be missing, and its value and indexes
 // the key.
-void append_pair(const Cell& map, const Cell& key, const Cell& value) {
+void append_pair(const Cell& map, const Cell& key, const Cell& value, uint32_t hash) {
     Cell store = series_cell(Type::block, storage_of(map));
     collector::Root keep(store);
     uint32_t pos = cell_count(map);
     block::rs_append(store, key);
     block::rs_append(store, value);
-    hashtable::put_unique(table_of(map), pos);
+    hashtable::put_unique(table_of(map), pos, hash);
 }
 
 // Sets a pair found at pos (reviving a removed one).
@@ -161,7 +161,12 @@ uint32_t count(const Cell& map) {
 
 int32_t find_position(const Cell& map, const Cell& key, Mode mode) {
     if (!valid_key_type_q(type_of(key))) return -1;
-    int32_t pos = hashtable::get(table_of(map), key, 0, 1, mode);
+    return find_position(map, key, mode, hashtable::hash_value(key));
+}
+
+int32_t find_position(const Cell& map, const Cell& key, Mode mode, uint32_t hash) {
+    if (!valid_key_type_q(type_of(key))) return -1;
+    int32_t pos = hashtable::get_hashed(table_of(map), key, hash, 0, 1, mode);
     if (pos < 0 || mode != Mode::any_case || live_at(map, uint32_t(pos))) return pos;
     // A removed case variant stands first: a live one is preferred.
     hashtable::Probe probe;
@@ -171,7 +176,9 @@ int32_t find_position(const Cell& map, const Cell& key, Mode mode) {
 }
 
 void put(const Cell& map, const Cell& key, const Cell& value, bool case_) {
-    int32_t pos = find_position(map, key, mode_of(case_));
+    // The stored key (a copy, or the word as set-word) hashes as the key does.
+    uint32_t hash = hashtable::hash_value(key);
+    int32_t pos = find_position(map, key, mode_of(case_), hash);
     if (pos >= 0) {
         set_at(map, uint32_t(pos), value);
         return;
@@ -180,7 +187,7 @@ void put(const Cell& map, const Cell& key, const Cell& value, bool case_) {
     collector::Root r0(m), r1(k), r2(v);
     preprocess_key(k);
     clear_newline(v);
-    append_pair(m, k, v);
+    append_pair(m, k, v, hash);
 }
 
 Cell get(const Cell& map, const Cell& key, bool case_) {

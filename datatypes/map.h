@@ -37,6 +37,8 @@ Cell& make_at(Cell& cell, const Cell* block, uint32_t size);
 uint32_t count(const Cell& map);
 // Storage position of the key (live or removed pair), or -1.
 int32_t find_position(const Cell& map, const Cell& key, hashtable::Mode mode);
+// The same with the key's hash_value known.
+int32_t find_position(const Cell& map, const Cell& key, hashtable::Mode mode, uint32_t hash);
 // Sets a key's value (adding or reviving the pair); case selects the
 // case-sensitive lookup.
 void put(const Cell& map, const Cell& key, const Cell& value, bool case_);

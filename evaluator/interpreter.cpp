@@ -299,18 +299,41 @@ namespace {
 Status eval_infix(Code& c);
 
 // Operators with a fast path on numbers (see fast_apply).
-enum class Fast : uint8_t { none, add, subtract, multiply, divide, eq, ne, lt, gt, le, ge };
+enum class Fast : uint8_t { none, add, subtract, multiply, divide, eq, ne, lt, gt, le, ge, modulo };
 bool fast_apply(Fast kind, Cell& left, const Cell& right);
 // The fast kind of the operator whose call eval_infix is about to open: its
 // operands are fetched as for any call, then fast_apply may answer in place
 // of the operator's routine.
 Fast pending_fast = Fast::none;
 
-// Pushes the value of the expression at p (c.pos) and moves past it when it
-// is simple: an inert value, or a word holding one, with operators on two
-// integers or two floats after it; false, nothing done, for anything else.
-// Tracing must be off.
-bool quick(Code& c, const Cell* p);
+// What quick did with the expression at c.pos.
+enum class Quick : uint8_t {
+    none,     // nothing: the expression needs the general evaluation
+    done,     // its value is pushed and c.pos is past it
+    partial,  // the value so far is pushed and c.pos is past an operator
+              // word the general evaluation must call (infix_call with
+              // quick_stop, then eval_infix)
+};
+// The operator a partial answer stopped at: its word, its value, its fast
+// kind. To be used at once (it is no collector root).
+struct QuickStop {
+    Cell name;
+    Cell op;
+    Fast kind;
+};
+QuickStop quick_stop;
+Status infix_call(Code& c, const Cell& name, Cell op, Fast kind);
+// Finishes an expression quick answered partial for.
+Status finish_partial(Code& c) {
+    Status st = infix_call(c, quick_stop.name, quick_stop.op, quick_stop.kind);
+    if (st) return st;
+    return eval_infix(c);
+}
+// The value of the expression at p (c.pos) when it starts simple: an inert
+// value, or a word holding one, with operators on two numbers after it.
+// Tracing must be off. Inline: most attempts end at the first value.
+Quick quick_ops(Code& c, Cell v);
+[[gnu::always_inline]] inline Quick quick(Code& c, const Cell* p);
 
 // One argument by kind: evaluated (normal), the value itself (get-word), or
 // quoted (lit-word: parens and get-words still evaluated).
@@ -435,6 +458,36 @@ const int32_t no_refinements[max_refinements] = {-1, -1, -1, -1, -1, -1, -1, -1,
                                                  -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                                  -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
+// One argument of a call with fixed arguments, as fetch_plain takes it: a block
+// (a branch, a body) is its own value.
+[[gnu::always_inline]] inline Status fetch_arg(const Cell& fn, const Cell& e, uint32_t i, Code& c,
+                                               const Cell& name) {
+    uint32_t k = e.header & kind_mask;
+    const Cell* p = value_at(c, c.pos);
+    if (!p) [[unlikely]] {
+        if (k == kind_lit && typeset::has(e, Type::unset)) {
+            stack::push(unset_cell());
+            return stack::ok;
+        }
+        Cell word = spec_word(fn, i);
+        errors::fire(errors::id::no_arg, &name, &word);
+    }
+    if (k == 0 && is(*p, Type::block) && !trace::on && !operator_at(c, c.pos + 1)) {
+        stack::push(*p);
+        ++c.pos;
+    } else if (k != 0 || trace::on) {
+        Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
+        if (st) return st;
+    } else if (Quick q = quick(c, p); q != Quick::done) {
+        Status st = q == Quick::none ? eval_value(c, *p, false, false) : finish_partial(c);
+        if (st) return st;
+    }
+    const Cell& v = stack::s.top[-1];
+    if (!typeset::has(e, type_of(v))) [[unlikely]]
+        expect_arg(fn, name, i, v);
+    return stack::ok;
+}
+
 // The arguments of a call through a plain word (no path, no apply, not an
 // operator): fixed arguments are fetched, and a function's refinements,
 // their arguments and its locals are given false and none; then the callable
@@ -450,33 +503,14 @@ Status fetch_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
         if (i >= (cs->tail - cs->head) / sizeof(Cell)) break;
         Cell e = cs->cells()[i];
         if (is(e, Type::typeset)) [[likely]] {
-            uint32_t k = e.header & kind_mask;
-            if (k == kind_return) continue;
+            if ((e.header & kind_mask) == kind_return) continue;
             if (!active) {
                 if (!function) break;
                 stack::push(none_cell());
                 continue;
             }
-            const Cell* p = value_at(c, c.pos);
-            if (!p) [[unlikely]] {
-                if (k == kind_lit && typeset::has(e, Type::unset)) {
-                    stack::push(unset_cell());
-                    continue;
-                }
-                Cell word = spec_word(fn, i);
-                errors::fire(errors::id::no_arg, &name, &word);
-            }
-            if (k == 0 && is(*p, Type::block) && !trace::on && !operator_at(c, c.pos + 1)) {
-                // A block argument (a branch, a body) is its own value.
-                stack::push(*p);
-                ++c.pos;
-            } else if (k != 0 || trace::on || !quick(c, p)) {
-                Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
-                if (st) return st;
-            }
-            const Cell& v = stack::s.top[-1];
-            if (!typeset::has(e, type_of(v))) [[unlikely]]
-                expect_arg(fn, name, i, v);
+            Status st = fetch_arg(fn, e, i, c, name);
+            if (st) return st;
         } else if (is(e, Type::refinement)) {
             if (!function) break;
             stack::push(logic_cell(false));
@@ -519,32 +553,6 @@ constexpr uint32_t if_ = 1, unless = 2, either = 3, while_ = 6, until = 7, loop 
 // Arguments of each (0: not taken inline); repeat's first is quoted.
 constexpr uint8_t arity[11] = {0, 2, 2, 3, 0, 0, 2, 1, 2, 3, 1};
 }  // namespace control
-
-// One argument of a call with fixed arguments, as fetch_plain takes it.
-[[gnu::always_inline]] inline Status fetch_arg(const Cell& fn, const Cell& e, uint32_t i, Code& c,
-                                               const Cell& name) {
-    uint32_t k = e.header & kind_mask;
-    const Cell* p = value_at(c, c.pos);
-    if (!p) [[unlikely]] {
-        if (k == kind_lit && typeset::has(e, Type::unset)) {
-            stack::push(unset_cell());
-            return stack::ok;
-        }
-        Cell word = spec_word(fn, i);
-        errors::fire(errors::id::no_arg, &name, &word);
-    }
-    if (k == 0 && is(*p, Type::block) && !trace::on && !operator_at(c, c.pos + 1)) {
-        stack::push(*p);
-        ++c.pos;
-    } else if (k != 0 || trace::on || !quick(c, p)) {
-        Status st = k == 0 ? eval_value(c, *p, false, false) : fetch_one(c, p, k, false);
-        if (st) return st;
-    }
-    const Cell& v = stack::s.top[-1];
-    if (!typeset::has(e, type_of(v))) [[unlikely]]
-        expect_arg(fn, name, i, v);
-    return stack::ok;
-}
 
 // The control native `code` run inline, or false when its spec is not the
 // one the inline form knows (nothing evaluated then). Tracing must be off.
@@ -1020,11 +1028,21 @@ struct FastKinds {
 };
 const FastKinds fast_kinds;
 
+// The library's modulo function (//) when it has its C++ body: integers
+// take that body's answer without a call.
+bool modulo_function(const Cell& op) {
+    static uint32_t body = 0;
+    if (!body) body = routines::find_body("modulo");
+    const Cell& code = cells(callable_more(op))[2];
+    return body && is(code, Type::integer) && uint32_t(int_of(code)) == body;
+}
+
 inline Fast fast_kind(const Cell& op) {
     Type src = op_source(op);
     uint32_t code = callable_code(op);
     if (src == Type::action) return code < 64 ? fast_kinds.action[code] : Fast::none;
     if (src == Type::native) return code < 128 ? fast_kinds.native[code] : Fast::none;
+    if (src == Type::function && modulo_function(op)) return Fast::modulo;
     return Fast::none;
 }
 
@@ -1046,6 +1064,7 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right) {
     if (!number(left) || !number(right)) return false;
     bool ints = is(left, Type::integer) && is(right, Type::integer);
     switch (kind) {
+        case Fast::modulo: return false;  // past int_apply: the function decides
         case Fast::add:
         case Fast::subtract:
         case Fast::multiply: {
@@ -1144,6 +1163,15 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right) {
         case Fast::gt: left = logic_cell(a > b); return true;
         case Fast::le: left = logic_cell(a <= b); return true;
         case Fast::ge: left = logic_cell(a >= b); return true;
+        case Fast::modulo: {
+            // What modulo's C++ body answers: operands whose magnitudes add
+            // up within 32 bits, a divisor other than zero.
+            int64_t m = b < 0 ? -int64_t(b) : b;
+            if (!b || (a < 0 ? -int64_t(a) : a) + m > INT32_MAX) return false;
+            r = int32_t(a % m);
+            left = integer_cell(r < 0 ? r + int32_t(m) : r);
+            return true;
+        }
         default: return false;
     }
 }
@@ -1188,40 +1216,58 @@ struct Inert {
 };
 const Inert inert;
 
-bool quick(Code& c, const Cell* p) {
+inline Quick quick(Code& c, const Cell* p) {
     Cell v;
     if (is(*p, Type::word)) {
         const Cell* slot = peek_value(*p);
-        if (!slot || !inert.held[type_id(*slot)]) return false;
+        if (!slot || !inert.held[type_id(*slot)]) return Quick::none;
         v = *slot;
     } else {
-        if (!inert.literal[type_id(*p)]) return false;
+        if (!inert.literal[type_id(*p)]) return Quick::none;
         v = *p;
     }
+    const Cell* q = value_at(c, c.pos + 1);
+    if (!q || !is(*q, Type::word)) {
+        stack::push(v);
+        ++c.pos;
+        return Quick::done;
+    }
+    return quick_ops(c, v);
+}
+
+// The operators after a simple first value.
+Quick quick_ops(Code& c, Cell v) {
     uint32_t pos = c.pos + 1;
     for (;;) {
         const Cell* q = value_at(c, pos);
         if (!q || !is(*q, Type::word)) break;
         const Cell* op = peek_value(*q);
-        if (!op) return false;
-        if (!is(*op, Type::op)) break;
+        if (!op || !is(*op, Type::op)) break;  // as eval_infix: no operator here
         Fast k = fast_kind(*op);
-        if (k == Fast::none) return false;
-        const Cell* r = value_at(c, pos + 1);
-        if (!r) return false;
-        if (is(*r, Type::word)) {
-            r = peek_value(*r);
-            if (!r) return false;
+        const Cell* r = k == Fast::none ? nullptr : value_at(c, pos + 1);
+        if (r && is(*r, Type::word)) r = peek_value(*r);
+        bool answered = r && int_apply(k, v, *r);
+        if (!answered && r && number(v) && number(*r)) {
+            // Mixed integer and float operands: still no operator routine.
+            Cell right = *r;
+            answered = fast_apply(k, v, right);
         }
-        if (!int_apply(k, v, *r)) return false;
+        if (!answered) {
+            // The general road calls this operator.
+            quick_stop = QuickStop{*q, *op, k};
+            stack::push(v);
+            c.pos = pos + 1;
+            return Quick::partial;
+        }
         pos += 2;
     }
     stack::push(v);
     c.pos = pos;
-    return true;
+    return Quick::done;
 }
 
-Status eval_infix(Code& c) {
+// The operators after a value; inline in eval_value, its hot caller.
+[[gnu::always_inline]] inline Status infix_chain(Code& c) {
     for (;;) {
         const Cell* p = value_at(c, c.pos);
         if (!p || !is(*p, Type::word)) return stack::ok;
@@ -1232,19 +1278,25 @@ Status eval_infix(Code& c) {
         if (trace::on) [[unlikely]]
             trace::dispatch(trace::event::fetch, &c.block, int32_t(c.pos), &name, nullptr);
         ++c.pos;
+        Fast k = Fast::none;
         if (!trace::on) {
-            Fast k = fast_kind(op);
-            if (k != Fast::none) {
-                if (fast_infix(k, c)) continue;
-                pending_fast = k;
-            }
+            k = fast_kind(op);
+            if (k != Fast::none && fast_infix(k, c)) continue;
         }
-        Type src = op_source(op);
-        op.header = uint32_t(src);
-        --stack::s.top;  // the left operand becomes slot 0 of the call
-        Status st = invoke(op, &c, name, nullptr, 0, nullptr, mode::word, true);
+        Status st = infix_call(c, name, op, k);
         if (st) return st;
     }
+}
+
+Status eval_infix(Code& c) { return infix_chain(c); }
+
+// Calls an operator (c.pos just past its word) on the value on top; its fast
+// kind, if any, is tried once its operands are fetched.
+Status infix_call(Code& c, const Cell& name, Cell op, Fast kind) {
+    pending_fast = kind;
+    op.header = uint32_t(op_source(op));
+    --stack::s.top;  // the left operand becomes slot 0 of the call
+    return invoke(op, &c, name, nullptr, 0, nullptr, mode::word, true);
 }
 
 }  // namespace
@@ -1297,22 +1349,38 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
         case Type::set_word: {
             // A simple value for a word of the global context: stored as the
             // general road below stores it, with nothing that could fail.
-            refresh_globals();
-            if (!trace::on && word_context(v) == globals.ctx && word_index(v) >= 0) {
-                const Cell* next = value_at(c, c.pos);
-                if (next && quick(c, next)) {
-                    globals.cells[word_index(v)] = stack::s.top[-1];
-                    break;
+            // Other values go the general road, a simple start taken quick.
+            Quick q = Quick::none;
+            Cell started;
+            if (!trace::on) [[likely]] {
+                if (const Cell* next = value_at(c, c.pos)) {
+                    q = quick(c, next);
+                    if (q == Quick::done) {
+                        refresh_globals();
+                        if (word_context(v) == globals.ctx && word_index(v) >= 0) {
+                            globals.cells[word_index(v)] = stack::s.top[-1];
+                            break;
+                        }
+                    }
+                    if (q != Quick::none) started = *--stack::s.top;
                 }
             }
             stack::mark_interp_native(v);
             stack::push(v);
-            if (trace::on) [[unlikely]]
-                trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), &v, nullptr);
-            const Cell* next = value_at(c, c.pos);
-            if (!next) errors::fire(errors::id::need_value, &v);
-            st = eval_value(c, *next, false, false);
-            if (st) return st;
+            if (q != Quick::none) {
+                stack::push(started);
+                if (q == Quick::partial) {
+                    st = finish_partial(c);
+                    if (st) return st;
+                }
+            } else {
+                if (trace::on) [[unlikely]]
+                    trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), &v, nullptr);
+                const Cell* next = value_at(c, c.pos);
+                if (!next) errors::fire(errors::id::need_value, &v);
+                st = eval_value(c, *next, false, false);
+                if (st) return st;
+            }
             Cell* base = stack::s.base;
             if (trace::on) [[unlikely]]
                 trace::dispatch(trace::event::set, &c.block, int32_t(c.pos), &base[1], &base[0]);
@@ -1426,7 +1494,7 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
     if (plain && trace::on) [[unlikely]]
         trace::dispatch(trace::event::push, &c.block, int32_t(c.pos - 1), stack::s.top - 1, nullptr);
     if (!no_infix) {
-        st = eval_infix(c);
+        st = infix_chain(c);
         if (st) return st;
     }
     return stack::ok;

@@ -487,6 +487,11 @@ void set_seed(uint32_t s) {
 
 uint32_t hash_pointer(uint32_t word) { return fmix32(word); }
 
+// Runs of 16 neighbouring integers keep their order: counting keys walk the
+// buckets (and the cache lines) one after the other. The runs themselves are
+// scattered, so strided keys (multiples of the bucket count) spread out.
+uint32_t hash_integer(uint32_t x) { return x + fmix32(x >> 4); }
+
 uint32_t hash_symbol_name(const char* name, size_t length) {
     // Lowered on the fly, four bytes a block, as murmur3 over the lowered copy.
     auto lower = [&](size_t i) {
@@ -562,7 +567,7 @@ uint32_t hash_value(const Cell& v, bool case_sensitive) {
     }
     switch (t) {
         case Type::integer: case Type::char_:
-            return fmix32(v.w2);
+            return hash_integer(v.w2);
         case Type::symbol: {
             if (v.w3 == 0) return 0;
             memory::Series* s = memory::buffer(v.w3);
@@ -697,16 +702,22 @@ int32_t put(Node t, uint32_t pos, bool* resized, Mode mode) {
     return insert_position(t, pos, mode);
 }
 
-void put_unique(Node t, uint32_t pos) {
+void put_unique(Node t, uint32_t pos) { put_unique(t, pos, slot_hash(t, pos)); }
+
+void put_unique(Node t, uint32_t pos, uint32_t hash) {
     check_stamp(t);
     if (hdr(t)->used >= hdr(t)->upper) grow(t);
-    uint32_t hash = slot_hash(t, pos);
     Found f = probe(t, hash, [](uint32_t) { return false; });
     occupy(t, uint32_t(f.free), pos, hash);
 }
 
-int32_t get(Node t, const Cell& key_in, uint32_t start, uint32_t skip, Mode mode, bool last,
+int32_t get(Node t, const Cell& key, uint32_t start, uint32_t skip, Mode mode, bool last,
             bool reverse) {
+    return get_hashed(t, key, hash_value(key), start, skip, mode, last, reverse);
+}
+
+int32_t get_hashed(Node t, const Cell& key_in, uint32_t hash, uint32_t start, uint32_t skip,
+                   Mode mode, bool last, bool reverse) {
     Cell key = key_in;  // a rebuild may move the buffer the key stands in
     check_stamp(t);
     Header* h = hdr(t);
@@ -719,7 +730,7 @@ int32_t get(Node t, const Cell& key_in, uint32_t start, uint32_t skip, Mode mode
         bool later = p > uint32_t(best);
         return (later != reverse) == last;
     };
-    probe(t, hash_value(key), [&](uint32_t slot) {
+    probe(t, hash, [&](uint32_t slot) {
         uint32_t first = first_position(t, int32_t(slot));
         if (!keys_equal(cells(series)[first], key, Mode::any_case, map_keys)) return false;
         if (h->kind == kind_map) {

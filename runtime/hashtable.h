@@ -60,6 +60,7 @@ uint32_t seed();
 void set_seed(uint32_t s);
 
 uint32_t hash_pointer(uint32_t word);
+uint32_t hash_integer(uint32_t value);
 // A spelling: ASCII A-Z lowered, every other byte as it is.
 uint32_t hash_symbol_name(const char* name, size_t length);
 // A string-like value from its head to its tail, one block per code point.
@@ -100,6 +101,8 @@ int32_t put(Node table, uint32_t position, bool* resized = nullptr,
 // map!: inserts the key at a position that the caller has just looked up and
 // not found, without comparing it again.
 void put_unique(Node table, uint32_t position);
+// The same with the key's hash_value known.
+void put_unique(Node table, uint32_t position, uint32_t hash);
 
 // The position of a key equal under the mode, or -1. hash!: among all the
 // occurrences, only positions at or after `start` (before it when `reverse`)
@@ -107,6 +110,10 @@ void put_unique(Node table, uint32_t position);
 // the farthest with `last`. map! answers its one key.
 int32_t get(Node table, const Cell& key, uint32_t start = 0, uint32_t skip = 1,
             Mode mode = Mode::any_case, bool last = false, bool reverse = false);
+// The same with the key's hash_value known.
+int32_t get_hashed(Node table, const Cell& key, uint32_t hash, uint32_t start = 0,
+                   uint32_t skip = 1, Mode mode = Mode::any_case, bool last = false,
+                   bool reverse = false);
 
 // Walks the equal keys one after the other. Start with a default Probe.
 struct Probe {

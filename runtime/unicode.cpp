@@ -219,9 +219,11 @@ Node load_utf8(const uint8_t* src, uint32_t bytes, Node target, uint32_t* remain
             pos = s->tail - s->head;
         }
         if (s->head + pos + unit > s->capacity) {
-            uint32_t grow = std::max<uint32_t>(unit == 2 ? bytes >> 2 : bytes, 16);
+            // Every byte left makes at most one character: one growth holds
+            // them all (growing by a share of the text copied long texts
+            // again and again once they widened).
             s->tail = s->head + pos;
-            s = memory::expand_series_copy(node, uint64_t(pos) + grow + unit);
+            s = memory::expand_series_copy(node, uint64_t(pos) + uint64_t(end - p + 1) * unit);
         }
         string::put_char(s->at_head() + pos, unit, c);
         pos += unit;

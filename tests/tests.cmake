@@ -135,4 +135,16 @@ endif()
 if(Python3_FOUND)
   add_test(NAME console-runs COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/console/run.py
            $<TARGET_FILE:zan>)
+  # The console window as the X server sees it: place, typing, pixels, closing.
+  if(ZAN_XVFB_RUN)
+    foreach(mode plain gc-stress)
+      add_test(NAME console-window-${mode} COMMAND ${ZAN_XVFB_RUN} -a ${ZAN_XVFB_SERVER} ${Python3_EXECUTABLE}
+               ${CMAKE_SOURCE_DIR}/tests/console/window.py $<TARGET_FILE:zan>)
+      set(env "NO_AT_BRIDGE=1;${ZAN_GUI_ENV}")
+      if(mode STREQUAL gc-stress)
+        set(env "ZAN_GC_STRESS=7;${env}")
+      endif()
+      set_tests_properties(console-window-${mode} PROPERTIES ENVIRONMENT "${env}" RESOURCE_LOCK x-display)
+    endforeach()
+  endif()
 endif()

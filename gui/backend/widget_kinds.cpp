@@ -466,8 +466,7 @@ void setup_after_create(const Cell& face_in, uint32_t window) {
     case Kind::window: set_menu_bar(face, window); break;
     default: break;
     }
-    if (r->kind != Kind::area && r->kind != Kind::window) apply_text(face, window);
-    if (r->kind == Kind::area) apply_text(face, window);
+    apply_text(face, window);  // a window's title too
     if (r->kind == Kind::group_box) apply_text(face, window);
     apply_color(face, window);
     apply_font(face, window);

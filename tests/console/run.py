@@ -60,6 +60,7 @@ PIPED = [
      'Name? == "Bob"\nBob\n'),
     ("ask at the end of input gives none", b'a: ask "? "\n', {}, "? == none\n"),
     ("quit ends the loop", b"q\n1\n", {}, ""),
+    ("a title for a pipe is ignored and the loop goes on", b'system/console/init "T"\n1\n', {}, "== 1\n"),
 ]
 
 for title, data, env, expected in PIPED:
@@ -69,8 +70,9 @@ for title, data, env, expected in PIPED:
 
 # Errors: their form, then an empty line.
 rc, out, _ = run(b"1 / 0\n2\n")
-check("an error prints its form and an empty line",
-      out, "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n\n== 2\n")
+head = "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n*** Stack: "
+check("an error prints its form (ending with the calls) and an empty line",
+      (out.startswith(head), out.endswith("\n\n== 2\n"), out.count("\n")), (True, True, 6))
 rc, out, _ = run(b"]\n")
 check("a closing bracket alone fails at once", out.startswith("*** Syntax Error"), True)
 rc, out, _ = run(b'"abc\n')
@@ -204,6 +206,9 @@ def session_check(title, ok):
 s = Session()
 session_check("the banner shows", s.expect("Type HELP for starting information."))
 session_check("the prompt shows", s.expect(">> "))
+session_check("the terminal's title is set", b"\x1b]0;Zan Console\x07" in s.out)
+s.keys('system/console/init "a^/b"\r')
+session_check("a title's control characters become blanks", s.expect("\x1b]0;a b\x07"))
 s.keys("1 + 2\r")
 session_check("a line is evaluated", s.expect("== 3"))
 s.keys("12\x1b[D3\r")

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -103,7 +104,8 @@ TEST(Hashing, FixedValuesAndCaseRules) {
     collector::set_enabled(false);  // the strings here are held by no root
     EXPECT_EQ(ht::hash_value(none_cell()), 0xFFFFFFFFu);
     EXPECT_EQ(ht::hash_value(unset_cell()), 0xFFFFFFFEu);
-    EXPECT_EQ(ht::hash_value(integer_cell(7)), ht::fmix32(7));
+    EXPECT_EQ(ht::hash_value(integer_cell(7)), ht::hash_integer(7));
+    EXPECT_EQ(ht::hash_value(char_cell(7)), ht::hash_integer(7));
     EXPECT_EQ(ht::hash_pointer(12345), ht::fmix32(12345));
 
     // A symbol name hashes its ASCII-lowered bytes; other bytes stay as they are.
@@ -124,6 +126,18 @@ TEST(Hashing, FixedValuesAndCaseRules) {
     // Words hash their canonical symbol, so every letter case meets.
     EXPECT_EQ(ht::hash_value(word("Hash-Case")), ht::hash_value(word("hash-case")));
     EXPECT_EQ(ht::hash_value(word("hash-case", Type::set_word)), ht::hash_value(word("HASH-CASE")));
+}
+
+// Counting integer keys take neighbouring buckets (within runs of 16), while
+// keys a power of two apart still spread over the buckets.
+TEST(Hashing, IntegersKeepRunsAndSpreadStrides) {
+    for (uint32_t x : {0u, 32u, 0x7FFFFFF0u, 0xFFFFFFE0u})
+        for (uint32_t i = 0; i < 15; ++i) EXPECT_EQ(ht::hash_integer(x + i + 1), ht::hash_integer(x + i) + 1);
+    for (uint32_t shift : {4u, 12u, 16u, 20u}) {
+        std::set<uint32_t> buckets;
+        for (uint32_t k = 0; k < 4096; ++k) buckets.insert(ht::hash_integer(k << shift) & 4095);
+        EXPECT_GT(buckets.size(), 2000u) << "stride 2^" << shift;
+    }
 }
 
 TEST(Hashing, KeyEqualityByMode) {
