@@ -93,8 +93,7 @@ void apply_line(Context& c) {
 
 // --- shadows ----------------------------------------------------------------------
 
-void blur_a8(std::vector<uint8_t>& px, int w, int h, double sigma) {
-    if (sigma <= 0.0) return;
+void gauss_a8(std::vector<uint8_t>& px, int w, int h, double sigma) {
     int r = int(std::ceil(sigma * 3));
     if (r > 256) r = 256;
     std::vector<double> k(size_t(2 * r + 1));
@@ -120,6 +119,46 @@ void blur_a8(std::vector<uint8_t>& px, int w, int h, double sigma) {
             }
             px[size_t(y * w + x)] = uint8_t(std::clamp(s + 0.5, 0.0, 255.0));
         }
+}
+
+// One box pass along a line of n values `stride` apart: each output is the
+// mean of the d inputs from `lo` before it; values outside the line count as 0.
+void box_pass(float* line, float* scratch, int n, int stride, int d, int lo) {
+    for (int i = 0; i < n; ++i) scratch[i] = line[size_t(i) * size_t(stride)];
+    double sum = 0;
+    for (int j = 0; j < d - lo && j < n; ++j) sum += scratch[j];
+    for (int i = 0; i < n; ++i) {
+        line[size_t(i) * size_t(stride)] = float(sum / d);
+        int enter = i + d - lo, leave = i - lo;
+        if (enter < n) sum += scratch[enter];
+        if (leave >= 0) sum -= scratch[leave];
+    }
+}
+
+// Three box passes stand for the gaussian from sigma 2 on: within a few
+// percent of it and O(1) a pixel whatever the radius. Below that the kernel
+// is applied as it is.
+void blur_a8(std::vector<uint8_t>& px, int w, int h, double sigma) {
+    if (sigma <= 0.0 || w <= 0 || h <= 0) return;
+    if (sigma < 2.0) {
+        gauss_a8(px, w, h, sigma);
+        return;
+    }
+    sigma = std::min(sigma, 256.0 / 3);  // the reach the mask is made for
+    int d = int(std::floor(sigma * 3 * std::sqrt(2 * pi) / 4 + 0.5));
+    // an even width is run as two passes leaning left and right, then one of d + 1
+    int sizes[3] = {d, d, d}, los[3] = {d / 2, d / 2, d / 2};
+    if (d % 2 == 0) {
+        los[1] = d / 2 - 1;
+        sizes[2] = d + 1;
+    }
+    std::vector<float> f(px.begin(), px.end());
+    std::vector<float> scratch(size_t(std::max(w, h)));
+    for (int y = 0; y < h; ++y)
+        for (int p = 0; p < 3; ++p) box_pass(&f[size_t(y) * size_t(w)], scratch.data(), w, 1, sizes[p], los[p]);
+    for (int x = 0; x < w; ++x)
+        for (int p = 0; p < 3; ++p) box_pass(&f[size_t(x)], scratch.data(), h, w, sizes[p], los[p]);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = uint8_t(std::clamp(f[i] + 0.5f, 0.0f, 255.0f));
 }
 
 // Draws the shadows of the current path beneath it: the shape's coverage in
