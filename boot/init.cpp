@@ -151,11 +151,16 @@ bool show_times = false;
 // A call of a global function from C++, on values that evaluate to
 // themselves: [name arg ...] made as a block, no text loaded.
 Cell call(const char* name, std::initializer_list<Cell> args) {
+    // The arguments wait on the value stack, where the collector sees them,
+    // while the block is made.
+    Cell* base = stack::s.top;
+    for (const Cell& a : args) stack::push(a);
     Cell code;
     collector::Root keep(code);
     block::make_at(code, int32_t(args.size() + 1));
     block::rs_append(code, context::add_global(symbol::make(name), true, false));
-    for (const Cell& a : args) block::rs_append(code, a);
+    for (Cell* a = base; a < base + args.size(); ++a) block::rs_append(code, *a);
+    stack::s.top = base;
     Cell* held = stack::push(code);
     stack::raise_status(interp::eval_block(*held, false));
     Cell result = stack::s.top[-1];
@@ -165,9 +170,9 @@ Cell call(const char* name, std::initializer_list<Cell> args) {
 
 // system/a/b: value, evaluated, so that the object's change handlers run
 // and its series know their owner.
-void set_system(const char* field, const char* sub, const Cell& value) {
-    Cell code, path;
-    collector::Root k1(code), k2(path);
+void set_system(const char* field, const char* sub, const Cell& value_in) {
+    Cell value = value_in, code, path;
+    collector::Root k0(value), k1(code), k2(path);
     block::make_at(path, 3);
     block::rs_append(path, context::add_global(symbol::make("system"), true, false));
     for (const char* name : {field, sub}) {
@@ -217,7 +222,11 @@ void set_run_values() {
     Cell args;
     collector::Root keep(args);
     block::make_at(args, platform::argc());
-    for (int i = 1; i < platform::argc(); ++i) block::rs_append(args, utf8_string(platform::argv()[i]));
+    for (int i = 1; i < platform::argc(); ++i) {
+        Cell arg = utf8_string(platform::argv()[i]);
+        collector::Root keep_arg(arg);
+        block::rs_append(args, arg);
+    }
     set_system("options", "args", args);
     if (platform::argc() > 0) set_system("options", "boot", utf8_string(platform::argv()[0]));
     // The new series belong to the options object, as those it was made with:

@@ -70,6 +70,16 @@ foreach(script ${ZAN_EXIT_TESTS})
                    -P ${CMAKE_SOURCE_DIR}/tests/scripts/expect_exit.cmake)
 endforeach()
 
+# Start-up with the collector stressed at several paces: the run values and the
+# script's arguments are made while collections move and free series.
+foreach(level 1 2 3 4 5 6 11 13)
+  add_test(NAME gc-stress.start-${level}
+           COMMAND ${CMAKE_COMMAND} -E env ZAN_GC_STRESS=${level}
+                   ${CMAKE_COMMAND} -DZAN=$<TARGET_FILE:zan>
+                   -DSCRIPT=${CMAKE_SOURCE_DIR}/tests/scripts/exits/command_line_args.zan
+                   -P ${CMAKE_SOURCE_DIR}/tests/scripts/expect_exit.cmake)
+endforeach()
+
 # The lexer's benchmark driver, run by bench/lexer_bench.sh.
 # It takes the unit tests' stand-ins for pieces not built yet, while there are any.
 file(GLOB ZAN_LEXBENCH_STUBS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_stub.cpp)
