@@ -92,16 +92,25 @@ void release_bitmap(void* resource) {
     delete b;
 }
 
+// Writes a drawing not yet read back from the device into the pixels.
+void sync_drawn(uint32_t* w, Bitmap& b) {
+    if (!(w[w_flags] & flag::drawn)) return;
+    if (g_hooks.sync && b.device) g_hooks.sync(b, b.device);
+    w[w_flags] &= ~flag::drawn;
+}
+
 void mark_image_cell(Cell& c) {
     if (!c.w2 || !collector::mark_node(c.w2)) return;
     uint32_t* w = words(c.w2);
     if (int32_t(w[w_index]) < 0) return;
     externals::mark(int32_t(w[w_index]));
     Bitmap* b = static_cast<Bitmap*>(externals::resource(int32_t(w[w_index])));
-    if (w[w_flags] & flag::used)
+    if (w[w_flags] & flag::used) {
         w[w_flags] &= ~flag::used;
-    else if (b)
+    } else if (b) {
+        sync_drawn(w, *b);  // an unread drawing must outlive its device
         release_device(*b);
+    }
 }
 
 // Pixel memory for a new bitmap; a collection first when much was made since
@@ -176,11 +185,7 @@ Bitmap* bitmap_of(Node record) {
 uint32_t* read_pixels(Node record) {
     Bitmap* b = bitmap_of(record);
     if (!b || !b->pixels) fire_bad_media();
-    uint32_t* w = words(record);
-    if (w[w_flags] & flag::drawn) {
-        if (g_hooks.sync && b->device) g_hooks.sync(*b, b->device);
-        w[w_flags] &= ~flag::drawn;
-    }
+    sync_drawn(words(record), *b);
     return b->pixels;
 }
 
