@@ -5,13 +5,8 @@
 # Usage: bench/binmap_bench.sh [path/to/zan]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
-zan=${1:-}
-if [ -z "$zan" ]; then
-    for candidate in "$here/../build-release/zan" "$here/../build/zan"; do
-        [ -x "$candidate" ] && { zan=$candidate; break; }
-    done
-fi
-[ -n "$zan" ] && [ -x "$zan" ] || { echo "no zan executable; build first" >&2; exit 1; }
+. "$here/common.sh"
+find_zan "${1:-}"
 show() {  # names, zan times, python times
     echo "$1|$2|$3" | awk -F'|' '{
         n = split($1, names, " "); split($2, z, " "); split($3, p, " ")

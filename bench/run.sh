@@ -7,13 +7,8 @@
 # build/zan). RUNS=N sets the runs per program and runtime (default 5).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
-zan=${1:-}
-if [ -z "$zan" ]; then
-    for candidate in "$here/../build-release/zan" "$here/../build/zan"; do
-        [ -x "$candidate" ] && { zan=$candidate; break; }
-    done
-fi
-[ -n "$zan" ] && [ -x "$zan" ] || { echo "no zan executable; build first" >&2; exit 1; }
+. "$here/common.sh"
+find_zan "${1:-}"
 if ! command -v lua5.4 >/dev/null 2>&1; then
     echo "installing lua5.4" >&2
     (apt-get install -y lua5.4 >/dev/null 2>&1 || sudo apt-get install -y lua5.4 >/dev/null 2>&1) ||

@@ -8,13 +8,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 runs=${1:-50}
-zan=${2:-}
-if [ -z "$zan" ]; then
-  for candidate in "$here/../build-release/zan" "$here/../build/zan"; do
-    [ -x "$candidate" ] && { zan=$candidate; break; }
-  done
-fi
-[ -n "$zan" ] && [ -x "$zan" ] || { echo "no zan executable; build first" >&2; exit 1; }
+. "$here/common.sh"
+find_zan "${2:-}"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 printf 'Zan []\nprint 1\n' > "$dir/one.zan"

@@ -4,13 +4,8 @@
 # Usage: bench/zanbin.sh [path/to/zan] (default: build-release/zan, else build/zan).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
-zan=${1:-}
-if [ -z "$zan" ]; then
-    for candidate in "$here/../build-release/zan" "$here/../build/zan"; do
-        [ -x "$candidate" ] && { zan=$candidate; break; }
-    done
-fi
-[ -n "$zan" ] && [ -x "$zan" ] || { echo "no zan executable; build first" >&2; exit 1; }
+. "$here/common.sh"
+find_zan "${1:-}"
 z=$("$zan" "$here/zanbin.zan") || { echo "zan failed: $z" >&2; exit 1; }
 p=$(python3 "$here/zanbin.py") || { echo "python3 failed" >&2; exit 1; }
 echo "zan:     $z"

@@ -264,22 +264,26 @@ void select(actions::Args args, const actions::FindRefs& given) {
     args[0] = is(args[0], Type::binary) ? integer_cell(int32_t(c)) : char_cell(c);
 }
 
+bool sort_span(const Cell& s, const actions::SortRefs& r, int64_t& head, int64_t& len) {
+    if (!r.part) return true;
+    int64_t c = series::part_count(s, *r.part, "part");
+    if (c >= 0) {
+        len = std::min(len, c);
+        return true;
+    }
+    if (head + c < 0) return false;
+    head += c;
+    len = -c;
+    return true;
+}
+
 void sort(actions::Args args, const actions::SortRefs& r) {
     Cell& s = args[0];
     Node n = series_node(s);
     uint32_t total = buffer_length(n);
     int64_t head = head_index(s);
     int64_t len = total - head;
-    if (r.part) {
-        int64_t c = series::part_count(s, *r.part, "part");
-        if (c < 0) {
-            if (head + c < 0) return;
-            head += c;
-            len = -c;
-        } else {
-            len = std::min(len, c);
-        }
-    }
+    if (!sort_span(s, r, head, len)) return;
     int64_t size = 1;
     if (r.skip) {
         size = to_int(*r.skip);

@@ -22,6 +22,9 @@ CompareCallback compare_callback_installed();
 // A comparator function's answer as a sort result: logic, number (negated),
 // none first, anything else after.
 int comparator_answer(const Cell& result);
+// The span sort orders from `head` for `len` values: /part cuts it, or when
+// negative moves it back before the head. False: nothing to sort.
+bool sort_span(const Cell& s, const actions::SortRefs& r, int64_t& head, int64_t& len);
 
 // Character comparators of sort, one per unit: below, at or above 0. mode:
 // bit 0 reverse, bit 1 whole records, from bit 2 the record size in units

@@ -728,16 +728,7 @@ void sort(Args args, const actions::SortRefs& r) {
     Cell& v = args[0];
     int64_t head = head_index(v);
     int64_t len = length_of(v);
-    if (r.part) {
-        int64_t c = series::part_count(v, *r.part, "part");
-        if (c < 0) {
-            if (head + c < 0) return;
-            head += c;
-            len = -c;
-        } else {
-            len = std::min(len, c);
-        }
-    }
+    if (!string::sort_span(v, r, head, len)) return;
     int64_t size = 1;
     if (r.skip) {
         size = is(*r.skip, Type::integer) ? int_of(*r.skip) : 0;

@@ -40,16 +40,6 @@ int font_kind() {
 
 Cell field(const Cell& obj, const char* name) { return get_field(obj, name); }
 
-std::string cut_name(const std::string& name) {
-    size_t n = 0, i = 0;
-    while (i < name.size() && n < 31) {
-        unsigned char ch = static_cast<unsigned char>(name[i]);
-        i += ch < 0x80 ? 1 : ch < 0xE0 ? 2 : ch < 0xF0 ? 3 : 4;
-        ++n;
-    }
-    return name.substr(0, std::min(i, name.size()));
-}
-
 // The default GUI font: gtk-font-name as the back end read it at start.
 std::string default_family() {
     Cell f = spine::system_field({"view", "fonts", "system"});
@@ -73,7 +63,7 @@ bool has_style(const Cell& style, const char* name) {
 PangoFontDescription* make_description(const Cell& font, double dpi_value) {
     PangoFontDescription* d = pango_font_description_new();
     Cell name = is(font, Type::object) ? field(font, "name") : none_cell();
-    std::string family = is(name, Type::string) ? cut_name(string::to_utf8(name)) : default_family();
+    std::string family = is(name, Type::string) ? render::font_family_name(string::to_utf8(name)) : default_family();
     pango_font_description_set_family(d, family.c_str());
     Cell size = is(font, Type::object) ? field(font, "size") : none_cell();
     double points = is(size, Type::integer) && int_of(size) > 0 ? int_of(size) : default_size();

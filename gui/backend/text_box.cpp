@@ -31,6 +31,16 @@
 
 namespace zan::render {
 
+std::string font_family_name(const std::string& name) {
+    size_t n = 0, i = 0;
+    while (i < name.size() && n < 31) {
+        unsigned char ch = static_cast<unsigned char>(name[i]);
+        i += ch < 0x80 ? 1 : ch < 0xE0 ? 2 : ch < 0xF0 ? 3 : 4;
+        ++n;
+    }
+    return name.substr(0, std::min(i, name.size()));
+}
+
 namespace {
 
 int g_font_kind = 0, g_layout_kind = 0;
@@ -83,22 +93,11 @@ Cell default_font_field(const char* name) {
     return f ? *f : none_cell();
 }
 
-std::string cut_name(const std::string& name) {
-    // At most 31 characters.
-    size_t n = 0, i = 0;
-    while (i < name.size() && n < 31) {
-        unsigned char ch = static_cast<unsigned char>(name[i]);
-        i += ch < 0x80 ? 1 : ch < 0xE0 ? 2 : ch < 0xF0 ? 3 : 4;
-        ++n;
-    }
-    return name.substr(0, std::min(i, name.size()));
-}
-
 PangoFontDescription* build_font(const Cell& font) {
     PangoFontDescription* d = pango_font_description_new();
     Cell name = field(font, "name");
     if (!is(name, Type::string)) name = default_font_field("system");
-    pango_font_description_set_family(d, is(name, Type::string) ? cut_name(string::to_utf8(name)).c_str() : "Sans");
+    pango_font_description_set_family(d, is(name, Type::string) ? font_family_name(string::to_utf8(name)).c_str() : "Sans");
     Cell size = field(font, "size");
     if (!(is(size, Type::integer) && int_of(size) >= 1)) size = default_font_field("size");
     double points = number(size, 10.0);
@@ -253,7 +252,7 @@ void apply_styles(PangoAttrList* list, const Cell& styles, const std::string& te
         } else if (is(v, Type::tuple)) {
             add_colour(list, colour_word(v), false, start, end);
         } else if (is(v, Type::string)) {
-            add_attr(list, pango_attr_family_new(cut_name(string::to_utf8(v)).c_str()), start, end);
+            add_attr(list, pango_attr_family_new(font_family_name(string::to_utf8(v)).c_str()), start, end);
         } else if (is(v, Type::integer) || is(v, Type::float_)) {
             double pt = number(v, 10);
             if (pt > 0 && pt < 10000)

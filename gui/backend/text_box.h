@@ -3,9 +3,14 @@
 
 #include <pango/pangocairo.h>
 
+#include <string>
+
 #include "runtime/cell.h"
 
 namespace zan::render {
+
+// A font name as pango takes it: at most 31 characters.
+std::string font_family_name(const std::string& name);
 
 // The shared pango context: measuring and painting use the same one.
 PangoContext* text_context();

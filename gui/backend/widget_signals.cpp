@@ -89,8 +89,7 @@ void store_text(const Cell& face_in, const std::string& text) {
 }
 
 void read_selection(uint32_t window) {
-    ViewState* s = state_of(window);
-    WidgetRecord* r = record_of(windows::get(window));
+    auto [w, r, s] = parts_of(window);
     if (!s || !r) return;
     int start = 0, end = 0;
     if (r->kind == Kind::field) {
@@ -130,8 +129,7 @@ void on_clicked(GtkButton*, gpointer data) {
 void on_toggled(GtkToggleButton* t, gpointer data) {
     uint32_t window = window_of(data);
     if (!speaking(window)) return;
-    ViewState* s = state_of(window);
-    WidgetRecord* r = record_of(windows::get(window));
+    auto [w, r, s] = parts_of(window);
     Cell face = face_of(window);
     collector::Root keep(face);
     if (r->kind == Kind::radio) return;
@@ -152,8 +150,7 @@ void on_toggled(GtkToggleButton* t, gpointer data) {
 void on_value_changed(GtkRange* range, gpointer data) {
     uint32_t window = window_of(data);
     if (!speaking(window)) return;
-    ViewState* s = state_of(window);
-    WidgetRecord* r = record_of(windows::get(window));
+    auto [w, r, s] = parts_of(window);
     Cell face = face_of(window);
     collector::Root keep(face);
     double pos = gtk_range_get_value(range);
@@ -213,8 +210,7 @@ void on_day_selected(GtkCalendar* cal, gpointer data) {
 // Before the page changes: `select` with the tab shown now, which may refuse.
 void on_switch_page(GtkNotebook* nb, GtkWidget*, guint page, gpointer data) {
     uint32_t window = window_of(data);
-    ViewState* s = state_of(window);
-    WidgetRecord* r = record_of(windows::get(window));
+    auto [w, r, s] = parts_of(window);
     if (!s || !r || !r->face_slot || r->cleaned || s->applying) return;
     int old = gtk_notebook_get_current_page(nb);
     if (old == int(page)) return;
@@ -223,8 +219,7 @@ void on_switch_page(GtkNotebook* nb, GtkWidget*, guint page, gpointer data) {
 
 void on_page_switched(GtkNotebook*, GtkWidget*, guint page, gpointer data) {
     uint32_t window = window_of(data);
-    ViewState* s = state_of(window);
-    WidgetRecord* r = record_of(windows::get(window));
+    auto [w, r, s] = parts_of(window);
     if (!s || !r || !r->face_slot || r->cleaned || s->applying) return;
     tab_switched(window, int(page));
 }
