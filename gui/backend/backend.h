@@ -39,6 +39,8 @@ void show_error_box(const char* caption, const char* text);
 // Start-up, before the boot scripts: registers the platform and event
 // routines and gives `wait` the event loop. Needs no display.
 void register_routines();
+// The C++ bodies of the view layer's dispatch functions.
+void register_view_bodies();
 
 // --- event types, flags ----------------------------------------------------------
 
@@ -224,6 +226,11 @@ int32_t exit_counter();
 // The rate facet applied to a window: integer n ≥ 1, time! > 0, or none
 // (stops); anything else raises invalid-facet-type.
 void set_rate(uint32_t window, const Cell& rate);
+// Performance timer: a stamp of the monotonic clock in nanoseconds (64 bits:
+// it never wraps), and the milliseconds since it. A stamp from the future
+// restarts at now and answers 0.
+int64_t timer_start();
+double timer_elapsed(int64_t& stamp);
 
 // --- capture, cursor ---------------------------------------------------------------
 

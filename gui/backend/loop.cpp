@@ -9,6 +9,7 @@
 // passes the quit on while windows of enclosing loops are gone too.
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 
 #include "evaluator/natives_system.h"
 #include "gui/backend/backend.h"
@@ -139,6 +140,21 @@ void set_rate(uint32_t window, const Cell& rate) {
     g_source_set_can_recurse(s, TRUE);
     r->timer = g_source_attach(s, nullptr);
     g_source_unref(s);
+}
+
+int64_t timer_start() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+double timer_elapsed(int64_t& stamp) {
+    int64_t d = timer_start() - stamp;
+    if (d < 0) {
+        stamp += d;
+        return 0.0;
+    }
+    return double(d) / 1e6;
 }
 
 namespace spine {

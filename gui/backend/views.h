@@ -90,7 +90,10 @@ void apply_text(const Cell& face, uint32_t window);
 void apply_selected(const Cell& face, uint32_t window);
 void apply_color(const Cell& face, uint32_t window);
 void set_items(const Cell& face, uint32_t window);
-void set_tabs(const Cell& face, uint32_t window);
+// The tabs made again from `data`; the tab shown is `page` (1-based) when
+// given, else `selected` (clamped into it).
+void set_tabs(const Cell& face, uint32_t window, int32_t page = 0);
+void retitle_tab(const Cell& face, uint32_t window, const Cell& title);
 void select_tab(const Cell& face, uint32_t window, int n);
 void apply_image(const Cell& face, uint32_t window);
 void apply_options(const Cell& face, uint32_t window);

@@ -477,18 +477,43 @@ namespace {
 // A face gets exactly its rectangle, also below what its widget's theme
 // asks for; GTK complains of every such squeeze. Those complaints alone are
 // dropped, everything else GTK logs goes on as before.
-void quiet_squeezes(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+bool squeeze_complaint(const char* domain, const char* message) {
     static const char* squeezes[] = {"Negative content width", "Negative content height",
-                                     "for_size smaller than min-size", "gtk_box_gadget_distribute: assertion"};
-    if (message)
-        for (const char* s : squeezes)
-            if (std::strstr(message, s)) return;
-    g_log_default_handler(domain, level, message, nullptr);
+                                     "for_size smaller than min-size", "gtk_box_gadget_distribute: assertion",
+                                     "Drawing a gadget with negative dimensions"};
+    if (!domain || !message || std::strcmp(domain, "Gtk") != 0) return false;
+    for (const char* s : squeezes)
+        if (std::strstr(message, s)) return true;
+    return false;
+}
+
+void quiet_squeezes(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+    if (!squeeze_complaint(domain, message)) g_log_default_handler(domain, level, message, nullptr);
+}
+
+// GTK logs through the structured writer, which plain handlers never see.
+GLogWriterOutput quiet_writer(GLogLevelFlags level, const GLogField* fields, gsize n, gpointer) {
+    if (level & (G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL)) {
+        const char* domain = nullptr;
+        const char* message = nullptr;
+        for (gsize i = 0; i < n; ++i) {
+            if (fields[i].length >= 0) continue;  // text fields end with a 0
+            if (std::strcmp(fields[i].key, "GLIB_DOMAIN") == 0) domain = static_cast<const char*>(fields[i].value);
+            if (std::strcmp(fields[i].key, "MESSAGE") == 0) message = static_cast<const char*>(fields[i].value);
+        }
+        if (squeeze_complaint(domain, message)) return G_LOG_WRITER_HANDLED;
+    }
+    return g_log_writer_default(level, fields, n, nullptr);
 }
 }  // namespace
 
 void install() {
-    g_log_set_handler("Gtk", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL), quiet_squeezes, nullptr);
+    static bool quieted = false;
+    if (!quieted) {
+        quieted = true;
+        g_log_set_handler("Gtk", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL), quiet_squeezes, nullptr);
+        g_log_set_writer_func(quiet_writer, nullptr, nullptr);  // once a process
+    }
     set_factory(Kind::window, make_window);
     set_factory(Kind::panel, make_panel);
     set_factory(Kind::group_box, make_group_box);

@@ -545,7 +545,7 @@ void change_items(const Cell& face, uint32_t window, const Cell& action, int32_t
 
 // --- tabs -----------------------------------------------------------------------------------
 
-void set_tabs(const Cell& face_in, uint32_t window) {
+void set_tabs(const Cell& face_in, uint32_t window, int32_t page) {
     Cell face = face_in;
     collector::Root keep(face);
     GtkWidget* w = windows::get(window);
@@ -570,10 +570,10 @@ void set_tabs(const Cell& face_in, uint32_t window) {
     replace_pages(face);
     for (GtkWidget* k : kept) g_object_unref(k);
     int32_t n = int32_t(s->pages.size());
-    Cell sel = get_facet(face, facet::selected);
+    Cell sel = page > 0 ? integer_cell(page) : get_facet(face, facet::selected);
     if (is(sel, Type::integer) && n > 0) {
         int32_t at = std::clamp(int_of(sel), 1, n);
-        set_facet_quiet(face, facet::selected, integer_cell(at));
+        if (page <= 0) set_facet_quiet(face, facet::selected, integer_cell(at));
         ++s->applying;
         gtk_notebook_set_current_page(nb, at - 1);
         --s->applying;
@@ -582,6 +582,22 @@ void set_tabs(const Cell& face_in, uint32_t window) {
     } else {
         set_facet_quiet(face, facet::selected, integer_cell(1));
         s->last_tab = n > 0 ? 0 : -1;
+    }
+}
+
+// A title changed in place: only its own tab is renamed.
+void retitle_tab(const Cell& face, uint32_t window, const Cell& title) {
+    ViewState* s = state_of(window);
+    Cell data = get_facet(face, facet::data);
+    if (!s || !GTK_IS_NOTEBOOK(s->main) || !(is(data, Type::block) || is(data, Type::hash))) return;
+    int32_t total = int32_t(series_index(data)) + block::rs_length(data);
+    for (int32_t i = 0; i < total; ++i) {
+        const Cell& v = *block::rs_abs_at(data, i);
+        if (!is_string_like(v) || series_node(v) != series_node(title)) continue;
+        size_t p = size_t(native_position(data, i));
+        if (p < s->pages.size())
+            gtk_notebook_set_tab_label_text(GTK_NOTEBOOK(s->main), s->pages[p], text_of(v).c_str());
+        return;
     }
 }
 
@@ -658,6 +674,13 @@ static void order_pane(const Cell& face_in, uint32_t window) {
     }
 }
 
+static gboolean order_pane_later(gpointer data) {
+    uint32_t window = GPOINTER_TO_UINT(data);
+    Cell face = face_of(window);
+    if (is(face, Type::object)) order_pane(face, window);
+    return G_SOURCE_REMOVE;
+}
+
 // --- update-view ------------------------------------------------------------------------
 
 namespace {
@@ -723,7 +746,13 @@ void apply_bits(const Cell& face, uint32_t window, uint32_t bits) {
         if (kind == Kind::tab_panel) replace_pages(face);
     }
     if (bits & 0x8) apply_text(face, window);
-    if (bits & 0x80) apply_data(face, window);
+    if (bits & 0x80) {
+        // Tabs made again keep the page shown so far when a new `selected`
+        // waits: that choice then takes the click path like any other.
+        ViewState* s = state_of(window);
+        if (kind == Kind::tab_panel && (bits & 0x400) && s) set_tabs(face, window, std::max(s->last_tab + 1, 1));
+        else apply_data(face, window);
+    }
     if (bits & 0x100) {
         if (GtkWidget* ww = windows::get(window)) gtk_widget_set_sensitive(ww, logic_facet(face, facet::enabled_q, true));
     }
@@ -786,6 +815,12 @@ void update_facet(Cell* args) {
     uint32_t window = face_handle(owner);
     WidgetRecord* r = record_of(windows::get(window));
     if (word_is(word, "pane")) {
+        // A move inside one pane is told before the faces move and never
+        // after: their order is put right on the next pass of the loop.
+        if (r && word_is(action, "move")) {
+            g_idle_add_full(G_PRIORITY_HIGH_IDLE, order_pane_later, GUINT_TO_POINTER(window), nullptr);
+            return;
+        }
         if (!r || !action_in(action, {"inserted", "poke", "put", "moved", "changed", "appended", "poked", "reversed"})) return;
         Cell value = args[2];
         collector::Root keep(value);
@@ -815,8 +850,7 @@ void update_facet(Cell* args) {
             return;
         }
         if (r->kind == Kind::tab_panel) {
-            // A title changed in place makes all the tabs again.
-            if (is_string_like(args[2])) set_tabs(owner, window);
+            if (is_string_like(args[2])) retitle_tab(owner, window, args[2]);
             else change_items(owner, window, action, index, part);
             return;
         }

@@ -1,6 +1,7 @@
 // The GUI spine's inner machinery: the widget value table, DPI rounding, the
 // key tables, the message records behind native events and the loop counters.
 #include <gtest/gtest.h>
+#include <ctime>
 #include <gdk/gdkkeysyms.h>
 
 #include "context_fixture.h"
@@ -113,6 +114,36 @@ TEST(GuiLoop, PassesWithoutGtkTouchNoCounter) {
     gui::loop_window_gone();
     EXPECT_EQ(gui::loop_counter(), loops - 1);
     EXPECT_EQ(gui::exit_counter(), exits + 1);
+}
+
+// Stamps hold nanoseconds in 64 bits: a stamp older than 2^32 ticks (4.3 s)
+// still answers its real age, where a 32-bit difference would wrap.
+TEST(GuiTimer, ElapsedNeverWrapsAndAFutureStampRestarts) {
+    int64_t now = gui::timer_start();
+    struct Case {
+        int64_t age_ns;
+        double at_least, below;
+    } cases[] = {
+        {0, 0.0, 1000.0},
+        {int64_t(5e9), 5000.0, 6000.0},
+        {int64_t(1) << 32, 4294.9, 5294.0},
+        {int64_t(3) * 24 * 3600 * 1'000'000'000, 2.592e8, 2.592e8 + 1000.0},
+    };
+    for (const Case& c : cases) {
+        int64_t stamp = now - c.age_ns;
+        double ms = gui::timer_elapsed(stamp);
+        EXPECT_GE(ms, c.at_least) << c.age_ns;
+        EXPECT_LT(ms, c.below) << c.age_ns;
+        EXPECT_EQ(stamp, now - c.age_ns);  // an ordinary read keeps the stamp
+    }
+    int64_t future = now + int64_t(60e9);
+    EXPECT_EQ(gui::timer_elapsed(future), 0.0);
+    EXPECT_LE(future, gui::timer_start());
+    EXPECT_GE(future, now);
+    int64_t stamp = gui::timer_start();
+    timespec pause{0, 20'000'000};
+    nanosleep(&pause, nullptr);
+    EXPECT_GE(gui::timer_elapsed(stamp), 20.0);
 }
 
 }  // namespace
