@@ -68,7 +68,9 @@ Cell decode_value(const uint8_t* data, size_t size, const Cell& payload);
 // Decodes the boot image into the root block with the collector held off:
 // definitions, words bound by root index, class ids kept. A bad magic or a
 // failed decode is reported on standard error and ends the process with a
-// non-zero status. Answers the number of root cells.
+// non-zero status. Answers the number of root cells. Meant for the image built
+// into zan, which the generator decoded with every check: bounds are checked,
+// names' UTF-8 and function specs are not checked again.
 uint32_t load_payload(const uint8_t* data, size_t size);
 // The same, raising the reader's errors instead of ending the process (for
 // tests and the image generator's self-check). `target` receives the roots.

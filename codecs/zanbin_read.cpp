@@ -104,6 +104,7 @@ public:
 
     uint32_t run(const Cell& payload);
     uint32_t base() const { return base_; }
+    void trust() { trusted_ = true; }
 
 private:
     [[noreturn]] void bad(const uint8_t* at) {
@@ -127,6 +128,11 @@ private:
         return v;
     }
     uint32_t leb() {
+        // Most numbers of a buffer fit in one byte.
+        if (p_ < end_ && *p_ < 0x80) return *p_++;
+        return leb_long();
+    }
+    uint32_t leb_long() {
         uint32_t v = 0;
         for (int i = 0; i < 5; ++i) {
             const uint8_t* at = p_;
@@ -155,6 +161,21 @@ private:
     }
 
     void header();
+    // What each type byte meets before its body is read, settled once per
+    // buffer: types never written are no-codec, bytes outside the type range
+    // or without a record of their own are refused.
+    void settle_types() {
+        for (int i = 0; i < 256; ++i) {
+            Type t = Type(i);
+            uint8_t v = readable;
+            if (unserialisable(t) && !(t == Type::routine && !codec_)) v = no_codec_type;
+            else if (t > Type::event || t == Type::symbol || t == Type::series ||
+                     (t == Type::logic && compact_))
+                v = refused;
+            else if (!datatype::registered(t)) v = no_codec_type;
+            verdict_[i] = v;
+        }
+    }
     uint32_t symbol_id(uint32_t number, const uint8_t* at);
     uint32_t symbol_at() {
         const uint8_t* at = p_;
@@ -204,11 +225,17 @@ private:
     template <typename Fn>
     void checked(const uint8_t* at, Fn&& fn);
 
+    static constexpr uint8_t readable = 0, refused = 1, no_codec_type = 2;
+    uint8_t verdict_[256];
     const uint8_t* start_;
     const uint8_t* p_;
     const uint8_t* end_;
     bool codec_;
     bool compact_ = true;
+    // The image built into zan: the image generator decoded these very bytes
+    // with every check before writing them, so start-up skips the checks of
+    // meaning (names' UTF-8, function specs); every bound is still checked.
+    bool trusted_ = false;
     Cell target_;
     collector::Root keep_target_{target_};
     Cell scratch_ = unset_cell();
@@ -254,7 +281,7 @@ uint32_t Reader::symbol_id(uint32_t number, const uint8_t* at) {
     const uint8_t* name = strings_ + off;
     const uint8_t* stop = static_cast<const uint8_t*>(std::memchr(name, 0, strings_size_ - off));
     if (!stop || stop == name) bad(at);
-    for (const uint8_t* q = name; q < stop;) {
+    for (const uint8_t* q = name; q < stop && !trusted_;) {
         int32_t cp;
         const uint8_t* next = unicode::fast_decode_utf8_char(q, cp);
         if (cp < 0 || next > stop) bad(at);
@@ -414,13 +441,8 @@ void Reader::definition(Sink& s) {
 
 void Reader::body(const Head& h, Sink& s) {
     Type t = h.type;
-    if (unserialisable(t) && !(t == Type::routine && !codec_)) {
-        Cell dt = datatype_cell(t);
-        errors::fire(no_codec(), &dt);
-    }
-    if (t > Type::event || t == Type::symbol || t == Type::series || (t == Type::logic && compact_))
-        bad(h.at);
-    if (!datatype::registered(t)) {
+    if (uint8_t v = verdict_[uint8_t(t)]) {
+        if (v == refused) bad(h.at);
         Cell dt = datatype_cell(t);
         errors::fire(no_codec(), &dt);
     }
@@ -782,6 +804,17 @@ void Reader::series(const Head& h, Sink& s) {
 
 void Reader::bind_word(const Sink* word, Node ctx, uint32_t symbol, int32_t index, const uint8_t* at) {
     if (!word) return;
+    // Nearly every word names its own spelling at its index: one look at the
+    // words block settles it without folding case.
+    if (index >= 0) {
+        memory::Series* wb = memory::buffer(context::words(ctx));
+        if (uint32_t(index) < wb->length() && word_symbol(wb->cells()[index]) == symbol) {
+            Cell& w = slot(*word);
+            w.w1 = ctx;
+            w.w3 = uint32_t(index);
+            return;
+        }
+    }
     // `self` in an object's functions stands for the object without a slot.
     static const uint32_t self_symbol = symbol::resolve(symbol::make("self"));
     if (index == -1 && context::has_self(ctx) && symbol::resolve(symbol) == self_symbol) {
@@ -1024,6 +1057,7 @@ Node Reader::function(const Head& h, Sink& s, const Sink* word, uint32_t symbol,
         }
     }
     // The locals must be the spec's words, in order, and the spec sound.
+    if (trusted_) return ctx;
     Cell spec_cell = series_cell(Type::block, spec);
     collector::Root keep_cell(spec_cell);
     uint32_t k = 0, n = context::length(ctx);
@@ -1295,6 +1329,7 @@ uint32_t Reader::run(const Cell& payload) {
     }
     p_ = start_ + 8;
     header();
+    settle_types();
     Node t = series_node(target_);
     base_ = length_of(t);
     while (p_ < end_) {
@@ -1346,11 +1381,14 @@ Cell decode_value(const uint8_t* data, size_t size, const Cell& payload) {
     return out;
 }
 
-uint32_t decode_boot(const uint8_t* data, size_t size, const Cell& target) {
+namespace {
+
+uint32_t boot_decode(const uint8_t* data, size_t size, const Cell& target, bool trusted) {
     Cell t = target;
     collector::Root keep(t);
     Reading on;
     Reader r(data, size, t, false);
+    if (trusted) r.trust();
     boot_target = series_node(t);
     boot_base = length_of(boot_target);
     boot_roots = 0;
@@ -1358,6 +1396,12 @@ uint32_t decode_boot(const uint8_t* data, size_t size, const Cell& target) {
     uint32_t n = r.run(payload);
     boot_roots = n;
     return n;
+}
+
+}  // namespace
+
+uint32_t decode_boot(const uint8_t* data, size_t size, const Cell& target) {
+    return boot_decode(data, size, target, false);
 }
 
 uint32_t load_payload(const uint8_t* data, size_t size) {
@@ -1370,7 +1414,7 @@ uint32_t load_payload(const uint8_t* data, size_t size) {
             std::fputs("Error: Not a Zanbin file!\n", stderr);
             std::exit(1);
         }
-        n = decode_boot(data, size, block::root());
+        n = boot_decode(data, size, block::root(), true);
     } catch (const unwind::Thrown&) {
         bool lz = (data[7] & flags::compressed) && errors::pending_id() == errors::id::invalid_data;
         std::fputs(lz ? "Error: Zanbin compressed data corrupted!\n" : "Error: the boot image cannot be decoded\n",
