@@ -206,6 +206,7 @@ void register_routines() {
     register_json_routines();
     register_csv_routines();
     gui::register_routines();
+    gui::register_view_bodies();
     output::add_hooks(note_print, nullptr);
 }
 

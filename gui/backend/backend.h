@@ -39,6 +39,8 @@ void show_error_box(const char* caption, const char* text);
 // Start-up, before the boot scripts: registers the platform and event
 // routines and gives `wait` the event loop. Needs no display.
 void register_routines();
+// The C++ bodies of the view layer's dispatch functions.
+void register_view_bodies();
 
 // --- event types, flags ----------------------------------------------------------
 

@@ -445,7 +445,10 @@ TEST(CallablesUnderStress, EveryAllocationCollects) {
     collector::Root ka(arg);
     Cell e = error::make_from_ids(errors::id::invalid_arg, &arg);
     collector::Root ke(e);
-    EXPECT_EQ(test::form(e), "*** Script Error: invalid argument: [a 1]\n*** Where: ???\n*** Near : none");
+    // A stack line follows when a booted system asks for one.
+    std::string text = test::form(e);
+    EXPECT_EQ(text.substr(0, text.find("\n*** Stack:")),
+              "*** Script Error: invalid argument: [a 1]\n*** Where: ???\n*** Near : none");
 
     Cell body = blk({sw("x"), integer_cell(1), w("foreach"), blk({w("k"), w("v")}), w("s"),
                      blk({sw("y"), integer_cell(2)})});

@@ -5,12 +5,13 @@
 // starts with collection off, as in a process of its own; its set-up switches
 // it on where the suite wants it. A test that puts its own recorder in the
 // deep-change hook or the sorts' comparator callbacks gets the runtime's back
-// afterwards.
+// afterwards, and one that gives object! a stand-in interpreter the real one.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "datatypes/block_sort.h"
+#include "datatypes/object.h"
 #include "datatypes/string_search.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -41,6 +42,7 @@ class Isolation : public ::testing::EmptyTestEventListener {
         if (deep_change_) ownership::set_deep_change_hook(deep_change_);
         if (block_compare_) block::set_compare_callback(block_compare_);
         if (string_compare_) string::set_compare_callback(string_compare_);
+        object::set_interpreter(nullptr, nullptr);
     }
     static void reset_stress() {
         if (memory::gc_stress() != requested_stress()) memory::set_gc_stress(requested_stress());
