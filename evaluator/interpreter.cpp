@@ -334,6 +334,7 @@ Status finish_partial(Code& c) {
 // Tracing must be off. Inline: most attempts end at the first value.
 Quick quick_ops(Code& c, Cell v);
 [[gnu::always_inline]] inline Quick quick(Code& c, const Cell* p);
+bool quick_paren_whole(const Cell& paren, Cell& out);
 
 // One argument by kind: evaluated (normal), the value itself (get-word), or
 // quoted (lit-word: parens and get-words still evaluated).
@@ -1176,27 +1177,6 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right) {
     }
 }
 
-// An operator whose right operand is a number or a word holding one.
-[[gnu::always_inline]] inline bool fast_infix(Fast kind, Code& c) {
-    const Cell* p = value_at(c, c.pos);
-    if (!p) return false;
-    const Cell* right = p;
-    if (is(*p, Type::word)) {
-        right = peek_value(*p);
-        if (!right) return false;
-    }
-    Cell& left = stack::s.top[-1];
-    if (int_apply(kind, left, *right)) {
-        ++c.pos;
-        return true;
-    }
-    if (!operand(*right)) return false;
-    Cell r = *right;
-    if (!fast_apply(kind, left, r)) return false;
-    ++c.pos;
-    return true;
-}
-
 // Types whose literal evaluates to itself, and types a word's value may
 // have to stand for itself (not called, not an error).
 struct Inert {
@@ -1216,12 +1196,90 @@ struct Inert {
 };
 const Inert inert;
 
+// Parens nested in what quick is evaluating now (a bound on its recursion).
+uint32_t quick_depth = 0;
+
+// The operators after a paren's simple first value `v`, as quick_paren needs
+// them: true when they end the paren.
+bool quick_paren_ops(const Cell& paren, Cell v, Cell& out) {
+    if (quick_depth >= 8) return false;
+    Code pc = code_of(paren);
+    ++quick_depth;
+    Quick q = quick_ops(pc, v);
+    --quick_depth;
+    out = *--stack::s.top;
+    return q == Quick::done && pc.pos >= pc.end;
+}
+
+// The value of a paren holding one simple expression that quick would answer
+// whole; false (nothing pushed, nothing run) otherwise. Nothing in such a
+// paren can fail or be traced, so it needs none of the frames a paren opens.
+// Inline: most parens that are not simple start with a call, refused here.
+[[gnu::always_inline]] inline bool quick_paren(const Cell& paren, Cell& out) {
+    memory::Series* s = memory::buffer(series_node(paren));
+    uint32_t at = series_index(paren);
+    uint32_t len = (s->tail - s->head) / sizeof(Cell);
+    if (at >= len) return false;
+    const Cell& first = s->cells()[at];
+    Cell v;
+    if (is(first, Type::word)) {
+        const Cell* slot = peek_value(first);
+        if (!slot || !inert.held[type_id(*slot)]) return false;
+        v = *slot;
+    } else if (is(first, Type::paren)) {
+        if (quick_depth >= 8) return false;
+        ++quick_depth;
+        bool simple = quick_paren_whole(first, v);
+        --quick_depth;
+        if (!simple) return false;
+    } else {
+        if (!inert.literal[type_id(first)]) return false;
+        v = first;
+    }
+    if (at + 1 >= len) {
+        out = v;
+        return true;
+    }
+    return quick_paren_ops(paren, v, out);
+}
+
+bool quick_paren_whole(const Cell& paren, Cell& out) { return quick_paren(paren, out); }
+
+// A simple operand: a number-like value as it stands, a word's value or a
+// quick paren's value; nullptr when the general road must evaluate it.
+[[gnu::always_inline]] inline const Cell* quick_operand(const Cell* p, Cell& scratch) {
+    if (is(*p, Type::word)) return peek_value(*p);
+    if (is(*p, Type::paren)) return quick_paren(*p, scratch) ? &scratch : nullptr;
+    return p;
+}
+
+// An operator whose right operand is a number, a word holding one or a quick paren.
+[[gnu::always_inline]] inline bool fast_infix(Fast kind, Code& c) {
+    const Cell* p = value_at(c, c.pos);
+    if (!p) return false;
+    Cell scratch;
+    const Cell* right = quick_operand(p, scratch);
+    if (!right) return false;
+    Cell& left = stack::s.top[-1];
+    if (int_apply(kind, left, *right)) {
+        ++c.pos;
+        return true;
+    }
+    if (!operand(*right)) return false;
+    Cell r = *right;
+    if (!fast_apply(kind, left, r)) return false;
+    ++c.pos;
+    return true;
+}
+
 inline Quick quick(Code& c, const Cell* p) {
     Cell v;
     if (is(*p, Type::word)) {
         const Cell* slot = peek_value(*p);
         if (!slot || !inert.held[type_id(*slot)]) return Quick::none;
         v = *slot;
+    } else if (is(*p, Type::paren)) {
+        if (!quick_paren(*p, v) || !inert.held[type_id(v)]) return Quick::none;
     } else {
         if (!inert.literal[type_id(*p)]) return Quick::none;
         v = *p;
@@ -1245,7 +1303,8 @@ Quick quick_ops(Code& c, Cell v) {
         if (!op || !is(*op, Type::op)) break;  // as eval_infix: no operator here
         Fast k = fast_kind(*op);
         const Cell* r = k == Fast::none ? nullptr : value_at(c, pos + 1);
-        if (r && is(*r, Type::word)) r = peek_value(*r);
+        Cell scratch;
+        if (r) r = quick_operand(r, scratch);
         bool answered = r && int_apply(k, v, *r);
         if (!answered && r && number(v) && number(*r)) {
             // Mixed integer and float operands: still no operator routine.
@@ -1399,6 +1458,11 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             plain = true;
             break;
         case Type::paren: {
+            Cell value;
+            if (!trace::on && quick_paren(v, value)) {
+                stack::push(value);
+                break;
+            }
             stack::mark_body(stack::kind_bits(stack::kind::native) | stack::bits::interp);
             st = eval_block(v, true);
             if (st) return st;
