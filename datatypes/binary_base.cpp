@@ -92,14 +92,18 @@ void encode_base2(const uint8_t* bytes, size_t n, std::string& out) {
         for (int bit = 7; bit >= 0; --bit) out.push_back((bytes[i] >> bit) & 1 ? '1' : '0');
 }
 
-void encode_base16(const uint8_t* bytes, size_t n, std::string& out) {
-    size_t at = out.size();
-    out.resize(at + n * 2);
-    char* p = out.data() + at;
+char* encode_base16_into(const uint8_t* bytes, size_t n, char* p) {
     for (size_t i = 0; i < n; ++i) {
         p[2 * i] = hex_digits[bytes[i] >> 4];
         p[2 * i + 1] = hex_digits[bytes[i] & 15];
     }
+    return p + 2 * n;
+}
+
+void encode_base16(const uint8_t* bytes, size_t n, std::string& out) {
+    size_t at = out.size();
+    out.resize(at + n * 2);
+    encode_base16_into(bytes, n, out.data() + at);
 }
 
 void encode_base58(const uint8_t* bytes, size_t n, std::string& out) {
@@ -177,48 +181,119 @@ bool encode_base(int base, const uint8_t* bytes, size_t n, std::string& out) {
 }
 
 // --- decoders -----------------------------------------------------------------------
+// Each writes at most decoded_bound() bytes at out and answers how many, or -1
+// for invalid text.
 
-bool decode_base2(const Text& text, std::string& out) {
+namespace {
+
+int64_t decode2(const Text& text, uint8_t* out) {
+    uint8_t* o = out;
     uint32_t acc = 0, bits = 0;
     bool ok = walk(text, classes2, [&](int8_t d) {
         acc = acc << 1 | uint32_t(d);
-        if (++bits % 8 == 0) out.push_back(char(uint8_t(acc)));
+        if (++bits % 8 == 0) *o++ = uint8_t(acc);
         return true;
     });
-    return ok && bits % 8 == 0;
+    return ok && bits % 8 == 0 ? o - out : -1;
 }
 
-bool decode_base16(const Text& text, std::string& out) {
-    out.reserve(out.size() + text.count / 2);
+int64_t decode16(const Text& text, uint8_t* out) {
+    uint8_t* o = out;
     size_t i = 0;
     // Plain runs of digit pairs go straight through.
     if (text.unit == 1) {
         const auto* p = reinterpret_cast<const uint8_t*>(text.data);
-        size_t at = out.size();
-        out.resize(at + text.count / 2);
-        char* o = out.data() + at;
         while (i + 2 <= text.count) {
             uint8_t a = p[i], b = p[i + 1];
             if ((a | b) & 0x80) break;
             int8_t ka = classes16[a], kb = classes16[b];
             if ((ka | kb) < 0) break;
-            *o++ = char(uint8_t(ka << 4 | kb));
+            *o++ = uint8_t(ka << 4 | kb);
             i += 2;
         }
-        out.resize(size_t(o - out.data()));
     }
     Text rest{text.data + i * text.unit, text.count - i, text.unit};
     int high = -1;
-    return walk(rest, classes16, [&](int8_t d) {
+    bool ok = walk(rest, classes16, [&](int8_t d) {
         if (high < 0) {
             high = d;
         } else {
-            out.push_back(char(uint8_t(high << 4 | d)));
+            *o++ = uint8_t(high << 4 | d);
             high = -1;
         }
         return true;
     });
+    return ok ? o - out : -1;
 }
+
+int64_t decode64(const Text& text, uint8_t* out) {
+    uint8_t* o = out;
+    uint32_t acc = 0, have = 0;
+    bool failed = false;
+    size_t i = 0;
+    // Plain runs of four alphabet characters go straight through.
+    if (text.unit == 1) {
+        const auto* p = reinterpret_cast<const uint8_t*>(text.data);
+        while (i + 4 <= text.count) {
+            uint8_t a = p[i], b = p[i + 1], c = p[i + 2], d = p[i + 3];
+            if ((a | b | c | d) & 0x80) break;
+            int8_t ka = classes64[a], kb = classes64[b], kc = classes64[c], kd = classes64[d];
+            if ((ka | kb | kc | kd) < 0) break;
+            uint32_t v = uint32_t(ka) << 18 | uint32_t(kb) << 12 | uint32_t(kc) << 6 | uint32_t(kd);
+            o[0] = uint8_t(v >> 16);
+            o[1] = uint8_t(v >> 8);
+            o[2] = uint8_t(v);
+            o += 3;
+            i += 4;
+        }
+    }
+    Text rest{text.data + i * text.unit, text.count - i, text.unit};
+    bool ok = walk(rest, classes64, [&](int8_t d) {
+        if (d == pad) {
+            if (have == 3) {
+                *o++ = uint8_t(acc >> 10);
+                *o++ = uint8_t(acc >> 2);
+            } else if (have == 2) {
+                *o++ = uint8_t(acc >> 4);
+            } else {
+                failed = true;
+            }
+            have = 0;
+            return false;
+        }
+        acc = acc << 6 | uint32_t(d);
+        if (++have == 4) {
+            *o++ = uint8_t(acc >> 16);
+            *o++ = uint8_t(acc >> 8);
+            *o++ = uint8_t(acc);
+            acc = 0;
+            have = 0;
+        }
+        return true;
+    });
+    return ok && !failed ? o - out : -1;
+}
+
+// Room any decoding of the text in bases 2, 16 and 64 fits in.
+size_t decoded_bound(int base, const Text& text) {
+    return base == 2 ? text.count / 8 + 1 : base == 16 ? text.count / 2 + 1 : text.count / 4 * 3 + 3;
+}
+
+// Appends through the decoder into a string grown to the bound first.
+template <typename Decoder>
+bool decode_into(const Text& text, std::string& out, int base, Decoder decoder) {
+    size_t at = out.size();
+    out.resize(at + decoded_bound(base, text));
+    int64_t n = decoder(text, reinterpret_cast<uint8_t*>(out.data() + at));
+    out.resize(n < 0 ? at : at + size_t(n));
+    return n >= 0;
+}
+
+}  // namespace
+
+bool decode_base2(const Text& text, std::string& out) { return decode_into(text, out, 2, decode2); }
+bool decode_base16(const Text& text, std::string& out) { return decode_into(text, out, 16, decode16); }
+bool decode_base64(const Text& text, std::string& out) { return decode_into(text, out, 64, decode64); }
 
 bool decode_base58(const Text& text, std::string& out) {
     size_t zeros = 0;
@@ -250,58 +325,6 @@ bool decode_base58(const Text& text, std::string& out) {
     return true;
 }
 
-bool decode_base64(const Text& text, std::string& out) {
-    out.reserve(out.size() + text.count / 4 * 3);
-    uint32_t acc = 0, have = 0;
-    bool failed = false;
-    size_t i = 0;
-    // Plain runs of four alphabet characters go straight through.
-    if (text.unit == 1) {
-        const auto* p = reinterpret_cast<const uint8_t*>(text.data);
-        size_t at = out.size();
-        out.resize(at + text.count / 4 * 3);
-        char* o = out.data() + at;
-        while (i + 4 <= text.count) {
-            uint8_t a = p[i], b = p[i + 1], c = p[i + 2], d = p[i + 3];
-            if ((a | b | c | d) & 0x80) break;
-            int8_t ka = classes64[a], kb = classes64[b], kc = classes64[c], kd = classes64[d];
-            if ((ka | kb | kc | kd) < 0) break;
-            uint32_t v = uint32_t(ka) << 18 | uint32_t(kb) << 12 | uint32_t(kc) << 6 | uint32_t(kd);
-            o[0] = char(v >> 16);
-            o[1] = char(v >> 8);
-            o[2] = char(v);
-            o += 3;
-            i += 4;
-        }
-        out.resize(size_t(o - out.data()));
-    }
-    Text rest{text.data + i * text.unit, text.count - i, text.unit};
-    bool ok = walk(rest, classes64, [&](int8_t d) {
-        if (d == pad) {
-            if (have == 3) {
-                out.push_back(char(uint8_t(acc >> 10)));
-                out.push_back(char(uint8_t(acc >> 2)));
-            } else if (have == 2) {
-                out.push_back(char(uint8_t(acc >> 4)));
-            } else {
-                failed = true;
-            }
-            have = 0;
-            return false;
-        }
-        acc = acc << 6 | uint32_t(d);
-        if (++have == 4) {
-            out.push_back(char(uint8_t(acc >> 16)));
-            out.push_back(char(uint8_t(acc >> 8)));
-            out.push_back(char(uint8_t(acc)));
-            acc = 0;
-            have = 0;
-        }
-        return true;
-    });
-    return ok && !failed;
-}
-
 bool decode_base(int base, const Text& text, std::string& out) {
     switch (base) {
     case 2: return decode_base2(text, out);
@@ -316,30 +339,49 @@ bool decode_base(int base, const Text& text, std::string& out) {
 
 namespace {
 
-bool decode_service(int base, const Cell& text, std::string& bytes) {
+Text text_at(const Cell& text) {
     memory::Series* b = memory::buffer(series_node(text));
     uint32_t unit = b->unit();
     uint32_t len = b->length();
     uint32_t at = std::min(series_index(text), len);
-    Text t{b->at_head() + size_t(at) * unit, len - at, unit};
-    return decode_base(base, t, bytes);
+    return Text{b->at_head() + size_t(at) * unit, len - at, unit};
 }
 
+// Decodes straight into a new binary made to the bound; the caller keeps the
+// text alive across that allocation.
+bool decode_service(int base, const Cell& text, Cell& result) {
+    if (base == 58) {
+        std::string bytes;
+        if (!decode_base58(text_at(text), bytes)) return false;
+        result = natives::make_binary(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        return true;
+    }
+    size_t bound = decoded_bound(base, text_at(text));
+    Node out = string::make_buffer(series::checked_size(bound, 1), 1);
+    Text t = text_at(text);  // after the allocation, which may move the text
+    memory::Series* b = memory::buffer(out);
+    int64_t n = base == 2 ? decode2(t, reinterpret_cast<uint8_t*>(b->at_head()))
+              : base == 16 ? decode16(t, reinterpret_cast<uint8_t*>(b->at_head()))
+                           : decode64(t, reinterpret_cast<uint8_t*>(b->at_head()));
+    if (n < 0) return false;
+    b->tail = b->head + uint32_t(n);
+    result = series_cell(Type::binary, out);
+    return true;
+}
+
+// Appends to the string, whose buffer the caller made with room for the text.
 void encode_service(int base, const uint8_t* bytes, size_t n, Node target) {
-    if (base == 64) {
-        // Straight into the string: its buffer holds one byte a character.
-        uint64_t size = (uint64_t(n) + 2) / 3 * 4;
-        memory::Series* b = memory::buffer(target);
-        if (b->unit() == 1) {
-            b = series::ensure_room(target, size, false);
-            char* p = reinterpret_cast<char*>(b->at_tail());
-            b->tail += uint32_t(encode_base64_into(bytes, n, p) - p);
-            return;
-        }
+    memory::Series* b = memory::buffer(target);
+    if (b->unit() == 1 && (base == 64 || base == 16)) {
+        uint64_t size = base == 64 ? (uint64_t(n) + 2) / 3 * 4 : uint64_t(n) * 2;
+        b = series::ensure_room(target, size, false);
+        char* p = reinterpret_cast<char*>(b->at_tail());
+        char* end = base == 64 ? encode_base64_into(bytes, n, p) : encode_base16_into(bytes, n, p);
+        b->tail += uint32_t(end - p);
+        return;
     }
     std::string out;
     encode_base(base, bytes, n, out);
-    memory::Series* b = memory::buffer(target);
     if (b->unit() == 1) {
         b = series::ensure_room(target, out.size(), false);
         std::memcpy(b->at_tail(), out.data(), out.size());

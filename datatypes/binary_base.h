@@ -18,7 +18,8 @@ void encode_base2(const uint8_t* bytes, size_t n, std::string& out);
 void encode_base16(const uint8_t* bytes, size_t n, std::string& out);
 void encode_base58(const uint8_t* bytes, size_t n, std::string& out);
 void encode_base64(const uint8_t* bytes, size_t n, std::string& out);
-// Writes into out, which has room for the whole text; answers its end.
+// Write into out, which has room for the whole text; answer its end.
+char* encode_base16_into(const uint8_t* bytes, size_t n, char* out);
 char* encode_base64_into(const uint8_t* bytes, size_t n, char* out);
 
 // Code points of the text, one a unit of `unit` bytes (1, 2 or 4).

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -367,26 +368,41 @@ int base_of(const int32_t* refs) {
 Status n_debase(int32_t check, const int32_t* refs) {
     check_args(check, 84, refs);
     int base = base_of(refs);
-    Cell text = *arg(0);
-    *arg(0) = none_cell();
     if (!services.decode_base) service_missing();
-    std::string bytes;
-    if (!services.decode_base(base, text, bytes)) return finish(none_cell());
-    return finish(make_binary(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    Cell result = none_cell();
+    services.decode_base(base, *arg(0), result);  // the argument slot keeps the text
+    return finish(result);
 }
 
 Status n_enbase(int32_t check, const int32_t* refs) {
     check_args(check, 91, refs);
     int base = base_of(refs);
-    std::string bytes = bytes_of(*arg(0));
-    uint64_t n = bytes.size();
+    // A binary's bytes are read where they lie, from after the string is made.
+    bool binary = is(*arg(0), Type::binary);
+    std::string bytes = binary ? std::string() : string::to_utf8(*arg(0));
+    auto source = [&](uint64_t* n) {
+        if (!binary) {
+            *n = bytes.size();
+            return reinterpret_cast<const uint8_t*>(bytes.data());
+        }
+        memory::Series* s = memory::buffer(series_node(*arg(0)));
+        uint32_t len = s->length();
+        uint32_t i = std::min(series_index(*arg(0)), len);
+        *n = len - i;
+        return reinterpret_cast<const uint8_t*>(s->at_head() + i);
+    };
+    uint64_t n = 0;
+    source(&n);
     uint64_t size = base == 64 ? (n + 2) / 3 * 4 : base == 58 ? n * 138 / 100 + 1 : base == 16 ? n * 2 : n * 8;
     // Every length is checked before anything is allocated.
     if (size > uint64_t(INT32_MAX)) errors::fire(too_long);
     if (!services.encode_base) service_missing();
     Cell* out = push_string(uint32_t(size));
-    services.encode_base(base, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                         series_node(*out));
+    // Encoding into the string made to size allocates nothing more.
+    std::optional<memory::Pin> pin;
+    if (binary) pin.emplace(series_node(*arg(0)));
+    const uint8_t* at = source(&n);
+    services.encode_base(base, at, size_t(n), series_node(*out));
     return finish(*out);
 }
 

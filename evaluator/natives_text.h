@@ -43,9 +43,10 @@ bool last_print_newline();
 // checksums and compression. Each is installed by the subsystem that owns it;
 // a native whose service is missing raises internal not-done.
 struct TextServices {
-    // Decodes the text from its position in base 2, 16, 58 or 64 into bytes;
-    // false when the text holds an invalid character.
-    bool (*decode_base)(int base, const Cell& text, std::string& bytes) = nullptr;
+    // Decodes the text from its position in base 2, 16, 58 or 64 into a new
+    // binary! (the caller keeps the text alive); false when the text holds an
+    // invalid character.
+    bool (*decode_base)(int base, const Cell& text, Cell& result) = nullptr;
     // Appends the text of the bytes in base 2, 16, 58 or 64 to the string.
     void (*encode_base)(int base, const uint8_t* bytes, size_t length, Node target) = nullptr;
     // crc32, tcp and adler32: method ids 1, 0 and 7.

@@ -1,7 +1,8 @@
 // JSON text to values and back: the routines behind load-json and to-json.
 //
-// Decoding copies the input's code points once (so no buffer pointer is held
-// while values are built) and reads them in one pass. Open containers sit on
+// Decoding reads the input where it lies, in its own unit width, in one pass;
+// the input's buffer is pinned meanwhile, so values built on the way cannot
+// move it. Open containers sit on
 // a rooted block used as an explicit stack, never on the native stack, so any
 // depth that fits in memory loads. Objects are gathered as key/value blocks
 // and turned into maps when they close: a repeated name keeps its first place
@@ -10,6 +11,7 @@
 // Encoding walks the value with an explicit stack too; the containers being
 // written are kept on a rooted block, and one that contains itself raises
 // no-cycle instead of looping.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -68,9 +70,42 @@ int hex_value(char32_t c) {
 
 struct Failed {};
 
+// The input's characters, one unit each.
+template <typename Unit>
+struct View {
+    const Unit* p;
+    size_t n;
+    size_t size() const { return n; }
+    char32_t operator[](size_t i) const { return char32_t(p[i]); }
+    const Unit* begin() const { return p; }
+    std::u32string substr(size_t at, size_t length) const {
+        return std::u32string(p + at, p + at + std::min(length, n - at));
+    }
+};
+
+// A new string! of a run of the input; the caller roots it.
+template <typename Unit>
+Cell make_string_of(const Unit* p, size_t n) {
+    uint32_t top = 0;
+    for (size_t i = 0; i < n; ++i) top = std::max(top, uint32_t(p[i]));
+    uint32_t unit = top < 0x100 ? 1 : top < 0x10000 ? 2 : 4;
+    Cell c;
+    string::make_at(c, uint32_t(n), unit);
+    memory::Series* b = memory::buffer(series_node(c));
+    std::byte* out = b->at_head();
+    if (unit == sizeof(Unit)) {
+        std::memcpy(out, p, n * unit);
+    } else {
+        for (size_t i = 0; i < n; ++i) string::put_char(out + i * unit, unit, uint32_t(p[i]));
+    }
+    b->tail = b->head + uint32_t(n) * unit;
+    return c;
+}
+
+template <typename Unit>
 class Decoder {
 public:
-    explicit Decoder(std::u32string text) : s_(std::move(text)) {}
+    explicit Decoder(View<Unit> text) : s_(text) {}
 
     // The value, or an error! value describing where the text stops fitting.
     Cell run() {
@@ -91,7 +126,7 @@ public:
     }
 
 private:
-    std::u32string s_;
+    View<Unit> s_;
     size_t pos_ = 0, mark_ = 0, last_lf_ = 0;
     int32_t lines_ = 1;
     Cell* out_ = nullptr;
@@ -170,6 +205,22 @@ private:
 
     // The text between the quotes with its escapes decoded.
     std::u32string string_literal() {
+        size_t start = 0;
+        bool escaped = scan_string(&start);
+        std::u32string raw = s_.substr(start, pos_ - 1 - start);
+        return escaped ? unescape(raw) : raw;
+    }
+
+    // The same as a new string!, made from the input when nothing is escaped.
+    Cell string_value() {
+        size_t start = 0;
+        if (scan_string(&start)) return make_string(unescape(s_.substr(start, pos_ - 1 - start)));
+        return make_string_of(s_.begin() + start, pos_ - 1 - start);
+    }
+
+    // Steps over a quoted string, checking it; sets where its text starts and
+    // answers whether it holds escapes.
+    bool scan_string(size_t* text_start) {
         if (at_end() || s_[pos_] != '"') throw Failed{};
         size_t start = ++pos_;
         bool escaped = false;
@@ -194,9 +245,9 @@ private:
             }
             ++pos_;
         }
-        std::u32string raw = s_.substr(start, pos_ - start);
+        *text_start = start;
         ++pos_;
-        return escaped ? unescape(raw) : raw;
+        return escaped;
     }
 
     static uint32_t hex4(const std::u32string& r, size_t i) {
@@ -327,7 +378,7 @@ private:
             return 2;
         }
         if (c == '"') {
-            Cell str = make_string(string_literal());
+            Cell str = string_value();
             collector::Root keep(str);
             emit(str);
         } else if (literal("true")) {
@@ -420,8 +471,23 @@ private:
 
 // json-decode input: the value, or an error! value for text that is no JSON.
 void decode(Cell* args) {
-    Decoder d(code_points(args[0]));
-    args[0] = d.run();
+    Node node = series_node(args[0]);  // the argument keeps it alive
+    memory::Pin pin(node);
+    memory::Series* b = memory::buffer(node);
+    uint32_t unit = b->unit();
+    uint32_t length = b->length();
+    uint32_t at = std::min(series_index(args[0]), length);
+    const std::byte* p = b->at_head() + size_t(at) * unit;
+    size_t n = length - at;
+    Cell result;
+    if (unit == 1) {
+        result = Decoder<uint8_t>({reinterpret_cast<const uint8_t*>(p), n}).run();
+    } else if (unit == 2) {
+        result = Decoder<uint16_t>({reinterpret_cast<const uint16_t*>(p), n}).run();
+    } else {
+        result = Decoder<uint32_t>({reinterpret_cast<const uint32_t*>(p), n}).run();
+    }
+    args[0] = result;
 }
 
 // --- encoding ----------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "evaluator/trace.h"
 #include "gui/backend/backend.h"
 #include "gui/backend/spine.h"
+#include "gui/backend/views.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/unwind.h"
@@ -219,7 +220,14 @@ int key_press(GdkEventKey& k, uint32_t window, GdkEvent* e) {
     if (m.special < 0)
         if (uint32_t c = spine::key_char(code)) shown = c;
     bool char_only = (k.send_event & 0x10) != 0;
+    bool sent = k.send_event != 0;
+    bool taken = false;
     int answer = 1;
+    // While an input method composes, the key is its own: no event for it.
+    if (!sent && views::composing(window)) {
+        answer = views::filter_key(window, k, m, mods, taken);
+        if (taken) return answer;
+    }
     if (!char_only) {
         answer = make_event(m, shown | mods, evt::key_down);
         if (answer == 0) return 0;
@@ -227,6 +235,11 @@ int key_press(GdkEventKey& k, uint32_t window, GdkEvent* e) {
     }
     bool alt_alone = (k.state & GDK_MOD1_MASK) && !(k.state & GDK_CONTROL_MASK);
     if (alt_alone) return answer;
+    if (!sent) {
+        // What the input method commits comes as `key` events instead.
+        int committed = views::filter_key(window, k, m, mods, taken);
+        if (taken) return committed;
+    }
     // A field takes no Enter or Tab: no line break, no move of the focus.
     WidgetRecord* r = record_of(windows::get(window));
     bool swallowed = r && r->kind == Kind::field && (code == 0x0D || code == 0x09);
@@ -242,6 +255,12 @@ int key_press(GdkEventKey& k, uint32_t window, GdkEvent* e) {
 }
 
 int key_release(GdkEventKey& k, uint32_t window, GdkEvent* e) {
+    if (!k.send_event) {
+        // Input methods follow releases too (a dropped modifier ends a step).
+        Message release;
+        bool taken = false;
+        views::filter_key(window, k, release, 0, taken);
+    }
     uint32_t code = 0;
     GdkKeymap* map = gdk_keymap_get_for_display(gdk_display_get_default());
     guint level0 = 0;

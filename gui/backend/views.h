@@ -33,6 +33,8 @@ struct ViewState {
     uint32_t parent = 0;            // the parent's window handle (0: top level)
     GtkWidget* bars[2] = {};        // the edge scroll bars: vertical, horizontal (owned)
     bool bar_hidden[2] = {};        // a bar its scroller! asked to hide
+    GtkIMContext* im = nullptr;     // rich-text: its input method (owned)
+    bool composing = false;         // the input method shows text not yet committed
 };
 
 ViewState* state_of(uint32_t window);
@@ -108,6 +110,18 @@ void update_scroller(const Cell& scroller, int32_t field);
 // Puts a face's edge bars along its rectangle again (shown with the face).
 void place_bars(uint32_t window);
 void release_bars(ViewState* s);
+
+// --- input method (widget_im.cpp) ---
+void attach_input_method(uint32_t window);
+void release_input_method(ViewState* s);
+// The input method is composing for this window: its keys go there whole.
+bool composing(uint32_t window);
+// Hands a key press to the window's input method; `taken` when it used it.
+// Its commits are sent as `key` events made from m with mods; answers the
+// last one's answer (1 when none).
+int filter_key(uint32_t window, GdkEventKey& k, Message& m, uint32_t mods, bool& taken);
+// A caret base placed: the input method of the face it serves learns where.
+void place_caret(const Cell& caret, uint32_t window);
 
 // --- read-back (widget_signals.cpp) ---
 void connect_signals(const Cell& face, uint32_t window);

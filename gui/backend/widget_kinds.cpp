@@ -183,6 +183,7 @@ void release_state(void* p) {
     if (s->css) g_object_unref(s->css);
     if (s->camera) camera_release(s->camera);
     release_bars(s);
+    release_input_method(s);
     delete s;
 }
 

@@ -284,6 +284,7 @@ void connect_signals(const Cell&, uint32_t window) {
     if (fills_colour(r->kind))
         g_signal_connect(r->kind == Kind::window ? r->inner : r->outer, "draw", G_CALLBACK(on_fill), data);
     switch (r->kind) {
+    case Kind::rich_text: attach_input_method(window); break;
     case Kind::button: case Kind::radio: g_signal_connect(m, "clicked", G_CALLBACK(on_clicked), data); break;
     case Kind::toggle: case Kind::check: g_signal_connect(m, "toggled", G_CALLBACK(on_toggled), data); break;
     case Kind::field:

@@ -170,6 +170,7 @@ void place_face(const Cell& face_in, uint32_t window) {
     fixed_place(container_for(s->parent, face), w, to_physical(x), to_physical(y), pw, ph);
     if (s->frame) fixed_place(r->inner, s->frame, 0, 0, pw, ph);
     if (r->kind == Kind::camera) camera_resize(window);
+    if (r->kind == Kind::base) place_caret(face, window);
     place_bars(window);
 }
 
