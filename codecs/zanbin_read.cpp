@@ -250,6 +250,14 @@ private:
     uint32_t last_number_ = 0;
     std::vector<Cell> globals_;      // global words by symbol number, header 0 until first use
     std::vector<uint32_t> path_;
+    // The words of one function body name their function by the same
+    // reference path, over and over: the last such path's bytes and the
+    // context it reached. A definition's slot in the target is reused by the
+    // next definition, so ending one forgets the path.
+    const uint8_t* owner_path_ = nullptr;
+    size_t owner_path_size_ = 0;
+    Node owner_ctx_ = 0;
+    Node owner_context(const Head& h);
 };
 
 template <typename Fn>
@@ -435,6 +443,7 @@ void Reader::definition(Sink& s) {
     Cell word = slot(w);
     collector::Root keep(value);
     block::rs_truncate(series_cell(Type::block, t), int32_t(before));
+    owner_path_ = nullptr;
     drop_scratch(mark);
     context::set_in(word, value, word_context(word), false);
 }
@@ -712,6 +721,29 @@ Cell Reader::reach(const Head& h) {
     return c;
 }
 
+// The context a word's reference path leads to (through the owner it names).
+Node Reader::owner_context(const Head& h) {
+    if (!compact_) return reach(h).w1;
+    // The path's extent: a one-byte count, then that many numbers.
+    const uint8_t* from = p_;
+    if (owner_path_ && from < end_ && *from < 0x80) {
+        uint32_t n = *from;
+        const uint8_t* q = from + 1;
+        while (n && q < end_)
+            if (!(*q++ & 0x80)) --n;
+        size_t size = size_t(q - from);
+        if (!n && size == owner_path_size_ && std::memcmp(from, owner_path_, size) == 0) {
+            p_ = q;
+            return owner_ctx_;
+        }
+    }
+    Node ctx = reach(h).w1;
+    owner_path_ = from;
+    owner_path_size_ = size_t(p_ - from);
+    owner_ctx_ = ctx;
+    return ctx;
+}
+
 // --- series -----------------------------------------------------------------------------------
 
 void Reader::series(const Head& h, Sink& s) {
@@ -868,8 +900,7 @@ void Reader::word(const Head& h, Sink& s) {
     int32_t index = sint();
     put(s, w);
     if (h.reference) {
-        Cell o = reach(h);
-        bind_word(&s, o.w1, sym, index, at);
+        bind_word(&s, owner_context(h), sym, index, at);
         return;
     }
     // The owner follows inline; it is kept only through the word.

@@ -339,8 +339,9 @@ Node decode_memory(const uint8_t* data, size_t size) {
 
 Cell decode_binary(const Cell& bin) {
     uint32_t n = binary::rs_length_q(bin);
-    std::string bytes(reinterpret_cast<const char*>(binary::rs_head(bin)), n);
-    const uint8_t* d = reinterpret_cast<const uint8_t*>(bytes.data());
+    // The decoders allocate nothing on our heap, so the bytes stay where they
+    // are until the pixels are read; the record is made after.
+    const uint8_t* d = reinterpret_cast<const uint8_t*>(binary::rs_head(bin));
     if (known_format(d, n) < 0) return none_cell();
     Node rec = decode_memory(d, n);
     if (!rec) fire_bad_media();

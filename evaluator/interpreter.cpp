@@ -108,31 +108,40 @@ GlobalValues globals;
     return context::get(word);
 }
 
-// Stores a set-word's value: a plain store into a resolved slot unless the
-// context is an object's (assignments there may fire change hooks).
-inline void store(Cell& word, const Cell& value) {
-    if (Cell* slot = peek_value(word)) {
-        if (word_context(word) == globals.ctx) {
-            *slot = value;
-            return;
-        }
-        Node ctx = word_context(word);
-        const Cell& cc = memory::buffer(ctx)->cells()[0];
-        if (((cc.header & header::context_kind_mask) >> header::context_kind_shift) !=
-                uint32_t(context::Kind::object) ||
-            has_flag(cc, header::context_on_stack)) {
-            *slot = value;
-            return;
-        }
-        // An object's field with no change handler to hear of it: marked
-        // assigned and stored, as a set through the context does.
-        if (object::quiet_context(ctx)) {
-            set_flag(context::word_at(ctx, word_index(word)), header::field_assigned);
-            *slot = value;
-            return;
-        }
+// Stores a set-word's value where nothing can hear of it or fail: a plain
+// store into a resolved slot unless the context is an object's with a change
+// handler. False, with nothing stored, when context::set must do it.
+bool store_quiet_local(const Cell& word, Cell* slot, const Cell& value);
+[[gnu::always_inline]] inline bool store_quiet(const Cell& word, const Cell& value) {
+    Cell* slot = peek_value(word);
+    if (!slot) return false;
+    if (word_context(word) == globals.ctx) [[likely]] {
+        *slot = value;
+        return true;
     }
-    context::set(word, value);
+    return store_quiet_local(word, slot, value);
+}
+
+bool store_quiet_local(const Cell& word, Cell* slot, const Cell& value) {
+    Node ctx = word_context(word);
+    const Cell& cc = memory::buffer(ctx)->cells()[0];
+    if (((cc.header & header::context_kind_mask) >> header::context_kind_shift) !=
+            uint32_t(context::Kind::object) ||
+        has_flag(cc, header::context_on_stack)) {
+        *slot = value;
+        return true;
+    }
+    // An object's field with no change handler to hear of it: marked
+    // assigned and stored, as a set through the context does.
+    if (!object::quiet_context(ctx)) return false;
+    set_flag(context::word_at(ctx, word_index(word)), header::field_assigned);
+    *slot = value;
+    return true;
+}
+
+// Stores a set-word's value (change hooks and errors through context::set).
+inline void store(Cell& word, const Cell& value) {
+    if (!store_quiet(word, value)) context::set(word, value);
 }
 
 // A two-item path on an object (obj/field, self/x, obj/method): its field
@@ -1406,21 +1415,15 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
             break;
         }
         case Type::set_word: {
-            // A simple value for a word of the global context: stored as the
-            // general road below stores it, with nothing that could fail.
-            // Other values go the general road, a simple start taken quick.
+            // A simple value for a word no change handler hears of: stored
+            // as the general road below stores it, with nothing that could
+            // fail. Other values go the general road, a simple start taken quick.
             Quick q = Quick::none;
             Cell started;
             if (!trace::on) [[likely]] {
                 if (const Cell* next = value_at(c, c.pos)) {
                     q = quick(c, next);
-                    if (q == Quick::done) {
-                        refresh_globals();
-                        if (word_context(v) == globals.ctx && word_index(v) >= 0) {
-                            globals.cells[word_index(v)] = stack::s.top[-1];
-                            break;
-                        }
-                    }
+                    if (q == Quick::done && store_quiet(v, stack::s.top[-1])) break;
                     if (q != Quick::none) started = *--stack::s.top;
                 }
             }

@@ -29,6 +29,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -142,6 +145,44 @@ const uint8_t* identity_table() {
         made = true;
     }
     return table;
+}
+
+// The bytes a folded one-byte value stands for (itself and its other case),
+// as two bytes (the same twice for one); false when more than two fold to it.
+bool fold_sources(uint32_t folded, uint8_t& a, uint8_t& b) {
+    static uint8_t first[256], second[256], count[256];
+    static bool made = false;
+    if (!made) {
+        const uint8_t* table = fold_table();
+        for (uint32_t c = 0; c < 256; c++) {
+            uint8_t f = table[c];
+            if (count[f] == 0) first[f] = uint8_t(c);
+            if (count[f] == 1) second[f] = uint8_t(c);
+            if (count[f] < 3) ++count[f];
+        }
+        made = true;
+    }
+    if (folded > 255 || count[folded] == 0 || count[folded] > 2) return false;
+    a = first[folded];
+    b = count[folded] == 2 ? second[folded] : a;
+    return true;
+}
+
+// The first index in [i, end) whose byte is a or b, else end: sixteen bytes
+// compared at a time.
+uint32_t find_either(const uint8_t* bytes, uint32_t i, uint32_t end, uint8_t a, uint8_t b) {
+#ifdef __SSE2__
+    const __m128i va = _mm_set1_epi8(char(a)), vb = _mm_set1_epi8(char(b));
+    while (end - i >= 16) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)));
+        if (hits) return i + uint32_t(__builtin_ctz(uint32_t(hits)));
+        i += 16;
+    }
+#endif
+    for (; i < end; i++)
+        if (bytes[i] == a || bytes[i] == b) return i;
+    return end;
 }
 
 // Raw view of a unit-1/2/4 buffer, absolute indexes from the buffer head.
@@ -676,6 +717,18 @@ struct Engine {
         if (u.unit == 1 && first < 256) {
             const uint8_t* bytes = reinterpret_cast<const uint8_t*>(u.p);
             const uint8_t* table = case_ ? identity_table() : fold_table();
+            uint8_t a = uint8_t(first), b = a;
+            if (start <= last && (case_ || fold_sources(first, a, b))) {
+                for (uint32_t i = start; i <= last; i++) {
+                    i = find_either(bytes, i, last + 1, a, b);
+                    if (i > last) break;
+                    if (text_equal(u, i + 1, p, from + 1, n - 1)) {
+                        found = i;
+                        return n;
+                    }
+                }
+                return n;
+            }
             for (uint32_t i = start; i <= last; i++) {
                 if (table[bytes[i]] != first) continue;
                 if (text_equal(u, i + 1, p, from + 1, n - 1)) {

@@ -402,6 +402,30 @@ TEST_F(Zanbin, BootWordsByNameAndRootChecks) {
     EXPECT_EQ(std::string(error::catalog::id_name(int(id.category), id.index - 2)), "zb-invalid-record");
 }
 
+// Definitions leave no root, so consecutive ones are written at the same
+// place: words in the second function's body name it by the same path as the
+// first one's words named the first, and must still find the second.
+TEST_F(Zanbin, BootDefinitionsAtOnePlaceBindTheirOwnFunctions) {
+    Cell fns = eval("reduce [func [a] [a + 1] func [a] [a * 2]]");
+    collector::Root keep(fns);
+    Cell names[2] = {word::load("zb-def-one"), word::load("zb-def-two")};
+    zanbin::BootWriter w;
+    for (int i = 0; i < 2; ++i) w.add_definition(names[i], *block::rs_abs_at(fns, i));
+    Bytes image = w.finish();
+    Cell target;
+    block::make_at(target, 4);
+    collector::Root keep_t(target);
+    zanbin::decode_boot(image.data(), image.size(), target);
+    for (int i = 0; i < 2; ++i) {
+        Cell f = *context::get(names[i]);
+        ASSERT_TRUE(is(f, Type::function));
+        Cell body = memory::buffer(function::more_node(f))->cells()[function::more::body];
+        Cell a = *block::rs_abs_at(body, 0);
+        EXPECT_EQ(word_context(a), function::context_node(f)) << "definition " << i;
+    }
+    EXPECT_EQ(mold(eval("zb-def-two 5")), "10");
+}
+
 TEST_F(Zanbin, WriterNodeTableSurvivesCollections) {
     Cell s = eval("copy \"shared\"");
     collector::Root keep(s);
