@@ -18,6 +18,7 @@
 #include "datatypes/symbol.h"
 #include "evaluator/routines.h"
 #include "library/library.h"
+#include "library/system.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 
@@ -104,7 +105,7 @@ private:
 // The library functions that run a C++ body (library/compiled.cpp), by the
 // body's key, which is the function's own name.
 const char* const compiled_functions[] = {"mod", "modulo", "split", "first", "last", "empty?", "to-string", "rejoin",
-                                          "run-event-handlers", "do-safe"};
+                                          "run-event-handlers", "do-safe", "text-to-data"};
 
 }  // namespace
 
@@ -115,6 +116,10 @@ void attach_bodies() {
         if (f && index && is(*f, Type::function))
             *function::more_at(*f, function::more::code) = integer_cell(int32_t(index));
     }
+    // the event dispatch, held by system/view
+    Cell* awake = system_object::field({"view", "awake"});
+    if (uint32_t index = routines::find_body("awake"); awake && index && is(*awake, Type::function))
+        *function::more_at(*awake, function::more::code) = integer_cell(int32_t(index));
 }
 
 namespace {
