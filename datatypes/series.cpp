@@ -505,20 +505,22 @@ void move(Args args, const Cell* part) {
         }
         // A target inside the moved range stays where it is.
         if (to > from && to < from + count) return;
-        with_notify(dst, Change::move, to, count, [&] {
-            uint32_t unit = unit_of(src);
-            size_t bytes = size_t(count) * unit;
-            // Room first: once taken out, the moved cells are seen by no marker.
-            memory::Series* b = ensure_room(sn, bytes);
-            std::vector<std::byte> temp(bytes);
-            std::memcpy(temp.data(), b->at_head() + size_t(from) * unit, bytes);
-            close_gap(sn, uint32_t(from) * unit, uint32_t(bytes));
-            int32_t at = to > from ? to - count : to;
-            b = memory::buffer(sn);
-            b = open_gap(sn, uint32_t(at) * unit, uint32_t(bytes));
-            std::memcpy(b->at_head() + size_t(at) * unit, temp.data(), bytes);
-            reindex(dst);
-        });
+        // Moved towards the tail, the elements land count places before the target:
+        // the after-report gives where they now lie, never a position past them.
+        int32_t at = to > from ? to - count : to;
+        bool owned = notify_before(dst, Change::move, to, count);
+        uint32_t unit = unit_of(src);
+        size_t bytes = size_t(count) * unit;
+        // Room first: once taken out, the moved cells are seen by no marker.
+        memory::Series* b = ensure_room(sn, bytes);
+        std::vector<std::byte> temp(bytes);
+        std::memcpy(temp.data(), b->at_head() + size_t(from) * unit, bytes);
+        close_gap(sn, uint32_t(from) * unit, uint32_t(bytes));
+        b = memory::buffer(sn);
+        b = open_gap(sn, uint32_t(at) * unit, uint32_t(bytes));
+        std::memcpy(b->at_head() + size_t(at) * unit, temp.data(), bytes);
+        reindex(dst);
+        if (owned) notify_after(dst, Change::move, at, count);
         args[0] = dst;
         return;
     }
