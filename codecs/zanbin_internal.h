@@ -88,6 +88,9 @@ inline errors::Id no_codec() {
     return id;
 }
 
+// The longest reference path a buffer may hold.
+constexpr uint32_t max_reference_path = 65536;
+
 // Guards native recursion: counts levels and watches the native stack, so that
 // any depth of input ends in too-deep rather than a stack overflow.
 class Depth {

@@ -625,7 +625,7 @@ Cell Reader::walk() {
         at = p_;
         n = u32();
     }
-    if (n < 1 || n > 65536 || n > left()) bad(at);
+    if (n < 1 || n > max_reference_path || n > left()) bad(at);
     path_.resize(n);
     for (uint32_t i = 0; i < n; ++i) path_[i] = count();
     Node t = series_node(target_);

@@ -167,6 +167,9 @@ private:
     void path(int32_t entry) {
         table_.path(entry, scratch_path_);
         uint32_t n = uint32_t(scratch_path_.size());
+        // A reader takes paths of at most max_reference_path steps: refuse rather
+        // than write a buffer that cannot be read back.
+        if (n > max_reference_path) errors::fire(errors::id::too_deep);
         if (compact_) {
             out_.leb(n);
             for (uint32_t i : scratch_path_) out_.leb(i);

@@ -446,27 +446,33 @@ TEST_F(Zanbin, WriterNodeTableSurvivesCollections) {
 
 // --- depth -------------------------------------------------------------------------------------
 
+// A buffer of one block nested levels deep around a single value.
+Bytes nested_blocks(uint32_t levels) {
+    Bytes b = header(zanbin::flags::compact);
+    Bytes rec;
+    for (uint32_t i = 0; i < levels; ++i) {
+        rec.push_back(0x05);
+        rec.push_back(0x01);
+    }
+    rec.push_back(0x81);
+    b.push_back(1);
+    uint32_t n = uint32_t(rec.size());
+    while (n >= 0x80) {
+        b.push_back(uint8_t(n | 0x80));
+        n >>= 7;
+    }
+    b.push_back(uint8_t(n));
+    b.insert(b.end(), rec.begin(), rec.end());
+    return b;
+}
+
 struct Deep {
     uint32_t levels;
     bool ok = false;
     errors::Id id{};
     void run() {
         memory::set_gc_stress(0);  // a collection per allocation would mark every level each time
-        Bytes b = header(zanbin::flags::compact);
-        Bytes rec;
-        for (uint32_t i = 0; i < levels; ++i) {
-            rec.push_back(0x05);
-            rec.push_back(0x01);
-        }
-        rec.push_back(0x81);
-        b.push_back(1);
-        uint32_t n = uint32_t(rec.size());
-        while (n >= 0x80) {
-            b.push_back(uint8_t(n | 0x80));
-            n >>= 7;
-        }
-        b.push_back(uint8_t(n));
-        b.insert(b.end(), rec.begin(), rec.end());
+        Bytes b = nested_blocks(levels);
         Cell out;
         block::make_at(out, 2);
         collector::Root keep(out);
@@ -474,7 +480,7 @@ struct Deep {
             zanbin::decode(b.data(), b.size(), out);
             Cell v = *block::rs_abs_at(out, 0);
             Bytes again = zanbin::encode(v, true);
-            ok = again.size() > rec.size();
+            ok = again.size() > b.size() - 8;
         });
     }
 };
@@ -507,6 +513,29 @@ TEST_F(Zanbin, DeeperThanTheLimitIsTooDeep) {
     };
     platform::run_on_thread(platform::runtime_stack_size, body);
     EXPECT_EQ(d.id, errors::id::too_deep);
+}
+
+// A block first written 70,000 levels down and met again at the top would need
+// a reference path longer than a reader takes: encoding refuses it.
+TEST_F(Zanbin, AReferencePathTooLongToReadIsRefused) {
+    SKIP_ON_HUGE_STACK();
+    constexpr uint32_t levels = 70000;
+    errors::Id id{};
+    auto body = [&] {
+        memory::set_gc_stress(0);
+        Bytes b = nested_blocks(levels);
+        Cell out;
+        block::make_at(out, 2);
+        collector::Root keep(out);
+        zanbin::decode(b.data(), b.size(), out);
+        Cell inner = *block::rs_abs_at(out, 0);
+        for (uint32_t i = 1; i < levels; ++i) inner = *block::rs_abs_at(inner, 0);
+        block::rs_append(out, inner);
+        id = test::raised_id([&] { zanbin::encode(out, true); });
+        return 0;
+    };
+    platform::run_on_thread(platform::runtime_stack_size, body);
+    EXPECT_EQ(id, errors::id::too_deep);
 }
 
 TEST_F(Zanbin, ShortStackEndsInTooDeepNotACrash) {
