@@ -83,25 +83,6 @@ struct View {
     }
 };
 
-// A new string! of a run of the input; the caller roots it.
-template <typename Unit>
-Cell make_string_of(const Unit* p, size_t n) {
-    uint32_t top = 0;
-    for (size_t i = 0; i < n; ++i) top = std::max(top, uint32_t(p[i]));
-    uint32_t unit = top < 0x100 ? 1 : top < 0x10000 ? 2 : 4;
-    Cell c;
-    string::make_at(c, uint32_t(n), unit);
-    memory::Series* b = memory::buffer(series_node(c));
-    std::byte* out = b->at_head();
-    if (unit == sizeof(Unit)) {
-        std::memcpy(out, p, n * unit);
-    } else {
-        for (size_t i = 0; i < n; ++i) string::put_char(out + i * unit, unit, uint32_t(p[i]));
-    }
-    b->tail = b->head + uint32_t(n) * unit;
-    return c;
-}
-
 template <typename Unit>
 class Decoder {
 public:
@@ -215,7 +196,7 @@ private:
     Cell string_value() {
         size_t start = 0;
         if (scan_string(&start)) return make_string(unescape(s_.substr(start, pos_ - 1 - start)));
-        return make_string_of(s_.begin() + start, pos_ - 1 - start);
+        return make_string(s_.begin() + start, pos_ - 1 - start);
     }
 
     // Steps over a quoted string, checking it; sets where its text starts and

@@ -109,17 +109,20 @@ const char* const compiled_functions[] = {"mod", "modulo", "split", "first", "la
 
 }  // namespace
 
+namespace {
+
+// The function in f runs the C++ body registered under key.
+void attach(Cell* f, const char* key) {
+    uint32_t index = routines::find_body(key);
+    if (f && index && is(*f, Type::function)) *function::more_at(*f, function::more::code) = integer_cell(int32_t(index));
+}
+
+}  // namespace
+
 void attach_bodies() {
-    for (const char* name : compiled_functions) {
-        Cell* f = context::get_by_symbol(symbol::make(name), context::global());
-        uint32_t index = routines::find_body(name);
-        if (f && index && is(*f, Type::function))
-            *function::more_at(*f, function::more::code) = integer_cell(int32_t(index));
-    }
+    for (const char* name : compiled_functions) attach(context::get_by_symbol(symbol::make(name), context::global()), name);
     // the event dispatch, held by system/view
-    Cell* awake = system_object::field({"view", "awake"});
-    if (uint32_t index = routines::find_body("awake"); awake && index && is(*awake, Type::function))
-        *function::more_at(*awake, function::more::code) = integer_cell(int32_t(index));
+    attach(system_object::field({"view", "awake"}), "awake");
 }
 
 namespace {

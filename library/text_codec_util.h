@@ -3,6 +3,8 @@
 // back from them in its narrowest unit, and UTF-8 output.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "datatypes/string.h"
@@ -26,19 +28,26 @@ inline std::u32string code_points(const Cell& str) {
     return out;
 }
 
-// A new string! of the characters; the caller roots it.
-inline Cell make_string(const std::u32string& text) {
-    char32_t top = 0;
-    for (char32_t c : text) top = c > top ? c : top;
+// A new string! of n characters, one a unit, in the narrowest unit that holds
+// them; the caller roots it.
+template <typename Unit>
+Cell make_string(const Unit* text, size_t n) {
+    uint32_t top = 0;
+    for (size_t i = 0; i < n; ++i) top = std::max(top, uint32_t(text[i]));
     uint32_t unit = top < 0x100 ? 1 : top < 0x10000 ? 2 : 4;
     Cell c;
-    string::make_at(c, uint32_t(text.size()), unit);
+    string::make_at(c, uint32_t(n), unit);
     memory::Series* b = memory::buffer(series_node(c));
     std::byte* p = b->at_head();
-    for (size_t i = 0; i < text.size(); ++i) string::put_char(p + i * unit, unit, uint32_t(text[i]));
-    b->tail = b->head + uint32_t(text.size()) * unit;
+    if (unit == sizeof(Unit)) {
+        std::memcpy(p, text, n * unit);
+    } else {
+        for (size_t i = 0; i < n; ++i) string::put_char(p + i * unit, unit, uint32_t(text[i]));
+    }
+    b->tail = b->head + uint32_t(n) * unit;
     return c;
 }
+inline Cell make_string(const std::u32string& text) { return make_string(text.data(), text.size()); }
 
 inline void append_utf8_cp(std::string& out, char32_t c) {
     if (c < 0x80) {

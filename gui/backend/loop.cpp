@@ -149,12 +149,12 @@ int64_t timer_start() {
 }
 
 double timer_elapsed(int64_t& stamp) {
-    int64_t d = timer_start() - stamp;
-    if (d < 0) {
-        stamp += d;
+    int64_t now = timer_start();
+    if (now < stamp) {
+        stamp = now;
         return 0.0;
     }
-    return double(d) / 1e6;
+    return double(now - stamp) / 1e6;
 }
 
 namespace spine {

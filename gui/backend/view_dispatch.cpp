@@ -208,7 +208,7 @@ int32_t text_to_data_body(Cell* args) {
     stack::unwind_drop();
     stack::s.base = base;
     stack::s.top = top;
-    if (is(value, Type::none) || (is(value, Type::logic) && !logic_of(value))) return -1;
+    if (!is_truthy(value)) return -1;
     args[0] = value;
     return 0;
 }
@@ -246,8 +246,6 @@ Cell path_field(const Cell& parent, uint32_t sym) {
     return result;
 }
 
-bool truthy(const Cell& v) { return !is(v, Type::none) && !(is(v, Type::logic) && !logic_of(v)); }
-
 bool word_is(const Cell& v, uint32_t sym) {
     return is(v, Type::word) && symbol::resolve(word_symbol(v)) == symbol::resolve(sym);
 }
@@ -261,7 +259,7 @@ bool plain_chain(Cell face) {
         for (const char* name : {"actors", "parent", "state"})
             if (context::find_word(ctx, symbol::resolve(symbol::make(name)), true) < 0) return false;
         face = get_field(face, "parent");
-        if (!truthy(face)) return true;
+        if (!is_truthy(face)) return true;
     }
     return false;
 }
@@ -292,7 +290,7 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
         }
         slots[event] = slots[result];
         Cell* capturing = system_object::field({"view", "capturing?"});
-        if (capturing && truthy(*capturing)) {
+        if (capturing && is_truthy(*capturing)) {
             Cell* capture = system_object::field({"view", "capture-events"});
             Cell* at = stack::push(slots[face]);
             stack::push(slots[event]);
@@ -311,7 +309,7 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
         Cell* debug = system_object::field({"view", "debug?"});
         Cell* names = system_object::field({"view", "evt-names"});
         Cell type = path_field(slots[event], s.type);
-        bool fast = !(debug && truthy(*debug)) && names && is(*names, Type::hash) && is(type, Type::word);
+        bool fast = !(debug && is_truthy(*debug)) && names && is(*names, Type::hash) && is(type, Type::word);
         Cell actor = none_cell();
         if (fast) {
             Cell* at = stack::push(*names);
@@ -324,7 +322,7 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
             } else {
                 fast = false;
             }
-            if (fast && truthy(actor) && !plain_two_args(actor)) fast = false;
+            if (fast && is_truthy(actor) && !plain_two_args(actor)) fast = false;
         }
         if (!fast) {
             Cell* at = stack::push(slots[face]);
@@ -332,7 +330,7 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
             stack::push(type);
             if (Status st = call_at(library_value("do-actor"), at, 3, "do-actor")) return st;
             slots[result] = *at;
-        } else if (truthy(actor)) {
+        } else if (is_truthy(actor)) {
             slots[act] = actor;
             Cell* pair = stack::push(slots[face]);
             stack::push(slots[event]);
@@ -342,7 +340,7 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
         }
     }
     Cell parent = get_field(slots[face], "parent");
-    if (truthy(parent) && !(word_is(slots[result], s.done) || word_is(slots[result], s.cont))) {
+    if (is_truthy(parent) && !(word_is(slots[result], s.done) || word_is(slots[result], s.cont))) {
         if (!plain_chain(parent)) errors::fire(errors::id::invalid_arg, &parent);
         Cell* up_slots = stack::s.top;
         stack::push(slots[event]);
@@ -370,8 +368,8 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
 // system/view/awake [event /with face /local ...]
 int32_t awake_body(Cell* args) {
     Cell face = logic_of(args[1]) ? args[2] : none_cell();
-    if (!truthy(face)) face = path_field(args[0], symbol::make("face"));
-    if (!truthy(face)) {
+    if (!is_truthy(face)) face = path_field(args[0], symbol::make("face"));
+    if (!is_truthy(face)) {
         args[0] = unset_cell();
         return 0;
     }
