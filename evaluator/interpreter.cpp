@@ -620,7 +620,7 @@ bool control_inline(const Cell& fn, uint32_t code, Code& c, const Cell& name, St
 
 // A native, action or function called through a word with tracing off:
 // what invoke and fetch_args do for such a call, in one step.
-Status call_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
+[[gnu::always_inline]] inline Status call_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
     stack::check_native_depth();
     Cell* guard = stack::push(fn);
     if (t == Type::function)
@@ -639,6 +639,12 @@ Status call_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
     *guard = stack::s.top[-1];
     stack::s.top = guard + 1;
     return stack::ok;
+}
+
+// call_plain for a method called through a path: out of line, so the word
+// call in eval_value keeps its own inline copy.
+[[gnu::noinline]] Status call_method(const Cell& fn, Type t, Code& c, const Cell& name) {
+    return call_plain(fn, t, c, name);
 }
 
 // The right operand of an operator from a native or action (its left one is
@@ -1484,7 +1490,11 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
                 Node pn = series_node(v);
                 Cell name = memory::buffer(pn)->cells()[series_index(v) + 1];
                 stack::push(owner);
-                st = invoke(field, &c, name, &v, series_index(v) + 2, &stack::s.top[-1], mode::word, false);
+                // The path has no refinement items: a plain call's road.
+                Type ft = type_of(field);
+                st = ft != Type::routine ? call_method(field, ft, c, name)
+                                         : invoke(field, &c, name, &v, series_index(v) + 2,
+                                                  &stack::s.top[-1], mode::word, false);
                 if (st) return st;
                 stack::s.top[-2] = stack::s.top[-1];
                 --stack::s.top;
