@@ -14,12 +14,15 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 printf 'Zan []\nprint 1\n' > "$dir/one.zan"
 
-now() { date +%s%N; }
+# The clock read by the shell itself: a `date` process per reading would add
+# its own fork and exec (several milliseconds here) to every figure.
+# (read into a variable: a command substitution would fork too)
+now() { local us=${EPOCHREALTIME//[!0-9]/}; printf -v "$1" "%s" $((10#$us * 1000)); }
 : > "$dir/zan"; : > "$dir/python"; : > "$dir/lua"
 for ((i = 0; i < runs; i++)); do
-  t=$(now); "$zan" "$dir/one.zan" >/dev/null; echo $(( $(now) - t )) >> "$dir/zan"
-  t=$(now); python3 -c pass; echo $(( $(now) - t )) >> "$dir/python"
-  t=$(now); lua5.4 -e ''; echo $(( $(now) - t )) >> "$dir/lua"
+  now t; "$zan" "$dir/one.zan" >/dev/null; now u; echo $((u - t)) >> "$dir/zan"
+  now t; python3 -c pass; now u; echo $((u - t)) >> "$dir/python"
+  now t; lua5.4 -e ''; now u; echo $((u - t)) >> "$dir/lua"
 done
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.2f", m / 1e6 }'; }
 z=$(median "$dir/zan"); p=$(median "$dir/python"); l=$(median "$dir/lua")

@@ -55,7 +55,7 @@ struct Sink {
 
 Cell& slot(const Sink& s) { return memory::buffer(s.node)->cells()[s.index]; }
 
-Cell& put(Sink& s, const Cell& c) {
+[[gnu::always_inline]] inline Cell& put(Sink& s, const Cell& c) {
     if (s.index < 0) {
         // Blocks are made with room for all their records: no growth, no copy.
         memory::Series* b = memory::buffer(s.node);
@@ -177,9 +177,11 @@ private:
         }
     }
     uint32_t symbol_id(uint32_t number, const uint8_t* at);
-    uint32_t symbol_at() {
+    [[gnu::always_inline]] uint32_t symbol_at() {
         const uint8_t* at = p_;
         last_number_ = count();
+        // Most words name a symbol met before.
+        if (last_number_ < symbol_count_ && symbols_[last_number_]) return symbols_[last_number_];
         return symbol_id(last_number_, at);
     }
     // The global word of the symbol last read: looked up (or added) once per
@@ -407,9 +409,29 @@ bool Reader::read_head(Head& h, Sink& s) {
 
 void Reader::record(Sink& s) {
     Depth depth;
-    if (compact_ && !codec_) {
+    if (compact_) {
         need(1);
-        if (*p_ == head::definition) {
+        uint8_t b = *p_;
+        // Most records are a type byte and a body, after at most a new-line
+        // and a reference prefix: read here, the rest by read_head.
+        const uint8_t* q = p_;
+        bool newline = false, reference = false;
+        for (; q + 1 < end_; b = *++q) {
+            if (b == head::newline) newline = true;
+            else if (b == head::reference) reference = true;
+            else break;
+        }
+        if (b < 0x80) {
+            uint8_t t = b & 0x3F;
+            if (t != 0 && t != head::long_type && verdict_[t] == readable) {
+                Head h{p_, Type(t), bool(b & head::variant), reference, newline, 0};
+                p_ = q + 1;
+                if (word_family(h.type)) word(h, s);
+                else body(h, s);
+                if (newline) set_flag(slot(s), header::newline);
+                return;
+            }
+        } else if (b == head::definition && !codec_ && q == p_) {
             definition(s);
             return;
         }

@@ -475,8 +475,16 @@ int32_t compare(const Cell& a, const Cell& b, int32_t op) {
     return function::detail::compare_nodes(a, b, op);
 }
 
+// Routines come only with the boot image, bound to their C++ code: a script
+// cannot make one, as `routine` cannot.
+void make(actions::Args, Type) {
+    static const int id = error::catalog::find_id(int(errors::Category::internal), "routines");
+    errors::fire(errors::Id{errors::Category::internal, uint8_t(id + 2)});
+}
+
 void init() {
     actions::Row r;
+    r.make = make;
     r.reflect = actions::SlotValue<actions::Fn_reflect>::inherited();
     r.form = form;
     r.mold = mold;

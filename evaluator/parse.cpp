@@ -555,6 +555,16 @@ struct Engine {
         return -1;
     }
     bool text_equal(const Units& u, uint32_t i, const Units& p, uint32_t from, uint32_t n) const {
+        if (u.unit == 1 && p.unit == 1) {
+            // One byte a character on both sides: Latin-1 folds through a table.
+            const uint8_t* a = reinterpret_cast<const uint8_t*>(u.p) + i;
+            const uint8_t* b = reinterpret_cast<const uint8_t*>(p.p) + from;
+            if (case_) return std::memcmp(a, b, n) == 0;
+            const uint8_t* table = fold_table();
+            for (uint32_t k = 0; k < n; k++)
+                if (a[k] != b[k] && table[a[k]] != table[b[k]]) return false;
+            return true;
+        }
         if (case_) {
             for (uint32_t k = 0; k < n; k++)
                 if (u.at(i + k) != p.at(from + k)) return false;
@@ -718,10 +728,13 @@ struct Engine {
             const uint8_t* bytes = reinterpret_cast<const uint8_t*>(u.p);
             const uint8_t* table = case_ ? identity_table() : fold_table();
             uint8_t a = uint8_t(first), b = a;
+            // The second character is checked here before the rest is compared.
+            int32_t second = n > 1 && p.unit == 1 ? table[p.at(from + 1)] : -1;
             if (start <= last && (case_ || fold_sources(first, a, b))) {
                 for (uint32_t i = start; i <= last; i++) {
                     i = find_either(bytes, i, last + 1, a, b);
                     if (i > last) break;
+                    if (second >= 0 && table[bytes[i + 1]] != second) continue;
                     if (text_equal(u, i + 1, p, from + 1, n - 1)) {
                         found = i;
                         return n;

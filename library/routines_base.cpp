@@ -207,6 +207,7 @@ void register_routines() {
     register_csv_routines();
     gui::register_routines();
     gui::register_view_bodies();
+    gui::register_face_change_body();
     output::add_hooks(note_print, nullptr);
 }
 

@@ -545,6 +545,7 @@ uint32_t hash_string(const Cell& s, bool case_sensitive) {
 
 uint32_t hash_value(const Cell& v, bool case_sensitive) {
     Type t = type_of(v);
+    if (t == Type::integer) return hash_integer(v.w2);
     if (is_word_like(t)) return fmix32(symbol::resolve(word_symbol(v)));
     if (is_string_like(t)) return hash_string(v, case_sensitive);
     if (is_identity_type(t)) {
@@ -720,35 +721,51 @@ int32_t get_hashed(Node t, const Cell& key_in, uint32_t hash, uint32_t start, ui
                    Mode mode, bool last, bool reverse) {
     Cell key = key_in;  // a rebuild may move the buffer the key stands in
     check_stamp(t);
-    Header* h = hdr(t);
-    Node series = h->series;
+    // Nothing below allocates: the buffers stay where they are.
+    const Header* h = hdr(t);
+    const Cell* cs = cells(h->series);
+    const uint32_t* bk = words(h->keys);
     bool map_keys = h->kind == kind_map;
     if (skip == 0) skip = 1;
+    auto qualifies = [&](uint32_t p) {
+        if (reverse) return p < start && (skip == 1 || (start - p) % skip == 0);
+        return p >= start && (skip == 1 || (p - start) % skip == 0);
+    };
     int32_t best = -1;
     auto better = [&](uint32_t p) {
         if (best < 0) return true;
         bool later = p > uint32_t(best);
         return (later != reverse) == last;
     };
-    probe(t, hash, [&](uint32_t slot) {
-        uint32_t first = first_position(t, int32_t(slot));
-        if (!keys_equal(cells(series)[first], key, Mode::any_case, map_keys)) return false;
-        if (h->kind == kind_map) {
-            // Case variants of a key may stand apart: probe on to the one that matches.
-            if (mode != Mode::any_case && !keys_equal(cells(series)[slot], key, mode, true))
-                return false;
-            best = int32_t(slot);
-            return true;
+    uint32_t mask = h->buckets - 1, tag = tag_of(hash);
+    for (uint32_t i = hash & mask, first = i, k = 0;;) {
+        uint32_t g = bk[2 * i];
+        if (g == tag_empty) return best;
+        if (g == tag) {
+            int32_t slot = int32_t(bk[2 * i + 1]);
+            if (map_keys) {
+                // Case variants of a key may stand apart: probe on to the one that matches.
+                if (keys_equal(cs[slot], key, Mode::any_case, true) &&
+                    (mode == Mode::any_case || keys_equal(cs[slot], key, mode, true)))
+                    return slot;
+            } else if (slot >= 0) {
+                // One occurrence: equal loosely first, as every key of a bucket is.
+                if (keys_equal(cs[slot], key, Mode::any_case)) {
+                    if (qualifies(uint32_t(slot)) &&
+                        (mode == Mode::any_case || keys_equal(cs[slot], key, mode)))
+                        return slot;
+                    return -1;
+                }
+            } else if (keys_equal(cs[first_position(t, slot)], key, Mode::any_case)) {
+                for_positions(t, slot, [&](uint32_t p) {
+                    if (qualifies(p) && keys_equal(cs[p], key, mode) && better(p)) best = int32_t(p);
+                });
+                return best;
+            }
         }
-        for_positions(t, int32_t(slot), [&](uint32_t p) {
-            bool qualifies = reverse ? p < start && (start - p) % skip == 0
-                                     : p >= start && (p - start) % skip == 0;
-            if (qualifies && keys_equal(cells(series)[p], key, mode) && better(p))
-                best = int32_t(p);
-        });
-        return true;
-    });
-    return best;
+        i = (i + ++k) & mask;
+        if (i == first || k > 2 * h->buckets) return best;
+    }
 }
 
 int32_t get_next(Node t, const Cell& key_in, Probe& st) {

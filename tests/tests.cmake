@@ -113,6 +113,13 @@ set(ZAN_GUI_ENV "GDK_SCALE=1;GDK_DPI_SCALE=1;FONTCONFIG_FILE=${CMAKE_SOURCE_DIR}
 # Text shown by widgets loads fontconfig's caches, kept until the process ends.
 list(APPEND ZAN_GUI_ENV "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/gui/lsan.supp")
 if(ZAN_XVFB_RUN)
+  # An input method that reports the caret rectangle it was given; a test picks it
+  # with GTK_IM_MODULE_FILE set to ZAN_IM_PROBE_MODULES.
+  add_library(zan-im-probe MODULE ${CMAKE_SOURCE_DIR}/tests/gui/im_probe.cpp)
+  target_link_libraries(zan-im-probe PRIVATE PkgConfig::GTK3)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/gui-tests/im-probe.cache
+       CONTENT "\"$<TARGET_FILE:zan-im-probe>\"\n\"zan-probe\" \"Zan test probe\" \"\" \"\" \"\"\n")
+  list(APPEND ZAN_GUI_ENV "ZAN_IM_PROBE_MODULES=${CMAKE_BINARY_DIR}/gui-tests/im-probe.cache")
   foreach(script ${ZAN_GUI_TESTS})
     get_filename_component(name ${script} NAME_WE)
     file(RELATIVE_PATH shown ${CMAKE_SOURCE_DIR} ${script})
@@ -135,7 +142,7 @@ if(ZAN_XVFB_RUN)
     # number, and the tests share the X clipboard and their working directory.
     set_tests_properties(gui.${name} gui-gc-stress.${name} PROPERTIES RESOURCE_LOCK x-display)
   endforeach()
-  add_custom_target(zan-gui-tests ALL DEPENDS ${ZAN_COMBINED_GUI})
+  add_custom_target(zan-gui-tests ALL DEPENDS ${ZAN_COMBINED_GUI} zan-im-probe)
 else()
   message(STATUS "xvfb-run not found: the GUI tests are left out")
 endif()

@@ -41,6 +41,8 @@ void show_error_box(const char* caption, const char* text);
 void register_routines();
 // The C++ bodies of the view layer's dispatch functions.
 void register_view_bodies();
+// The C++ body of the view layer's facet-assignment handler for faces not shown.
+void register_face_change_body();
 
 // --- event types, flags ----------------------------------------------------------
 

@@ -278,8 +278,8 @@ void text_size(const Cell& face_in, const Cell& text_in, Cell& out) {
     PangoFontDescription* d = own ? own : font_of(font, false);
     // One layout serves every measure: only what is set below differs.
     static PangoLayout* l = nullptr;
+    // (pango notices a changed context by its serial on its own)
     if (!l) l = pango_layout_new(render::text_context());
-    pango_layout_context_changed(l);
     pango_layout_set_width(l, -1);
     pango_layout_set_font_description(l, d);
     std::string t = string::to_utf8(text);

@@ -139,32 +139,39 @@ constexpr const char* facet_names[facet::count] = {
     "selected", "flags", "options", "parent", "pane", "state", "rate", "edge", "para", "font",
     "actors", "extra", "draw"};
 
-// The value slot of a named field, or nullptr. Position first (faces), then
-// the name, so a small object is never read past its end.
-Cell* field_slot(const Cell& object, int position, const char* name) {
+// The value slot of a field by its resolved symbol, or nullptr. Position
+// first (faces), then the name, so a small object is never read past its end.
+Cell* field_slot(const Cell& object, int position, uint32_t sym) {
     if (!is(object, Type::object)) return nullptr;
     Node ctx = object::context_node(object);
-    uint32_t sym = symbol::resolve(symbol::make(name));
     if (position >= 0 && uint32_t(position) < context::length(ctx) &&
         symbol::resolve(word_symbol(context::word_at(ctx, position))) == sym)
         return context::value_at(ctx, position);
     int32_t i = context::find_word(ctx, sym, true);
     return i >= 0 ? context::value_at(ctx, i) : nullptr;
 }
+
+// Facets are read on every event and measure: their symbols are looked up
+// once (symbols are never removed).
+uint32_t facet_symbol(int k) {
+    static uint32_t known[facet::count] = {};
+    if (!known[k]) known[k] = symbol::resolve(symbol::make(facet_names[k]));
+    return known[k];
+}
 }  // namespace
 
 Cell get_facet(const Cell& face, int k) {
-    Cell* v = field_slot(face, k, facet_names[k]);
+    Cell* v = field_slot(face, k, facet_symbol(k));
     return v ? *v : none_cell();
 }
 
 Cell get_field(const Cell& object, const char* name) {
-    Cell* v = field_slot(object, -1, name);
+    Cell* v = field_slot(object, -1, symbol::resolve(symbol::make(name)));
     return v ? *v : none_cell();
 }
 
 void set_facet_quiet(const Cell& face, int k, const Cell& value) {
-    if (Cell* v = field_slot(face, k, facet_names[k])) *v = value;
+    if (Cell* v = field_slot(face, k, facet_symbol(k))) *v = value;
 }
 
 Cell face_of(uint32_t handle) {

@@ -35,6 +35,7 @@ struct ViewState {
     bool bar_hidden[2] = {};        // a bar its scroller! asked to hide
     GtkIMContext* im = nullptr;     // rich-text: its input method (owned)
     bool composing = false;         // the input method shows text not yet committed
+    uint32_t caret = 0;             // rich-text: the caret base that last served it
 };
 
 ViewState* state_of(uint32_t window);

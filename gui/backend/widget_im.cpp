@@ -52,6 +52,30 @@ void on_preedit_end(GtkIMContext*, gpointer data) {
     if (ViewState* s = state_of(GPOINTER_TO_UINT(data))) s->composing = false;
 }
 
+// Tells the input method of a face (window) where its caret base is, in the
+// face's own pixels. The widgets must be placed for that: until they are,
+// the next key press tells it.
+void give_cursor(uint32_t window, ViewState* s) {
+    if (!s->im || !s->caret) return;
+    auto [cw, cr, cs] = parts_of(s->caret);
+    Cell caret = cw ? face_of(s->caret) : none_cell();
+    // The base went away, or serves another face now.
+    if (!cw || !is(caret, Type::object) || face_handle(option(get_facet(caret, facet::options), "caret")) != window) {
+        s->caret = 0;
+        return;
+    }
+    double x = 0, y = 0, wd = 0, ht = 0;
+    coords(get_facet(caret, facet::offset), x, y);
+    coords(get_facet(caret, facet::size), wd, ht);
+    // The caret's offset is in its parent; the input method wants the
+    // owner's coordinates.
+    GtkWidget* from = gtk_widget_get_parent(cw);
+    int tx = 0, ty = 0;
+    if (!from || !gtk_widget_translate_coordinates(from, s->main, to_physical(x), to_physical(y), &tx, &ty)) return;
+    GdkRectangle rect{tx, ty, to_physical(wd), to_physical(ht)};
+    gtk_im_context_set_cursor_location(s->im, &rect);
+}
+
 void on_realize(GtkWidget* w, gpointer data) {
     if (ViewState* s = state_of(GPOINTER_TO_UINT(data)); s && s->im)
         gtk_im_context_set_client_window(s->im, gtk_widget_get_window(w));
@@ -95,6 +119,7 @@ int filter_key(uint32_t window, GdkEventKey& k, Message& m, uint32_t mods, bool&
         focused = s->im;
         gtk_im_context_focus_in(s->im);
     }
+    give_cursor(window, s);
     Pending saved = pending;
     pending = Pending{&m, mods, 1};
     GtkIMContext* im = s->im;
@@ -107,25 +132,13 @@ int filter_key(uint32_t window, GdkEventKey& k, Message& m, uint32_t mods, bool&
 }
 
 void place_caret(const Cell& caret, uint32_t window) {
-    Cell owner = option(get_facet(caret, facet::options), "caret");
-    if (!is(owner, Type::object)) return;
+    uint32_t owner = face_handle(option(get_facet(caret, facet::options), "caret"));
     auto [cw, cr, cs] = parts_of(window);
-    ViewState* os = state_of(face_handle(owner));
-    if (!cw || !cr || !os || !os->im) return;
+    ViewState* os = state_of(owner);
+    if (!cr || !os || !os->im) return;
     cr->face_kind |= 0x02;
-    double x = 0, y = 0, wd = 0, ht = 0;
-    coords(get_facet(caret, facet::offset), x, y);
-    coords(get_facet(caret, facet::size), wd, ht);
-    GdkRectangle rect{to_physical(x), to_physical(y), to_physical(wd), to_physical(ht)};
-    // The caret's offset is in its parent; the input method wants the
-    // owner's coordinates.
-    GtkWidget* from = gtk_widget_get_parent(cw);
-    int tx = 0, ty = 0;
-    if (from && gtk_widget_translate_coordinates(from, os->main, rect.x, rect.y, &tx, &ty)) {
-        rect.x = tx;
-        rect.y = ty;
-    }
-    gtk_im_context_set_cursor_location(os->im, &rect);
+    os->caret = window;
+    give_cursor(owner, os);
 }
 
 }  // namespace zan::gui::views

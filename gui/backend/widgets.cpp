@@ -207,9 +207,13 @@ WidgetRecord* record_of(GtkWidget* w) {
 }
 
 Kind kind_of_type(uint32_t type_symbol) {
+    // The kinds' symbols looked up once: this runs for every face read.
+    static uint32_t known[size_t(Kind::count)] = {};
+    if (!known[0])
+        for (size_t i = 0; i < size_t(Kind::count); ++i) known[i] = symbol::resolve(symbol::make(kinds[i].type));
     uint32_t sym = symbol::resolve(type_symbol);
     for (size_t i = 0; i < size_t(Kind::count); ++i)
-        if (symbol::resolve(symbol::make(kinds[i].type)) == sym) return Kind(i);
+        if (known[i] == sym) return Kind(i);
     return Kind::count;
 }
 

@@ -1,4 +1,6 @@
 #include "callable_support.h"
+#include "runtime/errors.h"
+#include "runtime/unwind.h"
 
 using namespace zan;
 using namespace zan::test;
@@ -249,7 +251,17 @@ TEST_F(Function, Routine) {
     Cell f = func(blk({}), blk({}));
     EXPECT_EQ(test::compare(r, f, 0), -2);
     EXPECT_EQ(test::compare(f, r, 0), -2);
-    EXPECT_EQ(datatype::row(Type::routine).make.fn, nullptr);
+    // Scripts cannot make routines: make routine! raises internal routines.
+    Cell args[2] = {datatype_cell(Type::routine), blk({blk({}), blk({})})};
+    std::string raised;
+    try {
+        datatype::row(Type::routine).make.fn(args, Type::routine);
+    } catch (const unwind::Thrown& t) {
+        errors::Id id = errors::pending_id();
+        if (t.code == unwind::error)
+            raised = error::catalog::id_name(int(id.category), id.index - 2);
+    }
+    EXPECT_EQ(raised, "routines");
 }
 
 }  // namespace
