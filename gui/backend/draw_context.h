@@ -105,7 +105,16 @@ struct Context {
     Point current, control;
     int last_curve = 0;  // 1 cubic, 2 quadratic: the control point is reflectable
 
+    // The default font, looked up at the first text drawn without a font of
+    // its own and kept while no script code runs.
+    PangoFontDescription* default_font = nullptr;
+
     Context() = default;
+    ~Context() { forget_default_font(); }
+    void forget_default_font() {
+        if (default_font) pango_font_description_free(default_font);
+        default_font = nullptr;
+    }
     Context(const Context&) = delete;
     Context& operator=(const Context&) = delete;
 };

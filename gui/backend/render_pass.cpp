@@ -9,6 +9,7 @@
 // when alpha is low).
 #include "gui/backend/render.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -45,6 +46,17 @@ void drop(Device* d) {
 
 void release_device(void* d) { drop(static_cast<Device*>(d)); }
 
+// Pixels go in runs of this many: a run the pass left alone (or one wholly
+// opaque) is handled as a block; the fixed length lets the checks vectorise.
+constexpr uint32_t run = 8;
+
+// OR of the differences and AND of the alphas of one run.
+inline void look(const uint32_t* a, const uint32_t* b, uint32_t& changed, uint32_t& alpha) {
+    changed = 0, alpha = 0xFF000000u;
+    for (uint32_t k = 0; k < run; ++k) changed |= a[k] ^ b[k];
+    for (uint32_t k = 0; k < run; ++k) alpha &= a[k];
+}
+
 void sync_device(image::Bitmap& b, void* dev) {
     Device* d = static_cast<Device*>(dev);
     cairo_surface_flush(d->surface);
@@ -52,13 +64,23 @@ void sync_device(image::Bitmap& b, void* dev) {
     int stride = cairo_image_surface_get_stride(d->surface);
     for (uint32_t y = 0; y < b.height; ++y) {
         const uint32_t* row = reinterpret_cast<const uint32_t*>(data + size_t(y) * size_t(stride));
-        for (uint32_t x = 0; x < b.width; ++x) {
-            size_t i = size_t(y) * b.width + x;
-            if (row[x] != d->base[i]) {
-                d->base[i] = row[x];
-                b.pixels[i] = unpremultiply(row[x]);
+        uint32_t* base = d->base.data() + size_t(y) * b.width;
+        uint32_t* out = b.pixels + size_t(y) * b.width;
+        uint32_t x = 0;
+        for (; x + run <= b.width; x += run) {
+            uint32_t changed, alpha;
+            look(row + x, base + x, changed, alpha);
+            if (!changed) continue;
+            if (alpha == 0xFF000000u) {  // opaque pixels read back as they are
+                std::memcpy(base + x, row + x, run * sizeof(uint32_t));
+                std::memcpy(out + x, row + x, run * sizeof(uint32_t));
+                continue;
             }
+            for (uint32_t k = x; k < x + run; ++k)
+                if (row[k] != base[k]) base[k] = row[k], out[k] = unpremultiply(row[k]);
         }
+        for (; x < b.width; ++x)
+            if (row[x] != base[x]) base[x] = row[x], out[x] = unpremultiply(row[x]);
     }
 }
 
@@ -69,7 +91,20 @@ void upload(Device* d, const uint32_t* pixels, uint32_t w, uint32_t h) {
     d->base.resize(size_t(w) * h);
     for (uint32_t y = 0; y < h; ++y) {
         uint32_t* row = reinterpret_cast<uint32_t*>(data + size_t(y) * size_t(stride));
-        for (uint32_t x = 0; x < w; ++x) row[x] = d->base[size_t(y) * w + x] = premultiply(pixels[size_t(y) * w + x]);
+        uint32_t* base = d->base.data() + size_t(y) * w;
+        const uint32_t* in = pixels + size_t(y) * w;
+        uint32_t x = 0;
+        for (; x + run <= w; x += run) {
+            uint32_t changed, alpha;
+            look(in + x, in + x, changed, alpha);
+            if (alpha == 0xFF000000u) {
+                std::memcpy(row + x, in + x, run * sizeof(uint32_t));
+            } else {
+                for (uint32_t k = x; k < x + run; ++k) row[k] = premultiply(in[k]);
+            }
+        }
+        for (; x < w; ++x) row[x] = premultiply(in[x]);
+        std::memcpy(base, row, size_t(w) * sizeof(uint32_t));
     }
     cairo_surface_mark_dirty(d->surface);
 }
@@ -212,6 +247,7 @@ void draw_into_open_pass(uint32_t window, const Cell& commands) {
     if (!g_open || g_open_window != window) return;
     Cell cmds = commands;
     collector::Root keep(cmds);
+    g_open->forget_default_font();  // the handler may have changed the fonts
     try {
         walk(*g_open, cmds);
     } catch (const Abandon&) {

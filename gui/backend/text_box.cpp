@@ -317,7 +317,7 @@ void box_of(const Cell& face, int& w, int& h) {
     h = std::isfinite(y) && y > 0 && y < 1e6 ? int(y + 0.5) : 0;
 }
 
-PangoLayout* new_layout(PangoFontDescription* font, const std::string& text) {
+PangoLayout* new_layout(const PangoFontDescription* font, const std::string& text) {
     PangoLayout* l = pango_layout_new(text_context());
     pango_layout_set_font_description(l, font);
     pango_layout_set_text(l, text.c_str(), int(text.size()));
@@ -373,7 +373,7 @@ PangoLayout* layout_face(const Cell& face_cell, bool catch_errors) {
         double spacing = number(field(face, "line-spacing"), 0);
         if (spacing > 0 && spacing < 1e5) {
             // Uniform lines at least as tall as the font's own.
-            PangoLayout* probe = new_layout(pango_layout_get_font_description(l) ? const_cast<PangoFontDescription*>(pango_layout_get_font_description(l)) : nullptr, "I");
+            PangoLayout* probe = new_layout(pango_layout_get_font_description(l), "I");
             PangoRectangle r;
             pango_layout_get_extents(probe, nullptr, &r);
             g_object_unref(probe);
@@ -472,9 +472,8 @@ void draw_text(Context& c, Point at, const Cell& text) {
     PangoLayout* l;
     Point off;
     if (is(text, Type::string)) {
-        PangoFontDescription* d = c.st.font ? pango_font_description_copy(c.st.font) : font_description(none_cell());
-        l = new_layout(d, string::to_utf8(text));
-        pango_font_description_free(d);
+        if (!c.st.font && !c.default_font) c.default_font = font_description(none_cell());
+        l = new_layout(c.st.font ? c.st.font : c.default_font, string::to_utf8(text));
     } else {
         l = text_box_layout(text, c.catch_errors);
         off = offset_of(text, l);
