@@ -98,18 +98,40 @@ void trim(Args args, const actions::TrimRefs& r) {
     series::reindex(args[0]);
 }
 
+// find of one value without refinements goes straight to the index;
+// everything else is block!'s find.
+void find(Args args, const actions::FindRefs& r) {
+    const Cell& v = args[1];
+    Type vt = type_of(v);
+    bool plain = !r.part && !r.only && !r.case_ && !r.same && !r.any && !r.with && !r.skip &&
+                 !r.last && !r.reverse && !r.tail && !r.match;
+    if (!plain || vt == Type::datatype || vt == Type::typeset || vt == Type::object ||
+        (series::is_block_like(vt) && block::rs_length(v) > 0))
+        return block::find(args, r);
+    Cell& blk = args[0];
+    int32_t total = series::buffer_length(blk), head = int32_t(series_index(blk));
+    int32_t at = total == 0 || head >= total
+                     ? -1
+                     : hashtable::get(series::hash_table_of(blk), v, uint32_t(head));
+    if (at < 0 || at >= total)
+        blk = none_cell();
+    else
+        set_series_index(blk, uint32_t(at));
+}
+
 void init() {
     actions::Row row;
     row.make = &make;
     actions::inherit_series_slots(row);
     using S = actions::Slot;
     actions::inherit(row, {S::reflect, S::form, S::eval_path, S::compare, S::append, S::change,
-                           S::find, S::insert, S::put, S::select, S::swap});
+                           S::insert, S::put, S::select, S::swap});
     row.to = &to;
     row.mold = &mold;
     row.copy = &copy;
     row.sort = &sort;
     row.trim = &trim;
+    row.find = &find;
     datatype::register_type(Type::hash, Type::block, "hash!", row);
 }
 

@@ -9,6 +9,7 @@
 // Library functions are those held by global words or by fields of objects
 // reachable from them when the boot scripts end. Set-words and lit-words are
 // left global, so library code that assigns a global word still does.
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -123,6 +124,15 @@ void attach_bodies() {
     for (const char* name : compiled_functions) attach(context::get_by_symbol(symbol::make(name), context::global()), name);
     // the event dispatch, held by system/view
     attach(system_object::field({"view", "awake"}), "awake");
+    // the standard global event handlers, by their names in system/view/handlers
+    if (Cell* handlers = system_object::field({"view", "handlers"}); handlers && is(*handlers, Type::block)) {
+        memory::Series* b = memory::buffer(handlers->w2);
+        for (uint32_t i = 0; i + 1 < b->length(); i += 2) {
+            if (!is(b->cells()[i], Type::word)) continue;
+            std::string key = "view-handler-" + std::string(symbol::name(word_symbol(b->cells()[i])));
+            attach(&b->cells()[i + 1], key.c_str());
+        }
+    }
 }
 
 namespace {

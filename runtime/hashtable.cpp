@@ -15,6 +15,7 @@
 #include "runtime/hashtable.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -521,9 +522,30 @@ inline uint32_t lower(uint32_t cp) {
     return unicode::to_lower(cp);
 }
 
+// lower() of every Latin-1 code point, for one-byte text.
+const uint32_t* latin1_lower() {
+    static const auto table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t c = 0; c < 256; ++c) t[c] = lower(c);
+        return t;
+    }();
+    return table.data();
+}
+
 template <uint32_t Unit>
 uint32_t hash_units(const std::byte* p, uint32_t n, bool case_sensitive) {
     uint32_t h = g_seed;
+    if constexpr (Unit == 1) {
+        const auto* b = reinterpret_cast<const uint8_t*>(p);
+        if (case_sensitive) {
+            for (uint32_t i = 0; i < n; ++i) h = mix_block(h, b[i]);
+        } else {
+            const uint32_t* low = latin1_lower();
+            for (uint32_t i = 0; i < n; ++i) h = mix_block(h, low[b[i]]);
+        }
+        h ^= n * 4;
+        return fmix32(h);
+    }
     if (case_sensitive)
         for (uint32_t i = 0; i < n; ++i) h = mix_block(h, string::get_char(p + i * Unit, Unit));
     else

@@ -17,8 +17,13 @@ GQuark id_quark() {
     return q;
 }
 
+// An item's identifier word lives in the value table while the item does:
+// the context it is bound to stays alive for the script that reads it.
+void release_id(gpointer slot) { values::remove(GPOINTER_TO_UINT(slot)); }
+
 void on_item(GtkMenuItem* item, gpointer data) {
-    auto* id = static_cast<Cell*>(g_object_get_qdata(G_OBJECT(item), id_quark()));
+    uint32_t slot = GPOINTER_TO_UINT(g_object_get_qdata(G_OBJECT(item), id_quark()));
+    Cell* id = slot ? values::get(slot) : nullptr;
     send(GPOINTER_TO_UINT(data), evt::menu, id ? *id : integer_cell(-1));
 }
 
@@ -61,8 +66,7 @@ GtkWidget* build_menu(GtkWidget* shell, const Cell& menu, uint32_t window) {
             ++i;
         } else {
             if (is(next, Type::word) && !word_is(next, "---")) {
-                g_object_set_qdata_full(G_OBJECT(item), id_quark(), new Cell(next),
-                                        [](gpointer p) { delete static_cast<Cell*>(p); });
+                g_object_set_qdata_full(G_OBJECT(item), id_quark(), GUINT_TO_POINTER(values::add(next)), release_id);
                 ++i;
             }
             g_signal_connect(item, "activate", G_CALLBACK(on_item), GUINT_TO_POINTER(window));

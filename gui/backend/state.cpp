@@ -7,7 +7,7 @@
 // cell holds the value. Indexes handed out are 1-based, so 0 means none.
 //
 // Window handles are indexes into a table of widgets whose slots carry a
-// generation: a handle holds (generation << 16 | slot), never 0, and a handle
+// generation: a handle holds (generation << 20 | slot), never 0, and a handle
 // kept after its widget went answers nullptr instead of a freed widget.
 #include <cmath>
 #include <vector>
@@ -90,9 +90,10 @@ uint32_t capacity() { return cap; }
 namespace windows {
 
 namespace {
+constexpr uint32_t slot_bits = 20, slot_mask = (1u << slot_bits) - 1, generations = 1u << (32 - slot_bits);
 struct Slot {
     GtkWidget* widget = nullptr;
-    uint16_t generation = 1;
+    uint32_t generation = 1;  // 1 .. generations - 1
 };
 std::vector<Slot> slots(1);  // slot 0 is never used
 std::vector<uint32_t> free_slots;
@@ -104,27 +105,29 @@ uint32_t add(GtkWidget* w) {
         i = free_slots.back();
         free_slots.pop_back();
     } else {
+        // Past the last slot a handle could not name it: no window.
+        if (slots.size() > slot_mask) return 0;
         i = uint32_t(slots.size());
         slots.push_back({});
     }
     slots[i].widget = w;
     g_object_ref(w);
-    return uint32_t(slots[i].generation) << 16 | i;
+    return slots[i].generation << slot_bits | i;
 }
 
 GtkWidget* get(uint32_t handle) {
-    uint32_t i = handle & 0xFFFF;
+    uint32_t i = handle & slot_mask;
     if (i == 0 || i >= slots.size()) return nullptr;
-    if (slots[i].generation != (handle >> 16) || !slots[i].widget) return nullptr;
+    if (slots[i].generation != (handle >> slot_bits) || !slots[i].widget) return nullptr;
     return slots[i].widget;
 }
 
 void remove(uint32_t handle) {
     GtkWidget* w = get(handle);
     if (!w) return;
-    uint32_t i = handle & 0xFFFF;
+    uint32_t i = handle & slot_mask;
     slots[i].widget = nullptr;
-    if (++slots[i].generation == 0) slots[i].generation = 1;
+    if (++slots[i].generation == generations) slots[i].generation = 1;
     free_slots.push_back(i);
     g_object_unref(w);
 }

@@ -8,6 +8,7 @@
 // to the Zan body before anything has run. Tracing runs the Zan bodies.
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
@@ -18,7 +19,9 @@
 #include "evaluator/natives_control.h"
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "gui/backend/backend.h"
+#include "gui/backend/spine.h"
 #include "library/library.h"
 #include "library/system.h"
 #include "runtime/errors.h"
@@ -48,6 +51,182 @@ bool plain_two_args(const Cell& fn) {
     return args == 2;
 }
 
+// --- the standard global handlers ---------------------------------------------
+//
+// Each body answers at once for the events its handler lets pass untouched
+// (most events, for most of them) and leaves every other case to the Zan
+// body. Nothing here runs script code, raises or allocates, so a handler
+// called directly, without a frame, behaves as the called one would.
+
+// The slot of an object's field; nullptr when it is no object or lacks it.
+Cell* field_of(const Cell& object, uint32_t sym) {
+    if (!is(object, Type::object)) return nullptr;
+    Node ctx = object::context_node(object);
+    int32_t i = context::find_word(ctx, symbol::resolve(sym), true);
+    return i >= 0 ? context::value_at(ctx, i) : nullptr;
+}
+
+// A field read again and again from objects of one shape (faces, system/view):
+// the position it was last found at is tried first, then the name.
+struct Field {
+    uint32_t sym;
+    mutable int32_t at = -1;
+    explicit Field(const char* name) : sym(symbol::resolve(symbol::make(name))) {}
+
+    Cell* in(const Cell& object) const {
+        if (!is(object, Type::object)) return nullptr;
+        Node ctx = object::context_node(object);
+        if (at >= 0 && uint32_t(at) < context::length(ctx) &&
+            symbol::resolve(word_symbol(context::word_at(ctx, at))) == sym)
+            return context::value_at(ctx, at);
+        at = context::find_word(ctx, sym, true);
+        return at >= 0 ? context::value_at(ctx, at) : nullptr;
+    }
+};
+
+// The event's type code; 0 for anything but an event.
+uint32_t event_type(const Cell& event) { return is(event, Type::event) ? event.w1 : 0; }
+
+bool word_is(const Cell& v, uint32_t sym) {
+    return is(v, Type::word) && symbol::resolve(word_symbol(v)) == symbol::resolve(sym);
+}
+
+// Symbols made once: making one hashes its text.
+struct AwakeSyms {
+    Field actors{"actors"}, parent{"parent"}, state{"state"}, type{"type"}, options{"options"},
+        view{"view"}, handlers{"handlers"}, capturing{"capturing?"}, capture_events{"capture-events"},
+        debug{"debug?"}, evt_names{"evt-names"};
+    uint32_t face = symbol::make("face"), stop = symbol::make("stop"), done = symbol::make("done"),
+             cont = symbol::make("continue"), capture_fn = symbol::make("capture-events"),
+             run_handlers = symbol::make("run-event-handlers"),
+             do_actor = symbol::make("do-actor"), act = symbol::make("act"),
+             close_result = symbol::make("close-window-result"), system = symbol::make("system"),
+             radio = symbol::make("radio");
+    uint32_t types[evt::count + 1] = {};
+    AwakeSyms() {
+        for (uint32_t t = 1; t <= evt::count; ++t) types[t] = spine::type_symbol(t);
+    }
+};
+
+const AwakeSyms& awake_syms() {
+    static const AwakeSyms s;
+    return s;
+}
+
+// A field of system/view; nullptr when there is none.
+Cell* view_field(const Field& f) {
+    const AwakeSyms& s = awake_syms();
+    Cell* system = context::get_by_symbol(s.system, context::global());
+    Cell* view = system ? s.view.in(*system) : nullptr;
+    return view ? f.in(*view) : nullptr;
+}
+
+// event/type: its word, none for a type out of range.
+Cell event_type_word(const Cell& event) {
+    uint32_t t = event_type(event);
+    if (t < 1 || t > evt::count) return none_cell();
+    return make_cell(Type::word, 0, awake_syms().types[t], uint32_t(-1));
+}
+
+// A face's type word as `face/type` reads it; false when the read would do
+// more than answer a value (no such facet, a function in it).
+bool face_type(const Cell& face, Cell& out) {
+    Cell* v = awake_syms().type.in(face);
+    if (!v || interp::is_callable(type_of(*v))) return false;
+    out = *v;
+    return true;
+}
+
+// tab: only a Tab key-down moves the focus.
+int32_t tab_handler(Cell* args) {
+    uint32_t t = event_type(args[1]);
+    if (!t || t == evt::key_down) return -1;
+    args[0] = args[1];
+    return 0;
+}
+
+// field-sync: only a field's change event loads its text.
+int32_t field_sync_handler(Cell* args) {
+    uint32_t t = event_type(args[1]);
+    if (!t || t == evt::change) return -1;
+    args[0] = none_cell();
+    return 0;
+}
+
+// reactors: changes, focus, moves, resizes and selections check reactions.
+int32_t reactors_handler(Cell* args) {
+    uint32_t t = event_type(args[1]);
+    Cell type;
+    if (!t || !face_type(args[0], type)) return -1;
+    switch (t) {
+    case evt::change: case evt::enter: case evt::unfocus: case evt::focus: case evt::move: case evt::moving:
+    case evt::resize: case evt::resizing: case evt::select:
+        return -1;
+    default:
+        args[0] = none_cell();
+        return 0;
+    }
+}
+
+// radio: a click on a radio face turns it on and its siblings off.
+int32_t radio_handler(Cell* args) {
+    uint32_t t = event_type(args[1]);
+    if (!t) return -1;
+    if (t == evt::click) {
+        Cell type;
+        if (!face_type(args[0], type) || !is(type, Type::word) || word_is(type, awake_syms().radio)) return -1;
+    }
+    args[0] = args[1];
+    return 0;
+}
+
+// enter: Return on a field or a button.
+int32_t enter_handler(Cell* args) {
+    uint32_t t = event_type(args[1]);
+    if (!t || t == evt::key) return -1;
+    args[0] = args[1];
+    return 0;
+}
+
+// debug: prints only while system/view/debug? is on.
+int32_t debug_handler(Cell* args) {
+    Cell* on = view_field(awake_syms().debug);
+    if (!on || !(is(*on, Type::none) || (is(*on, Type::logic) && !logic_of(*on)))) return -1;
+    args[0] = none_cell();
+    return 0;
+}
+
+// dragging: only a face with an options block can be dragged.
+int32_t dragging_handler(Cell* args) {
+    Cell* opts = awake_syms().options.in(args[0]);
+    if (!opts || is(*opts, Type::block) || interp::is_callable(type_of(*opts))) return -1;
+    args[0] = none_cell();
+    return 0;
+}
+
+struct HandlerBody {
+    const char* key;
+    routines::BodyFn fn;
+};
+
+const HandlerBody handler_bodies[] = {
+    {"view-handler-tab", tab_handler},       {"view-handler-field-sync", field_sync_handler},
+    {"view-handler-reactors", reactors_handler}, {"view-handler-radio", radio_handler},
+    {"view-handler-enter", enter_handler},   {"view-handler-debug", debug_handler},
+    {"view-handler-dragging", dragging_handler},
+};
+
+// The standard handler body a function runs, or nullptr.
+routines::BodyFn handler_body_of(const Cell& fn) {
+    if (!is(fn, Type::function) || trace::on) return nullptr;
+    const Cell& code = *function::more_at(fn, function::more::code);
+    if (!is(code, Type::integer)) return nullptr;
+    routines::BodyFn b = routines::body_at(uint32_t(int_of(code)));
+    for (const HandlerBody& h : handler_bodies)
+        if (h.fn == b) return b;
+    return nullptr;
+}
+
 // run-event-handlers [handlers face event /local name handler result]:
 // each handler in turn; an event answer replaces the event, none or false
 // go on, unset or anything else ends the run with that answer.
@@ -68,11 +247,19 @@ int32_t run_handlers_body(Cell* args) {
         args[handler] = i + 1 < block::rs_length(args[handlers]) ? *block::rs_abs_at(args[handlers], i + 1)
                                                                   : none_cell();
         Cell* at = stack::s.top;
-        if (is(args[handler], Type::function)) {
+        int32_t direct = -1;
+        if (routines::BodyFn body = handler_body_of(args[handler])) {
+            stack::push(args[face]);
+            stack::push(args[event]);
+            direct = body(at);
+            if (direct >= 0) args[result] = *at;
+            stack::s.top = at;
+        }
+        if (direct < 0 && is(args[handler], Type::function)) {
             if (stack::Status st = interp::call(args[handler], args + face, 2, sym_handler)) return int32_t(st);
             args[result] = *at;
             stack::s.top = at;
-        } else {
+        } else if (direct < 0) {
             args[result] = args[handler];
         }
         const Cell& r = args[result];
@@ -91,8 +278,7 @@ int32_t run_handlers_body(Cell* args) {
 
 
 // The value a library word holds, as library code sees it.
-Cell library_value(const char* name) {
-    uint32_t sym = symbol::make(name);
+Cell library_value(uint32_t sym) {
     Cell* v = context::get_by_symbol(sym, library::context_node());
     if (!v) v = context::get_by_symbol(sym, context::global());
     return v ? *v : none_cell();
@@ -101,10 +287,11 @@ Cell library_value(const char* name) {
 // Calls a library function by name with the given arguments (on the value
 // stack) and drops its result.
 Status call_library(const char* name, const Cell* args, uint32_t count) {
-    Cell fn = library_value(name);
+    uint32_t sym = symbol::make(name);
+    Cell fn = library_value(sym);
     if (!interp::is_callable(type_of(fn))) return stack::ok;
     Cell* at = stack::s.top;
-    Status st = interp::call(fn, args, count, symbol::make(name));
+    Status st = interp::call(fn, args, count, sym);
     if (!st) stack::s.top = at;
     return st;
 }
@@ -229,9 +416,9 @@ Status named_safely(Run run, Cell* out) {
 
 // Calls fn with the `count` arguments pushed from `at`; the result takes the
 // first argument's slot and the stack top goes back to just above it.
-Status call_at(const Cell& fn, Cell* at, uint32_t count, const char* name) {
+Status call_at(const Cell& fn, Cell* at, uint32_t count, uint32_t name) {
     Cell* result = stack::s.top;
-    if (Status st = interp::call(fn, at, count, symbol::make(name))) return st;
+    if (Status st = interp::call(fn, at, count, name)) return st;
     *at = *result;
     stack::s.top = at + 1;
     return stack::ok;
@@ -246,42 +433,36 @@ Cell path_field(const Cell& parent, uint32_t sym) {
     return result;
 }
 
-bool word_is(const Cell& v, uint32_t sym) {
-    return is(v, Type::word) && symbol::resolve(word_symbol(v)) == symbol::resolve(sym);
+// Whether a face is an object with the facets the dispatch reads.
+bool plain_face(const Cell& face) {
+    const AwakeSyms& s = awake_syms();
+    return s.actors.in(face) && s.state.in(face) && s.parent.in(face);
 }
 
-// Whether a face and every parent up its chain are objects with the facets
-// the dispatch reads, so that no path on the way can fail.
+// Whether a face and every parent up its chain are plain faces, so that no
+// path on the way can fail.
 bool plain_chain(Cell face) {
     for (int depth = 0; depth < 1000; ++depth) {
-        if (!is(face, Type::object)) return false;
-        Node ctx = object::context_node(face);
-        for (const char* name : {"actors", "parent", "state"})
-            if (context::find_word(ctx, symbol::resolve(symbol::make(name)), true) < 0) return false;
-        face = get_field(face, "parent");
+        if (!plain_face(face)) return false;
+        face = *awake_syms().parent.in(face);
         if (!is_truthy(face)) return true;
     }
     return false;
 }
 
-struct AwakeSyms {
-    uint32_t face = symbol::make("face"), type = symbol::make("type"), actors = symbol::make("actors"),
-             parent = symbol::make("parent"), stop = symbol::make("stop"), done = symbol::make("done"),
-             cont = symbol::make("continue"), close = symbol::make("close");
-};
-
 // One level of system/view/awake: the handlers (not /with), capture, the
 // face's actor, its parents, and a closing window's answer.
-Status awake_level(Cell* slots, bool with, Cell* out) {
+Status awake_level(Cell* slots, bool with, Cell* out, int depth = 0) {
     // slots: 0 event, 1 face, 2 result, 3 act, 4 up; stable stack cells
-    static const AwakeSyms s;
+    const AwakeSyms& s = awake_syms();
     enum { event = 0, face = 1, result = 2, act = 3, up = 4 };
     if (!with) {
-        Cell* held = stack::push(system_object::field({"view", "handlers"}) ? *system_object::field({"view", "handlers"}) : none_cell());
+        Cell* handlers = view_field(s.handlers);
+        Cell* held = stack::push(handlers ? *handlers : none_cell());
         stack::push(slots[face]);
         stack::push(slots[event]);
-        Cell fn = library_value("run-event-handlers");
-        Status st = named_safely([&] { return interp::call(fn, held, 3, symbol::make("run-event-handlers")); }, &slots[result]);
+        Cell fn = library_value(s.run_handlers);
+        Status st = named_safely([&] { return interp::call(fn, held, 3, s.run_handlers); }, &slots[result]);
         stack::s.top = held;
         if (st) return st;
         if (!is(slots[result], Type::event)) {
@@ -289,12 +470,12 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
             return stack::ok;
         }
         slots[event] = slots[result];
-        Cell* capturing = system_object::field({"view", "capturing?"});
+        Cell* capturing = view_field(s.capturing);
         if (capturing && is_truthy(*capturing)) {
-            Cell* capture = system_object::field({"view", "capture-events"});
+            Cell* capture = view_field(s.capture_events);
             Cell* at = stack::push(slots[face]);
             stack::push(slots[event]);
-            if (Status cst = call_at(capture ? *capture : none_cell(), at, 2, "capture-events")) return cst;
+            if (Status cst = call_at(capture ? *capture : none_cell(), at, 2, s.capture_fn)) return cst;
             slots[result] = *at;
             if (word_is(slots[result], s.stop) || word_is(slots[result], s.done)) {
                 *out = slots[result];
@@ -303,22 +484,24 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
         }
     }
     slots[result] = none_cell();
-    Cell actors = get_field(slots[face], "actors");
+    Cell* actors_slot = s.actors.in(slots[face]);
+    Cell actors = actors_slot ? *actors_slot : none_cell();
     if (is(actors, Type::object)) {
         // the target's actor, as do-actor runs it
-        Cell* debug = system_object::field({"view", "debug?"});
-        Cell* names = system_object::field({"view", "evt-names"});
-        Cell type = path_field(slots[event], s.type);
+        Cell* debug = view_field(s.debug);
+        Cell* names = view_field(s.evt_names);
+        Cell type = event_type_word(slots[event]);
         bool fast = !(debug && is_truthy(*debug)) && names && is(*names, Type::hash) && is(type, Type::word);
         Cell actor = none_cell();
         if (fast) {
-            Cell* at = stack::push(*names);
+            // select on the names, as the action does (through the hash)
+            Cell* sel = stack::push(*names);
             stack::push(type);
-            if (Status st = call_at(library_value("select"), at, 2, "select")) return st;
-            Cell name = *at;
+            block::select(sel, actions::FindRefs{});
+            Cell name = *sel;
+            stack::s.top = sel;
             if (is(name, Type::word)) {
-                int32_t i = context::find_word(object::context_node(actors), symbol::resolve(word_symbol(name)), true);
-                if (i >= 0) actor = *context::value_at(object::context_node(actors), i);
+                if (Cell* v = field_of(actors, word_symbol(name))) actor = *v;
             } else {
                 fast = false;
             }
@@ -328,27 +511,29 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
             Cell* at = stack::push(slots[face]);
             stack::push(slots[event]);
             stack::push(type);
-            if (Status st = call_at(library_value("do-actor"), at, 3, "do-actor")) return st;
+            if (Status st = call_at(library_value(s.do_actor), at, 3, s.do_actor)) return st;
             slots[result] = *at;
         } else if (is_truthy(actor)) {
             slots[act] = actor;
             Cell* pair = stack::push(slots[face]);
             stack::push(slots[event]);
-            Status st = named_safely([&] { return interp::call(slots[act], pair, 2, symbol::make("act")); }, &slots[result]);
+            Status st = named_safely([&] { return interp::call(slots[act], pair, 2, s.act); }, &slots[result]);
             if (st) return st;
             stack::s.top = pair;
         }
     }
-    Cell parent = get_field(slots[face], "parent");
+    Cell* parent_slot = s.parent.in(slots[face]);
+    Cell parent = parent_slot ? *parent_slot : none_cell();
     if (is_truthy(parent) && !(word_is(slots[result], s.done) || word_is(slots[result], s.cont))) {
-        if (!plain_chain(parent)) errors::fire(errors::id::invalid_arg, &parent);
+        // checked a level at a time: an actor may have changed the chain above
+        if (!plain_face(parent) || depth >= 1000) errors::fire(errors::id::invalid_arg, &parent);
         Cell* up_slots = stack::s.top;
         stack::push(slots[event]);
         stack::push(parent);
         stack::push(none_cell());
         stack::push(none_cell());
         stack::push(none_cell());
-        Status st = awake_level(up_slots, true, &slots[up]);
+        Status st = awake_level(up_slots, true, &slots[up], depth + 1);
         stack::s.top = up_slots;
         if (st) return st;
         if (word_is(slots[up], s.stop)) {
@@ -356,9 +541,9 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
             return stack::ok;
         }
     }
-    if (word_is(path_field(slots[event], s.type), s.close) && !word_is(slots[result], s.cont)) {
+    if (event_type(slots[event]) == evt::close && !word_is(slots[result], s.cont)) {
         Cell* at = stack::push(slots[face]);
-        if (Status st = call_at(library_value("close-window-result"), at, 1, "close-window-result")) return st;
+        if (Status st = call_at(library_value(s.close_result), at, 1, s.close_result)) return st;
         slots[result] = *at;
     }
     *out = slots[result];
@@ -368,7 +553,7 @@ Status awake_level(Cell* slots, bool with, Cell* out) {
 // system/view/awake [event /with face /local ...]
 int32_t awake_body(Cell* args) {
     Cell face = logic_of(args[1]) ? args[2] : none_cell();
-    if (!is_truthy(face)) face = path_field(args[0], symbol::make("face"));
+    if (!is_truthy(face)) face = path_field(args[0], awake_syms().face);
     if (!is_truthy(face)) {
         args[0] = unset_cell();
         return 0;
@@ -395,6 +580,7 @@ void register_view_bodies() {
     routines::add_body("do-safe", do_safe_body);
     routines::add_body("text-to-data", text_to_data_body);
     routines::add_body("awake", awake_body);
+    for (const HandlerBody& h : handler_bodies) routines::add_body(h.key, h.fn);
 }
 
 }  // namespace zan::gui

@@ -158,5 +158,38 @@ TEST(GuiWidgets, StaleOrNullHandlesActAsNoWindow) {
     EXPECT_EQ(gui::views::state_of(uint32_t(0x12340005)), nullptr);
 }
 
+// The table only holds references, so plain GObjects stand in for widgets.
+TEST(GuiWidgets, HandlesNameEverySlotAndOutliveTheirWidgetSafely) {
+    std::vector<GObject*> objects;
+    std::vector<uint32_t> handles;
+    for (int i = 0; i < 70000; ++i) {
+        objects.push_back(G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr)));
+        handles.push_back(gui::windows::add(reinterpret_cast<GtkWidget*>(objects.back())));
+    }
+    // past 65,536 slots too: each handle finds its own widget
+    for (size_t i : {size_t(0), size_t(65534), size_t(65535), size_t(65536), size_t(69999)}) {
+        EXPECT_NE(handles[i], 0u);
+        EXPECT_EQ(gui::windows::get(handles[i]), reinterpret_cast<GtkWidget*>(objects[i])) << i;
+    }
+    // one slot reused over and over: a new handle each time (its generation
+    // wraps but never to 0), and the old one names nothing
+    uint32_t h = handles[65536];
+    for (int round = 0; round < 5000; ++round) {
+        gui::windows::remove(h);
+        EXPECT_EQ(gui::windows::get(h), nullptr);
+        uint32_t again = gui::windows::add(reinterpret_cast<GtkWidget*>(objects[65536]));
+        ASSERT_NE(again, 0u);
+        ASSERT_NE(again, h);
+        EXPECT_EQ(gui::windows::get(again), reinterpret_cast<GtkWidget*>(objects[65536]));
+        h = again;
+    }
+    handles[65536] = h;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        gui::windows::remove(handles[i]);
+        EXPECT_EQ(objects[i]->ref_count, 1u) << i;  // the table let go of its reference
+        g_object_unref(objects[i]);
+    }
+}
+
 }  // namespace
 }  // namespace zan
