@@ -41,6 +41,10 @@ file(READ ${HARNESS} harness_text)
 file(READ ${TEST} test_text)
 split_header("${harness_text}" harness)
 split_header("${test_text}" test)
+# Without a final done, failed cases would print and the run still exit 0.
+if(NOT test_BODY MATCHES "(^|\n)[ \t]*done[ \t\r]*(\n|;|$)")
+  message(FATAL_ERROR "${NAME}: no done line: failing cases would not fail the run")
+endif()
 
 get_filename_component(test_dir ${TEST} DIRECTORY)
 set(glue "

@@ -1,6 +1,6 @@
 # Checks how a script test is combined with the harness: code after the header
 # on the first line runs, a failing case names the test file and makes the run
-# fail, and the marker line maps line numbers. Called with ZAN, HARNESS,
+# fail, the marker line maps line numbers, and a file without done is refused. Called with ZAN, HARNESS,
 # COMBINE and DIR set (cmake -P).
 file(MAKE_DIRECTORY ${DIR})
 set(fixture ${DIR}/fixture.zan)
@@ -36,4 +36,12 @@ list(LENGTH breaks found)
 math(EXPR found "${found} + 2")
 if(NOT found EQUAL expected)
   message(FATAL_ERROR "the cases are on line ${found} of the combined script, the marker says ${expected}")
+endif()
+# A file that never calls done would exit 0 with failing cases: refused.
+file(WRITE ${DIR}/no-done.zan "Zan []\ncases \"t\" [[1 + 1] 3]\n; done\n")
+execute_process(COMMAND ${CMAKE_COMMAND} -DHARNESS=${HARNESS} -DTEST=${DIR}/no-done.zan
+                        -DNAME=tests/scripts/no-done.zan -DOUT=${DIR}/no-done-combined.zan -P ${COMBINE}
+                RESULT_VARIABLE result ERROR_VARIABLE err)
+if(result EQUAL 0 OR NOT err MATCHES "no done line")
+  message(FATAL_ERROR "a file without done was combined\n${err}")
 endif()
