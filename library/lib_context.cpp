@@ -164,6 +164,12 @@ void finish_boot() {
 
 Node context_node() { return lib_context; }
 
+Cell value_of(uint32_t sym) {
+    Cell* v = context::get_by_symbol(sym, lib_context);
+    if (!v) v = context::get_by_symbol(sym, context::global());
+    return v ? *v : none_cell();
+}
+
 void adopt_context(Node ctx) {
     lib_context = ctx;
     collector::register_marker(mark_lib_context);

@@ -35,6 +35,9 @@ void finish_boot();
 // brings back (kept alive from then on).
 Node context_node();
 void adopt_context(Node ctx);
+// The value a library word holds, as library code sees it: the library
+// context's, else the global one, else none.
+Cell value_of(uint32_t sym);
 // Attaches the C++ bodies of hot library functions to the functions the
 // global words hold, by name.
 void attach_bodies();

@@ -45,13 +45,7 @@ bool word_named(const Cell& v, uint32_t sym) {
 // What `series? :v` or `object? :v` answers: a value ownership applies to.
 bool ownable(const Cell& v) { return series::is_series(type_of(v)) || is(v, Type::object); }
 
-// The value a library word holds, as library code sees it.
-Cell library_value(const char* name) {
-    uint32_t sym = symbol::make(name);
-    Cell* v = context::get_by_symbol(sym, library::context_node());
-    if (!v) v = context::get_by_symbol(sym, context::global());
-    return v ? *v : none_cell();
-}
+Cell library_value(const char* name) { return library::value_of(symbol::make(name)); }
 
 // modify value 'owned owner: none gives the value up, a block [face word]
 // hands it to that facet.

@@ -137,13 +137,16 @@ bool face_type(const Cell& face, Cell& out) {
     return true;
 }
 
-// tab: only a Tab key-down moves the focus.
-int32_t tab_handler(Cell* args) {
+// A handler that acts on one event type passes every other event on as it is.
+int32_t pass_unless(Cell* args, uint32_t acted_on) {
     uint32_t t = event_type(args[1]);
-    if (!t || t == evt::key_down) return -1;
+    if (!t || t == acted_on) return -1;
     args[0] = args[1];
     return 0;
 }
+
+// tab: only a Tab key-down moves the focus.
+int32_t tab_handler(Cell* args) { return pass_unless(args, evt::key_down); }
 
 // field-sync: only a field's change event loads its text.
 int32_t field_sync_handler(Cell* args) {
@@ -181,12 +184,7 @@ int32_t radio_handler(Cell* args) {
 }
 
 // enter: Return on a field or a button.
-int32_t enter_handler(Cell* args) {
-    uint32_t t = event_type(args[1]);
-    if (!t || t == evt::key) return -1;
-    args[0] = args[1];
-    return 0;
-}
+int32_t enter_handler(Cell* args) { return pass_unless(args, evt::key); }
 
 // debug: prints only while system/view/debug? is on.
 int32_t debug_handler(Cell* args) {
@@ -277,18 +275,11 @@ int32_t run_handlers_body(Cell* args) {
 }
 
 
-// The value a library word holds, as library code sees it.
-Cell library_value(uint32_t sym) {
-    Cell* v = context::get_by_symbol(sym, library::context_node());
-    if (!v) v = context::get_by_symbol(sym, context::global());
-    return v ? *v : none_cell();
-}
-
 // Calls a library function by name with the given arguments (on the value
 // stack) and drops its result.
 Status call_library(const char* name, const Cell* args, uint32_t count) {
     uint32_t sym = symbol::make(name);
-    Cell fn = library_value(sym);
+    Cell fn = library::value_of(sym);
     if (!interp::is_callable(type_of(fn))) return stack::ok;
     Cell* at = stack::s.top;
     Status st = interp::call(fn, args, count, sym);
@@ -461,7 +452,7 @@ Status awake_level(Cell* slots, bool with, Cell* out, int depth = 0) {
         Cell* held = stack::push(handlers ? *handlers : none_cell());
         stack::push(slots[face]);
         stack::push(slots[event]);
-        Cell fn = library_value(s.run_handlers);
+        Cell fn = library::value_of(s.run_handlers);
         Status st = named_safely([&] { return interp::call(fn, held, 3, s.run_handlers); }, &slots[result]);
         stack::s.top = held;
         if (st) return st;
@@ -511,7 +502,7 @@ Status awake_level(Cell* slots, bool with, Cell* out, int depth = 0) {
             Cell* at = stack::push(slots[face]);
             stack::push(slots[event]);
             stack::push(type);
-            if (Status st = call_at(library_value(s.do_actor), at, 3, s.do_actor)) return st;
+            if (Status st = call_at(library::value_of(s.do_actor), at, 3, s.do_actor)) return st;
             slots[result] = *at;
         } else if (is_truthy(actor)) {
             slots[act] = actor;
@@ -543,7 +534,7 @@ Status awake_level(Cell* slots, bool with, Cell* out, int depth = 0) {
     }
     if (event_type(slots[event]) == evt::close && !word_is(slots[result], s.cont)) {
         Cell* at = stack::push(slots[face]);
-        if (Status st = call_at(library_value(s.close_result), at, 1, s.close_result)) return st;
+        if (Status st = call_at(library::value_of(s.close_result), at, 1, s.close_result)) return st;
         slots[result] = *at;
     }
     *out = slots[result];
