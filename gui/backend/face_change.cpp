@@ -13,6 +13,7 @@
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
@@ -22,6 +23,9 @@
 #include "library/library.h"
 #include "library/system.h"
 #include "runtime/collector.h"
+
+#include <cmath>
+#include <climits>
 
 namespace zan::gui {
 
@@ -124,8 +128,44 @@ int32_t face_change_body(Cell* args) {
     return 0;
 }
 
+// calc-size [face /local ...] for a face measured by its own text, or "X"
+// without one: size-text's answer rounded up to a pair. Lists and areas (their
+// entries, their longest line) and rich text are left to the Zan body, and so
+// is a back end that cannot measure (the Zan body remembers that).
+int32_t calc_size_body(Cell* args) {
+    static const uint32_t types[] = {symbol::make("text-list"), symbol::make("drop-list"),
+                                     symbol::make("drop-down"), symbol::make("area"), symbol::make("rich-text")};
+    if (!is(args[0], Type::object)) return -1;
+    Cell type = get_facet(args[0], facet::type);
+    for (uint32_t t : types)
+        if (word_named(type, t)) return -1;
+    if (!hooks().get_text_size) return -1;
+    Cell* platform = system_object::field({"view", "platform", "size-text"});
+    if (!platform || !is(*platform, Type::routine)) return -1;
+    const Cell& code = memory::buffer(callable_more(*platform))->cells()[2];
+    if (!is(code, Type::integer) || routines::key_of(uint32_t(int_of(code))) != "view-size-text") return -1;
+    Cell text = get_facet(args[0], facet::text);
+    if (!is(text, Type::string)) {
+        string::rs_make_at(text, 1);
+        string::append_utf8(series_node(text), "X");
+    }
+    collector::Root keep_text(text);
+    // what size-text/with face text answers for a face that is not rich text
+    Cell size = point_cell(Type::point2d, 0, 0);
+    hooks().get_text_size(args[0], text, size);
+    if (!is(size, Type::point2d)) return -1;
+    double x = std::ceil(point_coord(size, 0));
+    double y = std::ceil(point_coord(size, 1));
+    if (!(x >= INT_MIN && x <= INT_MAX && y >= INT_MIN && y <= INT_MAX)) return -1;
+    args[0] = pair_cell(int32_t(x), int32_t(y));
+    return 0;
+}
+
 }  // namespace
 
-void register_face_change_body() { routines::add_body("on-face-change*", face_change_body); }
+void register_face_change_body() {
+    routines::add_body("on-face-change*", face_change_body);
+    routines::add_body("vid-calc-size", calc_size_body);
+}
 
 }  // namespace zan::gui
