@@ -19,6 +19,7 @@
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "gui/backend/backend.h"
+#include "gui/backend/views.h"
 #include "library/library.h"
 #include "library/system.h"
 #include "runtime/collector.h"
@@ -26,6 +27,8 @@
 namespace zan::gui {
 
 namespace {
+
+using views::word_is;
 
 struct Syms {
     uint32_t state = symbol::make("state"), extra = symbol::make("extra"), pane = symbol::make("pane"),
@@ -37,10 +40,6 @@ struct Syms {
 };
 
 bool same_symbol(uint32_t a, uint32_t b) { return symbol::resolve(a) == symbol::resolve(b); }
-
-bool word_named(const Cell& v, uint32_t sym) {
-    return is(v, Type::word) && same_symbol(word_symbol(v), sym);
-}
 
 // What `series? :v` or `object? :v` answers: a value ownership applies to.
 bool ownable(const Cell& v) { return series::is_series(type_of(v)) || is(v, Type::object); }
@@ -70,7 +69,7 @@ int32_t face_change_body(Cell* args) {
     if (same_symbol(w, s.pane) || same_symbol(w, s.selected)) return -1;
     if (!is(get_facet(args[face], facet::state), Type::none)) return -1;
     Cell type = get_facet(args[face], facet::type);
-    if (word_named(type, s.rich_text)) return -1;
+    if (word_is(type, s.rich_text)) return -1;
     Cell* relations = system_object::field({"reactivity", "relations"});
     if (!relations || !is(*relations, Type::block) || block::rs_length(*relations) > 0) return -1;
     if (is(args[old], Type::image) && !(is(args[now], Type::image) && args[old].w1 == args[now].w1 &&
@@ -79,7 +78,7 @@ int32_t face_change_body(Cell* args) {
     // an equal size or offset ends the Zan body early, before ownership
     if ((same_symbol(w, s.size) || same_symbol(w, s.offset)) && (ownable(args[old]) || ownable(args[now])))
         return -1;
-    bool text_face = word_named(type, s.field) || word_named(type, s.text);
+    bool text_face = word_is(type, s.field) || word_is(type, s.text);
     Cell loader = none_cell();
     if (text_face) {
         if (same_symbol(w, s.data)) return -1;

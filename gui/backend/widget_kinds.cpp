@@ -120,6 +120,10 @@ bool word_is(const Cell& v, const char* name) {
     return (is(v, Type::word) || is(v, Type::lit_word)) && symbol::resolve(word_symbol(v)) == sym(name);
 }
 
+bool word_is(const Cell& v, uint32_t sym) {
+    return is(v, Type::word) && symbol::resolve(word_symbol(v)) == symbol::resolve(sym);
+}
+
 Kind kind_of_face(const Cell& face) {
     Cell type = get_facet(face, facet::type);
     if (!is(type, Type::word)) return Kind::count;
