@@ -17,6 +17,7 @@
 #include "datatypes/symbol.h"
 #include "gui/backend/spine.h"
 #include "gui/backend/views.h"
+#include "platform/gtk_start.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 
@@ -510,15 +511,21 @@ GLogWriterOutput quiet_writer(GLogLevelFlags level, const GLogField* fields, gsi
     }
     return g_log_writer_default(level, fields, n, nullptr);
 }
-}  // namespace
 
-void install() {
+void quiet_gtk_logs() {
     static bool quieted = false;
     if (!quieted) {
         quieted = true;
         g_log_set_handler("Gtk", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL), quiet_squeezes, nullptr);
         g_log_set_writer_func(quiet_writer, nullptr, nullptr);  // once a process
     }
+}
+}  // namespace
+
+void install() {
+    // At GTK's start, not here: install runs at every start of zan, and a
+    // GLib call would load GLib even when no window is ever shown.
+    platform::gtk::before_start(quiet_gtk_logs);
     set_factory(Kind::window, make_window);
     set_factory(Kind::panel, make_panel);
     set_factory(Kind::group_box, make_group_box);
