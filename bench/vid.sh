@@ -3,8 +3,14 @@
 # ten) next to PyGObject building the same GTK 3 widget tree (a GtkFixed per
 # panel) and asking each widget its preferred size. Both run under one virtual
 # X server with the test fonts; each side times its own work in-process, best
-# of RUNS (default 5). Usage: bench/vid.sh [path/to/zan]
+# of RUNS (default 5). Usage: bench/vid.sh [--instructions] [path/to/zan]
+#
+# --instructions counts instructions under callgrind instead (steady on a
+# loaded machine): each side's run building the tree twice less its run
+# building it once, so start-up and the first build's set-up drop out.
 set -eu
+count=no
+if [ "${1:-}" = --instructions ]; then count=yes; shift; fi
 here=$(cd "$(dirname "$0")" && pwd)
 zan=${1:-$here/../build/zan}
 runs=${RUNS:-5}
@@ -71,6 +77,22 @@ for _ in range(runs):
     best = t if best is None or t < best else best
 print(count, int(best * 1e6))
 PY
+
+if [ $count = yes ]; then
+  command -v valgrind >/dev/null || { echo "--instructions needs valgrind" >&2; exit 1; }
+  sed -i "s/^loop [0-9]* \\[/loop (to integer! system\\/options\\/args\\/1) [/" "$tmp/vid.zan"
+  cat > "$tmp/count.sh" <<SH
+for n in 1 2; do
+  valgrind --tool=callgrind --callgrind-out-file="$tmp/z\$n.out" "$zan" "$tmp/vid.zan" \$n >/dev/null 2>"$tmp/z\$n.err"
+  valgrind --tool=callgrind --callgrind-out-file="$tmp/p\$n.out" /usr/bin/python3 "$tmp/gtk.py" \$n >/dev/null 2>"$tmp/p\$n.err"
+done
+SH
+  xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" sh "$tmp/count.sh"
+  ir() { sed -n 's/.*Collected : *\([0-9]*\).*/\1/p' "$tmp/$1.err"; }
+  z=$(( $(ir z2) - $(ir z1) )) p=$(( $(ir p2) - $(ir p1) ))
+  awk -v z="$z" -v p="$p" 'BEGIN { printf "instructions a face: zan %.0fK, PyGObject %.0fK, zan/py %.2f\n", z / 1000000, p / 1000000, z / p }'
+  exit 0
+fi
 
 cat > "$tmp/both.sh" <<SH
 "$zan" "$tmp/vid.zan" > "$tmp/zan.txt"
