@@ -110,9 +110,10 @@ void find(Args args, const actions::FindRefs& r) {
         return block::find(args, r);
     Cell& blk = args[0];
     int32_t total = series::buffer_length(blk), head = int32_t(series_index(blk));
-    int32_t at = total == 0 || head >= total
-                     ? -1
-                     : hashtable::get(series::hash_table_of(blk), v, uint32_t(head));
+    Node table = Node(series_extra(blk));
+    int32_t at = total == 0 || head >= total ? -1
+                 : vt == Type::integer    ? hashtable::get_integer(table, v, uint32_t(head))
+                                          : hashtable::get(table, v, uint32_t(head));
     if (at < 0 || at >= total)
         blk = none_cell();
     else

@@ -15,10 +15,9 @@ namespace zan::typeset {
 namespace detail {
 inline uint32_t& word(Cell& c, int t) { return t < 32 ? c.w1 : t < 64 ? c.w2 : c.w3; }
 inline uint32_t word(const Cell& c, int t) { return t < 32 ? c.w1 : t < 64 ? c.w2 : c.w3; }
-inline uint32_t bit(int t) {
-    int in_word = t % 32;
-    return (0x80u >> (in_word % 8)) << (8 * (in_word / 8));
-}
+// 0x80 >> (t % 8) within byte (t % 32) / 8 of the word: flipping the low
+// three bits of t % 32 gives that bit's number.
+inline uint32_t bit(int t) { return 1u << ((t & 31) ^ 7); }
 }  // namespace detail
 
 inline Cell make(uint32_t w1 = 0, uint32_t w2 = 0, uint32_t w3 = 0) {

@@ -45,6 +45,10 @@ std::string utf8_of(const Cell& s) { return string::to_utf8(s); }
 
 [[noreturn]] void unavailable(const Cell& url) { errors::fire(errors::id::cannot_open, &url); }
 
+// The lexer reads no escapes before a url's first ":", so characters it takes
+// there are molded as they are: an escape would not read back as the same url.
+bool raw_in_scheme_q(uint8_t lead) { return lead >= 0x80 || lead == '`' || lead == '|' || lead == '>'; }
+
 bool http_q(const Cell& url) { return string::head_equal_literal_q(url, "http"); }
 
 void append_bytes(Node target, const char* bytes, uint32_t n) {
@@ -209,9 +213,22 @@ int32_t mold(const Cell& value, Node buffer, actions::MoldFlags, bool part, int3
              int32_t) {
     collector::NodeRoot keep(buffer);
     std::string bytes = utf8_of(value);
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    size_t n = bytes.size(), colon = bytes.find(':');
     int32_t written = 0;
-    for (unsigned char c : bytes) {
+    for (size_t i = 0; i < n;) {
         if (part && written >= budget) break;
+        uint8_t c = p[i];
+        if (colon != std::string::npos && i < colon && raw_in_scheme_q(c)) {
+            int32_t count = int32_t(n - i);
+            int32_t cp = unicode::decode_utf8_checked(p + i, count);
+            if (cp >= 0) {
+                string::append_char(buffer, uint32_t(cp));
+                written += 1;
+                i += size_t(count);
+                continue;
+            }
+        }
         if (path_safe_q(c)) {
             string::append_char(buffer, c);
             written += 1;
@@ -220,6 +237,7 @@ int32_t mold(const Cell& value, Node buffer, actions::MoldFlags, bool part, int3
             string::append_ascii(buffer, string::byte_to_hex(c));
             written += 3;
         }
+        ++i;
     }
     return budget - written;
 }

@@ -341,6 +341,7 @@ Status finish_partial(Code& c) {
 // The value of the expression at p (c.pos) when it starts simple: an inert
 // value, or a word holding one, with operators on two numbers after it.
 // Tracing must be off. Inline: most attempts end at the first value.
+Quick quick_ops_from(Code& c, Cell v, const Cell* q, const Cell* op);
 Quick quick_ops(Code& c, Cell v);
 [[gnu::always_inline]] inline Quick quick(Code& c, const Cell* p);
 bool quick_paren_whole(const Cell& paren, Cell& out);
@@ -508,10 +509,17 @@ Status fetch_plain(const Cell& fn, Type t, Code& c, const Cell& name) {
     Node cache = cached_arity(fn);
     bool active = true;
     int32_t local_count = 0;
-    for (uint32_t i = 0;; ++i) {
-        memory::Series* cs = memory::buffer(cache);
-        if (i >= (cs->tail - cs->head) / sizeof(Cell)) break;
-        Cell e = cs->cells()[i];
+    // The cache's cells, read again only when buffers may have moved.
+    memory::Series* cs = memory::buffer(cache);
+    uint32_t n = (cs->tail - cs->head) / sizeof(Cell);
+    const Cell* entries = cs->cells();
+    uint32_t epoch = memory::moves();
+    for (uint32_t i = 0; i < n; ++i) {
+        if (epoch != memory::moves()) [[unlikely]] {
+            entries = cells(cache);
+            epoch = memory::moves();
+        }
+        Cell e = entries[i];
         if (is(e, Type::typeset)) [[likely]] {
             if ((e.header & kind_mask) == kind_return) continue;
             if (!active) {
@@ -566,18 +574,43 @@ constexpr uint8_t arity[11] = {0, 2, 2, 3, 0, 0, 2, 1, 2, 3, 1};
 
 // The control native `code` run inline, or false when its spec is not the
 // one the inline form knows (nothing evaluated then). Tracing must be off.
-bool control_inline(const Cell& fn, uint32_t code, Code& c, const Cell& name, Status& st) {
-    uint32_t n = code <= control::forever ? control::arity[code] : 0;
-    if (!n) return false;
+// The argument typesets of a control native whose arity cache was found to
+// have the inline form's shape, kept with its more-block node while the moves
+// epoch stands (a collection, the only thing that renumbers or frees nodes,
+// bumps it): the next call of the same native skips the check.
+struct ControlShape {
+    Node more = 0;
+    uint32_t epoch = 0;
+    Cell e[3];
+};
+ControlShape control_shapes[control::forever + 1];
+
+[[gnu::noinline]] bool check_control_shape(const Cell& fn, uint32_t code, uint32_t n) {
     Node cache = cached_arity(fn);
     memory::Series* cs = memory::buffer(cache);
     if ((cs->tail - cs->head) / sizeof(Cell) != n) return false;
-    Cell e[3];
+    ControlShape& shape = control_shapes[code];
     for (uint32_t i = 0; i < n; ++i) {
-        e[i] = cs->cells()[i];
+        const Cell& e = cs->cells()[i];
         uint32_t want = code == control::repeat && i == 0 ? kind_lit : 0;
-        if (!is(e[i], Type::typeset) || (e[i].header & kind_mask) != want) return false;
+        if (!is(e, Type::typeset) || (e.header & kind_mask) != want) return false;
     }
+    for (uint32_t i = 0; i < n; ++i) shape.e[i] = cs->cells()[i];
+    shape.more = callable_more(fn);
+    shape.epoch = memory::moves();
+    return true;
+}
+
+bool control_inline(const Cell& fn, uint32_t code, Code& c, const Cell& name, Status& st) {
+    uint32_t n = code <= control::forever ? control::arity[code] : 0;
+    if (!n) return false;
+    const ControlShape& shape = control_shapes[code];
+    if ((shape.more != callable_more(fn) || shape.epoch != memory::moves()) &&
+        !check_control_shape(fn, code, n))
+        return false;
+    // Copies: an argument may run this native again and renew the shape.
+    Cell e[3];
+    for (uint32_t i = 0; i < n; ++i) e[i] = shape.e[i];
     stack::check_native_depth();
     Cell* guard = stack::push(fn);
     stack::mark_interp_native(name);
@@ -924,15 +957,14 @@ Status exec_function(const Cell& fn, Node owner, const Cell& name) {
         routines::exec(fn);
         return stack::ok;
     }
-    Node more = callable_more(fn);
-    Cell body = cells(more)[0];
+    const Cell* more = cells(callable_more(fn));
+    Cell body = more[0];
     if (!is(body, Type::block)) return stack::ok;
     stack::Frame* frame = stack::top_frame();
     // A library function with a C++ body runs it, unless it leaves the case
     // to the Zan body; tracing sees the Zan body run.
-    const Cell& code = cells(more)[2];
-    if (is(code, Type::integer) && !trace::on) [[unlikely]] {
-        if (routines::BodyFn compiled = routines::body_at(uint32_t(int_of(code)))) {
+    if (is(more[2], Type::integer) && !trace::on) [[unlikely]] {
+        if (routines::BodyFn compiled = routines::body_at(uint32_t(int_of(more[2])))) {
             frame->header |= stack::bits::func_entry;
             int32_t st = compiled(stack::s.base);
             frame->header &= ~stack::bits::func_entry;
@@ -1308,14 +1340,11 @@ inline Quick quick(Code& c, const Cell* p) {
     return quick_ops(c, v);
 }
 
-// The operators after a simple first value.
-Quick quick_ops(Code& c, Cell v) {
+// The operators after a simple first value, from the first one (word q at
+// c.pos + 1, holding op).
+Quick quick_ops_from(Code& c, Cell v, const Cell* q, const Cell* op) {
     uint32_t pos = c.pos + 1;
     for (;;) {
-        const Cell* q = value_at(c, pos);
-        if (!q || !is(*q, Type::word)) break;
-        const Cell* op = peek_value(*q);
-        if (!op || !is(*op, Type::op)) break;  // as eval_infix: no operator here
         Fast k = fast_kind(*op);
         const Cell* r = k == Fast::none ? nullptr : value_at(c, pos + 1);
         Cell scratch;
@@ -1334,9 +1363,25 @@ Quick quick_ops(Code& c, Cell v) {
             return Quick::partial;
         }
         pos += 2;
+        q = value_at(c, pos);
+        if (!q || !is(*q, Type::word)) break;
+        op = peek_value(*q);
+        if (!op || !is(*op, Type::op)) break;  // as eval_infix: no operator here
     }
     stack::push(v);
     c.pos = pos;
+    return Quick::done;
+}
+
+// The operators after a simple first value.
+Quick quick_ops(Code& c, Cell v) {
+    const Cell* q = value_at(c, c.pos + 1);
+    if (q && is(*q, Type::word)) {
+        const Cell* op = peek_value(*q);
+        if (op && is(*op, Type::op)) return quick_ops_from(c, v, q, op);
+    }
+    stack::push(v);
+    ++c.pos;
     return Quick::done;
 }
 
@@ -1370,7 +1415,18 @@ Status infix_call(Code& c, const Cell& name, Cell op, Fast kind) {
     pending_fast = kind;
     op.header = uint32_t(op_source(op));
     --stack::s.top;  // the left operand becomes slot 0 of the call
-    return invoke(op, &c, name, nullptr, 0, nullptr, mode::word, true);
+    Type t = type_of(op);
+    if (trace::on || (t != Type::native && t != Type::action))
+        return invoke(op, &c, name, nullptr, 0, nullptr, mode::word, true);
+    // What invoke does for an operator from a native or action, untraced.
+    stack::check_native_depth();
+    stack::mark_interp_native(name);
+    Status st = fetch_infix(op, t, c, name);
+    if (st) return st;
+    stack::unwind();
+    if (trace::on) [[unlikely]]  // turned on by the right operand
+        trace::dispatch(trace::event::return_, nullptr, -1, stack::s.top - 1, &name);
+    return stack::ok;
 }
 
 }  // namespace
@@ -1492,9 +1548,9 @@ Status eval_value(Code& c, Cell v, bool no_infix, bool no_call) {
                 stack::push(owner);
                 // The path has no refinement items: a plain call's road.
                 Type ft = type_of(field);
-                st = ft != Type::routine ? call_method(field, ft, c, name)
-                                         : invoke(field, &c, name, &v, series_index(v) + 2,
-                                                  &stack::s.top[-1], mode::word, false);
+                st = ft != Type::routine && !trace::on
+                         ? call_method(field, ft, c, name)
+                         : invoke(field, &c, name, &v, series_index(v) + 2, &stack::s.top[-1], mode::word, false);
                 if (st) return st;
                 stack::s.top[-2] = stack::s.top[-1];
                 --stack::s.top;

@@ -12,13 +12,17 @@ namespace zan::platform::gtk {
 
 namespace {
 enum class State { untried, running, failed } state = State::untried;
+void (*hook_before)() = nullptr;
 }
+
+void before_start(void (*hook)()) { hook_before = hook; }
 
 bool start() {
     if (state == State::untried) {
         const char* x = std::getenv("DISPLAY");
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
         bool display = (x && *x) || (wayland && *wayland);
+        if (hook_before) hook_before();
         gtk_disable_setlocale();
         state = display && gtk_init_check(nullptr, nullptr) ? State::running : State::failed;
     }

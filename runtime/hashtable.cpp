@@ -790,6 +790,29 @@ int32_t get_hashed(Node t, const Cell& key_in, uint32_t hash, uint32_t start, ui
     }
 }
 
+int32_t get_integer(Node t, const Cell& key, uint32_t start) {
+    const Header* h = hdr(t);
+    // Tables that may need a rebuild, and keys with several occurrences, take
+    // the general road.
+    if (h->stamp != 0 || h->kind != kind_hash) return get(t, key, start);
+    uint32_t hash = hash_integer(key.w2);
+    const Cell* cs = cells(h->series);
+    const uint32_t* bk = words(h->keys);
+    uint32_t mask = h->buckets - 1, tag = tag_of(hash);
+    for (uint32_t i = hash & mask, first = i, k = 0;;) {
+        uint32_t g = bk[2 * i];
+        if (g == tag_empty) return -1;
+        if (g == tag) {
+            int32_t slot = int32_t(bk[2 * i + 1]);
+            if (slot < 0) return get_hashed(t, key, hash, start);
+            const Cell& c = cs[slot];
+            if (type_of(c) == Type::integer && c.w2 == key.w2) return uint32_t(slot) >= start ? slot : -1;
+        }
+        i = (i + ++k) & mask;
+        if (i == first || k > 2 * h->buckets) return -1;
+    }
+}
+
 int32_t get_next(Node t, const Cell& key_in, Probe& st) {
     Cell key = key_in;
     check_stamp(t);

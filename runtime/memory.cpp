@@ -338,6 +338,12 @@ void free_series_frame(SeriesFrame* f) {
     free_pages(f, f->size);
 }
 
+// A big frame takes whole huge pages: its last page is a huge one too, and a
+// growing buffer's pages can move into a larger frame as they are.
+uint64_t big_frame_bytes(uint64_t capacity) {
+    return (sizeof(BigFrame) + sizeof(Series) + capacity + huge_page - 1) & ~(huge_page - 1);
+}
+
 bool fits(const SeriesFrame* f, uint64_t k) { return uint64_t(f->end - f->heap) >= k; }
 
 SeriesFrame* find_series_frame(uint64_t k) {
@@ -399,7 +405,7 @@ Series* alloc_series_buffer(uint64_t count, uint32_t unit, int32_t offset) {
     maybe_stress();
     uint64_t k = needed_bytes(p);
     if (k >= max_frame_size) {
-        uint64_t mapped = sizeof(BigFrame) + sizeof(Series) + p;
+        uint64_t mapped = big_frame_bytes(p);
         if (!may_grow_by(mapped)) collect_for_room();
         auto* b = static_cast<BigFrame*>(alloc_pages(mapped, true));
         m.frame_bytes += mapped;
@@ -579,6 +585,60 @@ void retire(Series* old) {
     if (old->flags & flag::c_heap) free_heap_series(old);
 }
 
+// A big buffer growing into another big one: its pages move into a larger
+// fresh mapping instead of being copied into it, so the old bytes are neither
+// copied nor faulted in again. Both ends sit on huge-page boundaries, so the
+// kernel moves whole huge pages. Answers null where that does not apply (a
+// pinned buffer, data not at the start, an unaligned frame, a refused
+// mapping); the caller then copies as for any buffer.
+Series* grow_big_in_place(Node n, uint64_t new_size) {
+    Series* old = buffer(n);
+    if (!(old->flags & flag::big) || old->pins || old->head != 0) return nullptr;
+    if (new_size == 0) new_size = std::max<uint64_t>(uint64_t(old->capacity) * 2, 16);
+    uint32_t unit = old->unit();
+    uint64_t p = checked_capacity(new_size / unit + (new_size % unit ? 1 : 0), unit);
+    if (p <= old->capacity) return nullptr;
+    uint64_t mapped = big_frame_bytes(p);
+    auto* frame = reinterpret_cast<BigFrame*>(old) - 1;
+    if (mapped > frame->size) {
+        Node held = n;
+        collector::NodeRoot keep(held);  // a collection may run, as for any allocation
+        maybe_stress();
+        if (!may_grow_by(mapped - frame->size)) collect_for_room();
+        n = held;
+        old = buffer(n);
+        frame = reinterpret_cast<BigFrame*>(old) - 1;
+    }
+    if (reinterpret_cast<uintptr_t>(frame) % huge_page || frame->size % huge_page) return nullptr;
+    if (mapped <= frame->size) {
+        // The frame's last huge page still has room.
+        old->capacity = uint32_t(p);
+        note_moves();
+        return old;
+    }
+    uint64_t old_bytes = frame->size, new_bytes = mapped;
+    std::byte* target = map_huge(new_bytes);
+    if (!target) return nullptr;
+    if (mremap(frame, old_bytes, old_bytes, MREMAP_MAYMOVE | MREMAP_FIXED, target) == MAP_FAILED) {
+        munmap(target, new_bytes);
+        return nullptr;
+    }
+    auto* grown = reinterpret_cast<BigFrame*>(target);
+    for (BigFrame** link = &m.first_big; *link; link = &(*link)->next) {
+        if (*link != frame) continue;
+        *link = grown;
+        break;
+    }
+    m.frame_bytes += mapped - grown->size;
+    m.total += new_bytes - old_bytes;
+    grown->size = mapped;
+    Series* s = grown->series();
+    s->capacity = uint32_t(p);
+    slot_of(n) = reinterpret_cast<uintptr_t>(s);
+    note_moves();
+    return s;
+}
+
 void copy_content(Series* fresh, Series* old) {
     uint32_t bytes = std::min(old->capacity - old->head, fresh->capacity);
     std::memcpy(fresh->data(), old->at_head(), bytes);
@@ -593,6 +653,7 @@ Series* expand_series(Node n, uint64_t new_size) {
 }
 
 Series* expand_series_copy(Node n, uint64_t new_size) {
+    if (Series* s = grow_big_in_place(n, new_size)) return s;
     Moved mv = rebuffer(n, new_size);
     copy_content(mv.fresh, mv.old);
     retire(mv.old);
@@ -600,6 +661,11 @@ Series* expand_series_copy(Node n, uint64_t new_size) {
 }
 
 Series* expand_series_fill(Node n, uint64_t new_size, uint8_t byte) {
+    if (Series* s = buffer(n); byte != 0 && (s->flags & flag::big)) {
+        // Grown pages read zero: other fill bytes take the copying road.
+    } else if (Series* grown = grow_big_in_place(n, new_size)) {
+        return grown;
+    }
     Moved mv = rebuffer(n, new_size);
     copy_content(mv.fresh, mv.old);
     uint32_t copied = std::min(mv.old->capacity - mv.old->head, mv.fresh->capacity);

@@ -24,6 +24,7 @@
 #include "evaluator/routines.h"
 #include "evaluator/stack.h"
 #include "gui/backend/backend.h"
+#include "gui/backend/views.h"
 #include "library/library.h"
 #include "library/system.h"
 #include "runtime/collector.h"
@@ -31,6 +32,8 @@
 namespace zan::gui {
 
 namespace {
+
+using views::word_is;
 
 struct Syms {
     uint32_t state = symbol::make("state"), extra = symbol::make("extra"), pane = symbol::make("pane"),
@@ -49,10 +52,6 @@ const Syms& syms() {
 }
 
 bool same_symbol(uint32_t a, uint32_t b) { return symbol::resolve(a) == symbol::resolve(b); }
-
-bool word_named(const Cell& v, uint32_t sym) {
-    return is(v, Type::word) && same_symbol(word_symbol(v), sym);
-}
 
 // What `series? :v` or `object? :v` answers: a value ownership applies to.
 bool ownable(const Cell& v) { return series::is_series(type_of(v)) || is(v, Type::object); }
@@ -115,7 +114,7 @@ int32_t quick_show(const Cell& face, Cell* result) {
     if (records && is(*records, Type::block) && block::rs_length(*records) > int32_t(series_index(*records)))
         return -1;
     Cell type = get_facet(face, facet::type);
-    if (word_named(type, s.window) || word_named(type, s.screen)) return -1;
+    if (word_is(type, s.window) || word_is(type, s.screen)) return -1;
     if (is_truthy(get_facet(face, facet::pane))) return -1;
     if (int_of(*mask) != 0) {
         Cell* platform = system_object::field({"view", "platform"});
@@ -177,7 +176,7 @@ int32_t face_change_body(Cell* args) {
     bool shown = !is(state, Type::none);
     if (shown && !is(state, Type::block)) return -1;
     Cell type = get_facet(args[face], facet::type);
-    if (word_named(type, s.rich_text)) return -1;
+    if (word_is(type, s.rich_text)) return -1;
     Cell* relations = system_object::field({"reactivity", "relations"});
     if (!relations || !is(*relations, Type::block) || block::rs_length(*relations) > 0) return -1;
     if (is(args[old], Type::image) && !(is(args[now], Type::image) && args[old].w1 == args[now].w1 &&
@@ -201,7 +200,7 @@ int32_t face_change_body(Cell* args) {
         Cell* mask = item(state, 1);
         if (bit < 0 || bit > 30 || !mask || !is(*mask, Type::integer)) return -1;
     }
-    bool text_face = word_named(type, s.field) || word_named(type, s.text);
+    bool text_face = word_is(type, s.field) || word_is(type, s.text);
     Cell loader = none_cell();
     if (text_face) {
         if (same_symbol(w, s.data)) return -1;

@@ -22,6 +22,7 @@
 #include "evaluator/trace.h"
 #include "gui/backend/backend.h"
 #include "gui/backend/spine.h"
+#include "gui/backend/views.h"
 #include "library/library.h"
 #include "library/system.h"
 #include "runtime/errors.h"
@@ -33,6 +34,7 @@ namespace zan::gui {
 namespace {
 
 using stack::Status;
+using views::word_is;
 
 // Whether a handler is called as `handler face event` reads it: a function
 // whose spec takes exactly two arguments, both plain words.
@@ -86,10 +88,6 @@ struct Field {
 
 // The event's type code; 0 for anything but an event.
 uint32_t event_type(const Cell& event) { return is(event, Type::event) ? event.w1 : 0; }
-
-bool word_is(const Cell& v, uint32_t sym) {
-    return is(v, Type::word) && symbol::resolve(word_symbol(v)) == symbol::resolve(sym);
-}
 
 // Symbols made once: making one hashes its text.
 struct AwakeSyms {

@@ -50,7 +50,8 @@ Parts parts_of(uint32_t window);
 
 // --- face reading ---
 uint32_t sym(const char* name);  // resolved symbol of a name
-bool word_is(const Cell& v, const char* name);
+bool word_is(const Cell& v, const char* name);  // word! or lit-word! of that name
+bool word_is(const Cell& v, uint32_t sym);       // word! of that symbol (any spelling case)
 Kind kind_of_face(const Cell& face);
 // pair! or point2D! -> floats; false for anything else.
 bool coords(const Cell& v, double& x, double& y);
@@ -101,6 +102,8 @@ void select_tab(const Cell& face, uint32_t window, int n);
 void apply_image(const Cell& face, uint32_t window);
 void apply_options(const Cell& face, uint32_t window);
 void place_face(const Cell& face, uint32_t window);
+// A window's menu bar height in physical pixels (0 without a shown bar).
+int menu_bar_height(uint32_t window);
 void tab_switched(uint32_t window, int page);
 // The native position of the value at an absolute index of `data`: the
 // string-like values before it (only they become items).

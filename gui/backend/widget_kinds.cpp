@@ -17,6 +17,7 @@
 #include "datatypes/symbol.h"
 #include "gui/backend/spine.h"
 #include "gui/backend/views.h"
+#include "platform/gtk_start.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 
@@ -118,6 +119,10 @@ uint32_t sym(const char* name) { return symbol::resolve(symbol::make(name)); }
 
 bool word_is(const Cell& v, const char* name) {
     return (is(v, Type::word) || is(v, Type::lit_word)) && symbol::resolve(word_symbol(v)) == sym(name);
+}
+
+bool word_is(const Cell& v, uint32_t sym) {
+    return is(v, Type::word) && symbol::resolve(word_symbol(v)) == symbol::resolve(sym);
 }
 
 Kind kind_of_face(const Cell& face) {
@@ -506,15 +511,21 @@ GLogWriterOutput quiet_writer(GLogLevelFlags level, const GLogField* fields, gsi
     }
     return g_log_writer_default(level, fields, n, nullptr);
 }
-}  // namespace
 
-void install() {
+void quiet_gtk_logs() {
     static bool quieted = false;
     if (!quieted) {
         quieted = true;
         g_log_set_handler("Gtk", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL), quiet_squeezes, nullptr);
         g_log_set_writer_func(quiet_writer, nullptr, nullptr);  // once a process
     }
+}
+}  // namespace
+
+void install() {
+    // At GTK's start, not here: install runs at every start of zan, and a
+    // GLib call would load GLib even when no window is ever shown.
+    platform::gtk::before_start(quiet_gtk_logs);
     set_factory(Kind::window, make_window);
     set_factory(Kind::panel, make_panel);
     set_factory(Kind::group_box, make_group_box);

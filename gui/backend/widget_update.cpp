@@ -133,6 +133,13 @@ int32_t native_position(const Cell& data, int32_t index) {
 
 // --- placement ----------------------------------------------------------------------------
 
+int menu_bar_height(uint32_t window) {
+    ViewState* s = state_of(window);
+    int bar = 0;
+    if (s && s->menubar && gtk_widget_get_visible(s->menubar)) gtk_widget_get_preferred_height(s->menubar, &bar, nullptr);
+    return bar;
+}
+
 void place_face(const Cell& face_in, uint32_t window) {
     Cell face = face_in;
     collector::Root keep(face);
@@ -146,9 +153,7 @@ void place_face(const Cell& face_in, uint32_t window) {
         if (ht < 0) ht = 200;
         int pw = to_physical(wd), ph = to_physical(ht);
         gtk_widget_set_size_request(r->inner, pw, ph);
-        int bar = 0;
-        if (s->menubar && gtk_widget_get_visible(s->menubar)) gtk_widget_get_preferred_height(s->menubar, &bar, nullptr);
-        gtk_window_resize(GTK_WINDOW(w), pw, ph + bar);
+        gtk_window_resize(GTK_WINDOW(w), pw, ph + menu_bar_height(window));
         gtk_window_move(GTK_WINDOW(w), to_physical(x), to_physical(y));
         place_bars(window);
         return;

@@ -105,13 +105,15 @@ gboolean on_configure(GtkWidget* w, GdkEventConfigure* e, gpointer) {
     if (r && !r->cleaned && (e->width != r->last_w || e->height != r->last_h)) {
         r->last_w = e->width;
         r->last_h = e->height;
-        Cell size = point_cell(Type::point2d, float(to_logical(e->width)), float(to_logical(e->height)));
+        // The face is the client area: a menu bar sits above it, outside the face.
+        int height = std::max(e->height - views::menu_bar_height(r->handle), 0);
+        Cell size = point_cell(Type::point2d, float(to_logical(e->width)), float(to_logical(height)));
         if (r->face_kind & 0x10) size = pair_cell(int32_t(point_coord(size, 0)), int32_t(point_coord(size, 1)));
         set_facet_quiet(face, facet::size, size);
         Message m;
         m.window = r->handle;
         m.x = e->width;
-        m.y = e->height;
+        m.y = height;
         make_event(m, 0, evt::resize);
     }
     return FALSE;

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <fstream>
+#include <memory>
 
 #include <cstring>
 #include <vector>
@@ -219,6 +220,69 @@ TEST(Memory, ExpandVariants) {
     EXPECT_FALSE(s->flags & flag::big);
     EXPECT_EQ(std::memcmp(s->data(), "0123456789", 10), 0);
     EXPECT_EQ(memory::verify_heap(), nullptr);
+}
+
+// Big buffers grow by moving their pages into a larger mapping: every byte
+// written before the growth reads back after it, the new part reads as a
+// copy-or-fill would leave it, and no old frame stays behind. Pinned buffers,
+// buffers with head room and growth under collections take the same care.
+TEST(Memory, BigBuffersGrowWithTheirBytes) {
+    struct Case {
+        const char* what;
+        bool pinned;
+        int32_t offset;    // head room of the first buffer
+        int fill;          // -1: expand_series_copy, else expand_series_fill with it
+        uint32_t stress;   // collections every Nth allocation
+    } cases[] = {
+        {"copy", false, 0, -1, 0},
+        {"fill with zero", false, 0, 0, 0},
+        {"fill with 0xEE", false, 0, 0xEE, 0},
+        {"pinned", true, 0, -1, 0},
+        {"head room", false, 4096, -1, 0},
+        {"under collections", false, 0, 0, 1},
+    };
+    collector::set_enabled(true);
+    for (const Case& c : cases) {
+        Node n = memory::alloc_series(memory::max_frame_size + 100, 1, c.offset);
+        collector::NodeRoot keep(n);
+        Series* s = buffer(n);
+        ASSERT_TRUE(s->flags & flag::big) << c.what;
+        uint32_t written = s->capacity - s->head;
+        for (uint32_t i = 0; i < written; ++i) s->at_head()[i] = std::byte(i * 7 + i / 4096);
+        s->tail = s->capacity;
+        uint64_t before = memory::total_bytes();
+        memory::set_gc_stress(c.stress);
+        {
+            std::unique_ptr<memory::Pin> pin(c.pinned ? new memory::Pin(n) : nullptr);
+            for (int round = 0; round < 3; ++round) {
+                s = c.fill < 0 ? memory::expand_series_copy(n, 0)
+                               : memory::expand_series_fill(n, 0, uint8_t(c.fill));
+                // The node may have a new handle after a collection.
+                ASSERT_EQ(buffer(n), s) << c.what;
+            }
+        }
+        memory::set_gc_stress(0);
+        EXPECT_TRUE(s->flags & flag::big) << c.what;
+        EXPECT_EQ(s->node, n) << c.what;
+        EXPECT_EQ(s->head, 0u) << c.what;
+        EXPECT_EQ(s->tail, written) << c.what;
+        EXPECT_GE(s->capacity, 8 * written) << c.what;
+        uint32_t bad = 0;
+        for (uint32_t i = 0; i < written; ++i)
+            if (s->data()[i] != std::byte(i * 7 + i / 4096)) ++bad;
+        EXPECT_EQ(bad, 0u) << c.what;
+        if (c.fill >= 0) {
+            for (uint32_t i = written; i < s->capacity; ++i)
+                if (uint8_t(s->data()[i]) != c.fill) ++bad;
+            EXPECT_EQ(bad, 0u) << c.what;
+        }
+        EXPECT_EQ(memory::verify_heap(), nullptr) << c.what;
+        collector::collect();
+        // Only the last buffer's pages remain of the four sizes.
+        EXPECT_LE(memory::total_bytes(), before + uint64_t(s->capacity) + (4u << 20)) << c.what;
+        EXPECT_EQ(memory::verify_heap(), nullptr) << c.what;
+    }
+    collector::set_enabled(false);
 }
 
 TEST(Memory, SizesPastTheLimitRaiseNoMemory) {
