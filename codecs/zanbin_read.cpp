@@ -981,10 +981,11 @@ Node Reader::context_header(uint8_t want_kind, bool& values, bool root) {
         uint32_t sym = symbol_at();
         int32_t index;
         if (context::add_word(ctx, sym, false, index) >= 0) bad(s_at);  // a word twice
-        if (!stack) {
-            Node v = context::values(ctx);
-            if (length_of(v) < context::length(ctx)) block::append_cell(series_cell(Type::block, v));
-        }
+    }
+    // One value slot per word: made unset for the whole capacity by create.
+    if (!stack) {
+        memory::Series* vb = memory::buffer(context::values(ctx));
+        vb->tail = vb->head + n * uint32_t(sizeof(Cell));
     }
     return ctx;
 }

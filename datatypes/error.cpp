@@ -26,6 +26,7 @@ namespace zan::error {
 namespace {
 
 Cell catalog_;        // system/catalog/errors
+bool catalog_ready_ = false;  // catalog_ made or given
 Cell standard_;       // system/standard/error
 Cell no_memory_;      // ready for a failed allocation
 bool building_ = false;
@@ -150,9 +151,12 @@ Cell new_error() {
     return e;
 }
 
+void need_catalog();
+
 // The context of the catalogue, or 0 when a script replaced it by something
 // that is no object.
 Node catalog_context() {
+    need_catalog();
     return is(catalog_, Type::object) ? object::context_node(catalog_) : 0;
 }
 
@@ -214,8 +218,28 @@ Cell ready_no_memory() {
     return no_memory_;
 }
 
+// The error kept for a failed allocation was made before the catalogue: its
+// type and id words are bound to the catalogue once there is one.
+void bind_no_memory() {
+    if (is(no_memory_, Type::error))
+        set_ids(no_memory_, int(errors::id::no_memory.category), int(errors::id::no_memory.index) - 2);
+}
+
+// Building the catalogue from the table costs more than the rest of the
+// runtime's start: zan takes the one its boot image holds, so the table is
+// read only where no image gave one (the image generator, unit tests).
+void need_catalog() {
+    if (catalog_ready_) return;
+    catalog_ready_ = true;
+    catalog_ = build_catalog();
+    bind_no_memory();
+}
+
 Cell build_from_id(errors::Id id, const Cell* a1, const Cell* a2, const Cell* a3) {
-    if (id == errors::id::no_memory || building_ || !is(catalog_, Type::object)) return ready_no_memory();
+    // (a catalogue not made yet is made by make_from_ids, once the arguments
+    // are copied where the collector sees them)
+    if (id == errors::id::no_memory || building_ || (catalog_ready_ && !is(catalog_, Type::object)))
+        return ready_no_memory();
     building_ = true;
     struct Reset {
         ~Reset() { building_ = false; }
@@ -225,9 +249,16 @@ Cell build_from_id(errors::Id id, const Cell* a1, const Cell* a2, const Cell* a3
 
 }  // namespace
 
-const Cell& catalog_object() { return catalog_; }
+const Cell& catalog_object() {
+    need_catalog();
+    return catalog_;
+}
 const Cell& standard_object() { return standard_; }
-void set_catalog(const Cell& c) { catalog_ = c; }
+void set_catalog(const Cell& c) {
+    catalog_ = c;
+    catalog_ready_ = true;
+    bind_no_memory();
+}
 void set_standard(const Cell& s) { standard_ = s; }
 
 Cell* field_at(const Cell& error, int index) {
@@ -593,8 +624,10 @@ void init() {
     collector::register_marker(mark_roots);
 
     standard_ = build_standard();
-    catalog_ = build_catalog();
+    // Made with plain type and id words: the catalogue is not built here.
+    catalog_ready_ = true;
     no_memory_ = make_from_ids(errors::id::no_memory);
+    catalog_ready_ = false;
     errors::set_builder(build_from_id);
 }
 

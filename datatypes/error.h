@@ -65,8 +65,9 @@ constexpr int count = 10;
 constexpr uint32_t class_id = 1;
 
 // The catalogue object (system/catalog/errors) and the standard error object
-// (system/standard/error). Built by init until the boot scripts provide them;
-// set_catalog and set_standard replace them.
+// (system/standard/error). The standard object is built by init; the
+// catalogue is built from the table on first use unless set_catalog gives one
+// first (zan's boot image holds it). set_catalog and set_standard replace them.
 const Cell& catalog_object();
 const Cell& standard_object();
 void set_catalog(const Cell& catalog);
@@ -120,7 +121,7 @@ int32_t mold(const Cell& value, Node buffer, actions::MoldFlags flags, bool part
 void eval_path(Cell& result, const Cell& parent, const actions::PathStep& s);
 int32_t compare(const Cell& a, const Cell& b, int32_t op);
 
-// Registers error!, builds the catalogue and the standard error object, and
+// Registers error!, builds the standard error object, and
 // makes errors::fire raise error! values.
 void init();
 

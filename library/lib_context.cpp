@@ -124,6 +124,9 @@ void attach_bodies() {
     for (const char* name : compiled_functions) attach(context::get_by_symbol(symbol::make(name), context::global()), name);
     // the event dispatch, held by system/view
     attach(system_object::field({"view", "awake"}), "awake");
+    // the natural size of a face from its text, held by the layout dialect
+    attach(system_object::field({"view", "VID", "calc-size"}), "vid-calc-size");
+    attach(system_object::field({"view", "VID", "fetch-options"}), "vid-fetch-options");
     // the standard global event handlers, by their names in system/view/handlers
     if (Cell* handlers = system_object::field({"view", "handlers"}); handlers && is(*handlers, Type::block)) {
         memory::Series* b = memory::buffer(handlers->w2);

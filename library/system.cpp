@@ -150,7 +150,12 @@ void fill_build() {
 }  // namespace
 
 void install() {
-    if (Cell* errors = field({"catalog", "errors"})) *errors = error::catalog_object();
+    // The boot image holds the catalogue the image generator built; the
+    // runtime raises from that one. A text boot fills the field.
+    if (Cell* errors = field({"catalog", "errors"})) {
+        if (is(*errors, Type::object)) error::set_catalog(*errors);
+        else *errors = error::catalog_object();
+    }
     if (Cell* standard = field({"standard", "error"})) *standard = error::standard_object();
     if (field({"lexer", "exit-states"})) {
         Cell states;

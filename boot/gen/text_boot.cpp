@@ -212,11 +212,11 @@ bool run(const std::vector<Script>& scripts) {
 
 std::vector<uint8_t> write_image() {
     // What depends on the run is set at each start, not kept: the global
-    // context as an object, the directories, the command line; the error
-    // catalogue and the standard error object are the runtime's own.
+    // context as an object, the directories, the command line; the standard
+    // error object is the runtime's own. The error catalogue is kept: start-up
+    // takes it from the image instead of building it again.
     for (auto path : {std::initializer_list<const char*>{"words"}, {"options", "path"}, {"options", "cache"},
-                      {"options", "boot"}, {"options", "args"}, {"script", "args"}, {"catalog", "errors"},
-                      {"standard", "error"}})
+                      {"options", "boot"}, {"options", "args"}, {"script", "args"}, {"standard", "error"}})
         set_field(path, none_cell());
     Node g = context::global();
     if (Cell* h = context::get_by_symbol(symbol::make("null-handle"), g)) *h = unset_cell();

@@ -15,10 +15,13 @@
 // only pushes its marks to the widget; every other show runs the Zan body.
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "datatypes/function.h"
+#include "datatypes/word.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/routines.h"
@@ -28,6 +31,9 @@
 #include "library/library.h"
 #include "library/system.h"
 #include "runtime/collector.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace zan::gui {
 
@@ -263,11 +269,243 @@ int32_t face_change_body(Cell* args) {
     return 0;
 }
 
+// Whether calc-size's C++ body measures this face: by its own text, or "X"
+// without one. Lists and areas (their entries, their longest line) and rich
+// text are the Zan body's, and so is a back end that cannot measure (the Zan
+// body remembers that).
+bool calc_size_measures(const Cell& face) {
+    static const uint32_t types[] = {symbol::make("text-list"), symbol::make("drop-list"),
+                                     symbol::make("drop-down"), symbol::make("area"), symbol::make("rich-text")};
+    if (!is(face, Type::object)) return false;
+    Cell type = get_facet(face, facet::type);
+    for (uint32_t t : types)
+        if (word_is(type, t)) return false;
+    if (!hooks().get_text_size) return false;
+    Cell* platform = system_object::field({"view", "platform", "size-text"});
+    if (!platform || !is(*platform, Type::routine)) return false;
+    const Cell& code = memory::buffer(callable_more(*platform))->cells()[2];
+    return is(code, Type::integer) && routines::key_of(uint32_t(int_of(code))) == "view-size-text";
+}
+
+// size-text/with face text of a face calc_size_measures takes, rounded up
+// to a pair; false when the answer is not a point or not a pair's size.
+bool measure_face(const Cell& face, Cell& out) {
+    Cell text = get_facet(face, facet::text);
+    if (!is(text, Type::string)) {
+        string::rs_make_at(text, 1);
+        string::append_utf8(series_node(text), "X");
+    }
+    collector::Root keep_text(text);
+    Cell size = point_cell(Type::point2d, 0, 0);
+    hooks().get_text_size(face, text, size);
+    if (!is(size, Type::point2d)) return false;
+    double x = std::ceil(point_coord(size, 0));
+    double y = std::ceil(point_coord(size, 1));
+    if (!(x >= 0 && x <= 1e8 && y >= 0 && y <= 1e8)) return false;
+    out = pair_cell(int32_t(x), int32_t(y));
+    return true;
+}
+
+// calc-size [face /local ...]
+int32_t calc_size_body(Cell* args) {
+    Cell size;
+    if (!calc_size_measures(args[0]) || !measure_face(args[0], size)) return -1;
+    args[0] = size;
+    return 0;
+}
+
+// --- fetch-options ------------------------------------------------------------------------
+
+// The words fetch-options reads as its own options: a word among them is
+// never taken for a style name.
+bool option_keyword(uint32_t sym) {
+    static const uint32_t words[] = {
+        symbol::make("left"), symbol::make("center"), symbol::make("right"), symbol::make("top"),
+        symbol::make("middle"), symbol::make("bottom"), symbol::make("bold"), symbol::make("italic"),
+        symbol::make("underline"), symbol::make("strike"), symbol::make("extra"), symbol::make("data"),
+        symbol::make("draw"), symbol::make("font"), symbol::make("para"), symbol::make("wrap"),
+        symbol::make("no-wrap"), symbol::make("focus"), symbol::make("font-name"), symbol::make("font-size"),
+        symbol::make("font-color"), symbol::make("options"), symbol::make("loose"), symbol::make("all-over"),
+        symbol::make("password"), symbol::make("tri-state"), symbol::make("scrollable"), symbol::make("no-border"),
+        symbol::make("hidden"), symbol::make("disabled"), symbol::make("select"), symbol::make("rate"),
+        symbol::make("default"), symbol::make("space"), symbol::make("hint"), symbol::make("cursor"),
+        symbol::make("init"), symbol::make("with"), symbol::make("tight"), symbol::make("react"),
+        symbol::make("style")};
+    for (uint32_t w : words)
+        if (same_symbol(w, sym)) return true;
+    return false;
+}
+
+// The cell after the first word of a block named sym, at any of its
+// positions (what select answers); nullptr when there is none. `any` tells
+// whether such a word occurs at all.
+const Cell* after_word(const Cell& blk, uint32_t sym, bool& any) {
+    int32_t n = block::rs_length(blk);
+    int32_t at = int32_t(series_index(blk));
+    any = false;
+    for (int32_t i = 0; i < n; ++i) {
+        const Cell* c = block::rs_abs_at(blk, at + i);
+        if (word::is_word_family(type_of(*c)) && same_symbol(word_symbol(*c), sym)) {
+            any = true;
+            return i + 1 < n ? block::rs_abs_at(blk, at + i + 1) : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+// The width and height a [pair pair] entry of a metrics map adds (first
+// pair: left and right, second: top and bottom); false for another shape.
+bool metric_sum(const Cell& metrics, const Cell& type, bool& found, int32_t& x, int32_t& y) {
+    x = y = 0;
+    found = false;
+    if (!is(metrics, Type::map)) return false;
+    Cell key = type;
+    map::preprocess_key(key);
+    Cell v = map::get(metrics, key, false);
+    if (!is_truthy(v)) return true;
+    found = true;
+    if (!is(v, Type::block) || block::rs_length(v) < 2) return false;
+    const Cell* a = block::rs_abs_at(v, int32_t(series_index(v)));
+    const Cell* b = a + 1;
+    if (!is(*a, Type::pair) || !is(*b, Type::pair)) return false;
+    x = pair_x(*a) + pair_y(*a);
+    y = pair_x(*b) + pair_y(*b);
+    return true;
+}
+
+bool body_is(const Cell* fn, const char* key) {
+    if (!fn || !is(*fn, Type::function)) return false;
+    const Cell& code = *function::more_at(*fn, function::more::code);
+    return is(code, Type::integer) && uint32_t(int_of(code)) == routines::find_body(key);
+}
+
+// fetch-options [face opts style spec css reactors styling? /no-skip /tight]
+// for the face most layouts are made of: a built-in style with no actors of
+// its own, followed by nothing or by one text, then by the next style's name
+// or the end, outside a style definition. The face takes the text through its
+// change handler, then its natural size. Every other case is the Zan body's,
+// and is told apart before anything changes.
+int32_t fetch_options_body(Cell* args) {
+    static const Syms s;
+    static const uint32_t sym_styled = symbol::make("styled"), sym_template = symbol::make("template"),
+                          sym_actors = symbol::make("actors"), sym_size = symbol::make("size"),
+                          sym_calc = symbol::make("calc-size");
+    static const uint32_t kept_out[] = {symbol::make("panel"), symbol::make("tab-panel"), symbol::make("group-box")};
+    enum { face = 0, opts = 1, style = 2, spec = 3, css = 4, styling = 6, no_skip = 7 };
+    if (!is(args[face], Type::object) || !is(args[opts], Type::object) || !is(args[style], Type::block) ||
+        !is(args[spec], Type::block) || !is(args[css], Type::block))
+        return -1;
+    if (is_truthy(args[styling]) || is_truthy(args[no_skip])) return -1;
+    Cell* vid_proto = system_object::field({"view", "VID", "opts-proto"});
+    if (!vid_proto || (is(*vid_proto, Type::object) && object::context_node(*vid_proto) == object::context_node(args[opts])))
+        return -1;
+    // calc-size as this body measures
+    if (!body_is(system_object::field({"view", "VID", "calc-size"}), "vid-calc-size")) return -1;
+    // local styles: a name among them would need their order and kinds
+    if (!block::rs_tail_q(args[css])) return -1;
+
+    // the options: nothing or one text, then a built-in style's name or the end
+    int32_t at = int32_t(series_index(args[spec]));
+    int32_t len = block::rs_length(args[spec]);
+    int32_t last = 0;  // the last item read, from the spec's position
+    Cell text = none_cell();
+    if (1 < len && is(*block::rs_abs_at(args[spec], at + 1), Type::string)) {
+        text = *block::rs_abs_at(args[spec], at + 1);
+        last = 1;
+    }
+    if (last + 1 < len) {
+        const Cell& next = *block::rs_abs_at(args[spec], at + last + 1);
+        if (!is(next, Type::word) || option_keyword(word_symbol(next))) return -1;
+        Cell* styles = system_object::field({"view", "VID", "styles"});
+        if (!styles || !is(*styles, Type::map)) return -1;
+        Cell key = next;
+        map::preprocess_key(key);
+        if (!is(map::get(*styles, key, false), Type::block)) return -1;
+    }
+
+    // the style: no definition's record, no actors in its template
+    bool any = false;
+    after_word(args[style], sym_styled, any);
+    if (any) return -1;
+    const Cell* tmpl = after_word(args[style], sym_template, any);
+    if (!tmpl || !is(*tmpl, Type::block)) return -1;
+    after_word(*tmpl, sym_actors, any);
+    if (any) return -1;
+
+    // the face: measured as calc-size's C++ body measures, sized by pairs
+    Cell type = get_facet(args[face], facet::type);
+    if (!is(type, Type::word)) return -1;
+    for (uint32_t t : kept_out)
+        if (word_is(type, t)) return -1;
+    if (!calc_size_measures(args[face])) return -1;
+    if (is(get_facet(args[face], facet::actors), Type::block)) return -1;
+    if (!is(get_facet(args[face], facet::size), Type::pair)) return -1;
+    Cell* paddings = system_object::field({"view", "metrics", "paddings"});
+    Cell* margins = system_object::field({"view", "metrics", "margins"});
+    if (!paddings || !margins) return -1;
+    bool pad_found = false, mar_found = false;
+    int32_t pad_x, pad_y, mar_x, mar_y;
+    if (!metric_sum(*paddings, type, pad_found, pad_x, pad_y) || !metric_sum(*margins, type, mar_found, mar_x, mar_y))
+        return -1;
+    // sums that stay far from overflowing
+    auto small = [](int32_t v) { return v > -(1 << 24) && v < (1 << 24); };
+    Cell old_size = get_facet(args[face], facet::size);
+    if (!small(pad_x) || !small(pad_y) || !small(mar_x) || !small(mar_y) || !small(pair_x(old_size)) ||
+        !small(pair_y(old_size)))
+        return -1;
+
+    // set opts none, the text, then set/some face opts
+    collector::Root keep_text(text);
+    object::set_many(args[opts], none_cell(), false, false, false);
+    if (!is(text, Type::none)) object::set_field(args[opts], make_cell(Type::word, 0, s.text, uint32_t(-1)), text);
+    object::set_many(args[face], args[opts], false, false, true);
+
+    Cell size = get_facet(args[face], facet::size);
+    if (!is(size, Type::pair) || !small(pair_x(size)) || !small(pair_y(size))) return -1;
+    int32_t w = pair_x(size), h = pair_y(size);
+    int32_t min_w = w, min_h = h;
+    if (is_truthy(get_facet(args[face], facet::text)) || series::is_series(type_of(get_facet(args[face], facet::data))) ||
+        is_truthy(get_facet(args[face], facet::font))) {
+        Cell measured;
+        if (!measure_face(args[face], measured)) {
+            // an answer the C++ body does not round: calc-size itself says
+            Cell* calc = system_object::field({"view", "VID", "calc-size"});
+            Cell* at_top = stack::s.top;
+            stack::push(args[face]);
+            Cell* result = stack::s.top;
+            if (stack::Status st = interp::call(*calc, at_top, 1, sym_calc)) return int32_t(st);
+            measured = *result;
+            stack::s.top = at_top;
+        }
+        if (is(measured, Type::pair)) min_w = pair_x(measured), min_h = pair_y(measured);
+        else if (!is(measured, Type::none)) return -1;
+    }
+    w = std::max(w, min_w + pad_x);
+    h = std::max(h, min_h + pad_y);
+    if (mar_found) w += mar_x, h += mar_y;
+    Cell now = pair_cell(w, h);
+    if (!(pair_x(now) == pair_x(size) && pair_y(now) == pair_y(size))) {
+        Cell* relations = system_object::field({"reactivity", "relations"});
+        Cell* debug = system_object::field({"view", "debug?"});
+        bool quiet = is(get_facet(args[face], facet::state), Type::none) && !(debug && is_truthy(*debug)) &&
+                     relations && is(*relations, Type::block) && block::rs_length(*relations) == 0;
+        if (quiet) set_facet_quiet(args[face], facet::size, now);
+        else object::set_field(args[face], make_cell(Type::word, 0, sym_size, uint32_t(-1)), now);
+    }
+    // the last item read; the end when the options ran to it
+    Cell result = args[spec];
+    set_series_index(result, uint32_t(last + 1 < len ? at + last : at + len));
+    args[0] = result;
+    return 0;
+}
+
 }  // namespace
 
 void register_face_change_body() {
     routines::add_body("on-face-change*", face_change_body);
     routines::add_body("show", show_body);
+    routines::add_body("vid-calc-size", calc_size_body);
+    routines::add_body("vid-fetch-options", fetch_options_body);
 }
 
 }  // namespace zan::gui
