@@ -106,7 +106,7 @@ private:
 // The library functions that run a C++ body (library/compiled.cpp), by the
 // body's key, which is the function's own name.
 const char* const compiled_functions[] = {"mod", "modulo", "split", "first", "last", "empty?", "to-string", "rejoin",
-                                          "run-event-handlers", "do-safe", "text-to-data", "on-face-change*"};
+                                          "run-event-handlers", "do-safe", "text-to-data", "on-face-change*", "show"};
 
 }  // namespace
 
