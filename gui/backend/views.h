@@ -105,6 +105,8 @@ void place_face(const Cell& face, uint32_t window);
 // A window's menu bar height in physical pixels (0 without a shown bar).
 int menu_bar_height(uint32_t window);
 void tab_switched(uint32_t window, int page);
+// A calendar's date, kept within 1601..9999 (the widget is put back there).
+Cell calendar_date(ViewState* s);
 // The native position of the value at an absolute index of `data`: the
 // string-like values before it (only they become items).
 int32_t native_position(const Cell& data, int32_t index);

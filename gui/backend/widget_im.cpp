@@ -4,6 +4,7 @@
 // events of their own. A caret base (options `caret: face`) tells the input
 // method where the text goes, so its candidate window sits at the caret.
 #include <string>
+#include <vector>
 
 #include "gui/backend/backend.h"
 #include "gui/backend/spine.h"
@@ -22,6 +23,24 @@ struct Pending {
 };
 Pending pending;
 GtkIMContext* focused = nullptr;
+// Caret bases placed before the face they serve had its input method: they
+// are linked when that face gets one, or at its next key press.
+std::vector<uint32_t> waiting;
+
+uint32_t served_by(uint32_t base) {
+    return parts_of(base).w ? face_handle(option(get_facet(face_of(base), facet::options), "caret")) : 0;
+}
+
+void link_waiting(uint32_t window, ViewState* s) {
+    std::erase_if(waiting, [&](uint32_t base) {
+        auto [bw, br, bs] = parts_of(base);
+        if (!br) return true;  // the base went away
+        if (s->caret || served_by(base) != window) return false;
+        br->face_kind |= 0x02;
+        s->caret = base;
+        return true;
+    });
+}
 
 void on_commit(GtkIMContext*, const gchar* text, gpointer data) {
     uint32_t window = GPOINTER_TO_UINT(data);
@@ -56,6 +75,7 @@ void on_preedit_end(GtkIMContext*, gpointer data) {
 // face's own pixels. The widgets must be placed for that: until they are,
 // the next key press tells it.
 void give_cursor(uint32_t window, ViewState* s) {
+    if (s->im && !s->caret) link_waiting(window, s);
     if (!s->im || !s->caret) return;
     auto [cw, cr, cs] = parts_of(s->caret);
     Cell caret = cw ? face_of(s->caret) : none_cell();
@@ -93,6 +113,7 @@ void attach_input_method(uint32_t window) {
     g_signal_connect(s->im, "preedit-end", G_CALLBACK(on_preedit_end), data);
     g_signal_connect(s->main, "realize", G_CALLBACK(on_realize), data);
     if (gtk_widget_get_realized(s->main)) gtk_im_context_set_client_window(s->im, gtk_widget_get_window(s->main));
+    link_waiting(window, s);
 }
 
 void release_input_method(ViewState* s) {
@@ -132,10 +153,17 @@ int filter_key(uint32_t window, GdkEventKey& k, Message& m, uint32_t mods, bool&
 }
 
 void place_caret(const Cell& caret, uint32_t window) {
-    uint32_t owner = face_handle(option(get_facet(caret, facet::options), "caret"));
+    Cell served = option(get_facet(caret, facet::options), "caret");
+    uint32_t owner = face_handle(served);
     auto [cw, cr, cs] = parts_of(window);
     ViewState* os = state_of(owner);
-    if (!cr || !os || !os->im) return;
+    if (!cr) return;
+    if (!os || !os->im) {
+        // A face not shown yet: linked when it is.
+        if (is(served, Type::object) && std::find(waiting.begin(), waiting.end(), window) == waiting.end())
+            waiting.push_back(window);
+        return;
+    }
     cr->face_kind |= 0x02;
     os->caret = window;
     give_cursor(owner, os);

@@ -196,13 +196,12 @@ void on_combo_changed(GtkComboBox* combo, gpointer data) {
     else send(window, evt::change, none_cell());
 }
 
-void on_day_selected(GtkCalendar* cal, gpointer data) {
+void on_day_selected(GtkCalendar*, gpointer data) {
     uint32_t window = window_of(data);
     if (!speaking(window)) return;
-    guint y, m, d;
-    gtk_calendar_get_date(cal, &y, &m, &d);
-    Cell out;
-    date::make_at(out, std::clamp(int32_t(y), 1601, 9999), int32_t(m) + 1, int32_t(d), 0, false, 0, 0, false);
+    ViewState* s = state_of(window);
+    if (!s) return;
+    Cell out = calendar_date(s);
     set_facet_quiet(face_of(window), facet::data, out);
     send(window, evt::change, integer_cell(0));
 }

@@ -66,11 +66,18 @@ void set_check(ViewState* s, const Cell& data, bool tri_state) {
     else gtk_toggle_button_set_active(t, on);
 }
 
+// A calendar shows 1-Jan-1601 to 31-Dec-9999: a date outside is the nearest
+// end (clamping the year alone could make 29-Feb of a common year).
+void show_date(ViewState* s, int32_t y, int32_t m, int32_t d) {
+    if (y < 1601) y = 1601, m = 1, d = 1;
+    if (y > 9999) y = 9999, m = 12, d = 31;
+    gtk_calendar_select_month(GTK_CALENDAR(s->main), guint(m - 1), guint(y));
+    gtk_calendar_select_day(GTK_CALENDAR(s->main), guint(d));
+}
+
 void set_date(ViewState* s, const Cell& d) {
     if (!is(d, Type::date) || !GTK_IS_CALENDAR(s->main)) return;
-    int32_t y = std::clamp(date::year_of(d.w1), 1601, 9999);
-    gtk_calendar_select_month(GTK_CALENDAR(s->main), guint(date::month_of(d.w1) - 1), y);
-    gtk_calendar_select_day(GTK_CALENDAR(s->main), guint(date::day_of(d.w1)));
+    show_date(s, date::year_of(d.w1), date::month_of(d.w1), date::day_of(d.w1));
 }
 
 GtkListStore* list_store(ViewState* s) {
@@ -121,6 +128,20 @@ void show_page(const Cell& face, int32_t n) {
 }
 
 }  // namespace
+
+Cell calendar_date(ViewState* s) {
+    guint y, m, d;
+    gtk_calendar_get_date(GTK_CALENDAR(s->main), &y, &m, &d);
+    if (y < 1601 || y > 9999) {
+        // Stepped past an end: the widget goes back to it.
+        Applying a(s);
+        show_date(s, int32_t(y), int32_t(m) + 1, int32_t(d));
+        gtk_calendar_get_date(GTK_CALENDAR(s->main), &y, &m, &d);
+    }
+    Cell out;
+    date::make_at(out, int32_t(y), int32_t(m) + 1, int32_t(d), 0, false, 0, 0, false);
+    return out;
+}
 
 // --- item positions ---------------------------------------------------------------------
 
@@ -238,10 +259,7 @@ void apply_data(const Cell& face, uint32_t window) {
         if (is(data, Type::date)) {
             set_date(s, data);
         } else {
-            guint y, m, d;
-            gtk_calendar_get_date(GTK_CALENDAR(s->main), &y, &m, &d);
-            Cell out;
-            date::make_at(out, std::clamp(int32_t(y), 1601, 9999), int32_t(m) + 1, int32_t(d), 0, false, 0, 0, false);
+            Cell out = calendar_date(s);
             set_facet_quiet(face, facet::data, out);
         }
         break;
@@ -292,7 +310,8 @@ void apply_selected(const Cell& face, uint32_t window) {
             GtkTextIter i, j;
             gtk_text_buffer_get_iter_at_offset(b, &i, from);
             gtk_text_buffer_get_iter_at_offset(b, &j, to);
-            gtk_text_buffer_select_range(b, &i, &j);
+            // the cursor at the end, as in a field
+            gtk_text_buffer_select_range(b, &j, &i);
         }
         break;
     }

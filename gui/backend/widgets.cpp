@@ -269,8 +269,14 @@ Cell capture_face_image(const Cell& face) {
     GtkWidget* shown = r && r->kind == Kind::window ? client(w) : w;
     GtkWidget* top = gtk_widget_get_toplevel(shown);
     if (!GTK_IS_WINDOW(top)) return none_cell();
-    // Changes made since the last frame are laid out first.
+    // Changes made since the last frame are laid out first: resizes, and
+    // widgets that only asked to be allocated again (a progress bar's fill).
     gtk_container_check_resize(GTK_CONTAINER(top));
+    if (gtk_widget_get_visible(top)) {
+        GtkAllocation a;
+        gtk_widget_get_allocation(top, &a);
+        gtk_widget_size_allocate(top, &a);
+    }
     int x = 0, y = 0;
     if (!gtk_widget_translate_coordinates(shown, top, 0, 0, &x, &y)) return none_cell();
     double fw = 0, fh = 0;
@@ -343,7 +349,7 @@ void show_window(uint32_t window) {
     Cell face = face_of(window);
     Cell selected = get_facet(face, facet::selected);
     if (is(selected, Type::object))
-        if (GtkWidget* f = windows::get(face_handle(selected))) gtk_widget_grab_focus(client(f));
+        if (views::ViewState* f = views::state_of(face_handle(selected))) gtk_widget_grab_focus(f->main);
 }
 
 void redraw(uint32_t window) {
