@@ -140,19 +140,22 @@ int32_t show_body(Cell* args) {
     return quick_show(args[face], args);
 }
 
+// Whether fn is a function running the C++ body named key.
+bool body_is(const Cell* fn, const char* key) {
+    if (!fn || !is(*fn, Type::function)) return false;
+    const Cell& code = *function::more_at(*fn, function::more::code);
+    return is(code, Type::integer) && uint32_t(int_of(code)) == routines::find_body(key);
+}
+
 // show face, as the Zan handler calls it: the library's show, its quick case
 // run here.
 stack::Status show_face(const Cell& face) {
-    static const uint32_t body = routines::find_body("show");
     Cell show = library::value_of(syms().show);
     collector::Root keep(show);
-    if (is(show, Type::function)) {
-        const Cell& code = *function::more_at(show, function::more::code);
+    if (body_is(&show, "show")) {
         Cell ignored;
-        if (is(code, Type::integer) && uint32_t(int_of(code)) == body) {
-            int32_t st = quick_show(face, &ignored);
-            if (st >= 0) return stack::Status(st);
-        }
+        int32_t st = quick_show(face, &ignored);
+        if (st >= 0) return stack::Status(st);
     }
     if (!interp::is_callable(type_of(show))) return stack::ok;
     return call1(show, face, syms().show);
@@ -373,12 +376,6 @@ bool metric_sum(const Cell& metrics, const Cell& type, bool& found, int32_t& x, 
     return true;
 }
 
-bool body_is(const Cell* fn, const char* key) {
-    if (!fn || !is(*fn, Type::function)) return false;
-    const Cell& code = *function::more_at(*fn, function::more::code);
-    return is(code, Type::integer) && uint32_t(int_of(code)) == routines::find_body(key);
-}
-
 // fetch-options [face opts style spec css reactors styling? /no-skip /tight]
 // for the face most layouts are made of: a built-in style with no actors of
 // its own, followed by nothing or by one text, then by the next style's name
@@ -386,7 +383,7 @@ bool body_is(const Cell* fn, const char* key) {
 // change handler, then its natural size. Every other case is the Zan body's,
 // and is told apart before anything changes.
 int32_t fetch_options_body(Cell* args) {
-    static const Syms s;
+    const Syms& s = syms();
     static const uint32_t sym_styled = symbol::make("styled"), sym_template = symbol::make("template"),
                           sym_actors = symbol::make("actors"), sym_size = symbol::make("size"),
                           sym_calc = symbol::make("calc-size");
