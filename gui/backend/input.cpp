@@ -240,9 +240,11 @@ int key_press(GdkEventKey& k, uint32_t window, GdkEvent* e) {
         int committed = views::filter_key(window, k, m, mods, taken);
         if (taken) return committed;
     }
-    // A field takes no Enter or Tab: no line break, no move of the focus.
+    // A field takes no Enter or Tab: no line break, no move of the focus. A
+    // button takes no Enter: the enter handler makes that key its click.
     WidgetRecord* r = record_of(windows::get(window));
-    bool swallowed = r && r->kind == Kind::field && (code == 0x0D || code == 0x09);
+    bool swallowed = r && ((r->kind == Kind::field && (code == 0x0D || code == 0x09)) ||
+                           (r->kind == Kind::button && code == 0x0D));
     if (m.special >= 0) {
         if (modifier_key(m.special) || code == 0x14 || code == 0x90 || code == 0x91) return answer;
         return make_event(m, code | mods, evt::key);

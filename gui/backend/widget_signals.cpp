@@ -122,7 +122,35 @@ void on_mark_set(GtkTextBuffer*, GtkTextIter*, GtkTextMark*, gpointer data) { re
 
 void on_clicked(GtkButton*, gpointer data) {
     uint32_t window = window_of(data);
-    if (speaking(window)) send(window, evt::click, none_cell());
+    if (!speaking(window)) return;
+    auto [w, r, s] = parts_of(window);
+    if (r->kind == Kind::radio) {
+        // Setting a radio's data toggles its widget, which GTK reports as a
+        // click: the radio handler's own changes would click again, for ever.
+        // A click on a radio that is already on sends nothing either.
+        if (s && s->applying > 0) return;
+        Cell face = face_of(window);
+        if (is(face, Type::object) && is_truthy(get_facet(face, facet::data))) return;
+        if (is(face, Type::object)) set_facet_quiet(face, facet::data, logic_cell(true));
+    }
+    send(window, evt::click, none_cell());
+}
+
+// The window's `selected` follows the focus, however it moved (a click, the
+// first focus GTK gives): Tab starts from it, a window shown again returns it.
+gboolean on_focus_in(GtkWidget*, GdkEventFocus*, gpointer data) {
+    uint32_t window = window_of(data);
+    GtkWidget* w = windows::get(window);
+    WidgetRecord* r = record_of(w);
+    if (!r || !r->face_slot || r->cleaned) return FALSE;
+    WidgetRecord* top = record_of(gtk_widget_get_toplevel(w));
+    if (!top || top == r || !top->face_slot || top->cleaned) return FALSE;
+    Cell window_face = face_of(top->handle);
+    collector::Root keep(window_face);
+    Cell face = face_of(window);
+    if (is(window_face, Type::object) && is(face, Type::object))
+        set_facet_quiet(window_face, facet::selected, face);
+    return FALSE;
 }
 
 // A tri-state check cycles unchecked, checked, undetermined.
@@ -280,6 +308,8 @@ void connect_signals(const Cell&, uint32_t window) {
     if (!r || !s) return;
     gpointer data = GUINT_TO_POINTER(window);
     GObject* m = G_OBJECT(s->main);
+    if (r->kind != Kind::window && s->main)
+        g_signal_connect(s->main, "focus-in-event", G_CALLBACK(on_focus_in), data);
     if (fills_colour(r->kind))
         g_signal_connect(r->kind == Kind::window ? r->inner : r->outer, "draw", G_CALLBACK(on_fill), data);
     switch (r->kind) {
