@@ -365,14 +365,10 @@ void collect_for_room() { collector::collect(); }
 // A collection costs time in proportion to what is live, so the frames may
 // grow by half of what the last collection left before room is sought by
 // collecting again: filling a large heap would otherwise collect it whole for
-// every new frame. A small heap still may grow by a few frames: the boot
-// image alone is some megabytes to mark, and collecting after every 3 MB of
-// short-lived strings spent more time marking it than making them.
-// ZAN_GC_STRESS keeps collecting at its own pace.
-constexpr uint64_t least_growth = 8u << 20;
+// every new frame. ZAN_GC_STRESS keeps collecting at its own pace.
 bool may_grow_by(uint64_t bytes) {
     uint64_t left = m.frame_bytes_after_collection;
-    return m.frame_bytes + bytes <= left + std::max(left / 2, least_growth);
+    return m.frame_bytes + bytes <= left + left / 2;
 }
 
 void init_header(Series* s, uint32_t capacity, uint32_t unit, int32_t offset, uint32_t where) {
