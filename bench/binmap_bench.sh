@@ -17,7 +17,7 @@ show() {  # names, zan times, python times
 py=python3
 /usr/bin/python3 -c 'import numpy' 2>/dev/null && py=/usr/bin/python3
 printf "%-28s %9s %9s %8s\n" work zan python zan/py
-show "map-int-1M-put+select map-string-1M-put+select hash!-100k-finds" \
+show "map-int-1M-put+select map-string-1M-put+select hash!-200x100k-finds" \
     "$("$zan" "$here/map_bench.zan")" "$("$py" "$here/map_bench.py")"
 show "enbase-64-64MiB debase-64-64MiB enbase-16-64MiB debase-16-64MiB vector-10M-times-scalar" \
     "$("$zan" "$here/codec_bench.zan")" "$("$py" "$here/codec_bench.py")"

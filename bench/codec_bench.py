@@ -2,7 +2,7 @@
 import base64, binascii, time
 import numpy as np
 cpu = time.process_time
-reps = 5
+reps = 10
 def timed(f, n=reps):
     t = cpu()
     for _ in range(n):
@@ -19,5 +19,5 @@ v = np.zeros(10000000, dtype=np.int32)
 def times3():
     global v
     v *= 3
-vec, _ = timed(times3, reps * 4)
+vec, _ = timed(times3, reps * 20)
 print(en64, de64, en16, de16, vec)
