@@ -19,13 +19,24 @@ build_release() {
     cmake --build "$dir" --target "$@" -j3 >/dev/null
 }
 
+# real_python: the interpreter that python3 runs in the end. A version
+# manager's shim (pyenv) is a shell script that forks helpers on every start:
+# timing through it adds their CPU time to the twin's.
+real_python() {
+    python3 -c 'import sys; print(sys.executable)' 2>/dev/null || echo python3
+}
+
 # cpu COMMAND...: the CPU seconds (user + system) of one run, or "failed".
+# Only the command's own: the measuring process may have inherited the
+# children's times of a shim that exec'd it, so the figure is a difference.
 cpu() {
-    python3 - "$@" <<'PY'
+    "$(real_python)" - "$@" <<'PY'
 import resource, subprocess, sys
+before = resource.getrusage(resource.RUSAGE_CHILDREN)
 r = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 u = resource.getrusage(resource.RUSAGE_CHILDREN)
-print("failed" if r.returncode else "%.3f" % (u.ru_utime + u.ru_stime))
+t = (u.ru_utime - before.ru_utime) + (u.ru_stime - before.ru_stime)
+print("failed" if r.returncode else "%.3f" % t)
 PY
 }
 
@@ -36,7 +47,7 @@ compare_with_python() {
     printf "%-8s %9s %9s %8s\n" program zan python3 zan/py
     for name in "$@"; do
         z=$(cpu "$zan" "$dir/$name.zan")
-        p=$(cpu python3 "$dir/$name.py")
+        p=$(cpu "$(real_python)" "$dir/$name.py")
         case "$z$p" in
             *failed*) r="-" ;;
             *) r=$(echo "$z $p" | awk '{ printf "%.2f", $1 / $2 }') ;;

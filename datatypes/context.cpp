@@ -138,20 +138,26 @@ void set_stack_position(Node ctx, uint32_t position) { cell(ctx).w2 = position; 
 
 // --- making -----------------------------------------------------------------
 
+namespace {
+// The context node itself: its cell (no table or values yet) and an unset owner.
+Node context_node(bool on_stack, bool self, Kind kind) {
+    Node ctx = memory::alloc_cells(2);
+    Cell* c = cells_of(ctx);
+    uint32_t h = uint32_t(Type::context) | (uint32_t(kind) << header::context_kind_shift);
+    if (on_stack) h |= header::context_on_stack;
+    if (self) h |= header::context_has_self;
+    c[0] = make_cell(Type::context);
+    c[0].header = h;
+    c[1] = unset_cell();
+    set_length(ctx, 2);
+    return ctx;
+}
+}  // namespace
+
 Node create(uint32_t capacity, bool on_stack, bool self, Node source, Kind kind) {
     if (capacity == 0) capacity = 1;
-    Node ctx = memory::alloc_cells(2);
+    Node ctx = context_node(on_stack, self, kind);
     collector::NodeRoot keep_ctx(ctx);
-    {
-        Cell* c = cells_of(ctx);
-        uint32_t h = uint32_t(Type::context) | (uint32_t(kind) << header::context_kind_shift);
-        if (on_stack) h |= header::context_on_stack;
-        if (self) h |= header::context_has_self;
-        c[0] = make_cell(Type::context);
-        c[0].header = h;
-        c[1] = unset_cell();
-        set_length(ctx, 2);
-    }
 
     Node words_node = 0, table_node = 0;
     if (source) {
@@ -172,6 +178,26 @@ Node create(uint32_t capacity, bool on_stack, bool self, Node source, Kind kind)
         Node v = memory::alloc_cells_unset(capacity);
         cell(ctx).w2 = v;
         if (source) set_length(v, length(ctx));
+    }
+    return ctx;
+}
+
+Node create_with_words(const uint32_t* symbols, uint32_t count, bool on_stack, bool self, Kind kind) {
+    uint32_t capacity = count ? count : 1;
+    Node ctx = context_node(on_stack, self, kind);
+    collector::NodeRoot keep_ctx(ctx);
+    Node words_node = memory::alloc_cells(capacity);
+    Cell block = series_cell(Type::block, words_node);
+    collector::Root keep_block(block);
+    Cell* w = cells_of(words_node);
+    for (uint32_t i = 0; i < count; ++i) w[i] = make_cell(Type::word, ctx, symbols[i], i);
+    set_length(words_node, count);
+    // The table indexes the words block as it stands, all words at once.
+    cell(ctx).w1 = hashtable::make(capacity, &block, hashtable::kind_symbols);
+    if (!on_stack) {
+        Node v = memory::alloc_cells_unset(capacity);
+        cell(ctx).w2 = v;
+        set_length(v, count);
     }
     return ctx;
 }

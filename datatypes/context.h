@@ -57,6 +57,10 @@ Cell* value_at(Node ctx, int32_t index);  // the value slot; nullptr without val
 // word table is duplicated (the caller brings the words block along).
 Node create(uint32_t capacity, bool on_stack, bool self, Node source, Kind kind);
 
+// A new context holding the given words, in order, case kept. The words must
+// be distinct: they are indexed without being looked up first.
+Node create_with_words(const uint32_t* symbols, uint32_t count, bool on_stack, bool self, Kind kind);
+
 // Sets the stack position (value-stack position + 1, 0 for none) of a stack-held context.
 void set_stack_position(Node ctx, uint32_t position);
 

@@ -27,11 +27,17 @@ std::vector<BodyEntry>& bodies() {
     static std::vector<BodyEntry> t;
     return t;
 }
+// Every call of a routine or a C++ body looks its function up: a plain array
+// (no guard of a function-local static, no vector bounds) serves the first ones.
+constexpr uint32_t quick_count = 512;
+Fn quick_fns[quick_count];
+BodyFn quick_bodies[quick_count];
 }  // namespace
 
 uint32_t add(std::string_view key, Fn fn) {
     if (uint32_t i = find(key)) return i;
     table().push_back(Entry{std::string(key), fn});
+    if (table().size() <= quick_count) quick_fns[table().size() - 1] = fn;
     return uint32_t(table().size());
 }
 
@@ -42,7 +48,10 @@ uint32_t find(std::string_view key) {
     return 0;
 }
 
-Fn at(uint32_t index) { return index >= 1 && index <= table().size() ? table()[index - 1].fn : nullptr; }
+Fn at(uint32_t index) {
+    if (index - 1 < quick_count) return quick_fns[index - 1];
+    return index >= 1 && index <= table().size() ? table()[index - 1].fn : nullptr;
+}
 
 std::string_view key_of(uint32_t index) {
     return index >= 1 && index <= table().size() ? std::string_view(table()[index - 1].key) : std::string_view();
@@ -51,6 +60,7 @@ std::string_view key_of(uint32_t index) {
 uint32_t add_body(std::string_view key, BodyFn fn) {
     if (uint32_t i = find_body(key)) return i;
     bodies().push_back(BodyEntry{std::string(key), fn});
+    if (bodies().size() <= quick_count) quick_bodies[bodies().size() - 1] = fn;
     return uint32_t(bodies().size());
 }
 
@@ -62,6 +72,7 @@ uint32_t find_body(std::string_view key) {
 }
 
 BodyFn body_at(uint32_t index) {
+    if (index - 1 < quick_count) return quick_bodies[index - 1];
     return index >= 1 && index <= bodies().size() ? bodies()[index - 1].fn : nullptr;
 }
 

@@ -2,6 +2,8 @@
 // and body; the C++ body takes the common cases and answers false for the
 // rest, which the Zan body then runs, so both always agree. The bodies are
 // attached to the functions at the end of start-up (finish_boot).
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -78,25 +80,11 @@ int32_t split_body(Cell* args) {
         if (!caseless_ascii(delim[i])) return -1;
 
     Node text = series_node(series);
-    uint32_t pos = series_index(series);
+    uint32_t start = series_index(series);
     uint32_t end = string::buffer_length(text);
-    Cell pieces;
-    collector::Root keep_pieces(pieces);
-    block::make_at(pieces, 8);
-    // A piece keeps the text's character width and is copied bytewise. The
-    // text's buffer is looked up again after each allocation: it may move.
     uint32_t unit = memory::buffer(text)->unit();
-    auto add_piece = [&](uint32_t from, uint32_t to) {
-        Node n = memory::alloc_series(to - from + 1, unit);
-        memory::Series* src = memory::buffer(text);
-        memory::Series* dst = memory::buffer(n);
-        std::memcpy(dst->at_tail(), src->at_head() + from * unit, (to - from) * unit);
-        dst->tail += (to - from) * unit;
-        Cell piece = string::make_cell(n, 0, Type::string);
-        collector::Root keep(piece);  // appending may grow the block
-        block::rs_append(pieces, piece);
-    };
-    // Where the next delimiter starts, or end.
+    // Where the next delimiter starts, or end. The buffer is looked up on
+    // each call: allocations in between may move it.
     auto next_delim = [&](uint32_t from) {
         const std::byte* data = memory::buffer(text)->at_head();
         for (uint32_t i = from; i + width <= end; ++i) {
@@ -107,15 +95,33 @@ int32_t split_body(Cell* args) {
         }
         return end;
     };
-    for (;;) {
-        if (pos >= end) {
-            add_piece(pos, pos);
-            break;
-        }
+    // One scan counts the pieces, so the block is made at its final size and
+    // filled in place; a second scan cuts them.
+    uint32_t count = 1;
+    for (uint32_t pos = start; pos < end;) {
         uint32_t found = next_delim(pos);
-        add_piece(pos, found);
         if (found >= end) break;
+        ++count;
         pos = found + width;
+    }
+    Cell pieces;
+    collector::Root keep_pieces(pieces);
+    block::make_at(pieces, int32_t(count));
+    // A piece keeps the text's character width and is copied bytewise. The
+    // block's tail covers only pieces already stored, so a collection while
+    // the next one is made sees no stale cell.
+    uint32_t pos = start;
+    for (uint32_t k = 0; k < count; ++k) {
+        uint32_t to = k + 1 < count ? next_delim(pos) : std::max(pos, end);
+        uint32_t bytes = (to - pos) * unit;
+        Node n = memory::alloc_series(to - pos + 1, unit);
+        memory::Series* dst = memory::buffer(n);
+        std::memcpy(dst->at_tail(), memory::buffer(text)->at_head() + pos * unit, bytes);
+        dst->tail += bytes;
+        memory::Series* b = memory::buffer(series_node(pieces));
+        reinterpret_cast<Cell*>(b->at_tail())[0] = string::make_cell(n, 0, Type::string);
+        b->tail += sizeof(Cell);
+        pos = to + width;
     }
     args[0] = pieces;
     return 0;
@@ -162,14 +168,25 @@ int32_t empty_body(Cell* args) {
 // A script may have given the word string! another datatype: the Zan body
 // converts to whatever the word holds.
 int32_t to_string_body(Cell* args) {
-    static const uint32_t sym_string = symbol::make("string!");
-    const Cell* target = context::get_by_symbol(sym_string, context::global());
-    if (!is(args[0], Type::integer) || !target || !is(*target, Type::datatype) ||
-        datatype_of(*target) != Type::string)
-        return -1;
-    std::string digits = std::to_string(int_of(args[0]));
-    Node n = string::make_buffer(uint32_t(digits.size() + 1), 1);
-    string::append_ascii(n, digits);
+    if (!is(args[0], Type::integer)) return -1;
+    // The word's place in the global context never changes: found once.
+    static int32_t slot = -1;
+    Node global = context::global();
+    if (slot < 0) {
+        int32_t pos = context::find_word(global, symbol::make("string!"), true);
+        if (pos < 0) return -1;
+        slot = word_index(context::word_at(global, pos));
+    }
+    const Cell* target = context::value_at(global, slot);
+    if (!target || !is(*target, Type::datatype) || datatype_of(*target) != Type::string) return -1;
+    char digits[16];
+    auto [stop, ec] = std::to_chars(digits, digits + sizeof digits, int_of(args[0]));
+    (void)ec;
+    uint32_t len = uint32_t(stop - digits);
+    Node n = memory::alloc_series(len + 1, 1);
+    memory::Series* b = memory::buffer(n);
+    std::memcpy(b->at_tail(), digits, len);
+    b->tail += len;
     args[0] = string::make_cell(n, 0, Type::string);
     return 0;
 }

@@ -152,11 +152,12 @@ void on_theme_changed(GObject*, GParamSpec*, gpointer) { fill_facts(); }
 
 bool console_output = false;
 
+// What the cannot-open error names: the display, and which one when the
+// environment names one (an empty name told the reader nothing).
 std::string display_name() {
     const char* x = std::getenv("DISPLAY");
-    if (x && *x) return x;
-    const char* w = std::getenv("WAYLAND_DISPLAY");
-    return w && *w ? w : "";
+    if (!(x && *x)) x = std::getenv("WAYLAND_DISPLAY");
+    return x && *x ? std::string("display ") + x : std::string("display");
 }
 
 }  // namespace

@@ -105,6 +105,74 @@ TEST_F(Context, GrowsFarPastItsCapacity) {
     EXPECT_EQ(context::check(ctx), nullptr);
 }
 
+// A context made from its words at once answers as one grown word by word:
+// same records, same lookups in either case mode, room to grow afterwards.
+TEST_F(Context, MadeWithItsWordsAtOnceMatchesOneBuiltWordByWord) {
+    const struct {
+        std::vector<const char*> names;
+        bool on_stack;
+    } rows[] = {
+        {{}, false},
+        {{"only"}, false},
+        {{"a", "b", "c"}, true},
+        {{"a", "A", "self", "Self"}, false},  // case variants are distinct words
+    };
+    std::vector<std::string> many;
+    for (int i = 0; i < 500; ++i) many.push_back("w" + std::to_string(i));
+    std::vector<const char*> many_names;
+    for (const auto& n : many) many_names.push_back(n.c_str());
+    auto check_row = [](const std::vector<const char*>& names, bool on_stack) {
+        std::vector<uint32_t> syms;
+        for (const char* n : names) syms.push_back(symbol::make(n));
+        Node bulk = context::create_with_words(syms.data(), uint32_t(syms.size()), on_stack, false,
+                                               Kind::object);
+        collector::NodeRoot keep_bulk(bulk);
+        Node step = context::create(uint32_t(syms.size()), on_stack, false, 0, Kind::object);
+        collector::NodeRoot keep_step(step);
+        for (uint32_t s : syms) {
+            int32_t index;
+            context::add_word(step, s, false, index);
+        }
+        std::string row = names.empty() ? "(none)" : names[0];
+        EXPECT_EQ(context::check(bulk), nullptr) << row;
+        ASSERT_EQ(context::length(bulk), context::length(step)) << row;
+        EXPECT_EQ(context::values_on_stack(bulk), on_stack) << row;
+        EXPECT_EQ(context::kind_of(bulk), Kind::object) << row;
+        if (!on_stack) {
+            EXPECT_EQ(memory::buffer(context::values(bulk))->length(), syms.size()) << row;
+            for (uint32_t i = 0; i < syms.size(); ++i)
+                EXPECT_TRUE(is(*context::value_at(bulk, int32_t(i)), Type::unset)) << row;
+        }
+        for (uint32_t i = 0; i < syms.size(); ++i) {
+            const Cell& rec = context::word_at(bulk, int32_t(i));
+            EXPECT_TRUE(is(rec, Type::word));
+            EXPECT_EQ(word_context(rec), bulk);
+            EXPECT_EQ(word_symbol(rec), syms[i]);
+            EXPECT_EQ(word_index(rec), int32_t(i));
+            for (bool any_case : {false, true})
+                EXPECT_EQ(context::find_word(bulk, syms[i], any_case),
+                          context::find_word(step, syms[i], any_case))
+                    << names[i] << " any_case " << any_case;
+        }
+        for (const char* other : {"missing", "ONLY", "B"}) {
+            uint32_t s = symbol::make(other);
+            for (bool any_case : {false, true})
+                EXPECT_EQ(context::find_word(bulk, s, any_case), context::find_word(step, s, any_case))
+                    << row << " " << other;
+        }
+        // Growing afterwards keeps every word findable.
+        for (int i = 0; i < 40; ++i) {
+            std::string name = "later-" + std::to_string(i);
+            context::add(bulk, word_of(name.c_str()));
+        }
+        EXPECT_EQ(context::check(bulk), nullptr) << row;
+        for (uint32_t i = 0; i < syms.size(); ++i)
+            EXPECT_EQ(context::find_word(bulk, syms[i], false), int32_t(i)) << names[i];
+    };
+    for (const auto& r : rows) check_row(r.names, r.on_stack);
+    check_row(many_names, false);
+}
+
 TEST_F(Context, GetAndSetThroughBoundWords) {
     Node ctx = plain_context({"a", "b"});
     collector::NodeRoot keep(ctx);
