@@ -209,6 +209,29 @@ Node make_from_spec(const Cell& spec_in, bool on_stack, bool self, Kind kind) {
     uint32_t head = series_index(spec);
     count = head < count ? count - head : 0;
 
+    // Most specs name each word once, in any letter case: then the context
+    // is made with its words at once.
+    {
+        constexpr uint32_t most = 32;
+        uint32_t syms[most], canon[most], n = 0;
+        bool simple = true;
+        const Cell* c = cells_of(series_node(spec)) + head;
+        for (uint32_t i = 0; i < count && simple; ++i) {
+            Type t = type_of(c[i]);
+            if (t != Type::word && t != Type::get_word && t != Type::lit_word && t != Type::refinement)
+                continue;
+            if (n == most) {
+                simple = false;
+                break;
+            }
+            uint32_t k = symbol::resolve(word_symbol(c[i]));
+            for (uint32_t j = 0; j < n; ++j)
+                if (canon[j] == k) simple = false;
+            syms[n] = word_symbol(c[i]);
+            canon[n++] = k;
+        }
+        if (simple) return create_with_words(syms, n, on_stack, self, kind);
+    }
     Node ctx = create(count, on_stack, self, 0, kind);
     collector::NodeRoot keep_ctx(ctx);
     for (uint32_t i = 0; i < count; ++i) {

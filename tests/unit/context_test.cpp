@@ -410,6 +410,54 @@ TEST_F(Context, SpecGivesArgumentAndRefinementWords) {
     EXPECT_TRUE(context::values_on_stack(locals));
 }
 
+// Whatever the spec's size and repeats: each argument or refinement word
+// once, at its first spelling, in order; values one per word.
+TEST_F(Context, SpecWordsComeOnceInOrderWhateverTheSpecRepeats) {
+    std::vector<std::string> long_spec;
+    for (int i = 0; i < 40; ++i) long_spec.push_back("arg" + std::to_string(i));
+    std::vector<std::string> long_repeat = long_spec;
+    long_repeat.push_back("ARG3");
+    const std::vector<std::vector<std::string>> specs = {
+        {},
+        {"x"},
+        {"a", "b", "/c", "d"},
+        {"a", "b", "A"},
+        {"same", "/same"},
+        long_spec,
+        long_repeat,
+    };
+    for (const auto& names : specs) {
+        std::vector<Cell> cells;
+        std::vector<std::string> expected;
+        for (const std::string& n : names) {
+            bool ref = n[0] == '/';
+            std::string name = ref ? n.substr(1) : n;
+            cells.push_back(word_of(name.c_str(), ref ? Type::refinement : Type::word));
+            bool seen = false;
+            for (const std::string& e : expected)
+                if (symbol::resolve(symbol::make(e.c_str())) == symbol::resolve(symbol::make(name.c_str())))
+                    seen = true;
+            if (!seen) expected.push_back(name);
+        }
+        std::string row = names.empty() ? "(empty)" : names.front() + "..." + names.back();
+        Kept spec(block_of({}));
+        for (const Cell& c : cells) block::rs_append(spec.v, c);
+        for (bool on_stack : {false, true}) {
+            Node ctx = context::make_from_spec(spec.v, on_stack, false, Kind::plain);
+            collector::NodeRoot keep(ctx);
+            EXPECT_EQ(context::check(ctx), nullptr) << row;
+            ASSERT_EQ(context::length(ctx), expected.size()) << row;
+            for (uint32_t i = 0; i < expected.size(); ++i) {
+                uint32_t sym = symbol::make(expected[i].c_str());
+                EXPECT_EQ(word_symbol(context::word_at(ctx, int32_t(i))), sym) << row;
+                EXPECT_EQ(context::find_word(ctx, sym, true), int32_t(i)) << row;
+            }
+            if (!on_stack)
+                EXPECT_EQ(memory::buffer(context::values(ctx))->length(), expected.size()) << row;
+        }
+    }
+}
+
 TEST_F(Context, CloneRebindsItsWordsAndLeavesTheSourceAlone) {
     Node source = context::create(3, false, true, 0, Kind::object);
     collector::NodeRoot keep_source(source);
