@@ -52,6 +52,14 @@ uint32_t sym_set_path = 0;
 uint32_t sym_local = 0;
 uint32_t sym_return = 0;
 
+// memory::buffer, always inline: the compiler leaves the shared one out of
+// line in some hot paths, and which ones shifts with unrelated changes.
+[[gnu::always_inline]] inline memory::Series* hot_buffer(Node n) {
+    uint32_t i = n - 1;
+    return reinterpret_cast<memory::Series*>(
+        memory::detail::node_slots[i >> memory::node_handle_shift][i & memory::node_handle_mask]);
+}
+
 inline Cell* cells(Node n) { return memory::buffer(n)->cells(); }
 inline uint32_t length(Node n) {
     memory::Series* s = memory::buffer(n);
@@ -1166,10 +1174,9 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right) {
     }
 }
 
-// Two floats: arithmetic and orderings inline (float equality is tolerant:
-// the compare routine decides it).
-[[gnu::always_inline]] inline bool float_apply(Fast kind, Cell& left, const Cell& right) {
-    double a = float_of(left), b = float_of(right);
+// Two numbers as floats: arithmetic and orderings inline (float equality is
+// tolerant: the compare routine decides it).
+[[gnu::always_inline]] inline bool float_apply(Fast kind, Cell& left, double a, double b) {
     switch (kind) {
         case Fast::add: left = float_cell(a + b); return true;
         case Fast::subtract: left = float_cell(a - b); return true;
@@ -1183,13 +1190,30 @@ bool fast_apply(Fast kind, Cell& left, const Cell& right) {
     }
 }
 
-// Two integers, the commonest operands, answered inline (two floats too);
-// false for what fast_apply must see (other types, a result past 32 bits, a
-// division).
+// An integer next to a float, as fast_apply answers it; false for other types.
+[[gnu::noinline]] bool mixed_apply(Fast kind, Cell& left, const Cell& right) {
+    double a, b;
+    if (is(left, Type::integer) && is(right, Type::float_)) {
+        a = double(int_of(left));
+        b = float_of(right);
+    } else if (is(left, Type::float_) && is(right, Type::integer)) {
+        a = float_of(left);
+        b = double(int_of(right));
+    } else {
+        return false;
+    }
+    return float_apply(kind, left, a, b);
+}
+
+// Two integers, the commonest operands, answered inline (floats, alone or
+// next to an integer, too: as fast_apply answers them); false for what
+// fast_apply must see (other types, a result past 32 bits, a division).
 [[gnu::always_inline]] inline bool int_apply(Fast kind, Cell& left, const Cell& right) {
     if (!is(left, Type::integer) || !is(right, Type::integer)) {
-        if (is(left, Type::float_) && is(right, Type::float_)) return float_apply(kind, left, right);
-        return false;
+        if (is(left, Type::float_) && is(right, Type::float_))
+            return float_apply(kind, left, float_of(left), float_of(right));
+        if (!number(left) || !number(right)) return false;
+        return mixed_apply(kind, left, right);
     }
     int32_t a = int_of(left), b = int_of(right), r;
     switch (kind) {
@@ -1263,7 +1287,7 @@ bool quick_paren_ops(const Cell& paren, Cell v, Cell& out) {
 // paren can fail or be traced, so it needs none of the frames a paren opens.
 // Inline: most parens that are not simple start with a call, refused here.
 [[gnu::always_inline]] inline bool quick_paren(const Cell& paren, Cell& out) {
-    memory::Series* s = memory::buffer(series_node(paren));
+    memory::Series* s = hot_buffer(series_node(paren));
     uint32_t at = series_index(paren);
     uint32_t len = (s->tail - s->head) / sizeof(Cell);
     if (at >= len) return false;
