@@ -148,6 +148,26 @@ using Clock = std::chrono::steady_clock;
 Clock::time_point phase_start;
 bool show_times = false;
 
+// A call of a global function from C++, on values that evaluate to
+// themselves: [name arg ...] made as a block, no text loaded.
+Cell call(const char* name, std::initializer_list<Cell> args) {
+    // The arguments wait on the value stack, where the collector sees them,
+    // while the block is made.
+    Cell* base = stack::s.top;
+    for (const Cell& a : args) stack::push(a);
+    Cell code;
+    collector::Root keep(code);
+    block::make_at(code, int32_t(args.size() + 1));
+    block::rs_append(code, context::add_global(symbol::make(name), true, false));
+    for (Cell* a = base; a < base + args.size(); ++a) block::rs_append(code, *a);
+    stack::s.top = base;
+    Cell* held = stack::push(code);
+    stack::raise_status(interp::eval_block(*held, false));
+    Cell result = stack::s.top[-1];
+    stack::s.top = held;
+    return result;
+}
+
 // system/a/b: value, evaluated, so that the object's change handlers run
 // and its series know their owner.
 void set_system(const char* field, const char* sub, const Cell& value_in) {
@@ -170,45 +190,6 @@ void set_system(const char* field, const char* sub, const Cell& value_in) {
 
 Cell utf8_string(std::string_view text) { return platform::text::decode(text, false); }
 
-// A local path as a file!: a run of slashes is one slash.
-Cell zan_file(std::string_view path) {
-    std::string out;
-    out.reserve(path.size());
-    for (char c : path)
-        if (c != '/' || out.empty() || out.back() != '/') out += c;
-    Cell f = utf8_string(out);
-    set_type(f, Type::file);
-    return f;
-}
-
-// system/script/args without the program: the text from the end of the first
-// run of blanks outside quotes (empty without one), as the console's argument
-// splitter leaves it.
-void drop_program_text() {
-    Cell* slot = system_object::field({"script", "args"});
-    if (!slot || !is(*slot, Type::string)) return;
-    Node n = series_node(*slot);
-    uint32_t len = string::buffer_length(n);
-    uint32_t pos = series_index(*slot), cut = len;
-    bool outside = true;
-    auto blank = [&](uint32_t at) {
-        uint32_t c = string::char_at(n, at);
-        return c == ' ' || c == '\t';
-    };
-    while (pos < len) {
-        uint32_t c = string::char_at(n, pos);
-        if (c == '"') {
-            outside = !outside;
-        } else if (outside && blank(pos)) {
-            while (pos < len && blank(pos)) ++pos;
-            cut = pos;
-            break;
-        }
-        ++pos;
-    }
-    string::remove_chars(string::make_cell(n), 0, cut);
-}
-
 // The values that depend on the run, not on the build: the global context as
 // an object, the current directory, the cache directory, the null handle and
 // the command line (the program, its arguments as given, and their text).
@@ -227,15 +208,17 @@ void set_run_values() {
     }
     {
         const char* home = std::getenv("HOME");
-        Cell cache = zan_file(home && *home ? std::string(home) + "/.zan/" : std::string("/tmp/.zan/"));
+        Cell cache = home && *home ? call("to-zan-file", {utf8_string(std::string(home) + "/.zan/")})
+                                   : call("to-zan-file", {utf8_string("/tmp/.zan/")});
         collector::Root keep(cache);
         set_system("options", "cache", cache);
     }
     set_global("null-handle", make_cell(Type::handle));
     platform::after_boot();
-    // The command-line text keeps the arguments; they come again as the
-    // process got them: quotes and blanks inside an argument survive.
-    drop_program_text();
+    // The program and its arguments from the command-line text, then the
+    // arguments again as the process got them: quotes and blanks inside an
+    // argument survive.
+    call("extract-boot-args", {});
     Cell args;
     collector::Root keep(args);
     block::make_at(args, platform::argc());
