@@ -52,14 +52,6 @@ uint32_t sym_set_path = 0;
 uint32_t sym_local = 0;
 uint32_t sym_return = 0;
 
-// memory::buffer, always inline: the compiler leaves the shared one out of
-// line in some hot paths, and which ones shifts with unrelated changes.
-[[gnu::always_inline]] inline memory::Series* hot_buffer(Node n) {
-    uint32_t i = n - 1;
-    return reinterpret_cast<memory::Series*>(
-        memory::detail::node_slots[i >> memory::node_handle_shift][i & memory::node_handle_mask]);
-}
-
 inline Cell* cells(Node n) { return memory::buffer(n)->cells(); }
 inline uint32_t length(Node n) {
     memory::Series* s = memory::buffer(n);
@@ -1287,7 +1279,7 @@ bool quick_paren_ops(const Cell& paren, Cell v, Cell& out) {
 // paren can fail or be traced, so it needs none of the frames a paren opens.
 // Inline: most parens that are not simple start with a call, refused here.
 [[gnu::always_inline]] inline bool quick_paren(const Cell& paren, Cell& out) {
-    memory::Series* s = hot_buffer(series_node(paren));
+    memory::Series* s = memory::buffer_inline(series_node(paren));
     uint32_t at = series_index(paren);
     uint32_t len = (s->tail - s->head) / sizeof(Cell);
     if (at >= len) return false;
